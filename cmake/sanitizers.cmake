@@ -1,0 +1,21 @@
+# ZR_SANITIZE=address gives ASan+UBSan, ZR_SANITIZE=thread gives TSan; ZR_FUZZ adds
+# coverage instrumentation so that the libFuzzer targets can link the same library.
+set(ZR_SANITIZER_FLAGS "")
+if(ZR_SANITIZE STREQUAL "address")
+    set(ZR_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined
+        -fno-omit-frame-pointer)
+elseif(ZR_SANITIZE STREQUAL "thread")
+    set(ZR_SANITIZER_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
+elseif(NOT ZR_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "ZR_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+if(ZR_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "ZR_FUZZ needs clang")
+    endif()
+    list(APPEND ZR_SANITIZER_FLAGS -fsanitize=fuzzer-no-link)
+endif()
+if(ZR_SANITIZER_FLAGS)
+    add_compile_options(${ZR_SANITIZER_FLAGS})
+    add_link_options(${ZR_SANITIZER_FLAGS})
+endif()

@@ -1,0 +1,5 @@
+#include "platform.h"
+
+const wchar_t* DefaultTraceLogPath() {
+    return L"c:\\MorvaneTrace.txt";
+}

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/base64.h"
+
+namespace {
+
+std::string Encode(const std::string& in, CZRBase64Encoder* pEncoder = nullptr) {
+    CZRBase64Encoder local;
+    CZRBase64Encoder& encoder = pEncoder ? *pEncoder : local;
+    int n = encoder.Encode(reinterpret_cast<const BYTE*>(in.data()), (int)in.size(), nullptr, 0);
+    return std::string(reinterpret_cast<const char*>(encoder.Data()), (size_t)n);
+}
+
+std::string Decode(const std::string& in, int* pResult = nullptr) {
+    CZRBase64Encoder decoder;
+    BYTE out[512];
+    int n =
+        decoder.Decode(reinterpret_cast<const BYTE*>(in.data()), (int)in.size(), out, sizeof(out));
+    if (pResult) {
+        *pResult = n;
+    }
+    return std::string(reinterpret_cast<const char*>(out), (size_t)(n > 0 ? n : 0));
+}
+
+} // namespace
+
+TEST(Base64Test, EncodesGroupsWithPadding) {
+    EXPECT_EQ(Encode("abc"), "YWJj");
+    EXPECT_EQ(Encode("ab"), "YWI=");
+    EXPECT_EQ(Encode("a"), "YQ==");
+    EXPECT_EQ(Encode(""), "");
+    // RFC 4648 section 10 test vectors.
+    EXPECT_EQ(Encode("foobar"), "Zm9vYmFy");
+    EXPECT_EQ(Encode("fooba"), "Zm9vYmE=");
+    EXPECT_EQ(Encode(std::string("\xff\xfe\x00", 3)), "//4A");
+}
+
+TEST(Base64Test, BreaksLinesAfterEvery72Characters) {
+    // 54 bytes are exactly 72 characters: the break follows the last one.
+    std::string out = Encode(std::string(54, 'x'));
+    ASSERT_EQ(out.size(), 73u);
+    EXPECT_EQ(out[72], '\n');
+    EXPECT_EQ(out.find('\n'), 72u);
+
+    // 100 bytes: 136 characters, one LF after the 72nd, none at the end.
+    out = Encode(std::string(100, 'x'));
+    ASSERT_EQ(out.size(), 137u);
+    EXPECT_EQ(out[72], '\n');
+    EXPECT_EQ(out.find('\n', 73), std::string::npos);
+    EXPECT_EQ(out.substr(out.size() - 2), "==");
+}
+
+TEST(Base64Test, LineLayoutOptions) {
+    CZRBase64Encoder crlf;
+    crlf.SetCRLF(true);
+    crlf.SetBreakAtEnd(true);
+    std::string out = Encode(std::string(57, 'x'), &crlf);
+    EXPECT_EQ(out.substr(72, 2), "\r\n");
+    EXPECT_EQ(out.substr(out.size() - 2), "\r\n");
+    EXPECT_EQ(out.size(), 72u + 2 + 4 + 2);
+
+    CZRBase64Encoder oneLine;
+    oneLine.SetLineLength(0);
+    out = Encode(std::string(300, 'x'), &oneLine);
+    EXPECT_EQ(out.find('\n'), std::string::npos);
+    EXPECT_EQ(out.size(), 400u);
+}
+
+TEST(Base64Test, DecodeSkipsWhiteSpaceAndStopsAtPadding) {
+    EXPECT_EQ(Decode("Zm9vYmFy"), "foobar");
+    EXPECT_EQ(Decode("Zm9v\r\nYm Fy\t"), "foobar");
+    EXPECT_EQ(Decode("YWI=YWJj"), "ab"); // nothing after '=' is read
+    // Unpadded text gives all its complete bytes; a lone final character adds
+    // nothing.
+    EXPECT_EQ(Decode("YWI"), "ab");
+    EXPECT_EQ(Decode("YWJjY"), "abc");
+}
+
+TEST(Base64Test, DecodeEndsAtInvalidCharacters) {
+    // The URL-safe alphabet is not Base64 here: decoding ends at '-' or '_'.
+    EXPECT_EQ(Decode("YWJj-2Jj"), "abc");
+    EXPECT_EQ(Decode("YW_j"), "a");
+    EXPECT_EQ(Decode("YW\vJj"), "a");
+    EXPECT_EQ(Decode(std::string("YWJj\x80YWJj")), "abc");
+}
+
+TEST(Base64Test, DecodeRefusesASmallOutput) {
+    CZRBase64Encoder decoder;
+    BYTE out[5];
+    // 8 characters need room for 6 bytes, even though they decode to 4.
+    EXPECT_EQ(decoder.Decode(reinterpret_cast<const BYTE*>("YWJjZA=="), 8, out, sizeof(out)), 0);
+    EXPECT_EQ(decoder.Decode(reinterpret_cast<const BYTE*>("YWJjZA="), 7, out, sizeof(out)), 0);
+    EXPECT_EQ(decoder.Decode(reinterpret_cast<const BYTE*>("YWJjZA"), 6, out, 6), 4);
+}
+
+TEST(Base64Test, ResetStartsANewTextAndTakeMovesTheOutput) {
+    CZRBase64Encoder codec;
+    const BYTE first[] = "YWJj";
+    ASSERT_EQ(codec.Decode(first, 4, nullptr, 0), 3);
+    BYTE dest[16];
+    EXPECT_EQ(codec.TakeDecoded(dest, 2), -1); // too small: nothing taken
+    EXPECT_EQ(codec.TakeDecoded(dest, sizeof(dest)), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(dest), 3), "abc");
+    EXPECT_EQ(codec.TakeDecoded(dest, sizeof(dest)), -1); // no own buffer any more
+
+    // After '=' the codec is finished until it is reset.
+    const BYTE padded[] = "YQ==";
+    EXPECT_EQ(codec.Decode(padded, 4, dest, sizeof(dest)), 1);
+    EXPECT_EQ(codec.Decode(first, 4, dest, sizeof(dest)), 0);
+    codec.Reset();
+    EXPECT_EQ(codec.Decode(first, 4, dest, sizeof(dest)), 3);
+}
+
+TEST(Base64Test, RoundTripsEveryByteValue) {
+    std::string all;
+    for (int i = 0; i < 256; i++) {
+        all += (char)i;
+    }
+    CZRBase64Encoder encoder;
+    std::string text = Encode(all, &encoder);
+    CZRBase64Encoder decoder;
+    int n =
+        decoder.Decode(reinterpret_cast<const BYTE*>(text.data()), (int)text.size(), nullptr, 0);
+    ASSERT_EQ(n, 256);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(decoder.Data()), 256), all);
+}

@@ -1,0 +1,4 @@
+// Ends a test program after its output has been flushed.
+#pragma once
+
+[[noreturn]] void EndTestProcess(int nExitCode);
