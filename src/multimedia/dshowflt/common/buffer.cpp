@@ -18,11 +18,11 @@ void CBaseBuffer::Free() {
 }
 
 bool CBaseBuffer::EnsureCapacity(int n) {
+    if (n < 0) {
+        return false; // an overflowed size computation, never a request
+    }
     if (n <= m_nCapacity) {
         return true;
-    }
-    if (n < 0) {
-        return false;
     }
     // Growing by half again keeps repeated appends linear.
     int64_t grown = (int64_t)m_nCapacity + m_nCapacity / 2;

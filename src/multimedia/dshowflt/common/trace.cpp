@@ -44,6 +44,14 @@ CTraceModule::~CTraceModule() {
     Detach();
 }
 
+void CTraceModule::SetMonotonicClock(MonotonicClockFn pfn) {
+    m_pfnClock = pfn ? pfn : &StopwatchMs;
+}
+
+void CTraceModule::SetDebugOutput(DebugOutputFn pfn) {
+    m_pfnDebugOutput = pfn ? pfn : &DebuggerOutput;
+}
+
 void CTraceModule::SetLogPath(const WCHAR* pszPath) {
     size_t n = wcslen(pszPath);
     if (n >= sizeof(m_szLogPath) / sizeof(m_szLogPath[0])) {

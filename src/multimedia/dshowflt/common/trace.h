@@ -55,9 +55,9 @@ public:
     void Detach();
 
     // Seams for tests: the stopwatch of the time prefix and the debugger
-    // channel.
-    void SetMonotonicClock(MonotonicClockFn pfn) { m_pfnClock = pfn; }
-    void SetDebugOutput(DebugOutputFn pfn) { m_pfnDebugOutput = pfn; }
+    // channel; null restores the system's own.
+    void SetMonotonicClock(MonotonicClockFn pfn);
+    void SetDebugOutput(DebugOutputFn pfn);
 
 private:
     int BuildPrefix(const char** ppszText, char* pszPrefix, int cbPrefix);

@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "common/trace.h"
+#include "testfiles.h"
+
+namespace {
+
+// What the module under test sent to the debugger channel, and its clock.
+std::string g_debugOutput;
+uint64_t g_nowMs = 0;
+
+void CaptureDebugOutput(const char* pszLine) {
+    g_debugOutput += pszLine;
+}
+uint64_t FakeClock() {
+    return g_nowMs;
+}
+
+class TraceTest : public testing::Test {
+protected:
+    void SetUp() override {
+        g_debugOutput.clear();
+        g_nowMs = 1000;
+        m_module.SetDebugOutput(&CaptureDebugOutput);
+        m_module.SetMonotonicClock(&FakeClock);
+    }
+
+    std::string Emit(const char* pszText) {
+        g_debugOutput.clear();
+        m_module.Emit(pszText);
+        return g_debugOutput;
+    }
+
+    CTraceModule m_module;
+};
+
+// Restores the system's module after a test that switches tracing on.
+class GlobalTraceFlags {
+public:
+    explicit GlobalTraceFlags(uint32_t dwFlags) : m_dwSaved(g_TraceModule.Flags()) {
+        g_TraceModule.SetFlags(dwFlags);
+    }
+    ~GlobalTraceFlags() { g_TraceModule.SetFlags(m_dwSaved); }
+
+private:
+    uint32_t m_dwSaved;
+};
+
+} // namespace
+
+TEST_F(TraceTest, PrefixReplacesLeadingLineFeedsAndAddsTimeAndThread) {
+    m_module.SetFlags(TRACE_ENABLED | TRACE_DEBUGGER | TRACE_TIME | TRACE_THREAD);
+    const std::string line = Emit("\n\nabc");
+    char szThread[16];
+    snprintf(szThread, sizeof(szThread), "%08x", (unsigned)GetCurrentThreadId());
+    std::smatch match;
+    ASSERT_TRUE(
+        std::regex_match(line, match,
+                         std::regex("\r\n\r\n([0-9]{2}):([0-9]{2}):([0-9]{2})\\.([0-9]{3}): "
+                                    "([0-9a-f]{8}): abc")))
+        << line;
+    EXPECT_LT(std::stoi(match[1]), 24);
+    EXPECT_LT(std::stoi(match[2]), 60);
+    EXPECT_EQ(match[5].str(), szThread);
+
+    // A line that does not start with a line feed is emitted unchanged.
+    EXPECT_EQ(Emit("abc\n"), "abc\n");
+}
+
+TEST_F(TraceTest, PrefixCarriesOnlyTheSelectedParts) {
+    m_module.SetFlags(TRACE_ENABLED | TRACE_DEBUGGER);
+    EXPECT_EQ(Emit("\nplain"), "\r\nplain");
+    m_module.SetFlags(TRACE_ENABLED | TRACE_DEBUGGER | TRACE_HANDLES);
+    EXPECT_TRUE(std::regex_match(Emit("\nx"), std::regex("\r\n[ 0-9-]{3}[0-9]+ x")));
+}
+
+TEST_F(TraceTest, ABlankLineSeparatesBurstsMoreThan100MsApart) {
+    m_module.SetFlags(TRACE_ENABLED | TRACE_DEBUGGER | TRACE_TIME);
+    const std::regex plain("\r\n[0-9:.]{12}: x");
+    const std::regex separated("\r\n\n[0-9:.]{12}: x");
+    EXPECT_TRUE(std::regex_match(Emit("\nx"), plain)); // no previous line
+    g_nowMs += 150;
+    EXPECT_TRUE(std::regex_match(Emit("\nx"), separated));
+    g_nowMs += 50;
+    EXPECT_TRUE(std::regex_match(Emit("\nx"), plain));
+    g_nowMs += 100; // exactly 100 ms is still the same burst
+    EXPECT_TRUE(std::regex_match(Emit("\nx"), plain));
+}
+
+TEST_F(TraceTest, TimeStampsCountDaysAfterMidnight) {
+    m_module.SetFlags(TRACE_ENABLED | TRACE_DEBUGGER | TRACE_TIME);
+    Emit("\nfirst");
+    g_nowMs += 2ull * 86400000;
+    EXPECT_TRUE(std::regex_match(Emit("\nlater"), std::regex("\r\n\n\\+[12]d [0-9:.]{12}: later")))
+        << g_debugOutput;
+}
+
+TEST_F(TraceTest, ManyLeadingLineFeedsStayWithinThePrefix) {
+    m_module.SetFlags(TRACE_ENABLED | TRACE_DEBUGGER | TRACE_TIME | TRACE_THREAD);
+    const std::string line = Emit((std::string(40, '\n') + "tail").c_str());
+    std::string crlfs;
+    for (int i = 0; i < 24; i++) {
+        crlfs += "\r\n";
+    }
+    // 24 pairs fill the 50-byte prefix; the time stamp is cut to what remains.
+    EXPECT_EQ(line.substr(0, 48), crlfs);
+    EXPECT_EQ(line.substr(line.size() - 4), "tail");
+    EXPECT_LE(line.size(), 49u + 4);
+}
+
+TEST_F(TraceTest, LinesAreCutAt2048Bytes) {
+    m_module.SetFlags(TRACE_ENABLED | TRACE_DEBUGGER);
+    EXPECT_EQ(Emit(std::string(5000, 'x').c_str()).size(), 2047u);
+}
+
+TEST(TraceOffTest, CostsNothingAndFormattersReturnEmptyStrings) {
+    GlobalTraceFlags off(0);
+    int nEvaluated = 0;
+    auto argument = [&nEvaluated] {
+        nEvaluated++;
+        return 1;
+    };
+    Trace("\n%d", argument());
+    EXPECT_EQ(nEvaluated, 0);
+    EXPECT_STREQ(FormatMs(5), "");
+}
+
+TEST(TraceFormatterTest, FormatMsSwitchesToSecondsAtOneSecond) {
+    GlobalTraceFlags on(TRACE_ENABLED);
+    EXPECT_STREQ(FormatMs(0), "0ms");
+    EXPECT_STREQ(FormatMs(999), "999ms");
+    EXPECT_STREQ(FormatMs(-999), "-999ms");
+    EXPECT_STREQ(FormatMs(1000), "1.000s");
+    EXPECT_STREQ(FormatMs(1234), "1.234s");
+    EXPECT_STREQ(FormatMs(-1000), "-1.000s");
+    EXPECT_STREQ(FormatMs(-1500), "-1.500s");
+    EXPECT_STREQ(FormatMs(86400000123LL), "86400000.123s");
+    // Results stay valid while the next few formatter calls are made.
+    const char* a = FormatMs(1);
+    const char* b = FormatMs(2);
+    EXPECT_STREQ(a, "1ms");
+    EXPECT_STREQ(b, "2ms");
+}
+
+TEST(TraceFormatterTest, FilterStateNames) {
+    EXPECT_STREQ(FilterStateName(0), "Stopped");
+    EXPECT_STREQ(FilterStateName(1), "Paused");
+    EXPECT_STREQ(FilterStateName(2), "Running");
+    EXPECT_STREQ(FilterStateName(7), "Unknown (7)");
+}
+
+TEST(TraceDumpTest, HexDumpAndBufferLayout) {
+    g_debugOutput.clear();
+    std::string& output = g_debugOutput;
+    GlobalTraceFlags on(TRACE_ENABLED | TRACE_DEBUGGER);
+    g_TraceModule.SetDebugOutput(&CaptureDebugOutput);
+
+    const BYTE data[] = {'R', 'T', 'S', 'P', 0x00, 0x24, 0x7F, 0x20};
+    TraceHexDump("title", data, sizeof(data));
+    EXPECT_EQ(output, "title\r\n 52 54 53 50 00 24 7F 20 " + std::string(8 * 3, ' ') + " RTSP.$. ");
+
+    output.clear();
+    BYTE big[40];
+    for (int i = 0; i < 40; i++) {
+        big[i] = (BYTE)('a' + i % 26);
+    }
+    TraceBuffer("packet", big, sizeof(big));
+    // The title with the length, the first 16 bytes, then the last 16.
+    EXPECT_EQ(output.find("\r\npacket (40):\r\n 61 62 63"), 0u) << output;
+    EXPECT_NE(output.find(" yzabcdefghijklmn"), std::string::npos) << output;
+    EXPECT_EQ(output.find("qrst"), std::string::npos); // bytes 16 to 23 are not shown
+
+    output.clear();
+    EXPECT_EQ(TraceError(E_FAIL, 12, "file.cpp"), E_FAIL);
+    EXPECT_EQ(output, "\r\n file.cpp(12): Morvane Error: E_FAIL \n");
+    g_TraceModule.SetDebugOutput(nullptr);
+}
