@@ -36,6 +36,7 @@ WaitableObject::~WaitableObject() {
 }
 
 void WaitableObject::Set() {
+    m_nSignals.fetch_add(1, std::memory_order_release);
     uint64_t one = 1;
     ssize_t r = write(m_fd, &one, sizeof(one));
     (void)r;
@@ -123,11 +124,17 @@ void WaitForChange(const std::vector<WaitSlot>& slots, bool bWaitAll, int timeou
 // Takes the signal of one satisfied object; false when it was taken by
 // another waiter in the meantime.
 bool TakeOne(const WaitSlot& slot) {
-    if (slot.bNetworkEvent || slot.pObject->IsManualReset()) {
+    if (slot.bNetworkEvent) {
         return true;
     }
-    std::lock_guard<std::mutex> lock(g_consumeLock);
-    return slot.pObject->TryConsume();
+    if (!slot.pObject->IsManualReset()) {
+        std::lock_guard<std::mutex> lock(g_consumeLock);
+        if (!slot.pObject->TryConsume()) {
+            return false;
+        }
+    }
+    slot.pObject->AcquireSignal();
+    return true;
 }
 
 bool TakeAll(std::vector<WaitSlot>& slots) {
@@ -142,6 +149,7 @@ bool TakeAll(std::vector<WaitSlot>& slots) {
         if (!slot.bNetworkEvent && !slot.pObject->IsManualReset()) {
             slot.pObject->TryConsume();
         }
+        slot.pObject->AcquireSignal();
     }
     return true;
 }

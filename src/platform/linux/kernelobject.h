@@ -53,6 +53,9 @@ public:
     // Consumes the signal of an auto-reset object; false when another waiter
     // took it first. Called with the wait lock held.
     bool TryConsume();
+    // Orders what the setter wrote before Set() before what a released waiter
+    // reads (the descriptor alone carries no ordering the tools can see).
+    void AcquireSignal() { (void)m_nSignals.load(std::memory_order_acquire); }
 
     void SetSocketSelect(std::shared_ptr<SocketSelect> select);
     std::shared_ptr<SocketSelect> GetSocketSelect();
@@ -60,6 +63,7 @@ public:
 private:
     int m_fd = -1;
     bool m_bManualReset;
+    std::atomic<unsigned> m_nSignals{0};
     std::mutex m_selectLock;
     std::shared_ptr<SocketSelect> m_pSelect;
 };

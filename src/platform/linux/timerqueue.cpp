@@ -91,8 +91,9 @@ private:
                 m_changed.wait(lock);
                 continue;
             }
-            if (Clock::now() < pNext->due) {
-                m_changed.wait_until(lock, pNext->due);
+            const Clock::time_point due = pNext->due; // the timer may go while we wait
+            if (Clock::now() < due) {
+                m_changed.wait_until(lock, due);
                 continue;
             }
             m_pRunning = pNext;

@@ -34,6 +34,8 @@ private:
     size_t m_cb = 0;
 };
 
+const int MAX_FIELD = 4096;
+
 enum LengthModifier { LEN_NONE, LEN_HH, LEN_H, LEN_L, LEN_LL, LEN_SIZE, LEN_LONGDOUBLE };
 
 // One conversion specification, rebuilt for the C library's snprintf with
@@ -68,7 +70,7 @@ const char* ParseSpec(const char* p, CSpec* pSpec, va_list* pArgs) {
     if (*p == '*') {
         pSpec->nWidth = va_arg(*pArgs, int);
         if (pSpec->nWidth < 0) { // a negative width means left alignment
-            pSpec->nWidth = -pSpec->nWidth;
+            pSpec->nWidth = pSpec->nWidth < -MAX_FIELD ? MAX_FIELD : -pSpec->nWidth;
             if (nFlags < sizeof(pSpec->szFlags) - 1) {
                 pSpec->szFlags[nFlags++] = '-';
             }
@@ -76,17 +78,24 @@ const char* ParseSpec(const char* p, CSpec* pSpec, va_list* pArgs) {
         p++;
     } else {
         for (pSpec->nWidth = -1; *p >= '0' && *p <= '9'; p++) {
-            pSpec->nWidth = (pSpec->nWidth < 0 ? 0 : pSpec->nWidth * 10) + (*p - '0');
+            if (pSpec->nWidth <= MAX_FIELD) {
+                pSpec->nWidth = (pSpec->nWidth < 0 ? 0 : pSpec->nWidth * 10) + (*p - '0');
+            }
         }
     }
     if (*p == '.') {
         p++;
         if (*p == '*') {
             pSpec->nPrecision = va_arg(*pArgs, int);
+            if (pSpec->nPrecision < 0) {
+                pSpec->nPrecision = -1; // a negative precision is taken as omitted
+            }
             p++;
         } else {
             for (pSpec->nPrecision = 0; *p >= '0' && *p <= '9'; p++) {
-                pSpec->nPrecision = pSpec->nPrecision * 10 + (*p - '0');
+                if (pSpec->nPrecision <= MAX_FIELD) {
+                    pSpec->nPrecision = pSpec->nPrecision * 10 + (*p - '0');
+                }
             }
         }
     }
@@ -115,6 +124,13 @@ const char* ParseSpec(const char* p, CSpec* pSpec, va_list* pArgs) {
     } else if (*p == 'L') {
         pSpec->length = LEN_LONGDOUBLE;
         p++;
+    }
+    // No line of the system is this wide; a larger field only costs time.
+    if (pSpec->nWidth > MAX_FIELD) {
+        pSpec->nWidth = MAX_FIELD;
+    }
+    if (pSpec->nPrecision > MAX_FIELD) {
+        pSpec->nPrecision = MAX_FIELD;
     }
     pSpec->chConversion = *p;
     return *p ? p + 1 : p;
