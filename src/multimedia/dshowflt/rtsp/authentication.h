@@ -1,0 +1,76 @@
+// RTSP authentication (RFC 2617 with MD5 of RFC 1321): the challenge of a
+// 401 answer, the Authorization header sent with every later request, and
+// the decision to resend with credentials or ask the user for them.
+#pragma once
+
+#include "common/buffer.h"
+
+enum { AUTHSCHEME_NONE = 0, AUTHSCHEME_BASIC = 1, AUTHSCHEME_DIGEST = 2 };
+
+// Asks the user for credentials: pUser and pPassword hold the current values
+// and receive the new ones. S_OK when confirmed, S_FALSE when cancelled, an
+// error when no prompt can be shown.
+typedef HRESULT (*LoginPromptFn)(const char* pszServer, const char* pszRealm, CBaseBuffer* pUser,
+                                 CBaseBuffer* pPassword);
+
+class CRTSPAuthentication {
+public:
+    CRTSPAuthentication();
+
+    // Forgets the challenge and the credentials (a new URL is loaded).
+    void Reset();
+
+    // Rebuilds the Authorization header for a request of the given method.
+    HRESULT BuildAuthorizationHeader(int nMethod);
+
+    // The 401 step of an exchange. pAnswer is the 401 answer, pszDigestUri
+    // the path (without query) of the challenged request's URL, nAttempt the
+    // number of sends of this exchange after the first. S_OK: send again with
+    // credentials. S_FALSE: the 401 stands. ZRMM_E_RTSP_RECONNECT: credentials
+    // that worked before are refused now. E_FAIL: the challenge is unusable.
+    HRESULT OnUnauthorized(const char* pAnswer, int cbAnswer, const char* pszDigestUri,
+                           int nAttempt, const char* pszServer);
+
+    // Records an answer with status 200: credentials, when sent, were accepted.
+    void OnAuthorizedAnswer();
+    void ClearAuthorized() { m_bAuthorized = FALSE; }
+    bool IsAuthorized() const { return m_bAuthorized != FALSE; }
+
+    HRESULT SetCredentials(const char* pszUser, const char* pszPassword);
+    void SetEnableSecurityUI(BOOL bEnable) { m_bEnableSecurityUI = bEnable; }
+    void SetLoginPrompt(LoginPromptFn pfn) { m_pfnLoginPrompt = pfn; }
+
+    const char* AuthorizationHeader() const { return m_AuthorizationHeader.Text(); }
+    void ClearAuthorizationHeader() { m_AuthorizationHeader.ResetLength(); }
+    int Scheme() const { return m_nScheme; }
+    const char* Realm() const { return m_Realm.Text(); }
+    const char* Nonce() const { return m_Nonce.Text(); }
+    const char* Qop() const { return m_Qop.Text(); }
+    const char* User() const { return m_User.Text(); }
+    const char* Password() const { return m_Password.Text(); }
+
+    // The Digest response of RFC 2617 section 3.2.2, as 32 lower-case hex
+    // digits.
+    static void DigestCalcResponse(const char* pszMethod, const char* pszQop, const char* pszRealm,
+                                   const char* pszNonce, const char* pszUri, const char* pszUser,
+                                   const char* pszPassword, const char* pszClientNonce,
+                                   const char* pszNonceCount, char szResponse[33]);
+
+private:
+    HRESULT ParseChallenge(const char* pAnswer, int cbAnswer, const char* pszDigestUri);
+    HRESULT ShowLoginDialog(const char* pszServer);
+    HRESULT BuildBasic();
+    HRESULT BuildDigest(int nMethod);
+
+    int m_nScheme = AUTHSCHEME_NONE;
+    CBuffer m_Qop;
+    CBuffer m_Realm;
+    CBuffer m_Nonce;
+    CBuffer m_DigestUri;
+    CBuffer m_User;
+    CBuffer m_Password;
+    CBuffer m_AuthorizationHeader;
+    BOOL m_bAuthorized = FALSE;
+    BOOL m_bEnableSecurityUI = TRUE;
+    LoginPromptFn m_pfnLoginPrompt;
+};

@@ -1,0 +1,123 @@
+#include "md5.h"
+
+#include <cstring>
+
+namespace {
+
+// Per-round shift amounts and the sine-derived constants of RFC 1321
+// section 3.4.
+const uint32_t kShift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+                             5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+                             4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+                             6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+
+const uint32_t kSine[64] = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+
+const char kHex[] = "0123456789abcdef";
+
+uint32_t RotateLeft(uint32_t x, uint32_t n) {
+    return (x << n) | (x >> (32 - n));
+}
+
+} // namespace
+
+void CMD5::Reset() {
+    m_state[0] = 0x67452301;
+    m_state[1] = 0xefcdab89;
+    m_state[2] = 0x98badcfe;
+    m_state[3] = 0x10325476;
+    m_nBits = 0;
+}
+
+void CMD5::Transform(const uint8_t block[64]) {
+    uint32_t x[16];
+    for (int i = 0; i < 16; i++) { // the message words are little-endian
+        x[i] = (uint32_t)block[4 * i] | ((uint32_t)block[4 * i + 1] << 8) |
+               ((uint32_t)block[4 * i + 2] << 16) | ((uint32_t)block[4 * i + 3] << 24);
+    }
+    uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
+    for (int i = 0; i < 64; i++) {
+        uint32_t f;
+        int g;
+        if (i < 16) {
+            f = (b & c) | (~b & d);
+            g = i;
+        } else if (i < 32) {
+            f = (d & b) | (~d & c);
+            g = (5 * i + 1) % 16;
+        } else if (i < 48) {
+            f = b ^ c ^ d;
+            g = (3 * i + 5) % 16;
+        } else {
+            f = c ^ (b | ~d);
+            g = (7 * i) % 16;
+        }
+        const uint32_t rotated = RotateLeft(a + f + kSine[i] + x[g], kShift[i]);
+        a = d;
+        d = c;
+        c = b;
+        b += rotated;
+    }
+    m_state[0] += a;
+    m_state[1] += b;
+    m_state[2] += c;
+    m_state[3] += d;
+}
+
+void CMD5::Update(const void* pData, size_t cb) {
+    const uint8_t* p = static_cast<const uint8_t*>(pData);
+    size_t used = (size_t)(m_nBits / 8 % 64);
+    m_nBits += (uint64_t)cb * 8;
+    if (used > 0) {
+        const size_t take = cb < 64 - used ? cb : 64 - used;
+        memcpy(m_buffer + used, p, take);
+        p += take;
+        cb -= take;
+        if (used + take < 64) {
+            return;
+        }
+        Transform(m_buffer);
+    }
+    for (; cb >= 64; p += 64, cb -= 64) {
+        Transform(p);
+    }
+    memcpy(m_buffer, p, cb);
+}
+
+void CMD5::Final(uint8_t digest[16]) {
+    const uint64_t nBits = m_nBits;
+    // Padding: one bit, zeros up to 56 bytes modulo 64, then the length in
+    // bits, little-endian.
+    const uint8_t kPad = 0x80;
+    Update(&kPad, 1);
+    const uint8_t zero = 0;
+    while (m_nBits / 8 % 64 != 56) {
+        Update(&zero, 1);
+    }
+    uint8_t length[8];
+    for (int i = 0; i < 8; i++) {
+        length[i] = (uint8_t)(nBits >> (8 * i));
+    }
+    Update(length, 8);
+    for (int i = 0; i < 16; i++) {
+        digest[i] = (uint8_t)(m_state[i / 4] >> (8 * (i % 4)));
+    }
+}
+
+void CMD5::FinalHex(char szHex[33]) {
+    uint8_t digest[16];
+    Final(digest);
+    for (int i = 0; i < 16; i++) {
+        szHex[2 * i] = kHex[digest[i] >> 4];
+        szHex[2 * i + 1] = kHex[digest[i] & 15];
+    }
+    szHex[32] = 0;
+}
