@@ -1,0 +1,65 @@
+// The interleaved TCP demultiplexer (RFC 2326 section 10.12). With RTP
+// interleaved on the RTSP connection (also inside an HTTP tunnel) the
+// connection carries both answer text and binary frames:
+//
+//    0                   1                   2                   3
+//    0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1
+//   +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+//   |   '$' (0x24)  |    channel    |     length (big-endian)       |
+//   +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+//   |                  RTP or RTCP packet (length bytes) ...
+//
+// Frames of the streams' channels go to their streams; every other byte is
+// answer text. Because frames can be damaged or cut, each frame is checked
+// against the bytes that follow it, and cut short at an embedded frame start
+// when that is the only consistent reading.
+#pragma once
+
+#include "common/buffer.h"
+
+// What the demultiplexer needs from the owner of the connection.
+class IInterleavedSink {
+public:
+    virtual ~IInterleavedSink() = default;
+    // Whether a stream receives RTP or RTCP on this channel.
+    virtual bool IsStreamChannel(int nChannel) = 0;
+    // One frame's packet.
+    virtual HRESULT OnPacketReceived(int nChannel, const BYTE* pPacket, int cbPacket) = 0;
+    // Bytes that are not frames: answer text for the request side.
+    virtual void OnResponseText(const BYTE* pText, int cbText) = 0;
+};
+
+// IsCorruptedPacket answers.
+enum {
+    FRAME_TAKE = 0,    // take the frame with its stated length
+    FRAME_WAIT = 1,    // wait for more bytes
+    FRAME_REDUCED = 2, // take the frame with the reduced length written back
+};
+
+class CInterleavedDemux {
+public:
+    explicit CInterleavedDemux(IInterleavedSink* pSink) : m_pSink(pSink) {}
+
+    // Without interleaving every byte is answer text.
+    void SetInterleaved(bool bInterleaved) { m_bInterleaved = bInterleaved; }
+
+    // Consumes the accumulated bytes: frames and text are handed to the sink,
+    // and what cannot be decided yet is moved to the buffer's start. The
+    // caller holds the buffer's lock. Fails with the first failure of
+    // OnPacketReceived.
+    HRESULT OnDataAvailable(CBaseBuffer* pBuffer);
+
+    // Checks a frame of cbPacket bytes against the cbAvailable bytes that
+    // follow its 4-byte header.
+    int IsCorruptedPacket(const BYTE* pPayload, int cbAvailable, int* pcbPacket);
+
+    // '$' bytes dropped to resynchronise after an unknown channel.
+    int64_t ResyncBytes() const { return m_nResyncBytes; }
+
+private:
+    int CountTextBytes(const BYTE* p, int n);
+
+    IInterleavedSink* m_pSink;
+    bool m_bInterleaved = true;
+    int64_t m_nResyncBytes = 0;
+};
