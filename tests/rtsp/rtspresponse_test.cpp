@@ -60,6 +60,9 @@ TEST(RTSPResponseTest, QuotedParametersNeedTheQuoteRightAfterTheName) {
     EXPECT_FALSE(GetQuotedParam(p, n, "realm", &value)); // '=' follows, not a quote
     const std::string unterminated = "realm=\"cam";
     EXPECT_FALSE(GetQuotedParam(unterminated.data(), (int)unterminated.size(), "realm=", &value));
+    // A value may not run into the next line (it would end up in a request).
+    const std::string twoLines = "realm=\"cam\r\nX: \"";
+    EXPECT_FALSE(GetQuotedParam(twoLines.data(), (int)twoLines.size(), "realm=", &value));
     // Searching from an offset skips earlier occurrences.
     const std::string two = "realm=\"a\" Basic realm=\"b\"";
     ASSERT_TRUE(GetQuotedParam(two.data(), (int)two.size(), "realm=", &value, 10));

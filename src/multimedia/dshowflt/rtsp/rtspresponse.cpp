@@ -118,11 +118,13 @@ bool GetQuotedParam(const char* p, int n, const char* pszName, CBaseBuffer* pVal
     if (nOpen >= n || p[nOpen] != '"') {
         return false;
     }
+    // A quoted value ends on its own line: one that runs into the next line
+    // would carry the server's line break into our next request.
     int nClose = nOpen + 1;
-    while (nClose < n && p[nClose] != '"') {
+    while (nClose < n && p[nClose] != '"' && p[nClose] != '\r' && p[nClose] != '\n') {
         nClose++;
     }
-    if (nClose >= n) {
+    if (nClose >= n || p[nClose] != '"') {
         return false;
     }
     pValue->ResetLength();

@@ -19,7 +19,7 @@ int ResponseStatusCode(const char* p, int n);
 
 // The value of a name that is immediately followed by a double-quoted value
 // (realm="x"), searching from nFrom; false when the name is absent or not
-// followed by a complete quoted value.
+// followed by a quoted value that closes on the same line.
 bool GetQuotedParam(const char* p, int n, const char* pszName, CBaseBuffer* pValue, int nFrom = 0);
 
 // The number after a name that is immediately followed by '=' (the name
