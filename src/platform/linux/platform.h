@@ -6,6 +6,8 @@
 #include "winerror_codes.h"
 #include "winkernel.h"
 #include "dshowtypes.h"
+#include "winsock.h"
+#include "wininet.h"
 #include "platform_ext.h"
 
 // Trace formats use the Windows printf extensions (%S, %I64d), which the glibc

@@ -1,0 +1,398 @@
+// POSIX socket calls behind the Windows Sockets layer (see posixsocket.h).
+#include "posixsocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
+#include "winerror_codes.h"
+
+namespace zrposix {
+
+namespace {
+
+int Fail() {
+    return -ErrnoToWsa(errno);
+}
+
+int Check(int nResult) {
+    return nResult < 0 ? Fail() : nResult;
+}
+
+sockaddr_in ToSockaddr(const Endpoint& endpoint) {
+    sockaddr_in sa;
+    memset(&sa, 0, sizeof(sa));
+    sa.sin_family = AF_INET;
+    sa.sin_port = endpoint.wPort;
+    sa.sin_addr.s_addr = endpoint.dwAddress;
+    return sa;
+}
+
+void FromSockaddr(const sockaddr_in& sa, Endpoint* pEndpoint) {
+    if (pEndpoint) {
+        pEndpoint->dwAddress = sa.sin_addr.s_addr;
+        pEndpoint->wPort = sa.sin_port;
+    }
+}
+
+int SetInt(int fd, int nLevel, int nName, int nValue) {
+    return Check(setsockopt(fd, nLevel, nName, &nValue, sizeof(nValue)));
+}
+
+int SetTimeout(int fd, int nName, uint32_t dwMs) {
+    timeval tv = {(time_t)(dwMs / 1000), (suseconds_t)(dwMs % 1000) * 1000};
+    return Check(setsockopt(fd, SOL_SOCKET, nName, &tv, sizeof(tv)));
+}
+
+int SetMembership(int fd, int nName, uint32_t dwGroup, uint32_t dwInterface) {
+    ip_mreq mreq;
+    mreq.imr_multiaddr.s_addr = dwGroup;
+    mreq.imr_interface.s_addr = dwInterface;
+    return Check(setsockopt(fd, IPPROTO_IP, nName, &mreq, sizeof(mreq)));
+}
+
+int GetInt(int fd, int nLevel, int nName, uint32_t* pdwValue) {
+    int nValue = 0;
+    socklen_t len = sizeof(nValue);
+    if (getsockopt(fd, nLevel, nName, &nValue, &len) < 0) {
+        return Fail();
+    }
+    *pdwValue = (uint32_t)nValue;
+    return 0;
+}
+
+} // namespace
+
+int ErrnoToWsa(int nErrno) {
+    switch (nErrno) {
+    case EINTR:
+        return WSAEINTR;
+    case EBADF:
+        return WSAENOTSOCK;
+    case EACCES:
+    case EPERM:
+        return WSAEACCES;
+    case EFAULT:
+        return WSAEFAULT;
+    case EINVAL:
+        return WSAEINVAL;
+    case EMFILE:
+    case ENFILE:
+        return WSAEMFILE;
+    case EAGAIN:
+        return WSAEWOULDBLOCK;
+    case EINPROGRESS:
+        return WSAEINPROGRESS;
+    case EALREADY:
+        return WSAEALREADY;
+    case ENOTSOCK:
+        return WSAENOTSOCK;
+    case EDESTADDRREQ:
+        return WSAEDESTADDRREQ;
+    case EMSGSIZE:
+        return WSAEMSGSIZE;
+    case EPROTOTYPE:
+        return WSAEPROTOTYPE;
+    case ENOPROTOOPT:
+        return WSAENOPROTOOPT;
+    case EPROTONOSUPPORT:
+        return WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT:
+        return WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP:
+        return WSAEOPNOTSUPP;
+    case EPFNOSUPPORT:
+        return WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT:
+        return WSAEAFNOSUPPORT;
+    case EADDRINUSE:
+        return WSAEADDRINUSE;
+    case EADDRNOTAVAIL:
+        return WSAEADDRNOTAVAIL;
+    case ENETDOWN:
+        return WSAENETDOWN;
+    case ENETUNREACH:
+        return WSAENETUNREACH;
+    case ENETRESET:
+        return WSAENETRESET;
+    case ECONNABORTED:
+        return WSAECONNABORTED;
+    case ECONNRESET:
+    case EPIPE:
+        return WSAECONNRESET;
+    case ENOBUFS:
+    case ENOMEM:
+        return WSAENOBUFS;
+    case EISCONN:
+        return WSAEISCONN;
+    case ENOTCONN:
+        return WSAENOTCONN;
+    case ESHUTDOWN:
+        return WSAESHUTDOWN;
+    case ETIMEDOUT:
+        return WSAETIMEDOUT;
+    case ECONNREFUSED:
+        return WSAECONNREFUSED;
+    case ELOOP:
+        return WSAELOOP;
+    case ENAMETOOLONG:
+        return WSAENAMETOOLONG;
+    case EHOSTDOWN:
+        return WSAEHOSTDOWN;
+    case EHOSTUNREACH:
+        return WSAEHOSTUNREACH;
+    default:
+        return WSAEINVAL;
+    }
+}
+
+int CreateSocket(bool bDatagram) {
+    return Check(socket(AF_INET, (bDatagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC,
+                        bDatagram ? IPPROTO_UDP : IPPROTO_TCP));
+}
+
+int CloseDescriptor(int fd) {
+    return Check(close(fd));
+}
+
+int SetBlocking(int fd, bool bBlocking) {
+    int nFlags = fcntl(fd, F_GETFL);
+    if (nFlags < 0) {
+        return Fail();
+    }
+    nFlags = bBlocking ? (nFlags & ~O_NONBLOCK) : (nFlags | O_NONBLOCK);
+    return Check(fcntl(fd, F_SETFL, nFlags));
+}
+
+int Bind(int fd, const Endpoint& local) {
+    sockaddr_in sa = ToSockaddr(local);
+    return Check(bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)));
+}
+
+int Connect(int fd, const Endpoint& remote) {
+    sockaddr_in sa = ToSockaddr(remote);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0) {
+        return 0;
+    }
+    return errno == EINPROGRESS ? -WSAEWOULDBLOCK : Fail();
+}
+
+int Listen(int fd, int nBacklog) {
+    return Check(listen(fd, nBacklog));
+}
+
+int Accept(int fd, Endpoint* pPeer) {
+    sockaddr_in sa;
+    socklen_t len = sizeof(sa);
+    int nNew = accept4(fd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
+    if (nNew < 0) {
+        return Fail();
+    }
+    FromSockaddr(sa, pPeer);
+    return nNew;
+}
+
+int Shutdown(int fd, int nHow) {
+    static_assert(SHUT_RD == 0 && SHUT_WR == 1 && SHUT_RDWR == 2, "shutdown values");
+    return Check(shutdown(fd, nHow));
+}
+
+int Receive(int fd, void* pBuffer, int nLength, bool bPeek, bool bDatagram, Endpoint* pFrom) {
+    sockaddr_in sa;
+    memset(&sa, 0, sizeof(sa));
+    socklen_t len = sizeof(sa);
+    int nFlags = (bPeek ? MSG_PEEK : 0) | (bDatagram ? MSG_TRUNC : 0);
+    ssize_t n = recvfrom(fd, pBuffer, (size_t)(nLength < 0 ? 0 : nLength), nFlags,
+                         reinterpret_cast<sockaddr*>(&sa), &len);
+    if (n < 0) {
+        // A blocking receive whose SO_RCVTIMEO expired.
+        if (errno == EAGAIN && (fcntl(fd, F_GETFL) & O_NONBLOCK) == 0) {
+            return -WSAETIMEDOUT;
+        }
+        return Fail();
+    }
+    FromSockaddr(sa, pFrom);
+    // Windows reports a datagram that did not fit as an error.
+    return n > nLength ? -WSAEMSGSIZE : (int)n;
+}
+
+int Send(int fd, const void* pData, int nLength, const Endpoint* pTo) {
+    ssize_t n;
+    if (pTo) {
+        sockaddr_in sa = ToSockaddr(*pTo);
+        n = sendto(fd, pData, (size_t)nLength, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa),
+                   sizeof(sa));
+    } else {
+        n = send(fd, pData, (size_t)nLength, MSG_NOSIGNAL);
+    }
+    return n < 0 ? Fail() : (int)n;
+}
+
+int LocalEndpoint(int fd, Endpoint* pEndpoint) {
+    sockaddr_in sa;
+    socklen_t len = sizeof(sa);
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) < 0) {
+        return Fail();
+    }
+    FromSockaddr(sa, pEndpoint);
+    return 0;
+}
+
+int PeerEndpoint(int fd, Endpoint* pEndpoint) {
+    sockaddr_in sa;
+    socklen_t len = sizeof(sa);
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len) < 0) {
+        return Fail();
+    }
+    FromSockaddr(sa, pEndpoint);
+    return 0;
+}
+
+int SetOption(int fd, SocketOption option, uint32_t dwValue, uint32_t dwValue2) {
+    switch (option) {
+    case OPTION_REUSEADDR:
+        return SetInt(fd, SOL_SOCKET, SO_REUSEADDR, dwValue != 0);
+    case OPTION_KEEPALIVE:
+        return SetInt(fd, SOL_SOCKET, SO_KEEPALIVE, dwValue != 0);
+    case OPTION_BROADCAST:
+        return SetInt(fd, SOL_SOCKET, SO_BROADCAST, dwValue != 0);
+    case OPTION_SNDBUF:
+        return SetInt(fd, SOL_SOCKET, SO_SNDBUF, (int)dwValue);
+    case OPTION_RCVBUF:
+        return SetInt(fd, SOL_SOCKET, SO_RCVBUF, (int)dwValue);
+    case OPTION_RCVTIMEO_MS:
+        return SetTimeout(fd, SO_RCVTIMEO, dwValue);
+    case OPTION_SNDTIMEO_MS:
+        return SetTimeout(fd, SO_SNDTIMEO, dwValue);
+    case OPTION_LINGER: {
+        struct linger lg = {dwValue != 0, (int)dwValue2};
+        return Check(setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg)));
+    }
+    case OPTION_TCP_NODELAY:
+        return SetInt(fd, IPPROTO_TCP, TCP_NODELAY, dwValue != 0);
+    case OPTION_IP_TTL:
+        return SetInt(fd, IPPROTO_IP, IP_TTL, (int)dwValue);
+    case OPTION_MULTICAST_TTL:
+        return SetInt(fd, IPPROTO_IP, IP_MULTICAST_TTL, (int)dwValue);
+    case OPTION_MULTICAST_LOOP:
+        return SetInt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, dwValue != 0);
+    case OPTION_MULTICAST_IF: {
+        in_addr addr;
+        addr.s_addr = dwValue;
+        return Check(setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &addr, sizeof(addr)));
+    }
+    case OPTION_ADD_MEMBERSHIP:
+        return SetMembership(fd, IP_ADD_MEMBERSHIP, dwValue, dwValue2);
+    case OPTION_DROP_MEMBERSHIP:
+        return SetMembership(fd, IP_DROP_MEMBERSHIP, dwValue, dwValue2);
+    case OPTION_ERROR:
+        break;
+    }
+    return -WSAENOPROTOOPT;
+}
+
+int GetOption(int fd, SocketOption option, uint32_t* pdwValue) {
+    switch (option) {
+    case OPTION_REUSEADDR:
+        return GetInt(fd, SOL_SOCKET, SO_REUSEADDR, pdwValue);
+    case OPTION_KEEPALIVE:
+        return GetInt(fd, SOL_SOCKET, SO_KEEPALIVE, pdwValue);
+    case OPTION_BROADCAST:
+        return GetInt(fd, SOL_SOCKET, SO_BROADCAST, pdwValue);
+    case OPTION_SNDBUF:
+        return GetInt(fd, SOL_SOCKET, SO_SNDBUF, pdwValue);
+    case OPTION_RCVBUF:
+        return GetInt(fd, SOL_SOCKET, SO_RCVBUF, pdwValue);
+    case OPTION_TCP_NODELAY:
+        return GetInt(fd, IPPROTO_TCP, TCP_NODELAY, pdwValue);
+    case OPTION_IP_TTL:
+        return GetInt(fd, IPPROTO_IP, IP_TTL, pdwValue);
+    case OPTION_MULTICAST_TTL:
+        return GetInt(fd, IPPROTO_IP, IP_MULTICAST_TTL, pdwValue);
+    case OPTION_MULTICAST_LOOP:
+        return GetInt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, pdwValue);
+    case OPTION_ERROR: {
+        int nRc = GetInt(fd, SOL_SOCKET, SO_ERROR, pdwValue);
+        if (nRc == 0 && *pdwValue != 0) {
+            *pdwValue = (uint32_t)ErrnoToWsa((int)*pdwValue);
+        }
+        return nRc;
+    }
+    default:
+        break;
+    }
+    return -WSAENOPROTOOPT;
+}
+
+int PendingBytes(int fd) {
+    int n = 0;
+    return ioctl(fd, FIONREAD, &n) < 0 ? Fail() : n;
+}
+
+int GetHostName(char* pszName, int cbName) {
+    return gethostname(pszName, (size_t)cbName) < 0 ? -WSAEFAULT : 0;
+}
+
+int ResolveIpv4(const char* pszNode, uint32_t* pdwAddresses, int nMax) {
+    addrinfo hints;
+    memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* pResult = nullptr;
+    int nRc = getaddrinfo(pszNode, nullptr, &hints, &pResult);
+    if (nRc != 0) {
+        switch (nRc) {
+        case EAI_AGAIN:
+            return -WSATRY_AGAIN;
+        case EAI_FAIL:
+            return -WSANO_RECOVERY;
+        case EAI_MEMORY:
+            return -WSAENOBUFS;
+        case EAI_SYSTEM:
+            return Fail();
+        default:
+            return -WSAHOST_NOT_FOUND;
+        }
+    }
+    int n = 0;
+    for (addrinfo* p = pResult; p && n < nMax; p = p->ai_next) {
+        if (p->ai_family == AF_INET && p->ai_addrlen >= sizeof(sockaddr_in)) {
+            pdwAddresses[n++] = reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
+        }
+    }
+    freeaddrinfo(pResult);
+    return n > 0 ? n : -WSAHOST_NOT_FOUND;
+}
+
+int LocalAddresses(uint32_t* pdwAddresses, int nMax) {
+    ifaddrs* pList = nullptr;
+    if (getifaddrs(&pList) < 0) {
+        return Fail();
+    }
+    int n = 0;
+    // Two passes: the interfaces that reach other machines first, loopback last.
+    for (int nPass = 0; nPass < 2; nPass++) {
+        for (ifaddrs* p = pList; p && n < nMax; p = p->ifa_next) {
+            if (!p->ifa_addr || p->ifa_addr->sa_family != AF_INET || !(p->ifa_flags & IFF_UP)) {
+                continue;
+            }
+            if (((p->ifa_flags & IFF_LOOPBACK) != 0) == (nPass == 0)) {
+                continue;
+            }
+            pdwAddresses[n++] = reinterpret_cast<sockaddr_in*>(p->ifa_addr)->sin_addr.s_addr;
+        }
+    }
+    freeifaddrs(pList);
+    return n;
+}
+
+} // namespace zrposix
