@@ -175,7 +175,11 @@ BOOL SetEvent(HANDLE hEvent) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    // A waiter that this wakes may close the handle at once; the object
+    // stays alive until the signal is complete.
+    pEvent->AddRef();
     pEvent->Set();
+    pEvent->Release();
     return TRUE;
 }
 
