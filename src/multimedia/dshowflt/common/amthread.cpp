@@ -1,0 +1,216 @@
+#include "amthread.h"
+
+#include "trace.h"
+
+namespace {
+
+typedef HRESULT(WINAPI* PFNCOINITIALIZEEX)(LPVOID, DWORD);
+typedef void(WINAPI* PFNCOUNINITIALIZE)();
+const DWORD kComFlags = 4; // multithreaded apartment, OLE1 DDE disabled
+
+// COM is looked up in the ole32.dll the process has already loaded, so that
+// the threads run without COM where there is none.
+FARPROC FindComFunction(const char* pszName) {
+    HMODULE hOle = GetModuleHandleW(L"ole32.dll");
+    return hOle ? GetProcAddress(hOle, pszName) : nullptr;
+}
+
+HRESULT InitializeThreadCom() {
+    FARPROC pfn = FindComFunction("CoInitializeEx");
+    if (!pfn) {
+        return E_FAIL;
+    }
+    return reinterpret_cast<PFNCOINITIALIZEEX>(reinterpret_cast<void*>(pfn))(nullptr, kComFlags);
+}
+
+void UninitializeThreadCom() {
+    FARPROC pfn = FindComFunction("CoUninitialize");
+    if (pfn) {
+        reinterpret_cast<PFNCOUNINITIALIZE>(reinterpret_cast<void*>(pfn))();
+    }
+}
+
+} // namespace
+
+// ---- CWorkerChannel ------------------------------------------------------------
+
+CWorkerChannel::~CWorkerChannel() {
+    Close();
+    if (m_hRequest) {
+        CloseHandle(m_hRequest);
+    }
+    if (m_hComplete) {
+        CloseHandle(m_hComplete);
+    }
+}
+
+bool CWorkerChannel::Init() {
+    m_hRequest = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_hComplete = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return m_hRequest && m_hComplete;
+}
+
+bool CWorkerChannel::Create(LPTHREAD_START_ROUTINE pfnStart, void* pContext) {
+    CAutoLock lock(&m_AccessLock);
+    CAutoLock worker(&m_WorkerLock);
+    if (m_hThread || !m_hRequest || !m_hComplete) {
+        return false;
+    }
+    ResetEvent(m_hRequest);
+    m_dwThreadId.store(0);
+    m_hThread = CreateThread(nullptr, 0, pfnStart, pContext, 0, nullptr);
+    return m_hThread != nullptr;
+}
+
+bool CWorkerChannel::ThreadExists() const {
+    CAutoLock worker(&m_WorkerLock);
+    return m_hThread != nullptr;
+}
+
+bool CWorkerChannel::WaitForCompletion() {
+    HANDLE hThread;
+    {
+        CAutoLock worker(&m_WorkerLock);
+        hThread = m_hThread;
+    }
+    if (!hThread) {
+        return false;
+    }
+    // The completion event comes first, so that a reply given just before
+    // the thread ended (EXIT) is still taken.
+    HANDLE handles[2] = {m_hComplete, hThread};
+    return WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0;
+}
+
+DWORD CWorkerChannel::CallWorker(DWORD dwParam) {
+    CAutoLock lock(&m_AccessLock);
+    if (!ThreadExists()) {
+        return (DWORD)E_FAIL;
+    }
+    // A posted command that the worker has not answered yet is completed
+    // first, so that its reply is not taken for this command's.
+    if (WaitForSingleObject(m_hRequest, 0) == WAIT_OBJECT_0 || m_bServingPosted.load()) {
+        if (!WaitForCompletion()) {
+            return (DWORD)E_FAIL;
+        }
+    } else {
+        ResetEvent(m_hComplete);
+    }
+    m_dwParam = dwParam;
+    m_bPosted = false;
+    SetEvent(m_hRequest);
+    return WaitForCompletion() ? m_dwReturnVal.load() : (DWORD)E_FAIL;
+}
+
+void CWorkerChannel::PostRequest(DWORD dwParam) {
+    if (!m_AccessLock.TryLock()) {
+        return;
+    }
+    if (ThreadExists()) {
+        m_dwParam = dwParam;
+        m_bPosted = true;
+        SetEvent(m_hRequest);
+    }
+    m_AccessLock.Unlock();
+}
+
+DWORD CWorkerChannel::GetRequest() {
+    WaitForSingleObject(m_hRequest, INFINITE);
+    DWORD dwParam = m_dwParam;
+    m_bServingPosted = m_bPosted.load();
+    ResetEvent(m_hRequest);
+    return dwParam;
+}
+
+bool CWorkerChannel::CheckRequest(DWORD* pdwParam, DWORD dwTimeoutMs) {
+    if (WaitForSingleObject(m_hRequest, dwTimeoutMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    if (pdwParam) {
+        *pdwParam = m_dwParam;
+    }
+    return true;
+}
+
+void CWorkerChannel::Reply(DWORD dwReply) {
+    m_dwReturnVal = dwReply;
+    ResetEvent(m_hRequest);
+    SetEvent(m_hComplete);
+    // Cleared only after the completion is signalled: a caller that sees it
+    // clear also finds that signal and discards it.
+    m_bServingPosted = false;
+}
+
+void CWorkerChannel::Close() {
+    HANDLE hThread;
+    {
+        CAutoLock worker(&m_WorkerLock);
+        hThread = m_hThread;
+        m_hThread = nullptr;
+    }
+    if (!hThread) {
+        return;
+    }
+    if (m_dwThreadId.load() != GetCurrentThreadId()) {
+        WaitForSingleObject(hThread, INFINITE);
+    }
+    CloseHandle(hThread);
+}
+
+// ---- CAMThread -----------------------------------------------------------------
+
+CAMThread::CAMThread(HRESULT* phr) {
+    if (!m_Channel.Init() && phr) {
+        *phr = E_OUTOFMEMORY;
+    }
+}
+
+CAMThread::~CAMThread() {
+    Close();
+}
+
+BOOL CAMThread::Create() {
+    return m_Channel.Create(&CAMThread::InitialThreadProc, this);
+}
+
+DWORD WINAPI CAMThread::InitialThreadProc(LPVOID pv) {
+    CAMThread* pThread = static_cast<CAMThread*>(pv);
+    HRESULT hrCom = InitializeThreadCom();
+    pThread->m_Channel.SetThreadId(GetCurrentThreadId());
+    // The procedure may destroy the object; it is not touched afterwards.
+    DWORD dwResult = pThread->ThreadProc();
+    if (SUCCEEDED(hrCom)) {
+        UninitializeThreadCom();
+    }
+    return dwResult;
+}
+
+// ---- CAMThread2 ----------------------------------------------------------------
+
+CAMThread2::CAMThread2(HRESULT* phr) : CAMThread(phr) {
+    if (!m_LoopChannel.Init() && phr) {
+        *phr = E_OUTOFMEMORY;
+    }
+}
+
+CAMThread2::~CAMThread2() {
+    CloseLoopThread();
+}
+
+BOOL CAMThread2::CreateLoopThread() {
+    return m_LoopChannel.Create(&CAMThread2::InitialLoopThreadProc, this);
+}
+
+DWORD WINAPI CAMThread2::InitialLoopThreadProc(LPVOID pv) {
+    CAMThread2* pThread = static_cast<CAMThread2*>(pv);
+    HRESULT hrCom = InitializeThreadCom();
+    if (FAILED(hrCom)) {
+        Trace("\nCoInitializeEx failed.");
+    }
+    pThread->m_LoopChannel.SetThreadId(GetCurrentThreadId());
+    DWORD dwResult = pThread->LoopThreadProc();
+    if (SUCCEEDED(hrCom)) {
+        UninitializeThreadCom();
+    }
+    return dwResult;
+}
