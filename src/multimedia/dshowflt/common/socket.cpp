@@ -1,0 +1,417 @@
+#include "socket.h"
+
+#include "amthread.h"
+#include "format.h"
+#include "hresultname.h"
+#include "trace.h"
+
+namespace {
+
+const LONG kConnectEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE; // 0x33
+const LONG kStreamEvents = FD_READ | FD_WRITE | FD_CLOSE;               // 0x23
+const int32_t kTcpMaxMessageSize = 65536;
+const int32_t kClosedMaxMessageSize = 512;
+const DWORD kReceiveTimeoutMs = 500;
+const DWORD kSendRoomTimeoutMs = 10000;
+
+HRESULT LastSocketError() {
+    return HRESULT_FROM_WIN32((DWORD)WSAGetLastError());
+}
+
+// The bit number of the lowest event in lEvents.
+int LowestEventBit(LONG lEvents) {
+    for (int nBit = 0; nBit < FD_MAX_EVENTS; nBit++) {
+        if (lEvents & (1 << nBit)) {
+            return nBit;
+        }
+    }
+    return 0;
+}
+
+CFormatRing<4, 50> g_addressRing;
+
+} // namespace
+
+const char* FormatIPAddress(DWORD dwAddress) {
+    char* psz = g_addressRing.Next();
+    const BYTE* p = reinterpret_cast<const BYTE*>(&dwAddress);
+    FormatString(psz, (size_t)g_addressRing.Size(), "%d.%d.%d.%d", p[0], p[1], p[2], p[3]);
+    return psz;
+}
+
+CSocket::CSocket() = default;
+
+CSocket::~CSocket() {
+    CloseSocket(TRUE);
+    if (m_hEvent) {
+        WSACloseEvent(m_hEvent);
+    }
+}
+
+HRESULT CSocket::SetAddress(DWORD dwAddress, WORD wPort, DWORD dwInterface, BOOL bUDP,
+                            BOOL bReuse) {
+    m_dwAddress = dwAddress;
+    m_wPort = wPort;
+    m_dwInterface = dwInterface;
+    m_bUDP = bUDP;
+    m_bReuseAddress = bReuse;
+    return S_OK;
+}
+
+void CSocket::CloseSocket(BOOL bReset) {
+    if (m_socket == INVALID_SOCKET) {
+        return;
+    }
+    if (m_bMulticast) {
+        setsockopt(m_socket, IPPROTO_IP, IP_DROP_MEMBERSHIP, reinterpret_cast<const char*>(&m_Mreq),
+                   sizeof(m_Mreq));
+    }
+    closesocket(m_socket);
+    m_socket = INVALID_SOCKET;
+    if (bReset) {
+        m_nMaxMsgSize = kClosedMaxMessageSize;
+        ResetLength();
+    }
+    WSACleanup();
+}
+
+HRESULT CSocket::CloseAfterFailure(HRESULT hr) {
+    CloseSocket(FALSE);
+    return hr;
+}
+
+HRESULT CSocket::OpenSocketTimed(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTimeoutMs) {
+    if (!bConnect || dwTimeoutMs == 0) {
+        return OpenSocketHelper(bAllocBuffer, bConnect, dwTimeoutMs);
+    }
+    // A connect attempt can time out early (a server that drops the SYN while
+    // busy); the attempts share the whole time-out.
+    const DWORD dwStart = GetTickCount();
+    DWORD dwLeft = dwTimeoutMs;
+    for (;;) {
+        HRESULT hr = OpenSocketHelper(bAllocBuffer, bConnect, dwLeft);
+        DWORD dwElapsed = GetTickCount() - dwStart;
+        if (hr != HRESULT_FROM_WIN32(WSAETIMEDOUT) || dwElapsed >= dwTimeoutMs) {
+            return hr;
+        }
+        dwLeft = dwTimeoutMs - dwElapsed;
+    }
+}
+
+HRESULT CSocket::OpenSocketHelper(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTimeoutMs) {
+    CloseSocket(bAllocBuffer);
+    const BYTE* pAddress = reinterpret_cast<const BYTE*>(&m_dwAddress);
+    m_bMulticast = pAddress[0] >= 224;
+    m_SockAddr = sockaddr_in();
+    m_SockAddr.sin_family = AF_INET;
+    m_SockAddr.sin_port = m_wPort;
+    m_SockAddr.sin_addr.s_addr = m_bMulticast ? INADDR_ANY : m_dwAddress;
+
+    WSADATA wsaData;
+    int nStartup = WSAStartup(MAKEWORD(2, 2), &wsaData);
+    if (nStartup != 0) {
+        return HRESULT_FROM_WIN32((DWORD)nStartup);
+    }
+    m_socket =
+        socket(AF_INET, m_bUDP ? SOCK_DGRAM : SOCK_STREAM, m_bUDP ? IPPROTO_UDP : IPPROTO_TCP);
+    if (m_socket == INVALID_SOCKET) {
+        HRESULT hr = LastSocketError();
+        WSACleanup();
+        return hr;
+    }
+    HRESULT hr = SetSocketOptions();
+    if (FAILED(hr)) {
+        return CloseAfterFailure(hr);
+    }
+    if (bAllocBuffer) {
+        m_nRequestedCapacity = 40 * m_nMaxMsgSize;
+        if (!EnsureCapacity(m_nRequestedCapacity)) {
+            return CloseAfterFailure(E_OUTOFMEMORY);
+        }
+    }
+    if (m_bUDP) {
+        hr = BindUdp();
+    } else if (bConnect) {
+        hr = ConnectTcp(dwTimeoutMs);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = SelectEvents(kStreamEvents);
+    }
+    return FAILED(hr) ? CloseAfterFailure(hr) : S_OK;
+}
+
+HRESULT CSocket::SetSocketOptions() {
+    if (m_bUDP) {
+        DWORD dwMaxMsgSize = 0;
+        int nLength = sizeof(dwMaxMsgSize);
+        if (getsockopt(m_socket, SOL_SOCKET, SO_MAX_MSG_SIZE,
+                       reinterpret_cast<char*>(&dwMaxMsgSize), &nLength) == SOCKET_ERROR) {
+            return LastSocketError();
+        }
+        m_nMaxMsgSize = (int32_t)dwMaxMsgSize;
+    } else {
+        m_nMaxMsgSize = kTcpMaxMessageSize;
+    }
+    DWORD dwTimeout = kReceiveTimeoutMs;
+    if (setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&dwTimeout),
+                   sizeof(dwTimeout)) == SOCKET_ERROR) {
+        return LastSocketError();
+    }
+    // A larger receive buffer rides out bursts of a stream; the system may
+    // give less, which is not an error.
+    int nReceiveBuffer = (m_bUDP ? 32 : 10) * m_nMaxMsgSize;
+    setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&nReceiveBuffer),
+               sizeof(nReceiveBuffer));
+    if (m_bReuseAddress) {
+        BOOL bReuse = TRUE;
+        setsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&bReuse),
+                   sizeof(bReuse));
+    }
+    return S_OK;
+}
+
+HRESULT CSocket::BindUdp() {
+    if (bind(m_socket, reinterpret_cast<const sockaddr*>(&m_SockAddr), sizeof(m_SockAddr)) ==
+        SOCKET_ERROR) {
+        return LastSocketError();
+    }
+    if (m_bMulticast) {
+        m_Mreq.imr_multiaddr.s_addr = m_dwAddress;
+        m_Mreq.imr_interface.s_addr = m_dwInterface;
+        if (setsockopt(m_socket, IPPROTO_IP, IP_ADD_MEMBERSHIP,
+                       reinterpret_cast<const char*>(&m_Mreq), sizeof(m_Mreq)) == SOCKET_ERROR) {
+            // Without membership the socket must not try to drop it.
+            HRESULT hr = LastSocketError();
+            m_bMulticast = FALSE;
+            return hr;
+        }
+        ApplyMulticastTTL();
+    }
+    return S_OK;
+}
+
+void CSocket::ApplyMulticastTTL() {
+    if (m_nTTL == 0 || !m_bMulticast || m_socket == INVALID_SOCKET) {
+        return;
+    }
+    const char ttl = (char)m_nTTL;
+    if (setsockopt(m_socket, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, 1) == SOCKET_ERROR) {
+        Trace("\n CSocket.OpenSocketHelper: setsockopt(IP_MULTICAST_TTL, %d) failed %s", m_nTTL,
+              HResultName(LastSocketError()));
+    } else {
+        Trace("\n CSocket.OpenSocketHelper: setsockopt(IP_MULTICAST_TTL, %d) SUCCEEDED", m_nTTL);
+    }
+}
+
+HRESULT CSocket::ConnectTcp(DWORD dwTimeoutMs) {
+    const sockaddr* pAddress = reinterpret_cast<const sockaddr*>(&m_SockAddr);
+    if (dwTimeoutMs == 0) {
+        if (connect(m_socket, pAddress, sizeof(m_SockAddr)) == SOCKET_ERROR) {
+            return LastSocketError();
+        }
+        DisplaySocketInfo(m_socket);
+        return S_OK;
+    }
+    HRESULT hr = SelectEvents(kConnectEvents);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (connect(m_socket, pAddress, sizeof(m_SockAddr)) == SOCKET_ERROR) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK) {
+            return LastSocketError();
+        }
+        int nOutcome = WaitForNetworkEvent(nullptr, dwTimeoutMs, FD_CONNECT, &hr);
+        if (nOutcome == NETWAIT_TIMEOUT ||
+            (nOutcome == NETWAIT_ERROR && hr == HRESULT_FROM_WIN32(WSAETIMEDOUT))) {
+            return HRESULT_FROM_WIN32(WSAETIMEDOUT);
+        }
+        if (nOutcome == NETWAIT_PEER_CLOSED) {
+            return HRESULT_FROM_WIN32(WSAECONNRESET);
+        }
+        if (nOutcome != NETWAIT_EVENT) {
+            return FAILED(hr) ? hr : E_FAIL;
+        }
+    }
+    DisplaySocketInfo(m_socket);
+    return S_OK;
+}
+
+HRESULT CSocket::Reopen(BOOL bConnect, DWORD dwTimeoutMs) {
+    CloseSocket(FALSE);
+    return OpenSocketTimed(FALSE, bConnect, dwTimeoutMs);
+}
+
+HRESULT CSocket::ReopenTcpSocket(CAMThread* pAbortThread, DWORD dwTimeoutMs) {
+    Trace("\nCSocket::ReopenTcpSocket...");
+    if (m_socket != INVALID_SOCKET) {
+        // The open's WSAStartup stays in force for the new socket.
+        closesocket(m_socket);
+    } else {
+        WSADATA wsaData;
+        int nStartup = WSAStartup(MAKEWORD(2, 2), &wsaData);
+        if (nStartup != 0) {
+            return HRESULT_FROM_WIN32((DWORD)nStartup);
+        }
+    }
+    m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (m_socket == INVALID_SOCKET) {
+        HRESULT hr = LastSocketError();
+        WSACleanup();
+        return hr;
+    }
+    HRESULT hr = SelectEvents(kConnectEvents);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (pAbortThread && pAbortThread->CheckRequest(nullptr, 0)) {
+        return S_OK;
+    }
+    if (connect(m_socket, reinterpret_cast<const sockaddr*>(&m_SockAddr), sizeof(m_SockAddr)) !=
+        SOCKET_ERROR) {
+        return S_OK;
+    }
+    if (WSAGetLastError() != WSAEWOULDBLOCK) {
+        return LastSocketError();
+    }
+    HANDLE hAbort = pAbortThread ? pAbortThread->RequestEvent() : nullptr;
+    switch (WaitForNetworkEvent(hAbort, dwTimeoutMs, FD_CONNECT, nullptr)) {
+    case NETWAIT_EVENT:
+        DisplaySocketInfo(m_socket);
+        return S_OK;
+    case NETWAIT_TIMEOUT:
+        return HRESULT_FROM_WIN32(WSAETIMEDOUT);
+    default:
+        return S_FALSE;
+    }
+}
+
+HRESULT CSocket::MyRecv(BYTE* pBuffer, int nSize, int* pnReceived) {
+    CAutoLock lock(&m_RecvLock);
+    int n = recv(m_socket, reinterpret_cast<char*>(pBuffer), nSize, 0);
+    if (n < 0) {
+        return LastSocketError();
+    }
+    if (n == 0) {
+        // An orderly close by the peer ends the connection like a reset.
+        return HRESULT_FROM_WIN32(WSAECONNRESET);
+    }
+    *pnReceived = n;
+    return S_OK;
+}
+
+HRESULT CSocket::SendAll(CSocket* pConnection, const void* pData, int nLength) {
+    CAutoLock lock(&pConnection->m_SendLock);
+    const char* p = static_cast<const char*>(pData);
+    bool bTimedOut = false;
+    while (nLength > 0) {
+        int n = send(pConnection->m_socket, p, nLength, 0);
+        if (n != SOCKET_ERROR) {
+            // After a partial send the rest is offered at once: Windows
+            // records FD_WRITE again only after a send would have blocked.
+            p += n;
+            nLength -= n;
+            bTimedOut = false;
+            continue;
+        }
+        const int nError = WSAGetLastError();
+        if (nError == WSAECONNABORTED) {
+            // The connection was aborted on this side (for example by the
+            // network stack): connect again and resend what is left.
+            HRESULT hr = pConnection->Reopen(TRUE, 0);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            continue;
+        }
+        // A full send buffer: wait for room, and give up only when the peer
+        // took nothing during a whole wait.
+        if (nError != WSAEWOULDBLOCK || bTimedOut) {
+            return HRESULT_FROM_WIN32((DWORD)nError);
+        }
+        HRESULT hr = S_OK;
+        switch (pConnection->WaitForNetworkEvent(nullptr, kSendRoomTimeoutMs, FD_WRITE, &hr)) {
+        case NETWAIT_PEER_CLOSED:
+            return HRESULT_FROM_WIN32(WSAECONNRESET);
+        case NETWAIT_ERROR:
+            return hr;
+        case NETWAIT_TIMEOUT:
+            bTimedOut = true;
+            break; // try once more
+        default:
+            break; // room to write
+        }
+    }
+    return S_OK;
+}
+
+int CSocket::WaitForNetworkEvent(HANDLE hAbort, DWORD dwTimeoutMs, LONG lMask, HRESULT* phrError) {
+    const DWORD dwStart = GetTickCount();
+    HANDLE handles[2] = {m_hEvent, hAbort};
+    const DWORD nHandles = hAbort ? 2 : 1;
+    for (;;) {
+        DWORD dwWait = INFINITE;
+        if (dwTimeoutMs != INFINITE) {
+            DWORD dwElapsed = GetTickCount() - dwStart;
+            dwWait = dwElapsed >= dwTimeoutMs ? 0 : dwTimeoutMs - dwElapsed;
+        }
+        DWORD dwResult = WaitForMultipleObjects(nHandles, handles, FALSE, dwWait);
+        HRESULT hr = S_OK;
+        int nOutcome = NETWAIT_ERROR;
+        if (dwResult == WAIT_OBJECT_0) {
+            if (WSAEnumNetworkEvents(m_socket, m_hEvent, &m_NetworkEvents) == SOCKET_ERROR) {
+                hr = LastSocketError();
+            } else if (m_NetworkEvents.lNetworkEvents & lMask) {
+                int nError =
+                    m_NetworkEvents
+                        .iErrorCode[LowestEventBit(m_NetworkEvents.lNetworkEvents & lMask)];
+                hr = HRESULT_FROM_WIN32((DWORD)nError);
+                nOutcome = nError == 0 ? NETWAIT_EVENT : NETWAIT_ERROR;
+            } else if (m_NetworkEvents.lNetworkEvents & FD_CLOSE) {
+                nOutcome = NETWAIT_PEER_CLOSED;
+            } else {
+                continue; // events nobody waits for here
+            }
+        } else if (dwResult == WAIT_OBJECT_0 + 1) {
+            WSASetLastError(WSAEINTR);
+            nOutcome = NETWAIT_ABORTED;
+        } else if (dwResult == WAIT_TIMEOUT) {
+            WSASetLastError(WSAETIMEDOUT);
+            nOutcome = NETWAIT_TIMEOUT;
+        } else {
+            hr = HRESULT_FROM_WIN32(GetLastError());
+        }
+        if (nOutcome == NETWAIT_ERROR && phrError) {
+            *phrError = hr;
+        }
+        return nOutcome;
+    }
+}
+
+HRESULT CSocket::SelectEvents(LONG lMask) {
+    if (!m_hEvent) {
+        m_hEvent = WSACreateEvent();
+        if (!m_hEvent) {
+            return HRESULT_FROM_WIN32(GetLastError());
+        }
+    }
+    if (WSAEventSelect(m_socket, m_hEvent, lMask) == SOCKET_ERROR) {
+        return LastSocketError();
+    }
+    return S_OK;
+}
+
+HRESULT CSocket::SetMulticastTTL(BYTE nTTL) {
+    m_nTTL = nTTL;
+    ApplyMulticastTTL();
+    return S_OK;
+}
+
+void CSocket::DisplaySocketInfo(SOCKET s) {
+    sockaddr_in address;
+    int nLength = sizeof(address);
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&address), &nLength) == 0 &&
+        nLength == (int)sizeof(address)) {
+        Trace("\nDisplaySocketInfo: Socket %d bound to port %d = htons(%d)", (int)s,
+              ntohs(address.sin_port), address.sin_port);
+    }
+}

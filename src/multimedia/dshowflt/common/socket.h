@@ -1,0 +1,122 @@
+// CSocket: the one socket wrapper. Every network endpoint is a CSocket: the
+// RTSP control connection and the POST connection of an HTTP tunnel (TCP),
+// and each stream's RTP and RTCP sockets (UDP, unicast or multicast). The
+// socket is also a byte buffer, and that buffer is its receive buffer.
+//
+// Sockets are used non-blocking with event selection: reads never block, and
+// a caller that finds no data waits with WaitForNetworkEvent on the socket's
+// event together with an abort event. Failures are HRESULT_FROM_WIN32 of the
+// Windows Sockets code.
+//
+// Locks: the general lock guards the buffer for the control connection's
+// reader; the receive lock is held around every recv and the send lock around
+// every SendAll. Opening and closing are done by the socket's owner and are
+// not locked.
+#pragma once
+
+#include <cstdint>
+
+#include "buffer.h"
+#include "critsec.h"
+#include "platform.h"
+
+class CAMThread;
+
+// Outcomes of CSocket::WaitForNetworkEvent.
+enum {
+    NETWAIT_EVENT = 0,       // an event of the mask occurred without error
+    NETWAIT_PEER_CLOSED = 1, // FD_CLOSE while it was not in the mask
+    NETWAIT_ABORTED = 2,     // the abort event was signalled (last error WSAEINTR)
+    NETWAIT_TIMEOUT = 3,     // the time ran out (last error WSAETIMEDOUT)
+    NETWAIT_ERROR = 4,       // an error; its HRESULT goes to the error out-parameter
+};
+
+// The empty interface base that socket users derive through.
+class CSocketHelper {};
+
+class CSocket : public CBuffer, public CSocketHelper {
+public:
+    CSocket();
+    ~CSocket() override;
+
+    // Stores the address to connect or bind to (network byte order) and the
+    // local interface; nothing is opened.
+    HRESULT SetAddress(DWORD dwAddress, WORD wPort, DWORD dwInterface, BOOL bUDP, BOOL bReuse);
+
+    // OpenSocketHelper, retried while a connect with a time-out times out and
+    // time is left.
+    virtual HRESULT OpenSocketTimed(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTimeoutMs);
+    // Drops a multicast membership, closes the socket and matches the open's
+    // WSAStartup. With reset, the maximum message size becomes 512 and the
+    // buffer is emptied.
+    virtual void CloseSocket(BOOL bReset);
+    virtual HRESULT OpenSocketHelper(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTimeoutMs);
+
+    // Closes without reset and opens again without buffer allocation.
+    HRESULT Reopen(BOOL bConnect, DWORD dwTimeoutMs);
+    // Replaces the TCP socket by a new one connected to the same address.
+    // Returns S_OK at once without connecting when a command is already
+    // waiting for pAbortThread, and S_FALSE when that thread's command
+    // aborted the connect.
+    HRESULT ReopenTcpSocket(CAMThread* pAbortThread, DWORD dwTimeoutMs);
+
+    // One recv. No data waiting: HRESULT_FROM_WIN32(WSAEWOULDBLOCK); a closed
+    // connection (also a zero-byte receive): HRESULT_FROM_WIN32(WSAECONNRESET).
+    HRESULT MyRecv(BYTE* pBuffer, int nSize, int* pnReceived);
+    // Writes all bytes on a TCP connection under its send lock. While the
+    // send buffer is full it waits for room, up to 10 s at a time (no room
+    // after a whole wait gives HRESULT_FROM_WIN32(WSAEWOULDBLOCK)); a
+    // connection aborted on this side is opened again and the rest resent.
+    static HRESULT SendAll(CSocket* pConnection, const void* pData, int nLength);
+
+    // Waits for an event of lMask (time-out 0xFFFFFFFF: no limit; hAbort may
+    // be null) and returns one of the NETWAIT_ outcomes.
+    int WaitForNetworkEvent(HANDLE hAbort, DWORD dwTimeoutMs, LONG lMask, HRESULT* phrError);
+    HRESULT SelectEvents(LONG lMask);
+    // Stores the TTL and applies it when the socket is open; 0 leaves the
+    // system default.
+    HRESULT SetMulticastTTL(BYTE nTTL);
+    static void DisplaySocketInfo(SOCKET s);
+
+    SOCKET GetSocket() const { return m_socket; }
+    bool IsOpen() const { return m_socket != INVALID_SOCKET; }
+    HANDLE GetEvent() const { return m_hEvent; }
+    const WSANETWORKEVENTS& LastNetworkEvents() const { return m_NetworkEvents; }
+    DWORD GetAddress() const { return m_dwAddress; }
+    DWORD GetInterface() const { return m_dwInterface; }
+    WORD GetPort() const { return m_wPort; }
+    BOOL IsUDP() const { return m_bUDP; }
+    BOOL IsMulticast() const { return m_bMulticast; }
+    int32_t MaxMessageSize() const { return m_nMaxMsgSize; }
+    BYTE MulticastTTL() const { return m_nTTL; }
+    CCritSec* LockObject() { return &m_Lock; }
+
+private:
+    HRESULT CloseAfterFailure(HRESULT hr);
+    HRESULT SetSocketOptions();
+    HRESULT BindUdp();
+    HRESULT ConnectTcp(DWORD dwTimeoutMs);
+    void ApplyMulticastTTL();
+
+    SOCKET m_socket = INVALID_SOCKET;
+    HANDLE m_hEvent = nullptr;
+    WSANETWORKEVENTS m_NetworkEvents = {};
+    DWORD m_dwAddress = 0;   // peer, group or local address
+    DWORD m_dwInterface = 0; // local interface address
+    BOOL m_bUDP = FALSE;
+    int32_t m_nMaxMsgSize = 512;
+    ip_mreq m_Mreq = {};
+    BOOL m_bMulticast = FALSE;
+    BYTE m_nTTL = 0;
+    CCritSec m_Lock;
+    CCritSec m_RecvLock;
+    CCritSec m_SendLock;
+    int32_t m_nRequestedCapacity = 0;
+    BOOL m_bReuseAddress = FALSE;
+    sockaddr_in m_SockAddr = {};
+    WORD m_wPort = 0;
+};
+
+// "a.b.c.d" for an address in network byte order, for trace lines; the
+// result lives in one of four rotating static buffers.
+const char* FormatIPAddress(DWORD dwAddress);

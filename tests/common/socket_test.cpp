@@ -1,0 +1,379 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/amthread.h"
+#include "common/socket.h"
+#include "multicast.h"
+#include "tcppeer.h"
+#include "tracecapture.h"
+
+namespace {
+
+const DWORD kWaitMs = 10000;
+const HRESULT kWouldBlock = HRESULT_FROM_WIN32(WSAEWOULDBLOCK);
+const HRESULT kConnReset = HRESULT_FROM_WIN32(WSAECONNRESET);
+
+// Keeps Windows Sockets started for helper sockets of the tests.
+class CWinsock {
+public:
+    CWinsock() {
+        WSADATA wsaData;
+        WSAStartup(MAKEWORD(2, 2), &wsaData);
+    }
+    ~CWinsock() { WSACleanup(); }
+};
+
+WORD LocalPort(SOCKET s) {
+    sockaddr_in address = {};
+    int nLength = sizeof(address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &nLength);
+    return address.sin_port;
+}
+
+// Sends one datagram to address:port (network byte order) from a new socket.
+bool SendDatagram(DWORD dwAddress, WORD wPort, const char* pszText, DWORD dwInterface = 0) {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (dwInterface != 0) {
+        setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&dwInterface),
+                   sizeof(dwInterface));
+    }
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = wPort;
+    address.sin_addr.s_addr = dwAddress;
+    int n = sendto(s, pszText, (int)strlen(pszText), 0, reinterpret_cast<sockaddr*>(&address),
+                   sizeof(address));
+    closesocket(s);
+    return n == (int)strlen(pszText);
+}
+
+std::string ReceiveText(CSocket* pSocket) {
+    HRESULT hr = S_OK;
+    if (pSocket->WaitForNetworkEvent(nullptr, kWaitMs, FD_READ, &hr) != NETWAIT_EVENT) {
+        return "<no data>";
+    }
+    BYTE buffer[256];
+    int n = 0;
+    hr = pSocket->MyRecv(buffer, sizeof(buffer), &n);
+    return SUCCEEDED(hr) ? std::string(reinterpret_cast<char*>(buffer), (size_t)n) : "<error>";
+}
+
+// A worker that takes one command and then blocks until released, so that a
+// second command stays pending.
+class CBusyWorker : public CAMThread {
+public:
+    explicit CBusyWorker(HRESULT* phr) : CAMThread(phr) {
+        m_hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~CBusyWorker() override {
+        SetEvent(m_hRelease);
+        CallWorker(0);
+        Close();
+        CloseHandle(m_hRelease);
+    }
+    DWORD ThreadProc() override {
+        for (;;) {
+            DWORD dwCommand = GetRequest();
+            Reply(S_OK);
+            if (dwCommand == 0) {
+                return 0;
+            }
+            WaitForSingleObject(m_hRelease, kWaitMs);
+        }
+    }
+    HANDLE m_hRelease;
+};
+
+class SocketTest : public testing::Test {
+protected:
+    // Opens m_socket as a connection to the peer and accepts it.
+    void Connect() {
+        ASSERT_TRUE(m_peer.IsListening());
+        m_socket.SetAddress(CTcpPeer::LoopbackAddress(), m_peer.PortNetworkOrder(), INADDR_ANY,
+                            FALSE, FALSE);
+        ASSERT_EQ(m_socket.OpenSocketTimed(TRUE, TRUE, kWaitMs), S_OK);
+        m_accepted = m_peer.Accept();
+        ASSERT_NE(m_accepted, INVALID_SOCKET);
+    }
+    void TearDown() override {
+        if (m_accepted != INVALID_SOCKET) {
+            CTcpPeer::Close(m_accepted);
+        }
+    }
+
+    CWinsock m_winsock;
+    CTcpPeer m_peer;
+    CSocket m_socket;
+    SOCKET m_accepted = INVALID_SOCKET;
+};
+
+} // namespace
+
+TEST(SocketFormatTest, DottedQuadRotatesFourBuffers) {
+    const DWORD dwAddress = htonl(0xC0A80114);
+    const char* pszFirst = FormatIPAddress(dwAddress);
+    EXPECT_STREQ(pszFirst, "192.168.1.20");
+    EXPECT_STREQ(FormatIPAddress(htonl(INADDR_LOOPBACK)), "127.0.0.1");
+    EXPECT_STREQ(FormatIPAddress(INADDR_NONE), "255.255.255.255");
+    FormatIPAddress(0);
+    // Four results can be used in one trace line.
+    EXPECT_STREQ(pszFirst, "192.168.1.20");
+}
+
+TEST(SocketStateTest, ClosedAfterConstructionAndNothingToReceive) {
+    CSocket s;
+    EXPECT_FALSE(s.IsOpen());
+    EXPECT_EQ(s.MaxMessageSize(), 512);
+    BYTE buffer[4];
+    int n = 0;
+    EXPECT_EQ(s.MyRecv(buffer, sizeof(buffer), &n), HRESULT_FROM_WIN32(WSAENOTSOCK));
+    HRESULT hr = S_OK;
+    EXPECT_EQ(s.WaitForNetworkEvent(nullptr, 0, FD_READ, &hr), NETWAIT_ERROR);
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_EQ(CSocket::SendAll(&s, buffer, 0), S_OK); // nothing to send
+}
+
+TEST_F(SocketTest, TcpConnectionGetsItsSizesAndBuffer) {
+    Connect();
+    EXPECT_TRUE(m_socket.IsOpen());
+    EXPECT_FALSE(m_socket.IsUDP());
+    EXPECT_FALSE(m_socket.IsMulticast());
+    EXPECT_EQ(m_socket.MaxMessageSize(), 65536);
+    EXPECT_GE(m_socket.Capacity(), 40 * 65536);
+}
+
+TEST_F(SocketTest, WaitReportsDataAndRecvTakesIt) {
+    Connect();
+    BYTE buffer[16];
+    int n = 0;
+    EXPECT_EQ(m_socket.MyRecv(buffer, sizeof(buffer), &n), kWouldBlock);
+    ASSERT_TRUE(CTcpPeer::SendText(m_accepted, "hello"));
+    EXPECT_EQ(ReceiveText(&m_socket), "hello");
+    EXPECT_NE(m_socket.LastNetworkEvents().lNetworkEvents & FD_READ, 0);
+}
+
+TEST_F(SocketTest, WaitReportsPeerCloseAndRecvReportsReset) {
+    Connect();
+    CTcpPeer::Close(m_accepted);
+    m_accepted = INVALID_SOCKET;
+    EXPECT_EQ(m_socket.WaitForNetworkEvent(nullptr, kWaitMs, FD_READ, nullptr),
+              NETWAIT_PEER_CLOSED);
+    // The orderly close reads as zero bytes, which is reported as a reset.
+    BYTE buffer[16];
+    int n = -1;
+    EXPECT_EQ(m_socket.MyRecv(buffer, sizeof(buffer), &n), kConnReset);
+    EXPECT_EQ(n, -1);
+}
+
+TEST_F(SocketTest, WaitReportsAbort) {
+    Connect();
+    HANDLE hAbort = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    EXPECT_EQ(m_socket.WaitForNetworkEvent(hAbort, kWaitMs, FD_READ, nullptr), NETWAIT_ABORTED);
+    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
+    CloseHandle(hAbort);
+}
+
+TEST_F(SocketTest, WaitReportsTimeout) {
+    Connect();
+    HANDLE hAbort = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(m_socket.WaitForNetworkEvent(hAbort, 50, FD_READ, nullptr), NETWAIT_TIMEOUT);
+    EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
+    CloseHandle(hAbort);
+}
+
+TEST_F(SocketTest, WaitReportsRefusedConnectAsError) {
+    ASSERT_TRUE(m_peer.IsListening());
+    m_peer.StopListening();
+    m_socket.SetAddress(CTcpPeer::LoopbackAddress(), m_peer.PortNetworkOrder(), INADDR_ANY, FALSE,
+                        FALSE);
+    ASSERT_EQ(m_socket.OpenSocketHelper(FALSE, FALSE, 0), S_OK); // not connected yet
+    ASSERT_EQ(m_socket.SelectEvents(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE), S_OK);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = m_peer.PortNetworkOrder();
+    address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
+    ASSERT_EQ(connect(m_socket.GetSocket(), reinterpret_cast<sockaddr*>(&address), sizeof(address)),
+              SOCKET_ERROR);
+    ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    HRESULT hr = S_OK;
+    EXPECT_EQ(m_socket.WaitForNetworkEvent(nullptr, kWaitMs, FD_CONNECT, &hr), NETWAIT_ERROR);
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(WSAECONNREFUSED));
+}
+
+TEST_F(SocketTest, RefusedOpenLeavesTheSocketClosed) {
+    ASSERT_TRUE(m_peer.IsListening());
+    m_peer.StopListening();
+    m_socket.SetAddress(CTcpPeer::LoopbackAddress(), m_peer.PortNetworkOrder(), INADDR_ANY, FALSE,
+                        FALSE);
+    EXPECT_EQ(m_socket.OpenSocketTimed(TRUE, TRUE, kWaitMs), HRESULT_FROM_WIN32(WSAECONNREFUSED));
+    EXPECT_FALSE(m_socket.IsOpen());
+}
+
+TEST(SocketConnectTimeoutTest, TimedOpenUsesTheWholeTimeOut) {
+    // A listener whose queue is full drops further connection requests, so
+    // a connect to it can only time out.
+    CWinsock winsock;
+    CTcpPeer peer(1);
+    ASSERT_TRUE(peer.IsListening());
+    std::vector<SOCKET> fillers;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = peer.PortNetworkOrder();
+    address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
+    HANDLE hEvent = WSACreateEvent();
+    for (int i = 0; i < 8; i++) {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        WSAEventSelect(s, hEvent, FD_CONNECT);
+        connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        fillers.push_back(s);
+    }
+    CSocket s;
+    s.SetAddress(CTcpPeer::LoopbackAddress(), peer.PortNetworkOrder(), INADDR_ANY, FALSE, FALSE);
+    const DWORD dwTimeoutMs = 300;
+    const DWORD dwStart = GetTickCount();
+    EXPECT_EQ(s.OpenSocketTimed(TRUE, TRUE, dwTimeoutMs), HRESULT_FROM_WIN32(WSAETIMEDOUT));
+    EXPECT_GE(GetTickCount() - dwStart, dwTimeoutMs);
+    EXPECT_FALSE(s.IsOpen());
+    for (SOCKET filler : fillers) {
+        closesocket(filler);
+    }
+    WSACloseEvent(hEvent);
+}
+
+TEST_F(SocketTest, ReopenTcpSocketConnectsAgain) {
+    Connect();
+    CTcpPeer::Close(m_accepted);
+    m_accepted = INVALID_SOCKET;
+    EXPECT_EQ(m_socket.WaitForNetworkEvent(nullptr, kWaitMs, FD_READ, nullptr),
+              NETWAIT_PEER_CLOSED);
+    EXPECT_EQ(m_socket.ReopenTcpSocket(nullptr, kWaitMs), S_OK);
+    m_accepted = m_peer.Accept();
+    ASSERT_NE(m_accepted, INVALID_SOCKET);
+    ASSERT_TRUE(CTcpPeer::SendText(m_accepted, "again"));
+    EXPECT_EQ(ReceiveText(&m_socket), "again");
+}
+
+TEST_F(SocketTest, ReopenTcpSocketLeavesTheConnectToAPendingCommand) {
+    Connect();
+    HRESULT hr = S_OK;
+    CBusyWorker worker(&hr);
+    ASSERT_TRUE(worker.Create());
+    ASSERT_EQ((HRESULT)worker.CallWorker(1), S_OK); // now busy
+    worker.PostRequest(2);                          // and a command waits
+    EXPECT_EQ(m_socket.ReopenTcpSocket(&worker, kWaitMs), S_OK);
+    EXPECT_TRUE(m_socket.IsOpen());
+    sockaddr_in address = {};
+    int nLength = sizeof(address);
+    EXPECT_EQ(getpeername(m_socket.GetSocket(), reinterpret_cast<sockaddr*>(&address), &nLength),
+              SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOTCONN);
+}
+
+TEST_F(SocketTest, SendAllWritesLargeBuffersAcrossPartialSends) {
+    Connect();
+    // Far more than the socket buffers hold: the first send is partial.
+    const int nSize = 32 * 1024 * 1024;
+    std::vector<BYTE> data((size_t)nSize);
+    for (int i = 0; i < nSize; i++) {
+        data[(size_t)i] = (BYTE)(i * 7 + i / 65536);
+    }
+    HRESULT hrSend = E_FAIL;
+    std::thread sender([&] { hrSend = CSocket::SendAll(&m_socket, data.data(), nSize); });
+    std::vector<BYTE> received((size_t)nSize);
+    bool bReceived = CTcpPeer::ReceiveExactly(m_accepted, received.data(), nSize);
+    sender.join();
+    EXPECT_EQ(hrSend, S_OK);
+    EXPECT_TRUE(bReceived);
+    EXPECT_TRUE(received == data);
+}
+
+TEST_F(SocketTest, CloseWithResetEmptiesTheBufferAndShrinksTheMessageSize) {
+    Connect();
+    ASSERT_EQ(m_socket.SetContents("abc", 3), S_OK);
+    m_socket.CloseSocket(FALSE);
+    EXPECT_FALSE(m_socket.IsOpen());
+    EXPECT_EQ(m_socket.MaxMessageSize(), 65536);
+    EXPECT_EQ(m_socket.Length(), 3);
+    ASSERT_EQ(m_socket.OpenSocketTimed(FALSE, TRUE, kWaitMs), S_OK);
+    m_socket.CloseSocket(TRUE);
+    EXPECT_EQ(m_socket.MaxMessageSize(), 512);
+    EXPECT_EQ(m_socket.Length(), 0);
+}
+
+TEST_F(SocketTest, UdpSocketBindsAndReceivesDatagrams) {
+    const DWORD dwLoopback = htonl(INADDR_LOOPBACK);
+    m_socket.SetAddress(dwLoopback, 0, dwLoopback, TRUE, FALSE);
+    ASSERT_EQ(m_socket.OpenSocketTimed(TRUE, TRUE, 0), S_OK);
+    EXPECT_TRUE(m_socket.IsUDP());
+    EXPECT_EQ(m_socket.MaxMessageSize(), 65507);
+    EXPECT_GE(m_socket.Capacity(), 40 * 65507);
+    ASSERT_TRUE(SendDatagram(dwLoopback, LocalPort(m_socket.GetSocket()), "rtp"));
+    EXPECT_EQ(ReceiveText(&m_socket), "rtp");
+    BYTE buffer[8];
+    int n = 0;
+    EXPECT_EQ(m_socket.MyRecv(buffer, sizeof(buffer), &n), kWouldBlock);
+}
+
+TEST_F(SocketTest, TracesTheBoundPortAfterConnecting) {
+    CTraceCapture trace;
+    Connect();
+    const WORD wPort = LocalPort(m_socket.GetSocket());
+    char szExpected[128];
+    snprintf(szExpected, sizeof(szExpected),
+             "\nDisplaySocketInfo: Socket %d bound to port %d = htons(%d)",
+             (int)m_socket.GetSocket(), ntohs(wPort), wPort);
+    EXPECT_TRUE(trace.Contains(szExpected)) << trace.Text();
+}
+
+TEST(SocketMulticastTest, JoinsTheGroupAndAppliesTheTtl) {
+    SKIP_WITHOUT_MULTICAST();
+    CWinsock winsock;
+    CTraceCapture trace;
+    CSocket s;
+    s.SetMulticastTTL(7);
+    s.SetAddress(MulticastTestGroup(), 0, MulticastTestInterface(), TRUE, TRUE);
+    ASSERT_EQ(s.OpenSocketTimed(TRUE, TRUE, 0), S_OK);
+    EXPECT_TRUE(s.IsMulticast());
+    EXPECT_TRUE(
+        trace.Contains("\n CSocket.OpenSocketHelper: setsockopt(IP_MULTICAST_TTL, 7) SUCCEEDED"))
+        << trace.Text();
+    DWORD dwTtl = 0;
+    int nLength = sizeof(dwTtl);
+    ASSERT_EQ(getsockopt(s.GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL,
+                         reinterpret_cast<char*>(&dwTtl), &nLength),
+              0);
+    EXPECT_EQ(dwTtl & 0xFF, 7u);
+    // Bound to the any-address: datagrams to the group arrive.
+    ASSERT_TRUE(SendDatagram(MulticastTestGroup(), LocalPort(s.GetSocket()), "group",
+                             MulticastTestInterface()));
+    EXPECT_EQ(ReceiveText(&s), "group");
+    s.CloseSocket(TRUE);
+    EXPECT_FALSE(s.IsOpen());
+}
+
+TEST(SocketMulticastTest, ZeroTtlLeavesTheSystemDefault) {
+    SKIP_WITHOUT_MULTICAST();
+    CWinsock winsock;
+    CTraceCapture trace;
+    CSocket s;
+    s.SetAddress(MulticastTestGroup(), 0, MulticastTestInterface(), TRUE, TRUE);
+    ASSERT_EQ(s.OpenSocketTimed(TRUE, TRUE, 0), S_OK);
+    EXPECT_EQ(s.SetMulticastTTL(0), S_OK);
+    EXPECT_FALSE(trace.Contains("IP_MULTICAST_TTL")) << trace.Text();
+    DWORD dwTtl = 0;
+    int nLength = sizeof(dwTtl);
+    ASSERT_EQ(getsockopt(s.GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL,
+                         reinterpret_cast<char*>(&dwTtl), &nLength),
+              0);
+    EXPECT_EQ(dwTtl & 0xFF, 1u);
+    // A TTL set on the open socket is applied at once.
+    EXPECT_EQ(s.SetMulticastTTL(3), S_OK);
+    nLength = sizeof(dwTtl);
+    getsockopt(s.GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<char*>(&dwTtl),
+               &nLength);
+    EXPECT_EQ(dwTtl & 0xFF, 3u);
+}
