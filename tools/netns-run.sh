@@ -1,0 +1,49 @@
+#!/bin/sh
+# Runs a test program inside a private network namespace whose loopback
+# interface carries multicast, for the tests that join multicast groups.
+#   netns-run.sh [--wine WINE_RUN_SCRIPT] PROGRAM [ARGUMENTS...]
+# Exits with 77 (test skipped) when no namespace can be made (needs root).
+set -u
+wine=""
+if [ "${1:-}" = "--wine" ]; then
+    wine="$2"
+    shift 2
+fi
+prog="$1"
+shift
+
+ns="zrtest-$$"
+if ! ip netns add "$ns" 2>/dev/null; then
+    echo "SKIP: cannot create a network namespace (needs root and iproute2)"
+    exit 77
+fi
+trap 'ip netns del "$ns" 2>/dev/null' EXIT INT TERM
+if ! ip -n "$ns" link set lo up multicast on || ! ip -n "$ns" route add 224.0.0.0/4 dev lo; then
+    echo "SKIP: cannot give the namespace's loopback multicast"
+    exit 77
+fi
+# Inside the namespace multicast must work: the tests fail instead of skipping.
+export ZR_REQUIRE_MULTICAST=1
+
+if [ -z "$wine" ]; then
+    ip netns exec "$ns" "$prog" "$@"
+    exit $?
+fi
+
+# The Wine server creates the sockets of Windows programs, so it has to run
+# inside the namespace too: stop the prefix's server before and after.
+if [ -z "${WINEPREFIX:-}" ]; then
+    WINEPREFIX="$(cd "$(dirname "$prog")" && pwd)"
+    while [ ! -f "$WINEPREFIX/CMakeCache.txt" ] && [ "$WINEPREFIX" != "/" ]; do
+        WINEPREFIX="$(dirname "$WINEPREFIX")"
+    done
+    WINEPREFIX="$WINEPREFIX/wineprefix"
+fi
+export WINEPREFIX
+/usr/lib/wine/wineserver -k 2>/dev/null
+/usr/lib/wine/wineserver -w 2>/dev/null
+ip netns exec "$ns" "$wine" "$prog" "$@"
+rc=$?
+/usr/lib/wine/wineserver -k 2>/dev/null
+/usr/lib/wine/wineserver -w 2>/dev/null
+exit $rc
