@@ -14,10 +14,6 @@ void Capture(const char* pszLine) {
     g_captured += pszLine;
 }
 
-void ToDebugger(const char* pszLine) {
-    OutputDebugStringA(pszLine);
-}
-
 } // namespace
 
 CTraceCapture::CTraceCapture() : m_dwPreviousFlags(g_TraceModule.Flags()) {
@@ -31,7 +27,7 @@ CTraceCapture::CTraceCapture() : m_dwPreviousFlags(g_TraceModule.Flags()) {
 
 CTraceCapture::~CTraceCapture() {
     g_TraceModule.SetFlags(m_dwPreviousFlags);
-    g_TraceModule.SetDebugOutput(&ToDebugger);
+    g_TraceModule.SetDebugOutput(nullptr);
 }
 
 std::string CTraceCapture::Text() const {
