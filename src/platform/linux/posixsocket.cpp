@@ -160,7 +160,18 @@ int CreateSocket(bool bDatagram) {
                         bDatagram ? IPPROTO_UDP : IPPROTO_TCP));
 }
 
+// Windows closes a socket at once, even while another thread waits on its
+// event. A descriptor that another thread is polling stays open until that
+// poll returns, so a connection is shut down first, which sends the FIN now.
+// An abortive close (linger with time 0) must reset instead: no shutdown.
 int CloseDescriptor(int fd) {
+    linger lg = {};
+    socklen_t len = sizeof(lg);
+    const bool bAbortive =
+        getsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, &len) == 0 && lg.l_onoff && lg.l_linger == 0;
+    if (!bAbortive) {
+        shutdown(fd, SHUT_RDWR); // ENOTCONN for sockets without a connection: nothing to do
+    }
     return Check(close(fd));
 }
 

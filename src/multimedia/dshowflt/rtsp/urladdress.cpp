@@ -4,6 +4,8 @@
 #include <cwchar>
 #include <new>
 
+#include "rtspresponse.h"
+
 namespace {
 
 const WCHAR kRtspScheme[] = L"rtsp://";
@@ -203,4 +205,36 @@ HRESULT ParseInternetAddress(const WCHAR* pszUrl, DWORD* pdwAddress, WORD* pwPor
     }
     *pwPort = htons(uc.nPort != 0 ? uc.nPort : RTSP_DEFAULT_PORT);
     return ResolveAddress(szHost, pLookup, pdwAddress);
+}
+
+HRESULT UrlPathWithoutQuery(const char* pszUrl, CBaseBuffer* pPath) {
+    CBaseBuffer url;
+    HRESULT hr = url.AppendText(pszUrl);
+    WCHAR* pszWideUrl = SUCCEEDED(hr) ? url.ToWide(CP_UTF8) : nullptr;
+    WCHAR* pszWidePath = new (std::nothrow) WCHAR[URL_MAX_PATH + 1];
+    if (!pszWideUrl || !pszWidePath) {
+        delete[] pszWideUrl;
+        delete[] pszWidePath;
+        return E_OUTOFMEMORY;
+    }
+    URL_COMPONENTSW uc = {};
+    uc.dwStructSize = sizeof(uc);
+    uc.lpszUrlPath = pszWidePath;
+    uc.dwUrlPathLength = URL_MAX_PATH + 1;
+    pPath->ResetLength();
+    if (InternetCrackUrlW(pszWideUrl, 0, ICU_ESCAPE, &uc)) {
+        hr = pPath->SetFromWide(pszWidePath, CP_UTF8);
+    } else {
+        hr = pPath->AppendText(pszUrl);
+    }
+    delete[] pszWideUrl;
+    delete[] pszWidePath;
+    if (SUCCEEDED(hr)) {
+        const int nQuery = FindText(pPath->Text(), pPath->TextLength(), "?");
+        if (nQuery >= 0) {
+            pPath->SetLength(nQuery);
+            hr = pPath->AppendTerminatingZero();
+        }
+    }
+    return hr;
 }

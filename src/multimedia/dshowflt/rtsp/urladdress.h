@@ -42,3 +42,8 @@ HRESULT ParseInternetAddress(const WCHAR* pszUrl, DWORD* pdwAddress, WORD* pwPor
 // byte, every byte from 0x7F up and each of  "#%<>[\]^`{|}~ and space written
 // as %XX (upper-case hex). The result is zero-terminated text.
 HRESULT EncodeRequestPath(const char* p, int n, CBaseBuffer* pOut);
+
+// The path of a URL (UTF-8) without its query, as the URL cracker gives it:
+// the Digest URI of a challenged request. When the URL cannot be cracked the
+// whole URL is taken.
+HRESULT UrlPathWithoutQuery(const char* pszUrl, CBaseBuffer* pPath);

@@ -1,0 +1,60 @@
+// The reader thread of the RTSP control connection. It pulls bytes from the
+// connection into the connection's own buffer and lets the interleaved
+// demultiplexer split them: frames go to the streams, everything else is
+// answer text for the request side (CRTSPCommand). Without interleaving every
+// byte is answer text. Commands (CAMThread): RECVCMD_READ runs the read
+// loop, RECVCMD_STOP, RECVCMD_FLUSH drops buffered data, RECVCMD_EXIT.
+#pragma once
+
+#include <atomic>
+
+#include "common/amthread.h"
+#include "interleaveddemux.h"
+
+class CRTSPCommand;
+
+// What the reader needs from the session that owns it.
+class IControlConnectionOwner {
+public:
+    virtual ~IControlConnectionOwner() = default;
+    // Whether a stream receives RTP or RTCP on this interleaved channel.
+    virtual bool IsStreamChannel(int nChannel) = 0;
+    // Queues a frame's packet to the stream of its channel; S_FALSE when no
+    // stream has the channel (any more).
+    virtual HRESULT QueueData(int nChannel, const BYTE* pPacket, int cbPacket) = 0;
+    // Whether the session is running (PLAY accepted, data flowing).
+    virtual bool IsRunning() = 0;
+    // The connection was closed by the peer: running streams end, stopped
+    // ones are flushed, and the session must reopen the connection.
+    virtual void OnControlConnectionClosed(bool bRunning) = 0;
+    // Returns every stream's queued packets to its free pool.
+    virtual void FlushStreamQueues() = 0;
+};
+
+class CControlConnectionReader : public CAMThread, private IInterleavedSink {
+public:
+    CControlConnectionReader(CRTSPCommand* pConnection, IControlConnectionOwner* pOwner,
+                             HRESULT* phr);
+    ~CControlConnectionReader() override;
+
+    void SetInterleaved(bool bInterleaved) { m_Demux.SetInterleaved(bInterleaved); }
+    // True while the read loop runs.
+    bool IsReadLoopActive() const { return m_bReadLoopActive.load(); }
+
+private:
+    DWORD ThreadProc() override;
+    void ReadLoop();
+    // One pass of the loop; false when the loop ends.
+    bool ReceiveOnce(bool* pbClosed);
+    void FlushBufferedData();
+    int DrainConnection(const char* pszTraceFormat);
+
+    bool IsStreamChannel(int nChannel) override;
+    HRESULT OnPacketReceived(int nChannel, const BYTE* pPacket, int cbPacket) override;
+    void OnResponseText(const BYTE* pText, int cbText) override;
+
+    CRTSPCommand* m_pConnection;
+    IControlConnectionOwner* m_pOwner;
+    CInterleavedDemux m_Demux;
+    std::atomic<bool> m_bReadLoopActive{false};
+};

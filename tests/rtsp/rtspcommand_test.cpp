@@ -1,0 +1,287 @@
+// Request/answer exchanges on a real connection to the scripted server: the
+// request side (CRTSPCommand) with the control connection's reader thread and
+// the interleaved demultiplexer in between.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/threadcommands.h"
+#include "common/zrerrors.h"
+#include "rtsp/rtp/controlconnectionreader.h"
+#include "rtsp/rtspcommand.h"
+#include "rtsp/rtsprequest.h"
+#include "scriptedrtspserver.h"
+
+namespace {
+
+const DWORD WAIT_MS = 10000;
+const char URL[] = "rtsp://127.0.0.1/live/stream?x=1";
+
+// The part of the session the reader talks to: two streams on channels 0 to
+// 3, their queued packets, and what the reader reported.
+class TestOwner : public IControlConnectionOwner {
+public:
+    TestOwner() : hClosed(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~TestOwner() override { CloseHandle(hClosed); }
+
+    bool IsStreamChannel(int nChannel) override { return nChannel >= 0 && nChannel <= 3; }
+    HRESULT QueueData(int nChannel, const BYTE* p, int n) override {
+        std::lock_guard<std::mutex> lock(m_lock);
+        packets.push_back({nChannel, std::string(reinterpret_cast<const char*>(p), (size_t)n)});
+        return S_OK;
+    }
+    bool IsRunning() override { return bRunning; }
+    void OnControlConnectionClosed(bool bWasRunning) override {
+        bClosedWhileRunning = bWasRunning;
+        SetEvent(hClosed);
+    }
+    void FlushStreamQueues() override { nFlushes++; }
+
+    std::vector<std::pair<int, std::string>> Packets() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return packets;
+    }
+
+    HANDLE hClosed;
+    bool bRunning = false;
+    bool bClosedWhileRunning = false;
+    int nFlushes = 0;
+
+private:
+    std::mutex m_lock;
+    std::vector<std::pair<int, std::string>> packets;
+};
+
+int g_nPrompts = 0;
+HRESULT CancelPrompt(const char*, const char*, CBaseBuffer*, CBaseBuffer*) {
+    g_nPrompts++;
+    return S_FALSE;
+}
+
+class RTSPCommandTest : public testing::Test {
+protected:
+    RTSPCommandTest() : m_command(&m_hr), m_reader(&m_command, &m_owner, &m_hr) {
+        g_nPrompts = 0;
+        m_command.Authentication()->SetLoginPrompt(&CancelPrompt);
+        m_command.m_CommonHeaders.AppendText("User-Agent: Morvane RTSP Source\r\n");
+    }
+    ~RTSPCommandTest() override {
+        m_reader.CallWorker(RECVCMD_EXIT);
+        m_reader.Close();
+        m_command.Close(TRUE);
+    }
+
+    // Connects to the scripted server and starts reading answers.
+    void Connect(bool bInterleaved = false) {
+        ASSERT_EQ(m_hr, S_OK);
+        m_server.Start();
+        m_command.SetAddress(m_server.Address(), htons(m_server.Port()), 0, FALSE, FALSE);
+        ASSERT_EQ(m_command.OpenSocket(TRUE, WAIT_MS), S_OK);
+        m_reader.SetInterleaved(bInterleaved);
+        ASSERT_TRUE(m_reader.Create());
+        ASSERT_EQ(m_reader.CallWorker(RECVCMD_READ), (DWORD)S_OK);
+    }
+
+    HRESULT Send(int nMethod, DWORD dwWaitMs = WAIT_MS) {
+        return m_command.SendCommand(nMethod, nullptr, URL, dwWaitMs);
+    }
+
+    std::string Response() {
+        CBuffer copy;
+        m_command.CopyResponse(&copy);
+        return copy.Text();
+    }
+
+    HRESULT m_hr = S_OK;
+    CScriptedRtspServer m_server;
+    TestOwner m_owner;
+    CRTSPCommand m_command;
+    CControlConnectionReader m_reader;
+};
+
+const std::string OK_NO_LENGTH = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nPublic: OPTIONS, DESCRIBE\r\n\r\n";
+const std::string SDP = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Session\r\nm=video 0 RTP/AVP 96\r\n";
+const std::string DESCRIBE_OK = "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Type: application/sdp\r\n"
+                                "Content-Length: " +
+                                std::to_string(SDP.size()) + "\r\n\r\n" + SDP;
+const std::string DIGEST_401 = "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n"
+                               "WWW-Authenticate: Digest realm=\"cam\", nonce=\"f00d\"\r\n\r\n";
+
+} // namespace
+
+TEST_F(RTSPCommandTest, AnAnswerWithoutContentLengthIsCompleteAtOnce) {
+    m_server.Expect("OPTIONS rtsp://127.0.0.1/live/stream?x=1 RTSP/1.0")
+        .Send(OK_NO_LENGTH)
+        .WaitForClientClose();
+    Connect();
+    EXPECT_EQ(Send(RTSPMETHOD_OPTIONS), S_OK);
+    EXPECT_EQ(m_command.LastStatusCode(), 200u);
+    EXPECT_EQ(Response(), OK_NO_LENGTH);
+    EXPECT_TRUE(m_command.ResponseContains("DESCRIBE"));
+    m_command.Close(TRUE);
+    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
+    const std::vector<std::string> requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0], "OPTIONS rtsp://127.0.0.1/live/stream?x=1 RTSP/1.0\r\nCSeq: 1\r\n"
+                           "User-Agent: Morvane RTSP Source\r\n\r\n");
+}
+
+TEST_F(RTSPCommandTest, AZeroContentLengthAndABodySplitAcrossSegments) {
+    const std::string empty = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 0\r\n\r\n";
+    m_server.Expect("OPTIONS")
+        .Send(empty)
+        .Expect("DESCRIBE")
+        .Send(DESCRIBE_OK, {5, 30, DESCRIBE_OK.size() - SDP.size() - 2, DESCRIBE_OK.size() - 3})
+        .WaitForClientClose();
+    Connect();
+    ASSERT_EQ(Send(RTSPMETHOD_OPTIONS), S_OK);
+    EXPECT_EQ(Response(), empty);
+    ASSERT_EQ(
+        m_command.SendCommand(RTSPMETHOD_DESCRIBE, "Accept: application/sdp\r\n", URL, WAIT_MS),
+        S_OK);
+    EXPECT_EQ(Response(), DESCRIBE_OK);
+    EXPECT_EQ(m_command.CSeq(), 3u);
+    m_command.Close(TRUE);
+    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
+    EXPECT_NE(m_server.Requests()[1].find("\r\nAccept: application/sdp\r\nUser-Agent: "),
+              std::string::npos);
+}
+
+TEST_F(RTSPCommandTest, DigestChallengeIsAnsweredWithTheNextCSeq) {
+    m_command.Authentication()->SetCredentials("admin", "secret");
+    m_server.Expect("DESCRIBE")
+        .Send(DIGEST_401)
+        .Expect("DESCRIBE")
+        .Send(DESCRIBE_OK)
+        .WaitForClientClose();
+    Connect();
+    ASSERT_EQ(Send(RTSPMETHOD_DESCRIBE), S_OK);
+    EXPECT_EQ(m_command.LastStatusCode(), 200u);
+    EXPECT_TRUE(m_command.Authentication()->IsAuthorized());
+    m_command.Close(TRUE);
+    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
+    const std::vector<std::string> requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(CScriptedRtspServer::CSeqOf(requests[0]), 1);
+    EXPECT_EQ(CScriptedRtspServer::CSeqOf(requests[1]), 2);
+    EXPECT_EQ(requests[0].find("Authorization"), std::string::npos);
+    // The Digest URI is the request's path without the query.
+    EXPECT_NE(requests[1].find("Authorization: Digest username=\"admin\", realm=\"cam\", "
+                               "algorithm=\"MD5\", nonce=\"f00d\", uri=\"/live/stream\", "),
+              std::string::npos)
+        << requests[1];
+}
+
+TEST_F(RTSPCommandTest, AWrongPasswordGets401AfterExactlyOneResend) {
+    m_command.Authentication()->SetCredentials("admin", "wrong");
+    m_command.Authentication()->SetEnableSecurityUI(FALSE);
+    m_server.Expect("DESCRIBE")
+        .Send(DIGEST_401)
+        .Expect("DESCRIBE")
+        .Send(DIGEST_401)
+        .WaitForClientClose();
+    Connect();
+    EXPECT_EQ(Send(RTSPMETHOD_DESCRIBE), S_FALSE);
+    EXPECT_EQ(m_command.LastStatusCode(), 401u);
+    EXPECT_EQ(g_nPrompts, 0);
+    m_command.Close(TRUE);
+    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
+    EXPECT_EQ(m_server.Requests().size(), 2u);
+}
+
+TEST_F(RTSPCommandTest, A401AfterEarlierSuccessAsksForAReconnectOnTheRetry) {
+    m_command.Authentication()->SetCredentials("admin", "secret");
+    m_server.Expect("DESCRIBE").Send(DIGEST_401).Expect("DESCRIBE").Send(DESCRIBE_OK);
+    m_server.Expect("SETUP").Send(DIGEST_401).Expect("SETUP").Send(DIGEST_401).WaitForClientClose();
+    Connect();
+    ASSERT_EQ(Send(RTSPMETHOD_DESCRIBE), S_OK);
+    EXPECT_EQ(Send(RTSPMETHOD_SETUP), ZRMM_E_RTSP_RECONNECT);
+    m_command.Close(TRUE);
+    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
+    EXPECT_EQ(m_server.Requests().size(), 4u);
+}
+
+TEST_F(RTSPCommandTest, FramesAroundAndInsideAnAnswerAreDemultiplexed) {
+    const std::string play = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nRTP-Info: url=x;seq=1\r\n\r\n";
+    const std::string rtp = std::string("\x80\x60\x00\x01", 4) + std::string(100, 'v');
+    const std::string rtcp = std::string("\x80\xC8\x00\x06", 4) + std::string(24, 'r');
+    // A frame before the answer, one inside its header block, one after it
+    // (and a last one to let that be judged).
+    const std::string bytes = CScriptedRtspServer::Frame(0, rtp) + play.substr(0, 20) +
+                              CScriptedRtspServer::Frame(1, rtcp) + play.substr(20) +
+                              CScriptedRtspServer::Frame(2, rtp) +
+                              CScriptedRtspServer::Frame(0, rtp) + "RTSP";
+    m_server.Expect("PLAY").Send(bytes, {3, 60, 120}).WaitForClientClose();
+    Connect(true);
+    ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
+    EXPECT_EQ(Response().substr(0, play.size()), play);
+    m_command.Close(TRUE);
+    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
+    const auto packets = m_owner.Packets();
+    ASSERT_GE(packets.size(), 3u);
+    EXPECT_EQ(packets[0], std::make_pair(0, rtp));
+    EXPECT_EQ(packets[1], std::make_pair(1, rtcp));
+    EXPECT_EQ(packets[2], std::make_pair(2, rtp));
+}
+
+TEST_F(RTSPCommandTest, ADamagedFrameIsCutAndTheStreamGoesOn) {
+    std::string damaged = CScriptedRtspServer::Frame(0, std::string(10, 'a'));
+    damaged[3] = 60; // claims 60 bytes; the next frame starts after 10
+    const std::string next = CScriptedRtspServer::Frame(1, std::string(80, 'b'));
+    m_server.Expect("PLAY")
+        .Send(damaged + next + OK_NO_LENGTH + CScriptedRtspServer::Frame(2, "c") + "RTSP")
+        .WaitForClientClose();
+    Connect(true);
+    ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
+    EXPECT_EQ(Response().substr(0, OK_NO_LENGTH.size()), OK_NO_LENGTH);
+    m_command.Close(TRUE);
+    ASSERT_TRUE(m_server.Finish());
+    const auto packets = m_owner.Packets();
+    ASSERT_GE(packets.size(), 2u);
+    EXPECT_EQ(packets[0], std::make_pair(0, std::string(10, 'a')));
+    EXPECT_EQ(packets[1], std::make_pair(1, std::string(80, 'b')));
+}
+
+TEST_F(RTSPCommandTest, ACloseWhileAnAnswerIsAwaitedEndsTheWaitWithReset) {
+    m_server.Expect("SETUP").Close();
+    Connect();
+    EXPECT_EQ(Send(RTSPMETHOD_SETUP), HRESULT_FROM_WIN32(WSAECONNRESET));
+    ASSERT_EQ(WaitForSingleObject(m_owner.hClosed, WAIT_MS), (DWORD)WAIT_OBJECT_0);
+    EXPECT_FALSE(m_owner.bClosedWhileRunning);
+    EXPECT_FALSE(m_reader.IsReadLoopActive());
+    ASSERT_TRUE(m_server.Finish());
+}
+
+TEST_F(RTSPCommandTest, AClosedConnectionWhileRunningIsReportedAsSuch) {
+    m_owner.bRunning = true;
+    m_server.Expect("PLAY").Send(OK_NO_LENGTH).Reset();
+    Connect(true);
+    ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
+    ASSERT_EQ(WaitForSingleObject(m_owner.hClosed, WAIT_MS), (DWORD)WAIT_OBJECT_0);
+    EXPECT_TRUE(m_owner.bClosedWhileRunning);
+    ASSERT_TRUE(m_server.Finish());
+}
+
+TEST_F(RTSPCommandTest, NoAnswerTimesOut) {
+    m_server.Expect("GET_PARAMETER").WaitForClientClose();
+    Connect();
+    EXPECT_EQ(Send(RTSPMETHOD_GET_PARAMETER, 300), HRESULT_FROM_WIN32(WSAETIMEDOUT));
+    m_command.Close(TRUE);
+    ASSERT_TRUE(m_server.Finish());
+}
+
+TEST_F(RTSPCommandTest, FlushDropsTheAnswerAndTheQueuedPackets) {
+    m_server.Expect("OPTIONS").Send(OK_NO_LENGTH).WaitForClientClose();
+    Connect();
+    ASSERT_EQ(Send(RTSPMETHOD_OPTIONS), S_OK);
+    EXPECT_EQ(m_reader.CallWorker(RECVCMD_FLUSH), (DWORD)S_OK);
+    EXPECT_EQ(Response(), "");
+    EXPECT_EQ(m_owner.nFlushes, 1);
+    // The reader answers only its own commands.
+    EXPECT_EQ(m_reader.CallWorker(RECVCMD_CONNECT), (DWORD)E_NOTIMPL);
+    m_command.Close(TRUE);
+    ASSERT_TRUE(m_server.Finish());
+}
