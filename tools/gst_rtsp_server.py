@@ -1,0 +1,223 @@
+#!/usr/bin/python3
+"""The project's GStreamer RTSP test server.
+
+Serves one mount per payload format on 127.0.0.1 with a port chosen by the
+kernel, prints exactly one line "PORT <n>" on stdout when it is ready and
+runs until SIGTERM or SIGINT.
+
+    /usr/bin/python3 tools/gst_rtsp_server.py [--auth none|basic|digest
+        --user U --password P] [--protocols udp,tcp,http,multicast]
+
+Mounts:
+    /h264          H.264 640x480, parameter sets in band and in SDP
+    /h264-noconfig H.264 640x480, parameter sets only in sprop-parameter-sets
+    /h265          H.265 640x480
+    /jpeg          Motion JPEG 4:2:0 (RTP/JPEG type 1)
+    /jpeg422       Motion JPEG 4:2:2 (RTP/JPEG type 0)
+    /mp4v          MPEG-4 part 2 from a file made with ffmpeg at start-up
+    /aac           AAC (mpeg4-generic, AAC-hbr), 44100 Hz stereo
+    /amr           AMR narrow-band, octet-aligned
+    /pcma, /pcmu   G.711 A-law and mu-law
+    /g726          G.726-32 with the RFC 3551 bit packing
+    /klv           KLV metadata (smpte336m) pushed from this script
+    /av            two tracks: H.264 video and AAC audio
+    /vod           a stored H.264 presentation of 30 s with a range
+
+The GObject bindings need Debian's interpreter, /usr/bin/python3.
+"""
+
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+import gi
+
+gi.require_version("Gst", "1.0")
+gi.require_version("GstRtsp", "1.0")
+gi.require_version("GstRtspServer", "1.0")
+from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
+
+H264_SOURCE = ("videotestsrc is-live=true pattern=smpte horizontal-speed=4 ! "
+               "video/x-raw,width=640,height=480,framerate=25/1 ! "
+               "x264enc tune=zerolatency speed-preset=ultrafast bitrate=1000 key-int-max=50")
+AAC_SOURCE = ("audiotestsrc is-live=true ! audio/x-raw,rate=44100,channels=2 ! "
+              "voaacenc bitrate=128000 ! aacparse")
+
+
+def pipelines(files):
+    return {
+        "/h264": H264_SOURCE + " ! rtph264pay name=pay0 pt=96 config-interval=-1",
+        "/h264-noconfig": H264_SOURCE + " ! rtph264pay name=pay0 pt=96 config-interval=0",
+        "/h265": "videotestsrc is-live=true ! video/x-raw,width=640,height=480,framerate=25/1 ! "
+                 "x265enc tune=zerolatency speed-preset=ultrafast bitrate=1000 key-int-max=50 ! "
+                 "rtph265pay name=pay0 pt=96 config-interval=-1",
+        "/jpeg": "videotestsrc is-live=true ! "
+                 "video/x-raw,width=640,height=480,framerate=25/1,format=I420 ! "
+                 "jpegenc quality=80 ! rtpjpegpay name=pay0 pt=26",
+        "/jpeg422": "videotestsrc is-live=true ! "
+                    "video/x-raw,width=640,height=480,framerate=25/1,format=Y42B ! "
+                    "jpegenc quality=80 ! rtpjpegpay name=pay0 pt=26",
+        # A live MPEG-4 encoder fails inside the server ("Invalid pts").
+        "/mp4v": "filesrc location=%s ! matroskademux ! mpeg4videoparse ! "
+                 "rtpmp4vpay name=pay0 pt=96 config-interval=-1" % files["mp4v"],
+        "/aac": AAC_SOURCE + " ! rtpmp4gpay name=pay0 pt=97",
+        "/amr": "audiotestsrc is-live=true ! audio/x-raw,rate=8000,channels=1 ! "
+                "amrnbenc band-mode=MR122 ! rtpamrpay name=pay0 pt=98",
+        "/pcma": "audiotestsrc is-live=true ! audio/x-raw,rate=8000,channels=1 ! alawenc ! "
+                 "rtppcmapay name=pay0 pt=8",
+        "/pcmu": "audiotestsrc is-live=true ! audio/x-raw,rate=8000,channels=1 ! mulawenc ! "
+                 "rtppcmupay name=pay0 pt=0",
+        # force-aal2=false packs code words as RFC 3551 says; max-ptime keeps
+        # packets at 20 ms instead of 256-512 ms.
+        "/g726": "audiotestsrc is-live=true ! audio/x-raw,rate=8000,channels=1 ! "
+                 "avenc_g726 bitrate=32000 ! "
+                 "rtpg726pay name=pay0 pt=100 force-aal2=false max-ptime=20000000",
+        # rtpklvpay writes the encoding name in upper case; RFC 6597 registers
+        # it as smpte336m, which is what cameras send. The element that the
+        # server takes the stream from is the last one, named pay0.
+        "/klv": "appsrc name=klvsrc is-live=true do-timestamp=true format=time "
+                "caps=meta/x-klv,parsed=true ! rtpklvpay pt=99 ! "
+                "capssetter name=pay0 caps=application/x-rtp,encoding-name=smpte336m",
+        "/av": H264_SOURCE + " ! rtph264pay name=pay0 pt=96 config-interval=-1 " +
+               AAC_SOURCE + " ! rtpmp4gpay name=pay1 pt=97",
+        "/vod": "filesrc location=%s ! matroskademux ! h264parse ! "
+                "rtph264pay name=pay0 pt=96 config-interval=-1" % files["vod"],
+    }
+
+
+def make_files(directory):
+    """The stored presentations, made with ffmpeg (both encodes at once)."""
+    files = {"mp4v": os.path.join(directory, "mp4v.mkv"),
+             "vod": os.path.join(directory, "vod.mkv")}
+    jobs = [
+        subprocess.Popen(["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                          "testsrc=size=640x480:rate=25:duration=30", "-c:v", "mpeg4",
+                          "-b:v", "1M", "-g", "25", "-y", files["mp4v"]]),
+        subprocess.Popen(["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                          "testsrc=size=640x480:rate=25:duration=30", "-c:v", "libx264",
+                          "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-g", "50",
+                          "-y", files["vod"]]),
+    ]
+    for job in jobs:
+        if job.wait() != 0:
+            raise RuntimeError("ffmpeg failed to make a stored presentation")
+    return files
+
+
+# A KLV unit (SMPTE 336M): the UAS Datalink local set key, a BER length and
+# two items (tag 2, the precision time stamp; tag 65, the version).
+KLV_KEY = bytes([0x06, 0x0E, 0x2B, 0x34, 0x02, 0x0B, 0x01, 0x01,
+                 0x0E, 0x01, 0x03, 0x01, 0x01, 0x00, 0x00, 0x00])
+
+
+def klv_unit(counter):
+    value = bytes([0x02, 0x08]) + counter.to_bytes(8, "big") + bytes([0x41, 0x01, 0x0B])
+    return KLV_KEY + bytes([len(value)]) + value
+
+
+class KlvFeeder:
+    """Pushes ten KLV units a second into the appsrc of a /klv media."""
+
+    def __init__(self, appsrc):
+        self.appsrc = appsrc
+        self.counter = 0
+        self.source = GLib.timeout_add(100, self.push)
+
+    def push(self):
+        self.counter += 1
+        buffer = Gst.Buffer.new_wrapped(klv_unit(self.counter))
+        return self.appsrc.emit("push-buffer", buffer) == Gst.FlowReturn.OK
+
+
+def on_klv_configure(factory, media):
+    appsrc = media.get_element().get_child_by_name("klvsrc")
+    media.klv_feeder = KlvFeeder(appsrc)
+
+
+PROTOCOLS = {
+    "udp": GstRtsp.RTSPLowerTrans.UDP,
+    "tcp": GstRtsp.RTSPLowerTrans.TCP,
+    "http": GstRtsp.RTSPLowerTrans.HTTP | GstRtsp.RTSPLowerTrans.TCP,
+    "multicast": GstRtsp.RTSPLowerTrans.UDP_MCAST,
+}
+
+
+def parse_arguments():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--auth", choices=["none", "basic", "digest"], default="none")
+    parser.add_argument("--user", default="user")
+    parser.add_argument("--password", default="password")
+    parser.add_argument("--protocols", default="udp,tcp,http",
+                        help="comma-separated: " + ",".join(PROTOCOLS))
+    args = parser.parse_args()
+    args.lower_transports = GstRtsp.RTSPLowerTrans(0)
+    for name in args.protocols.split(","):
+        if name not in PROTOCOLS:
+            parser.error("unknown protocol %r" % name)
+        args.lower_transports |= PROTOCOLS[name]
+    return args
+
+
+def add_authentication(server, args):
+    auth = GstRtspServer.RTSPAuth()
+    token = GstRtspServer.RTSPToken()
+    token.set_string("media.factory.role", args.user)
+    if args.auth == "basic":
+        auth.set_supported_methods(GstRtsp.RTSPAuthMethod.BASIC)
+        auth.add_basic(GstRtspServer.RTSPAuth.make_basic(args.user, args.password), token)
+    else:
+        auth.set_supported_methods(GstRtsp.RTSPAuthMethod.DIGEST)
+        auth.add_digest(args.user, args.password, token)
+    server.set_auth(auth)
+
+
+def main():
+    args = parse_arguments()
+    Gst.init(None)
+    directory = tempfile.mkdtemp(prefix="gst_rtsp_server.")
+    try:
+        files = make_files(directory)
+        server = GstRtspServer.RTSPServer()
+        server.set_address("127.0.0.1")
+        server.set_service("0")
+        if args.auth != "none":
+            add_authentication(server, args)
+        mounts = server.get_mount_points()
+        # Multicast needs group addresses to hand out (TTL 1).
+        multicast_pool = GstRtspServer.RTSPAddressPool()
+        multicast_pool.add_range("239.255.42.1", "239.255.42.254", 45000, 45999, 1)
+        for path, launch in pipelines(files).items():
+            factory = GstRtspServer.RTSPMediaFactory()
+            factory.set_launch("( %s )" % launch)
+            factory.set_shared(False)
+            factory.set_protocols(args.lower_transports)
+            if args.auth != "none":
+                factory.add_role_from_structure(Gst.Structure.new_from_string(
+                    "%s, media.factory.access=(boolean)true, "
+                    "media.factory.construct=(boolean)true" % args.user))
+            if args.lower_transports & GstRtsp.RTSPLowerTrans.UDP_MCAST:
+                factory.set_address_pool(multicast_pool)
+            if path == "/klv":
+                factory.connect("media-configure", on_klv_configure)
+            mounts.add_factory(path, factory)
+        server.attach(None)
+
+        loop = GLib.MainLoop()
+        for signum in (signal.SIGTERM, signal.SIGINT):
+            # A shell starts background jobs with SIGINT ignored; GLib's
+            # handler is only reached when the disposition is the default.
+            signal.signal(signum, signal.SIG_DFL)
+            GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signum, loop.quit)
+        sys.stdout.write("PORT %d\n" % server.get_bound_port())
+        sys.stdout.flush()
+        loop.run()
+    finally:
+        shutil.rmtree(directory, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
