@@ -3,15 +3,12 @@
 // the interleaved demultiplexer in between.
 #include <gtest/gtest.h>
 
-#include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "common/threadcommands.h"
 #include "common/zrerrors.h"
-#include "rtsp/rtp/controlconnectionreader.h"
-#include "rtsp/rtspcommand.h"
+#include "commandrig.h"
 #include "rtsp/rtsprequest.h"
 #include "scriptedrtspserver.h"
 
@@ -19,41 +16,6 @@ namespace {
 
 const DWORD WAIT_MS = 10000;
 const char URL[] = "rtsp://127.0.0.1/live/stream?x=1";
-
-// The part of the session the reader talks to: two streams on channels 0 to
-// 3, their queued packets, and what the reader reported.
-class TestOwner : public IControlConnectionOwner {
-public:
-    TestOwner() : hClosed(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~TestOwner() override { CloseHandle(hClosed); }
-
-    bool IsStreamChannel(int nChannel) override { return nChannel >= 0 && nChannel <= 3; }
-    HRESULT QueueData(int nChannel, const BYTE* p, int n) override {
-        std::lock_guard<std::mutex> lock(m_lock);
-        packets.push_back({nChannel, std::string(reinterpret_cast<const char*>(p), (size_t)n)});
-        return S_OK;
-    }
-    bool IsRunning() override { return bRunning; }
-    void OnControlConnectionClosed(bool bWasRunning) override {
-        bClosedWhileRunning = bWasRunning;
-        SetEvent(hClosed);
-    }
-    void FlushStreamQueues() override { nFlushes++; }
-
-    std::vector<std::pair<int, std::string>> Packets() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return packets;
-    }
-
-    HANDLE hClosed;
-    bool bRunning = false;
-    bool bClosedWhileRunning = false;
-    int nFlushes = 0;
-
-private:
-    std::mutex m_lock;
-    std::vector<std::pair<int, std::string>> packets;
-};
 
 int g_nPrompts = 0;
 HRESULT CancelPrompt(const char*, const char*, CBaseBuffer*, CBaseBuffer*) {
@@ -63,43 +25,29 @@ HRESULT CancelPrompt(const char*, const char*, CBaseBuffer*, CBaseBuffer*) {
 
 class RTSPCommandTest : public testing::Test {
 protected:
-    RTSPCommandTest() : m_command(&m_hr), m_reader(&m_command, &m_owner, &m_hr) {
+    RTSPCommandTest()
+        : m_command(m_rig.m_command), m_reader(m_rig.m_reader), m_owner(m_rig.m_owner) {
         g_nPrompts = 0;
         m_command.Authentication()->SetLoginPrompt(&CancelPrompt);
-        m_command.m_CommonHeaders.AppendText("User-Agent: Morvane RTSP Source\r\n");
-    }
-    ~RTSPCommandTest() override {
-        m_reader.CallWorker(RECVCMD_EXIT);
-        m_reader.Close();
-        m_command.Close(TRUE);
     }
 
     // Connects to the scripted server and starts reading answers.
     void Connect(bool bInterleaved = false) {
-        ASSERT_EQ(m_hr, S_OK);
         m_server.Start();
-        m_command.SetAddress(m_server.Address(), htons(m_server.Port()), 0, FALSE, FALSE);
-        ASSERT_EQ(m_command.OpenSocket(TRUE, WAIT_MS), S_OK);
-        m_reader.SetInterleaved(bInterleaved);
-        ASSERT_TRUE(m_reader.Create());
-        ASSERT_EQ(m_reader.CallWorker(RECVCMD_READ), (DWORD)S_OK);
+        ASSERT_EQ(m_rig.Connect(m_server.Address(), htons(m_server.Port()), bInterleaved), S_OK);
     }
 
     HRESULT Send(int nMethod, DWORD dwWaitMs = WAIT_MS) {
         return m_command.SendCommand(nMethod, nullptr, URL, dwWaitMs);
     }
 
-    std::string Response() {
-        CBuffer copy;
-        m_command.CopyResponse(&copy);
-        return copy.Text();
-    }
+    std::string Response() { return m_rig.Response(); }
 
-    HRESULT m_hr = S_OK;
     CScriptedRtspServer m_server;
-    TestOwner m_owner;
-    CRTSPCommand m_command;
-    CControlConnectionReader m_reader;
+    CCommandRig m_rig;
+    CRTSPCommand& m_command;
+    CControlConnectionReader& m_reader;
+    CTestSessionOwner& m_owner;
 };
 
 const std::string OK_NO_LENGTH = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nPublic: OPTIONS, DESCRIBE\r\n\r\n";
@@ -249,19 +197,19 @@ TEST_F(RTSPCommandTest, ACloseWhileAnAnswerIsAwaitedEndsTheWaitWithReset) {
     m_server.Expect("SETUP").Close();
     Connect();
     EXPECT_EQ(Send(RTSPMETHOD_SETUP), HRESULT_FROM_WIN32(WSAECONNRESET));
-    ASSERT_EQ(WaitForSingleObject(m_owner.hClosed, WAIT_MS), (DWORD)WAIT_OBJECT_0);
-    EXPECT_FALSE(m_owner.bClosedWhileRunning);
+    ASSERT_EQ(WaitForSingleObject(m_owner.m_hClosed, WAIT_MS), (DWORD)WAIT_OBJECT_0);
+    EXPECT_FALSE(m_owner.m_bClosedWhileRunning);
     EXPECT_FALSE(m_reader.IsReadLoopActive());
     ASSERT_TRUE(m_server.Finish());
 }
 
 TEST_F(RTSPCommandTest, AClosedConnectionWhileRunningIsReportedAsSuch) {
-    m_owner.bRunning = true;
+    m_owner.m_bRunning = true;
     m_server.Expect("PLAY").Send(OK_NO_LENGTH).Reset();
     Connect(true);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
-    ASSERT_EQ(WaitForSingleObject(m_owner.hClosed, WAIT_MS), (DWORD)WAIT_OBJECT_0);
-    EXPECT_TRUE(m_owner.bClosedWhileRunning);
+    ASSERT_EQ(WaitForSingleObject(m_owner.m_hClosed, WAIT_MS), (DWORD)WAIT_OBJECT_0);
+    EXPECT_TRUE(m_owner.m_bClosedWhileRunning);
     ASSERT_TRUE(m_server.Finish());
 }
 
@@ -279,7 +227,7 @@ TEST_F(RTSPCommandTest, FlushDropsTheAnswerAndTheQueuedPackets) {
     ASSERT_EQ(Send(RTSPMETHOD_OPTIONS), S_OK);
     EXPECT_EQ(m_reader.CallWorker(RECVCMD_FLUSH), (DWORD)S_OK);
     EXPECT_EQ(Response(), "");
-    EXPECT_EQ(m_owner.nFlushes, 1);
+    EXPECT_EQ(m_owner.m_nFlushes, 1);
     // The reader answers only its own commands.
     EXPECT_EQ(m_reader.CallWorker(RECVCMD_CONNECT), (DWORD)E_NOTIMPL);
     m_command.Close(TRUE);

@@ -1,0 +1,111 @@
+// OPTIONS and DESCRIBE against GStreamer's RTSP server, which the test
+// harness (tests/with_rtsp_server.sh) starts on 127.0.0.1 and names in
+// ZR_RTSP_PORT, with the authentication mode in ZR_RTSP_AUTH (none, basic or
+// digest) and the server's credentials in ZR_RTSP_USER and ZR_RTSP_PASSWORD.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "commandrig.h"
+#include "common/format.h"
+#include "rtsp/rtsprequest.h"
+#include "rtsp/rtspresponse.h"
+
+namespace {
+
+const DWORD WAIT_MS = 10000;
+
+std::string Env(const char* pszName) {
+    const char* psz = getenv(pszName);
+    return psz ? psz : "";
+}
+
+class GStreamerServerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        const std::string port = Env("ZR_RTSP_PORT");
+        if (port.empty()) {
+            GTEST_SKIP() << "no RTSP server: run through tests/with_rtsp_server.sh";
+        }
+        m_auth = Env("ZR_RTSP_AUTH");
+        m_wPort = (WORD)atoi(port.c_str());
+        m_url = "rtsp://127.0.0.1:" + port + "/h264";
+        m_rig.m_command.Authentication()->SetEnableSecurityUI(FALSE);
+        ASSERT_EQ(m_rig.Connect(htonl(INADDR_LOOPBACK), htons(m_wPort)), S_OK);
+    }
+
+    HRESULT Send(int nMethod, const char* pszExtra = nullptr) {
+        return m_rig.m_command.SendCommand(nMethod, pszExtra, m_url.c_str(), WAIT_MS);
+    }
+
+    // The CSeq header of the last answer.
+    int AnswerCSeq() {
+        const std::string answer = m_rig.Response();
+        const int at = FindText(answer.data(), (int)answer.size(), "CSeq:");
+        return at < 0 ? -1 : atoi(answer.c_str() + at + 5);
+    }
+
+    std::string m_auth;
+    WORD m_wPort = 0;
+    std::string m_url;
+    CCommandRig m_rig;
+};
+
+} // namespace
+
+TEST_F(GStreamerServerTest, DescribeGetsTheSessionDescription) {
+    const bool bAuth = m_auth != "none";
+    if (bAuth) {
+        m_rig.m_command.Authentication()->SetCredentials(Env("ZR_RTSP_USER").c_str(),
+                                                         Env("ZR_RTSP_PASSWORD").c_str());
+    }
+    // The server answers OPTIONS without credentials.
+    ASSERT_EQ(Send(RTSPMETHOD_OPTIONS), S_OK);
+    EXPECT_EQ(m_rig.m_command.LastStatusCode(), 200u);
+    EXPECT_EQ(AnswerCSeq(), 1);
+    EXPECT_TRUE(m_rig.m_command.ResponseContains("DESCRIBE"));
+
+    ASSERT_EQ(Send(RTSPMETHOD_DESCRIBE, "Accept: application/sdp\r\n"), S_OK);
+    EXPECT_EQ(m_rig.m_command.LastStatusCode(), 200u);
+    // With authentication the first DESCRIBE is challenged and resent.
+    const int nDescribeCSeq = bAuth ? 3 : 2;
+    EXPECT_EQ(AnswerCSeq(), nDescribeCSeq);
+    EXPECT_EQ(m_rig.m_command.CSeq(), (uint32_t)nDescribeCSeq + 1);
+    EXPECT_EQ(m_rig.m_command.Authentication()->IsAuthorized(), bAuth);
+    if (bAuth) {
+        EXPECT_EQ(m_rig.m_command.Authentication()->Scheme(),
+                  m_auth == "digest" ? AUTHSCHEME_DIGEST : AUTHSCHEME_BASIC);
+    }
+
+    // The body is exactly what Content-Length announces.
+    const std::string answer = m_rig.Response();
+    int nLength = 0, nBody = 0;
+    ASSERT_TRUE(FindContentLength(answer.data(), (int)answer.size(), &nLength, &nBody));
+    EXPECT_EQ((size_t)(nBody + nLength), answer.size());
+    const std::string sdp = answer.substr((size_t)nBody);
+    EXPECT_EQ(sdp.compare(0, 4, "v=0\r"), 0) << sdp;
+    EXPECT_NE(sdp.find("a=rtpmap:96 H264/90000"), std::string::npos) << sdp;
+}
+
+TEST_F(GStreamerServerTest, AWrongPasswordIs401AfterOneResend) {
+    if (m_auth == "none") {
+        GTEST_SKIP() << "the server asks for no credentials";
+    }
+    m_rig.m_command.Authentication()->SetCredentials(Env("ZR_RTSP_USER").c_str(), "wrong");
+    const uint32_t nCSeq = m_rig.m_command.CSeq();
+    EXPECT_EQ(Send(RTSPMETHOD_DESCRIBE, "Accept: application/sdp\r\n"), S_FALSE);
+    EXPECT_EQ(m_rig.m_command.LastStatusCode(), 401u);
+    EXPECT_EQ(m_rig.m_command.CSeq(), nCSeq + 2); // the request and one resend
+    EXPECT_FALSE(m_rig.m_command.Authentication()->IsAuthorized());
+}
+
+TEST_F(GStreamerServerTest, NoCredentialsAndNoLoginPromptLeaveThe401) {
+    if (m_auth == "none") {
+        GTEST_SKIP() << "the server asks for no credentials";
+    }
+    const uint32_t nCSeq = m_rig.m_command.CSeq();
+    EXPECT_EQ(Send(RTSPMETHOD_DESCRIBE, "Accept: application/sdp\r\n"), S_FALSE);
+    EXPECT_EQ(m_rig.m_command.LastStatusCode(), 401u);
+    EXPECT_EQ(m_rig.m_command.CSeq(), nCSeq + 1);
+}

@@ -1,0 +1,51 @@
+// A request side with its reader thread, connected to a test server: the
+// part of the session that RTSP exchanges need, with a minimal owner in place
+// of the session (two streams on interleaved channels 0 to 3, their queued
+// packets, and the reader's close report).
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "rtsp/rtp/controlconnectionreader.h"
+#include "rtsp/rtspcommand.h"
+
+class CTestSessionOwner : public IControlConnectionOwner {
+public:
+    CTestSessionOwner();
+    ~CTestSessionOwner() override;
+
+    bool IsStreamChannel(int nChannel) override { return nChannel >= 0 && nChannel <= 3; }
+    HRESULT QueueData(int nChannel, const BYTE* p, int n) override;
+    bool IsRunning() override { return m_bRunning; }
+    void OnControlConnectionClosed(bool bWasRunning) override;
+    void FlushStreamQueues() override { m_nFlushes++; }
+
+    std::vector<std::pair<int, std::string>> Packets();
+
+    HANDLE m_hClosed; // set when the reader reports the connection closed
+    bool m_bRunning = false;
+    bool m_bClosedWhileRunning = false;
+    int m_nFlushes = 0;
+
+private:
+    std::mutex m_lock;
+    std::vector<std::pair<int, std::string>> m_packets;
+};
+
+class CCommandRig {
+public:
+    CCommandRig();
+    ~CCommandRig();
+
+    // Connects to address:port (network byte order) and starts the reader.
+    HRESULT Connect(DWORD dwAddress, WORD wPort, bool bInterleaved = false);
+    std::string Response();
+
+    HRESULT m_hr = S_OK;
+    CTestSessionOwner m_owner;
+    CRTSPCommand m_command;
+    CControlConnectionReader m_reader;
+};

@@ -1,0 +1,29 @@
+#!/bin/bash
+# Runs a test program against GStreamer's RTSP server: starts the server on
+# 127.0.0.1 with a kernel-chosen port, passes the port to the program in
+# ZR_RTSP_PORT, and stops the server when the program ends.
+#   with_rtsp_server.sh [server options --] program [arguments]
+# Server options are those of tools/gst_rtsp_server.py (--auth basic|digest,
+# --user, --password, --protocols ...).
+set -u
+here="$(cd "$(dirname "$0")" && pwd)"
+server_args=()
+if printf '%s\n' "$@" | grep -qx -- '--'; then
+    while [ "$1" != "--" ]; do server_args+=("$1"); shift; done
+    shift
+fi
+fifo="$(mktemp -u)"
+mkfifo "$fifo"
+/usr/bin/python3 "$here/../tools/gst_rtsp_server.py" "${server_args[@]}" >"$fifo" &
+server=$!
+trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; rm -f "$fifo"' EXIT
+port=""
+exec 3<"$fifo"
+while read -r -t 30 word value <&3; do
+    if [ "$word" = PORT ]; then port="$value"; break; fi
+done
+if [ -z "$port" ]; then
+    echo "with_rtsp_server.sh: the RTSP server did not start" >&2
+    exit 1
+fi
+ZR_RTSP_PORT="$port" "$@"
