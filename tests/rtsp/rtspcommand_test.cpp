@@ -233,3 +233,25 @@ TEST_F(RTSPCommandTest, FlushDropsTheAnswerAndTheQueuedPackets) {
     m_command.Close(TRUE);
     ASSERT_TRUE(m_server.Finish());
 }
+
+TEST_F(RTSPCommandTest, TheFirstPlayAfterDescribeMeasuresTheDelay) {
+    m_server.Expect("DESCRIBE")
+        .Send(DESCRIBE_OK)
+        .Expect("PLAY")
+        .Send(OK_NO_LENGTH)
+        .Expect("PLAY")
+        .Send(OK_NO_LENGTH)
+        .WaitForClientClose();
+    Connect();
+    ASSERT_EQ(Send(RTSPMETHOD_DESCRIBE), S_OK);
+    EXPECT_FALSE(m_command.m_bDescribeToPlayMeasured);
+    ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
+    ASSERT_TRUE(m_command.m_bDescribeToPlayMeasured);
+    // DESCRIBE's answer took at least its 200 ms settle wait.
+    const int64_t tDelay = m_command.m_tDescribeToPlayDelay;
+    EXPECT_GE(tDelay, 150 * 10000);
+    ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
+    EXPECT_EQ(m_command.m_tDescribeToPlayDelay, tDelay); // only the first PLAY counts
+    m_command.Close(TRUE);
+    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
+}
