@@ -32,13 +32,7 @@ fi
 
 # The Wine server creates the sockets of Windows programs, so it has to run
 # inside the namespace too: stop the prefix's server before and after.
-if [ -z "${WINEPREFIX:-}" ]; then
-    WINEPREFIX="$(cd "$(dirname "$prog")" && pwd)"
-    while [ ! -f "$WINEPREFIX/CMakeCache.txt" ] && [ "$WINEPREFIX" != "/" ]; do
-        WINEPREFIX="$(dirname "$WINEPREFIX")"
-    done
-    WINEPREFIX="$WINEPREFIX/wineprefix"
-fi
+WINEPREFIX="$("$wine" --print-prefix "$prog")"
 export WINEPREFIX
 /usr/lib/wine/wineserver -k 2>/dev/null
 /usr/lib/wine/wineserver -w 2>/dev/null

@@ -10,22 +10,13 @@
 #include "multicast.h"
 #include "tcppeer.h"
 #include "tracecapture.h"
+#include "winsockscope.h"
 
 namespace {
 
 const DWORD kWaitMs = 10000;
 const HRESULT kWouldBlock = HRESULT_FROM_WIN32(WSAEWOULDBLOCK);
 const HRESULT kConnReset = HRESULT_FROM_WIN32(WSAECONNRESET);
-
-// Keeps Windows Sockets started for helper sockets of the tests.
-class CWinsock {
-public:
-    CWinsock() {
-        WSADATA wsaData;
-        WSAStartup(MAKEWORD(2, 2), &wsaData);
-    }
-    ~CWinsock() { WSACleanup(); }
-};
 
 WORD LocalPort(SOCKET s) {
     sockaddr_in address = {};
@@ -105,7 +96,7 @@ protected:
         }
     }
 
-    CWinsock m_winsock;
+    CWinsockScope m_winsock;
     CTcpPeer m_peer;
     CSocket m_socket;
     SOCKET m_accepted = INVALID_SOCKET;
@@ -216,7 +207,7 @@ TEST_F(SocketTest, RefusedOpenLeavesTheSocketClosed) {
 TEST(SocketConnectTimeoutTest, TimedOpenUsesTheWholeTimeOut) {
     // A listener whose queue is full drops further connection requests, so
     // a connect to it can only time out.
-    CWinsock winsock;
+    CWinsockScope winsock;
     CTcpPeer peer(1);
     ASSERT_TRUE(peer.IsListening());
     std::vector<SOCKET> fillers;
@@ -331,7 +322,7 @@ TEST_F(SocketTest, TracesTheBoundPortAfterConnecting) {
 
 TEST(SocketMulticastTest, JoinsTheGroupAndAppliesTheTtl) {
     SKIP_WITHOUT_MULTICAST();
-    CWinsock winsock;
+    CWinsockScope winsock;
     CTraceCapture trace;
     CSocket s;
     s.SetMulticastTTL(7);
@@ -357,7 +348,7 @@ TEST(SocketMulticastTest, JoinsTheGroupAndAppliesTheTtl) {
 
 TEST(SocketMulticastTest, ZeroTtlLeavesTheSystemDefault) {
     SKIP_WITHOUT_MULTICAST();
-    CWinsock winsock;
+    CWinsockScope winsock;
     CTraceCapture trace;
     CSocket s;
     s.SetAddress(MulticastTestGroup(), 0, MulticastTestInterface(), TRUE, TRUE);

@@ -4,19 +4,11 @@
 
 #include "common/streamsocketpair.h"
 #include "multicast.h"
+#include "winsockscope.h"
 
 namespace {
 
 const DWORD kWaitMs = 10000;
-
-class CWinsock {
-public:
-    CWinsock() {
-        WSADATA wsaData;
-        WSAStartup(MAKEWORD(2, 2), &wsaData);
-    }
-    ~CWinsock() { WSACleanup(); }
-};
 
 DWORD Loopback() {
     return htonl(INADDR_LOOPBACK);
@@ -58,7 +50,7 @@ WORD FreshPort() {
 
 class StreamSocketPairTest : public testing::Test {
 protected:
-    CWinsock m_winsock;
+    CWinsockScope m_winsock;
     CSocket m_rtp;
     CSocket m_rtcp;
     CStreamSocketPair m_pair{&m_rtp, &m_rtcp};
