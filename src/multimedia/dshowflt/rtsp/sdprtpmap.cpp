@@ -1,0 +1,153 @@
+#include "sdprtpmap.h"
+
+#include <cstring>
+
+#include "boundedtext.h"
+#include "common/trace.h"
+
+namespace {
+
+// What a row of the codec table reads from the text behind the encoding
+// name. It returns where its reading stopped, or null when it consumed the
+// rest of the line (then no clock rate is taken from a slash).
+typedef const char* (*CodecReader)(StreamDescription* pStream, const char* pName,
+                                   const char* pLineEnd);
+
+struct CCodecRow {
+    const char* m_pszPrefix;
+    int32_t m_nCompression;
+    CodecReader m_pfnRead;
+};
+
+// "<rate>[/<channels>]" at p: sampling rate and clock rate, one channel
+// unless a channel count follows. Returns where the reading stopped.
+const char* ReadRateAndChannels(StreamDescription* pStream, const char* p, const char* pLineEnd) {
+    const char* pAfter = p;
+    const int32_t nRate = ReadInt(p, pLineEnd, &pAfter);
+    pStream->m_nSampleRate = nRate;
+    pStream->m_nClockRate = nRate;
+    pStream->m_nChannels = 1;
+    if (pAfter < pLineEnd && *pAfter == '/' && IsDigitAt(pAfter + 1, pLineEnd)) {
+        pStream->m_nChannels = ReadInt(pAfter + 1, pLineEnd, &pAfter);
+    }
+    return pAfter;
+}
+
+// The position behind the name and its slash; the slash itself is not
+// checked, only the character after it.
+const char* SkipName(const char* pName, const char* pLineEnd, const char* pszNameAndSlash) {
+    const ptrdiff_t n = (ptrdiff_t)strlen(pszNameAndSlash);
+    return pLineEnd - pName > n ? pName + n : pLineEnd;
+}
+
+const char* ReadNothing(StreamDescription*, const char* pName, const char*) {
+    return pName;
+}
+
+// "mpeg4-generic/<rate>/<channels>": in an audio section the rate is also the
+// sampling rate (RFC 3640 section 4.1).
+const char* ReadMpeg4Generic(StreamDescription* pStream, const char* pName, const char* pLineEnd) {
+    const char* pRate = SkipName(pName, pLineEnd, "mpeg4-generic/");
+    if (pStream->m_nStreamType != STREAMTYPE_AUDIO || !IsDigitAt(pRate, pLineEnd)) {
+        return pName;
+    }
+    return ReadRateAndChannels(pStream, pRate, pLineEnd);
+}
+
+// "G726-<kbit/s>[/<rate>]" (RFC 3551 section 4.5.4).
+const char* ReadG726(StreamDescription* pStream, const char* pName, const char* pLineEnd) {
+    const char* pBitRate = SkipName(pName, pLineEnd, "G726-");
+    if (!IsDigitAt(pBitRate, pLineEnd)) {
+        return nullptr;
+    }
+    const char* pAfter = pBitRate;
+    pStream->m_nBitRate = KilobitsToBits(ReadInt(pBitRate, pLineEnd, &pAfter));
+    const char* pSlash = FindChar(pAfter, pLineEnd, '/');
+    const int32_t nRate = pSlash < pLineEnd ? ReadInt(pSlash + 1, pLineEnd) : 8000;
+    pStream->m_nSampleRate = nRate;
+    pStream->m_nClockRate = nRate;
+    pStream->m_nChannels = 1;
+    return nullptr;
+}
+
+// "smpte336m/<rate>" (RFC 6597): the rate is kept apart from the clock rate.
+const char* ReadKlv(StreamDescription* pStream, const char* pName, const char* pLineEnd) {
+    const char* pSlash = FindChar(pName, pLineEnd, '/');
+    pStream->m_nKlvClockRate = pSlash < pLineEnd && IsDigitAt(pSlash + 1, pLineEnd)
+                                   ? ReadInt(pSlash + 1, pLineEnd)
+                                   : 90000;
+    return nullptr;
+}
+
+const char* ReadAmr(StreamDescription* pStream, const char* pName, const char* pLineEnd) {
+    const char* pRate = SkipName(pName, pLineEnd, "AMR/");
+    return IsDigitAt(pRate, pLineEnd) ? ReadRateAndChannels(pStream, pRate, pLineEnd) : pName;
+}
+
+// "PCMA/<rate>[/<channels>]" and "PCMU/...".
+const char* ReadG711(StreamDescription* pStream, const char* pName, const char* pLineEnd) {
+    const char* pRate = SkipName(pName, pLineEnd, "PCMA/");
+    if (IsDigitAt(pRate, pLineEnd)) {
+        ReadRateAndChannels(pStream, pRate, pLineEnd);
+    }
+    return nullptr;
+}
+
+const CCodecRow kCodecTable[] = {
+    {"H264", COMPRESSION_H264, ReadNothing},
+    {"H265", COMPRESSION_H265, ReadNothing},
+    {"MP4V", COMPRESSION_MP4V, ReadNothing},
+    {"MJPEG", COMPRESSION_JPEG, ReadNothing},
+    {"JPEG", COMPRESSION_JPEG, ReadNothing},
+    {"mpeg4-generic", COMPRESSION_AAC, ReadMpeg4Generic},
+    {"MPEG4-GENERIC", COMPRESSION_AAC, ReadMpeg4Generic},
+    {"G726-", COMPRESSION_G726, ReadG726},
+    {"smpte336m", COMPRESSION_KLVA, ReadKlv},
+    {"AMR", COMPRESSION_AMR, ReadAmr},
+    {"PCMA/", COMPRESSION_ALAW, ReadG711},
+    {"PCMU/", COMPRESSION_MULAW, ReadG711},
+};
+
+// An unknown encoding keeps its first four bytes, in memory order, as its
+// code (bytes beyond the line count as zero).
+int32_t FirstFourBytes(const char* pName, const char* pLineEnd) {
+    BYTE bytes[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 4 && pName + i < pLineEnd; i++) {
+        bytes[i] = (BYTE)pName[i];
+    }
+    int32_t nCode;
+    memcpy(&nCode, bytes, sizeof(nCode));
+    return nCode;
+}
+
+} // namespace
+
+void ProcessRtpMap(StreamDescription* pStream, const char* p, const char* pLineEnd) {
+    // The payload number is not compared with the m= line's.
+    const char* pName = p;
+    ReadInt(p, pLineEnd, &pName);
+    pName = SkipWhiteSpace(pName, pLineEnd);
+
+    const char* pPosition = pName;
+    const CCodecRow* pRow = nullptr;
+    for (const CCodecRow& row : kCodecTable) {
+        if (BeginsWith(pName, pLineEnd, row.m_pszPrefix)) {
+            pRow = &row;
+            break;
+        }
+    }
+    if (pRow) {
+        pStream->m_nCompression = pRow->m_nCompression;
+        pPosition = pRow->m_pfnRead(pStream, pName, pLineEnd);
+        if (!pPosition) {
+            return;
+        }
+    } else {
+        pStream->m_nCompression = FirstFourBytes(pName, pLineEnd);
+        Trace("\nRTPSrc::ParseContent: Unknown compression: %.*s", (int)(pLineEnd - pName), pName);
+    }
+    const char* pSlash = FindChar(pPosition, pLineEnd, '/');
+    if (pSlash < pLineEnd) {
+        pStream->m_nClockRate = ReadInt(pSlash + 1, pLineEnd);
+    }
+}
