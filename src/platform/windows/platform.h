@@ -11,6 +11,7 @@
 #include <amvideo.h>
 #include <mmreg.h>
 #include <uuids.h>
+#include <vfwmsgs.h>
 
 #include "platform_ext.h"
 
