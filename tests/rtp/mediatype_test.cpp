@@ -123,6 +123,78 @@ std::string FixtureBytes(const std::string& file) {
     return fixtures.empty() ? std::string() : fixtures[0].m_Bytes;
 }
 
+// What a video row of the table must give, field by field.
+struct ExpectedVideo {
+    uint32_t m_dwFourCC;
+    bool m_bTemporalCompression;
+    int32_t m_nWidth;
+    int32_t m_nHeight;
+    int64_t m_tAvgTimePerFrame;
+    uint32_t m_dwBitRate;
+    std::string m_Header; // the bytes behind the VIDEOINFOHEADER
+};
+
+void ExpectVideoType(const AM_MEDIA_TYPE& mt, const ExpectedVideo& expected) {
+    EXPECT_EQ(mt.majortype, kMediaTypeVideo);
+    EXPECT_EQ(mt.subtype, Tail(expected.m_dwFourCC));
+    EXPECT_EQ(mt.formattype, kFormatVideoInfo);
+    EXPECT_EQ(mt.bTemporalCompression != FALSE, expected.m_bTemporalCompression);
+    EXPECT_FALSE(mt.bFixedSizeSamples);
+    EXPECT_EQ(mt.lSampleSize, 0u);
+    EXPECT_EQ(mt.pUnk, nullptr);
+    ASSERT_EQ(mt.cbFormat, kVideoInfoSize + expected.m_Header.size());
+    ExpectEmptyVideoRects(mt);
+    EXPECT_EQ(Field32(mt, kBitRate), expected.m_dwBitRate);
+    EXPECT_EQ(Field32(mt, kBitErrorRate), 0u);
+    EXPECT_EQ(Field64(mt, kAvgTimePerFrame), expected.m_tAvgTimePerFrame);
+    EXPECT_EQ(Field32(mt, kBiSize), 40u + expected.m_Header.size());
+    EXPECT_EQ(Field32(mt, kBiWidth), (uint32_t)expected.m_nWidth);
+    EXPECT_EQ(Field32(mt, kBiHeight), (uint32_t)expected.m_nHeight);
+    EXPECT_EQ(Field16(mt, kBiPlanes), 1u);
+    EXPECT_EQ(Field16(mt, kBiBitCount), 24u);
+    EXPECT_EQ(Field32(mt, kBiCompression), expected.m_dwFourCC);
+    const uint32_t nStride = ((uint32_t)expected.m_nWidth * 24 + 31) / 8 / 4 * 4;
+    EXPECT_EQ(Field32(mt, kBiSizeImage), nStride * (uint32_t)expected.m_nHeight);
+    EXPECT_EQ(Field32(mt, kBiXPels), 96u);
+    EXPECT_EQ(Field32(mt, kBiYPels), 96u);
+    EXPECT_EQ(Field32(mt, kBiClrUsed), 0u);
+    EXPECT_EQ(Field32(mt, kBiClrImportant), 0u);
+    EXPECT_EQ(Tail(mt, kVideoInfoSize), expected.m_Header);
+}
+
+// What an audio row of the table must give, field by field.
+struct ExpectedAudio {
+    uint32_t m_nSubtype; // first field of the subtype GUID
+    bool m_bTemporalCompression;
+    uint16_t m_wTag;
+    uint16_t m_nChannels;
+    uint32_t m_nSamplesPerSec;
+    uint32_t m_nAvgBytesPerSec;
+    uint16_t m_nBlockAlign;
+    uint16_t m_wBitsPerSample;
+    std::string m_Extra; // the bytes behind the WAVEFORMATEX
+};
+
+void ExpectAudioType(const AM_MEDIA_TYPE& mt, const ExpectedAudio& expected) {
+    EXPECT_EQ(mt.majortype, kMediaTypeAudio);
+    EXPECT_EQ(mt.subtype, Tail(expected.m_nSubtype));
+    EXPECT_EQ(mt.formattype, kFormatWaveFormatEx);
+    EXPECT_EQ(mt.bTemporalCompression != FALSE, expected.m_bTemporalCompression);
+    // DirectShow's defaults: fixed-size samples of one byte.
+    EXPECT_TRUE(mt.bFixedSizeSamples);
+    EXPECT_EQ(mt.lSampleSize, 1u);
+    EXPECT_EQ(mt.pUnk, nullptr);
+    ASSERT_EQ(mt.cbFormat, kWaveFormatSize + expected.m_Extra.size());
+    EXPECT_EQ(Field16(mt, kTag), expected.m_wTag);
+    EXPECT_EQ(Field16(mt, kChannels), expected.m_nChannels);
+    EXPECT_EQ(Field32(mt, kSamplesPerSec), expected.m_nSamplesPerSec);
+    EXPECT_EQ(Field32(mt, kAvgBytesPerSec), expected.m_nAvgBytesPerSec);
+    EXPECT_EQ(Field16(mt, kBlockAlign), expected.m_nBlockAlign);
+    EXPECT_EQ(Field16(mt, kBitsPerSample), expected.m_wBitsPerSample);
+    EXPECT_EQ(Field16(mt, kCbSize), expected.m_Extra.size());
+    EXPECT_EQ(Tail(mt, kWaveFormatSize), expected.m_Extra);
+}
+
 } // namespace
 
 TEST(MediaTypeTest, H264CarriesTheSequenceHeaderAndTheSpsSize) {
@@ -134,49 +206,28 @@ TEST(MediaTypeTest, H264CarriesTheSequenceHeaderAndTheSpsSize) {
                         "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=" +
                         SpropParameterSets(sets) + "\n");
     ASSERT_EQ(stream.Build(), S_OK);
-    const AM_MEDIA_TYPE& mt = stream.Type();
-    EXPECT_EQ(mt.majortype, kMediaTypeVideo);
-    EXPECT_EQ(mt.subtype, Tail(0x34363248));
-    EXPECT_EQ(mt.formattype, kFormatVideoInfo);
-    EXPECT_TRUE(mt.bTemporalCompression);
-    EXPECT_FALSE(mt.bFixedSizeSamples);
-    EXPECT_EQ(mt.lSampleSize, 0u);
-    EXPECT_EQ(mt.pUnk, nullptr);
-    const std::string header =
-        std::string("\0\0\1", 3) + units[0] + std::string("\0\0\1", 3) + units[1];
-    ASSERT_EQ(mt.cbFormat, kVideoInfoSize + header.size());
-    ExpectEmptyVideoRects(mt);
-    EXPECT_EQ(Field32(mt, kBitRate), 2000000u);
-    EXPECT_EQ(Field32(mt, kBitErrorRate), 0u);
-    EXPECT_EQ(Field64(mt, kAvgTimePerFrame), 333333);
-    EXPECT_EQ(Field32(mt, kBiSize), 40u + header.size());
-    EXPECT_EQ(Field32(mt, kBiWidth), 1280u);
-    EXPECT_EQ(Field32(mt, kBiHeight), 720u);
-    EXPECT_EQ(Field16(mt, kBiPlanes), 1u);
-    EXPECT_EQ(Field16(mt, kBiBitCount), 24u);
-    EXPECT_EQ(Field32(mt, kBiCompression), 0x34363248u);
-    EXPECT_EQ(Field32(mt, kBiSizeImage), 1280u * 3 * 720);
-    EXPECT_EQ(Field32(mt, kBiXPels), 96u);
-    EXPECT_EQ(Field32(mt, kBiYPels), 96u);
-    EXPECT_EQ(Field32(mt, kBiClrUsed), 0u);
-    EXPECT_EQ(Field32(mt, kBiClrImportant), 0u);
-    EXPECT_EQ(Tail(mt, kVideoInfoSize), header);
+    // 88 + (3 + SPS) + (3 + PPS) bytes; 333,333 at the default 30 fps.
+    const std::string sc3("\0\0\1", 3);
+    ExpectVideoType(stream.Type(), {0x34363248, true, 1280, 720, 333333, 2000000,
+                                    sc3 + units[0] + sc3 + units[1]});
     // The SPS size is written back into the description.
     EXPECT_EQ(stream.Stream().m_nWidth, 1280);
     EXPECT_EQ(stream.Stream().m_nHeight, 720);
 }
 
 TEST(MediaTypeTest, H264SizeFromTheSpsOrFromTheDescription) {
-    // An SPS with cropping (1366 of 1376 columns) and the fmtp size ignored.
+    // An SPS with cropping (1366 of 1376 columns); the fmtp size is ignored.
+    // DIB rows are padded to four bytes: 1366 * 3 = 4098 -> 4100.
+    const std::string sets = FixtureBytes("h264_1366x768_high_cqm_custom.h264");
+    const std::vector<std::string> units = SplitAnnexB(sets);
+    ASSERT_EQ(units.size(), 2u);
     CTypedStream cropped("m=video 0 RTP/AVP 96\na=rtpmap:96 H264/90000\na=framerate:25\n"
                          "a=fmtp:96 width=100;height=50;sprop-parameter-sets=" +
-                         SpropParameterSets(FixtureBytes("h264_1366x768_high_cqm_custom.h264")) +
-                         "\n");
+                         SpropParameterSets(sets) + "\n");
     ASSERT_EQ(cropped.Build(), S_OK);
-    EXPECT_EQ(Field32(cropped.Type(), kBiWidth), 1366u);
-    EXPECT_EQ(Field32(cropped.Type(), kBiHeight), 768u);
-    EXPECT_EQ(Field64(cropped.Type(), kAvgTimePerFrame), 400000);
-    // DIB rows padded to four bytes: 1366 * 3 = 4098 -> 4100.
+    const std::string sc3("\0\0\1", 3);
+    ExpectVideoType(cropped.Type(),
+                    {0x34363248, true, 1366, 768, 400000, 0, sc3 + units[0] + sc3 + units[1]});
     EXPECT_EQ(Field32(cropped.Type(), kBiSizeImage), 4100u * 768);
 
     // An SPS of a refused profile, and a PPS first: the description's size
@@ -195,27 +246,19 @@ TEST(MediaTypeTest, H264SizeFromTheSpsOrFromTheDescription) {
 }
 
 TEST(MediaTypeTest, H265UsesFourByteStartCodes) {
-    const std::string sets = FixtureBytes("h265_854x480_main.h265");
-    const std::vector<std::string> units = SplitAnnexB(sets);
+    const std::vector<std::string> units = SplitAnnexB(FixtureBytes("h265_854x480_main.h265"));
     ASSERT_EQ(units.size(), 3u);
-    const std::string vps = SpropParameterSets(std::string("\0\0\1", 3) + units[0]);
-    const std::string sps = SpropParameterSets(std::string("\0\0\1", 3) + units[1]);
-    const std::string pps = SpropParameterSets(std::string("\0\0\1", 3) + units[2]);
-    CTypedStream stream("m=video 0 RTP/AVP 96\na=rtpmap:96 H265/90000\na=fmtp:96 sprop-pps=" + pps +
-                        ";sprop-sps=" + sps + ";sprop-vps=" + vps + "\n");
+    const std::string sc3("\0\0\1", 3);
+    const std::string vps = SpropParameterSets(sc3 + units[0]);
+    const std::string sps = SpropParameterSets(sc3 + units[1]);
+    const std::string pps = SpropParameterSets(sc3 + units[2]);
+    CTypedStream stream("m=video 0 RTP/AVP 96\na=rtpmap:96 H265/90000\na=framerate:50\n"
+                        "a=AvgBitRate:integer;700000\na=fmtp:96 sprop-pps=" +
+                        pps + ";sprop-sps=" + sps + ";sprop-vps=" + vps + "\n");
     ASSERT_EQ(stream.Build(), S_OK);
-    const AM_MEDIA_TYPE& mt = stream.Type();
-    EXPECT_EQ(mt.majortype, kMediaTypeVideo);
-    EXPECT_EQ(mt.subtype, Tail(0x35363268));
-    EXPECT_EQ(mt.formattype, kFormatVideoInfo);
-    EXPECT_TRUE(mt.bTemporalCompression);
     const std::string sc = std::string("\0\0\0\1", 4);
     const std::string header = sc + units[0] + sc + units[1] + sc + units[2];
-    EXPECT_EQ(Tail(mt, kVideoInfoSize), header);
-    EXPECT_EQ(Field32(mt, kBiSize), 40u + header.size());
-    EXPECT_EQ(Field32(mt, kBiWidth), 854u);
-    EXPECT_EQ(Field32(mt, kBiHeight), 480u);
-    EXPECT_EQ(Field32(mt, kBiCompression), 0x35363268u);
+    ExpectVideoType(stream.Type(), {0x35363268, true, 854, 480, 200000, 700000, header});
 
     // A set that already carries a 4-byte start code keeps just that one.
     StreamDescription& desc = stream.Stream();
@@ -249,16 +292,8 @@ TEST(MediaTypeTest, Mpeg4VideoCarriesTheConfigAsItIs) {
                         "a=fmtp:96 profile-level-id=1;config=" +
                         Hex(config) + "\n");
     ASSERT_EQ(stream.Build(), S_OK);
-    const AM_MEDIA_TYPE& mt = stream.Type();
-    EXPECT_EQ(mt.majortype, kMediaTypeVideo);
-    EXPECT_EQ(mt.subtype, Tail(0x5634504D));
-    EXPECT_EQ(mt.formattype, kFormatVideoInfo);
-    EXPECT_TRUE(mt.bTemporalCompression);
-    EXPECT_EQ(Tail(mt, kVideoInfoSize), config);
-    EXPECT_EQ(Field32(mt, kBiWidth), 322u);
-    EXPECT_EQ(Field32(mt, kBiHeight), 242u);
-    EXPECT_EQ(Field32(mt, kBiCompression), 0x5634504Du);
-    EXPECT_EQ(Field32(mt, kBiSizeImage), 968u * 242); // 966 padded to 968
+    ExpectVideoType(stream.Type(), {0x5634504D, true, 322, 242, 333333, 0, config});
+    EXPECT_EQ(Field32(stream.Type(), kBiSizeImage), 968u * 242); // 966 padded to 968
 
     // A configuration without a VOL keeps the description's size.
     CTypedStream noVol("m=video 0 RTP/AVP 96\na=rtpmap:96 MP4V-ES/90000\n"
@@ -273,39 +308,15 @@ TEST(MediaTypeTest, JpegHasNoSequenceHeader) {
     stream.Stream().m_nWidth = 640;
     stream.Stream().m_nHeight = 480;
     ASSERT_EQ(stream.Build(), S_OK);
-    const AM_MEDIA_TYPE& mt = stream.Type();
-    EXPECT_EQ(mt.majortype, kMediaTypeVideo);
-    EXPECT_EQ(mt.subtype, Tail(0x6765706A));
-    EXPECT_EQ(mt.formattype, kFormatVideoInfo);
-    EXPECT_FALSE(mt.bTemporalCompression);
-    EXPECT_FALSE(mt.bFixedSizeSamples);
-    ASSERT_EQ(mt.cbFormat, kVideoInfoSize);
-    EXPECT_EQ(Field32(mt, kBiSize), 40u);
-    EXPECT_EQ(Field32(mt, kBiWidth), 640u);
-    EXPECT_EQ(Field32(mt, kBiHeight), 480u);
-    EXPECT_EQ(Field32(mt, kBiCompression), 0x6765706Au);
-    EXPECT_EQ(Field64(mt, kAvgTimePerFrame), 333333);
-    EXPECT_EQ(Field32(mt, kBiSizeImage), 640u * 3 * 480);
+    ExpectVideoType(stream.Type(), {0x6765706A, false, 640, 480, 333333, 0, ""});
 }
 
 TEST(MediaTypeTest, AacCarriesTheAudioSpecificConfig) {
+    // No bit rate: 48000 * 2 * 2 bytes per second.
     CTypedStream stream("m=audio 0 RTP/AVP 97\na=rtpmap:97 mpeg4-generic/48000/2\n"
                         "a=fmtp:97 streamtype=5;mode=AAC-hbr;config=1190;sizelength=13\n");
     ASSERT_EQ(stream.Build(), S_OK);
-    const AM_MEDIA_TYPE& mt = stream.Type();
-    EXPECT_EQ(mt.majortype, kMediaTypeAudio);
-    EXPECT_EQ(mt.subtype, Tail(0x6134706D)); // "mp4a"
-    EXPECT_EQ(mt.formattype, kFormatWaveFormatEx);
-    EXPECT_TRUE(mt.bTemporalCompression);
-    ASSERT_EQ(mt.cbFormat, kWaveFormatSize + 2);
-    EXPECT_EQ(Field16(mt, kTag), 0xFFu);
-    EXPECT_EQ(Field16(mt, kChannels), 2u);
-    EXPECT_EQ(Field32(mt, kSamplesPerSec), 48000u);
-    EXPECT_EQ(Field32(mt, kAvgBytesPerSec), 192000u);
-    EXPECT_EQ(Field16(mt, kBlockAlign), 2u);
-    EXPECT_EQ(Field16(mt, kBitsPerSample), 16u);
-    EXPECT_EQ(Field16(mt, kCbSize), 2u);
-    EXPECT_EQ(Tail(mt, kWaveFormatSize), std::string("\x11\x90"));
+    ExpectAudioType(stream.Type(), {0x6134706D, true, 0xFF, 2, 48000, 192000, 2, 16, "\x11\x90"});
 
     // A bit rate from the description wins over the fallback.
     CTypedStream rated("m=audio 0 RTP/AVP 97\na=rtpmap:97 mpeg4-generic/44100/2\nb=AS:128\n"
@@ -324,7 +335,7 @@ TEST(MediaTypeTest, AacCarriesTheAudioSpecificConfig) {
 TEST(MediaTypeTest, G711IsAlways8000HzMono) {
     struct Case {
         const char* m_pszSdp;
-        uint32_t m_nTag;
+        uint16_t m_wTag;
     };
     const Case cases[] = {
         {"m=audio 0 RTP/AVP 8\na=rtpmap:8 PCMA/8000\n", 6},
@@ -335,56 +346,19 @@ TEST(MediaTypeTest, G711IsAlways8000HzMono) {
         SCOPED_TRACE(c.m_pszSdp);
         CTypedStream stream(c.m_pszSdp);
         ASSERT_EQ(stream.Build(), S_OK);
-        const AM_MEDIA_TYPE& mt = stream.Type();
-        EXPECT_EQ(mt.majortype, kMediaTypeAudio);
-        EXPECT_EQ(mt.subtype, Tail(c.m_nTag));
-        EXPECT_EQ(mt.formattype, kFormatWaveFormatEx);
-        EXPECT_FALSE(mt.bTemporalCompression);
-        EXPECT_TRUE(mt.bFixedSizeSamples);
-        EXPECT_EQ(mt.lSampleSize, 1u);
-        ASSERT_EQ(mt.cbFormat, kWaveFormatSize);
-        EXPECT_EQ(Field16(mt, kTag), c.m_nTag);
-        EXPECT_EQ(Field16(mt, kChannels), 1u);
-        EXPECT_EQ(Field32(mt, kSamplesPerSec), 8000u);
-        EXPECT_EQ(Field32(mt, kAvgBytesPerSec), 8000u);
-        EXPECT_EQ(Field16(mt, kBlockAlign), 1u);
-        EXPECT_EQ(Field16(mt, kBitsPerSample), 8u);
-        EXPECT_EQ(Field16(mt, kCbSize), 0u);
+        ExpectAudioType(stream.Type(), {c.m_wTag, false, c.m_wTag, 1, 8000, 8000, 1, 8, ""});
     }
 }
 
 TEST(MediaTypeTest, G726AndAmr) {
+    // 32 kbit/s: the pin's code-word size is 4000 / 1000 = 4 bits.
     CTypedStream g726("m=audio 0 RTP/AVP 100\na=rtpmap:100 G726-32/8000\n");
     ASSERT_EQ(g726.Build(), S_OK);
-    const AM_MEDIA_TYPE& mt = g726.Type();
-    EXPECT_EQ(mt.majortype, kMediaTypeAudio);
-    EXPECT_EQ(mt.subtype, Tail(0x45));
-    EXPECT_EQ(mt.formattype, kFormatWaveFormatEx);
-    EXPECT_FALSE(mt.bTemporalCompression);
-    ASSERT_EQ(mt.cbFormat, kWaveFormatSize);
-    EXPECT_EQ(Field16(mt, kTag), 0x45u);
-    EXPECT_EQ(Field16(mt, kChannels), 1u);
-    EXPECT_EQ(Field32(mt, kSamplesPerSec), 8000u);
-    // 32 kbit/s: the pin's code-word size is this / 1000 = 4 bits.
-    EXPECT_EQ(Field32(mt, kAvgBytesPerSec), 4000u);
-    EXPECT_EQ(Field16(mt, kBlockAlign), 1u);
-    EXPECT_EQ(Field16(mt, kBitsPerSample), 8u);
-    EXPECT_EQ(Field16(mt, kCbSize), 0u);
+    ExpectAudioType(g726.Type(), {0x45, false, 0x45, 1, 8000, 4000, 1, 8, ""});
 
     CTypedStream amr("m=audio 0 RTP/AVP 98\na=rtpmap:98 AMR/8000\na=fmtp:98 octet-align=1\n");
     ASSERT_EQ(amr.Build(), S_OK);
-    const AM_MEDIA_TYPE& amt = amr.Type();
-    EXPECT_EQ(amt.majortype, kMediaTypeAudio);
-    EXPECT_EQ(amt.subtype, Tail(0x7A21));
-    EXPECT_EQ(amt.formattype, kFormatWaveFormatEx);
-    EXPECT_FALSE(amt.bTemporalCompression);
-    ASSERT_EQ(amt.cbFormat, kWaveFormatSize);
-    EXPECT_EQ(Field16(amt, kTag), 0x7A21u);
-    EXPECT_EQ(Field16(amt, kChannels), 1u);
-    EXPECT_EQ(Field32(amt, kSamplesPerSec), 8000u);
-    EXPECT_EQ(Field32(amt, kAvgBytesPerSec), 16000u);
-    EXPECT_EQ(Field16(amt, kBlockAlign), 2u);
-    EXPECT_EQ(Field16(amt, kBitsPerSample), 16u);
+    ExpectAudioType(amr.Type(), {0x7A21, false, 0x7A21, 1, 8000, 16000, 2, 16, ""});
 }
 
 TEST(MediaTypeTest, KlvAndTransportStreamHaveNoFormatBlock) {
@@ -394,6 +368,8 @@ TEST(MediaTypeTest, KlvAndTransportStreamHaveNoFormatBlock) {
     EXPECT_EQ(klv.Type().subtype, Tail(0x41564C4B));
     EXPECT_EQ(klv.Type().formattype, kNull);
     EXPECT_FALSE(klv.Type().bTemporalCompression);
+    EXPECT_TRUE(klv.Type().bFixedSizeSamples);
+    EXPECT_EQ(klv.Type().lSampleSize, 1u);
     EXPECT_EQ(klv.Type().cbFormat, 0u);
     EXPECT_EQ(klv.Type().pbFormat, nullptr);
 
@@ -405,7 +381,9 @@ TEST(MediaTypeTest, KlvAndTransportStreamHaveNoFormatBlock) {
     EXPECT_EQ(ts.Type().formattype, kNull);
     EXPECT_FALSE(ts.Type().bTemporalCompression);
     EXPECT_FALSE(ts.Type().bFixedSizeSamples);
+    EXPECT_EQ(ts.Type().lSampleSize, 0u);
     EXPECT_EQ(ts.Type().cbFormat, 0u);
+    EXPECT_EQ(ts.Type().pbFormat, nullptr);
 }
 
 TEST(MediaTypeTest, DescriptionsThatCannotBeTyped) {
