@@ -52,8 +52,8 @@ TEST(BoundedTextTest, SearchesStayInsideTheText) {
     const std::string text = "abc=def";
     const char* p = text.data();
     const char* pEnd = p + 5;
-    EXPECT_EQ(FindText(p, pEnd, "de"), nullptr);
-    EXPECT_EQ(FindText(p, pEnd + 2, "de"), p + 4);
+    EXPECT_EQ(FindLiteral(p, pEnd, "de"), nullptr);
+    EXPECT_EQ(FindLiteral(p, pEnd + 2, "de"), p + 4);
     EXPECT_EQ(FindChar(p, pEnd, 'f'), pEnd);
     EXPECT_TRUE(BeginsWith(p, pEnd, "abc="));
     EXPECT_FALSE(BeginsWith(p, p + 3, "abc="));

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "rtspresponse.h"
+
 namespace {
 
 int32_t Saturate(int64_t n) {
@@ -79,17 +81,9 @@ const char* FindLineEnd(const char* p, const char* pEnd) {
     return p;
 }
 
-const char* FindText(const char* p, const char* pEnd, const char* pszLiteral) {
-    const size_t n = strlen(pszLiteral);
-    if (n == 0) {
-        return p;
-    }
-    for (; pEnd - p >= (ptrdiff_t)n; p++) {
-        if (*p == *pszLiteral && memcmp(p, pszLiteral, n) == 0) {
-            return p;
-        }
-    }
-    return nullptr;
+const char* FindLiteral(const char* p, const char* pEnd, const char* pszLiteral) {
+    const int i = FindText(p, (int)(pEnd - p), pszLiteral);
+    return i < 0 ? nullptr : p + i;
 }
 
 bool BeginsWith(const char* p, const char* pEnd, const char* pszLiteral) {

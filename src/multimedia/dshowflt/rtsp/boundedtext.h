@@ -22,8 +22,9 @@ const char* SkipToken(const char* p, const char* pEnd);
 const char* FindChar(const char* p, const char* pEnd, char c);
 // The first CR or LF in [p, pEnd), or pEnd.
 const char* FindLineEnd(const char* p, const char* pEnd);
-// The first occurrence of the literal in [p, pEnd), or null.
-const char* FindText(const char* p, const char* pEnd, const char* pszLiteral);
+// The first occurrence of the literal in [p, pEnd), or null (the pointer
+// form of FindText in rtspresponse.h).
+const char* FindLiteral(const char* p, const char* pEnd, const char* pszLiteral);
 // Whether [p, pEnd) begins with the literal (case-sensitive).
 bool BeginsWith(const char* p, const char* pEnd, const char* pszLiteral);
 // The position behind the literal when [p, pEnd) begins with it, else null.

@@ -13,7 +13,7 @@ namespace {
 // occurrence of the name must be followed directly by '=', and the value runs
 // to the next ';', ',', CR or LF. 0 when missing or empty.
 int32_t LookUpNumber(const char* pLower, const char* pLowerEnd, const char* pszName) {
-    const char* p = FindText(pLower, pLowerEnd, pszName);
+    const char* p = FindLiteral(pLower, pLowerEnd, pszName);
     if (!p) {
         return 0;
     }
@@ -30,7 +30,7 @@ int32_t LookUpNumber(const char* pLower, const char* pLowerEnd, const char* pszN
 
 // The value behind the first occurrence of "<name>=", or null.
 const char* FindValue(const char* p, const char* pEnd, const char* pszNameAndEquals) {
-    p = FindText(p, pEnd, pszNameAndEquals);
+    p = FindLiteral(p, pEnd, pszNameAndEquals);
     return p ? p + strlen(pszNameAndEquals) : nullptr;
 }
 
@@ -98,7 +98,7 @@ const char* const kH265ParameterSetNames[] = {
 HRESULT ReadH265ParameterSets(StreamDescription* pStream, const char* pParams, const char* pEnd) {
     bool bAny = false;
     for (const char* pszName : kH265ParameterSetNames) {
-        bAny = bAny || FindText(pParams, pEnd, pszName) != nullptr;
+        bAny = bAny || FindLiteral(pParams, pEnd, pszName) != nullptr;
     }
     if (!bAny) {
         return S_OK;
