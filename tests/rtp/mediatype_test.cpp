@@ -304,7 +304,8 @@ TEST(MediaTypeTest, Mpeg4VideoCarriesTheConfigAsItIs) {
 }
 
 TEST(MediaTypeTest, JpegHasNoSequenceHeader) {
-    CTypedStream stream("m=video 0 RTP/AVP 26\n");
+    // Not even when the description carries configuration bytes.
+    CTypedStream stream("m=video 0 RTP/AVP 26\na=fmtp:26 config=000001200088\n");
     stream.Stream().m_nWidth = 640;
     stream.Stream().m_nHeight = 480;
     ASSERT_EQ(stream.Build(), S_OK);

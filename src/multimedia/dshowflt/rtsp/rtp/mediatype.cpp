@@ -105,10 +105,14 @@ DWORD ImageSize(int32_t nWidth, int32_t nHeight) {
 }
 
 HRESULT BuildVideoType(StreamDescription* pDesc, AM_MEDIA_TYPE* pmt) {
+    // JPEG frames carry their own headers: the VIDEOINFOHEADER stands alone.
     CBaseBuffer header;
-    HRESULT hr = BuildSequenceHeader(*pDesc, &header);
-    if (SUCCEEDED(hr)) {
-        hr = ReadPictureSize(header, pDesc);
+    HRESULT hr = S_OK;
+    if (NeedsParameterSets(pDesc->m_nCompression)) {
+        hr = BuildSequenceHeader(*pDesc, &header);
+        if (SUCCEEDED(hr)) {
+            hr = ReadPictureSize(header, pDesc);
+        }
     }
     if (SUCCEEDED(hr)) {
         hr = AllocateFormatBlock(pmt, (ULONG)(sizeof(VIDEOINFOHEADER) + header.Length()));
