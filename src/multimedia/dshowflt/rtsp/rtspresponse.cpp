@@ -2,41 +2,12 @@
 
 #include <cstring>
 
+#include "boundedtext.h"
+
 namespace {
 
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 int SkipSpace(const char* p, int n, int i) {
-    while (i < n && IsSpace(p[i])) {
-        i++;
-    }
-    return i;
-}
-
-// Reads a decimal number at i as atoi does (sign allowed), saturating
-// instead of overflowing.
-int64_t ReadNumber(const char* p, int n, int i) {
-    i = SkipSpace(p, n, i);
-    bool bNegative = false;
-    if (i < n && (p[i] == '+' || p[i] == '-')) {
-        bNegative = p[i] == '-';
-        i++;
-    }
-    int64_t value = 0;
-    for (; i < n && IsDigit(p[i]); i++) {
-        if (value < INT32_MAX) {
-            value = value * 10 + (p[i] - '0');
-        }
-    }
-    if (value > INT32_MAX) {
-        value = INT32_MAX;
-    }
-    return bNegative ? -value : value;
+    return (int)(SkipWhiteSpace(p + i, p + n) - p);
 }
 
 } // namespace
@@ -63,7 +34,7 @@ bool FindContentLength(const char* p, int n, int* pnLength, int* pnBodyStart, in
         return false;
     }
     const int nValue = SkipSpace(p, n, i + 15);
-    const int64_t length = ReadNumber(p, n, nValue);
+    const int32_t length = ReadInt(p + nValue, p + n);
     *pnLength = length < 0 ? 0 : (int)length;
     // The body follows the blank line after the header; servers that end
     // lines with a bare CR or LF are accepted too.
@@ -103,7 +74,7 @@ bool IsResponseComplete(const char* p, int n) {
 int ResponseStatusCode(const char* p, int n) {
     for (int i = 0; i < n; i++) {
         if (p[i] == ' ') {
-            return (int)ReadNumber(p, n, i + 1);
+            return ReadInt(p + i + 1, p + n);
         }
     }
     return 0;
@@ -144,6 +115,6 @@ bool GetIntParam(const char* p, int n, const char* pszName, uint32_t* pnValue) {
     while (nEnd < n && p[nEnd] != ';' && p[nEnd] != ',' && p[nEnd] != '\r' && p[nEnd] != '\n') {
         nEnd++;
     }
-    *pnValue = (uint32_t)ReadNumber(p, nEnd, nEquals + 1);
+    *pnValue = (uint32_t)ReadInt(p + nEquals + 1, p + nEnd);
     return true;
 }
