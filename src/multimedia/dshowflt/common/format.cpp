@@ -38,9 +38,9 @@ const int MAX_FIELD = 4096;
 
 enum LengthModifier { LEN_NONE, LEN_HH, LEN_H, LEN_L, LEN_LL, LEN_SIZE, LEN_LONGDOUBLE };
 
-// One conversion specification, rebuilt for the C library's snprintf with
+// One conversion of the format, rebuilt for the C library's snprintf with
 // explicit width and precision and a C99 length modifier.
-struct CSpec {
+struct CConversion {
     char szFlags[8] = {0};
     int nWidth = -1;
     int nPrecision = -1;
@@ -62,83 +62,83 @@ struct CSpec {
     }
 };
 
-const char* ParseSpec(const char* p, CSpec* pSpec, va_list* pArgs) {
+const char* ParseConversion(const char* p, CConversion* pConv, va_list* pArgs) {
     size_t nFlags = 0;
-    while (*p && strchr("-+ #0", *p) && nFlags < sizeof(pSpec->szFlags) - 1) {
-        pSpec->szFlags[nFlags++] = *p++;
+    while (*p && strchr("-+ #0", *p) && nFlags < sizeof(pConv->szFlags) - 1) {
+        pConv->szFlags[nFlags++] = *p++;
     }
     if (*p == '*') {
-        pSpec->nWidth = va_arg(*pArgs, int);
-        if (pSpec->nWidth < 0) { // a negative width means left alignment
-            pSpec->nWidth = pSpec->nWidth < -MAX_FIELD ? MAX_FIELD : -pSpec->nWidth;
-            if (nFlags < sizeof(pSpec->szFlags) - 1) {
-                pSpec->szFlags[nFlags++] = '-';
+        pConv->nWidth = va_arg(*pArgs, int);
+        if (pConv->nWidth < 0) { // a negative width means left alignment
+            pConv->nWidth = pConv->nWidth < -MAX_FIELD ? MAX_FIELD : -pConv->nWidth;
+            if (nFlags < sizeof(pConv->szFlags) - 1) {
+                pConv->szFlags[nFlags++] = '-';
             }
         }
         p++;
     } else {
-        for (pSpec->nWidth = -1; *p >= '0' && *p <= '9'; p++) {
-            if (pSpec->nWidth <= MAX_FIELD) {
-                pSpec->nWidth = (pSpec->nWidth < 0 ? 0 : pSpec->nWidth * 10) + (*p - '0');
+        for (pConv->nWidth = -1; *p >= '0' && *p <= '9'; p++) {
+            if (pConv->nWidth <= MAX_FIELD) {
+                pConv->nWidth = (pConv->nWidth < 0 ? 0 : pConv->nWidth * 10) + (*p - '0');
             }
         }
     }
     if (*p == '.') {
         p++;
         if (*p == '*') {
-            pSpec->nPrecision = va_arg(*pArgs, int);
-            if (pSpec->nPrecision < 0) {
-                pSpec->nPrecision = -1; // a negative precision is taken as omitted
+            pConv->nPrecision = va_arg(*pArgs, int);
+            if (pConv->nPrecision < 0) {
+                pConv->nPrecision = -1; // a negative precision is taken as omitted
             }
             p++;
         } else {
-            for (pSpec->nPrecision = 0; *p >= '0' && *p <= '9'; p++) {
-                if (pSpec->nPrecision <= MAX_FIELD) {
-                    pSpec->nPrecision = pSpec->nPrecision * 10 + (*p - '0');
+            for (pConv->nPrecision = 0; *p >= '0' && *p <= '9'; p++) {
+                if (pConv->nPrecision <= MAX_FIELD) {
+                    pConv->nPrecision = pConv->nPrecision * 10 + (*p - '0');
                 }
             }
         }
     }
     if (strncmp(p, "I64", 3) == 0) {
-        pSpec->length = LEN_LL;
+        pConv->length = LEN_LL;
         p += 3;
     } else if (strncmp(p, "I32", 3) == 0) {
         p += 3;
     } else if (*p == 'I' || *p == 'z' || *p == 't' || *p == 'j') {
-        pSpec->length = *p == 'j' ? LEN_LL : LEN_SIZE;
+        pConv->length = *p == 'j' ? LEN_LL : LEN_SIZE;
         p++;
     } else if (p[0] == 'h' && p[1] == 'h') {
-        pSpec->length = LEN_HH;
+        pConv->length = LEN_HH;
         p += 2;
     } else if (*p == 'h') {
-        pSpec->length = LEN_H;
-        pSpec->bNarrow = true;
+        pConv->length = LEN_H;
+        pConv->bNarrow = true;
         p++;
     } else if (p[0] == 'l' && p[1] == 'l') {
-        pSpec->length = LEN_LL;
+        pConv->length = LEN_LL;
         p += 2;
     } else if (*p == 'l' || *p == 'w') {
-        pSpec->length = LEN_L;
-        pSpec->bWide = true;
+        pConv->length = LEN_L;
+        pConv->bWide = true;
         p++;
     } else if (*p == 'L') {
-        pSpec->length = LEN_LONGDOUBLE;
+        pConv->length = LEN_LONGDOUBLE;
         p++;
     }
     // No line of the system is this wide; a larger field only costs time.
-    if (pSpec->nWidth > MAX_FIELD) {
-        pSpec->nWidth = MAX_FIELD;
+    if (pConv->nWidth > MAX_FIELD) {
+        pConv->nWidth = MAX_FIELD;
     }
-    if (pSpec->nPrecision > MAX_FIELD) {
-        pSpec->nPrecision = MAX_FIELD;
+    if (pConv->nPrecision > MAX_FIELD) {
+        pConv->nPrecision = MAX_FIELD;
     }
-    pSpec->chConversion = *p;
+    pConv->chConversion = *p;
     return *p ? p + 1 : p;
 }
 
-void FormatSigned(COutput* pOut, const CSpec& spec, va_list* pArgs) {
+void FormatSigned(COutput* pOut, const CConversion& conv, va_list* pArgs) {
     long long value;
-    switch (spec.length) {
+    switch (conv.length) {
     case LEN_HH:
         value = (signed char)va_arg(*pArgs, int);
         break;
@@ -159,13 +159,13 @@ void FormatSigned(COutput* pOut, const CSpec& spec, va_list* pArgs) {
         break;
     }
     char szFormat[48];
-    spec.Build(szFormat, sizeof(szFormat), "ll", spec.chConversion);
+    conv.Build(szFormat, sizeof(szFormat), "ll", conv.chConversion);
     pOut->Advance(snprintf(pOut->Cursor(), pOut->Room(), szFormat, value));
 }
 
-void FormatUnsigned(COutput* pOut, const CSpec& spec, va_list* pArgs) {
+void FormatUnsigned(COutput* pOut, const CConversion& conv, va_list* pArgs) {
     unsigned long long value;
-    switch (spec.length) {
+    switch (conv.length) {
     case LEN_HH:
         value = (unsigned char)va_arg(*pArgs, unsigned);
         break;
@@ -186,18 +186,18 @@ void FormatUnsigned(COutput* pOut, const CSpec& spec, va_list* pArgs) {
         break;
     }
     char szFormat[48];
-    spec.Build(szFormat, sizeof(szFormat), "ll", spec.chConversion);
+    conv.Build(szFormat, sizeof(szFormat), "ll", conv.chConversion);
     pOut->Advance(snprintf(pOut->Cursor(), pOut->Room(), szFormat, value));
 }
 
-void FormatText(COutput* pOut, const CSpec& spec, const char* pszText) {
+void FormatText(COutput* pOut, const CConversion& conv, const char* pszText) {
     char szFormat[48];
-    spec.Build(szFormat, sizeof(szFormat), "", 's');
+    conv.Build(szFormat, sizeof(szFormat), "", 's');
     pOut->Advance(snprintf(pOut->Cursor(), pOut->Room(), szFormat, pszText));
 }
 
 // Wide text is converted to UTF-8 before it is laid out.
-void FormatWideText(COutput* pOut, const CSpec& spec, const wchar_t* pszText, int cch) {
+void FormatWideText(COutput* pOut, const CConversion& conv, const wchar_t* pszText, int cch) {
     char szSmall[256];
     char* pszUtf8 = szSmall;
     int cb = WideCharToMultiByte(CP_UTF8, 0, pszText, cch, nullptr, 0, nullptr, nullptr);
@@ -209,75 +209,75 @@ void FormatWideText(COutput* pOut, const CSpec& spec, const wchar_t* pszText, in
     }
     cb = cb > 0 ? WideCharToMultiByte(CP_UTF8, 0, pszText, cch, pszUtf8, cb, nullptr, nullptr) : 0;
     pszUtf8[cb > 0 ? cb : 0] = 0;
-    FormatText(pOut, spec, pszUtf8);
+    FormatText(pOut, conv, pszUtf8);
     if (pszUtf8 != szSmall) {
         delete[] pszUtf8;
     }
 }
 
-void FormatPointer(COutput* pOut, const CSpec& spec, const void* p) {
+void FormatPointer(COutput* pOut, const CConversion& conv, const void* p) {
     char szFormat[48];
-    spec.Build(szFormat, sizeof(szFormat), "", 's');
+    conv.Build(szFormat, sizeof(szFormat), "", 's');
     char szHex[17];
     snprintf(szHex, sizeof(szHex), "%016llX", (unsigned long long)(uintptr_t)p);
     pOut->Advance(snprintf(pOut->Cursor(), pOut->Room(), szFormat, szHex));
 }
 
-void FormatFloat(COutput* pOut, const CSpec& spec, va_list* pArgs) {
+void FormatFloat(COutput* pOut, const CConversion& conv, va_list* pArgs) {
     char szFormat[48];
-    if (spec.length == LEN_LONGDOUBLE) {
-        spec.Build(szFormat, sizeof(szFormat), "L", spec.chConversion);
+    if (conv.length == LEN_LONGDOUBLE) {
+        conv.Build(szFormat, sizeof(szFormat), "L", conv.chConversion);
         long double value = va_arg(*pArgs, long double);
         pOut->Advance(snprintf(pOut->Cursor(), pOut->Room(), szFormat, value));
     } else {
-        spec.Build(szFormat, sizeof(szFormat), "", spec.chConversion);
+        conv.Build(szFormat, sizeof(szFormat), "", conv.chConversion);
         double value = va_arg(*pArgs, double);
         pOut->Advance(snprintf(pOut->Cursor(), pOut->Room(), szFormat, value));
     }
 }
 
-void FormatOne(COutput* pOut, const CSpec& spec, va_list* pArgs) {
-    switch (spec.chConversion) {
+void FormatOne(COutput* pOut, const CConversion& conv, va_list* pArgs) {
+    switch (conv.chConversion) {
     case 'd':
     case 'i':
-        FormatSigned(pOut, spec, pArgs);
+        FormatSigned(pOut, conv, pArgs);
         break;
     case 'u':
     case 'o':
     case 'x':
     case 'X':
-        FormatUnsigned(pOut, spec, pArgs);
+        FormatUnsigned(pOut, conv, pArgs);
         break;
     case 'c':
     case 'C': {
-        bool bWide = spec.chConversion == 'C' ? !spec.bNarrow : spec.bWide;
+        bool bWide = conv.chConversion == 'C' ? !conv.bNarrow : conv.bWide;
         if (bWide) {
             wchar_t wc = (wchar_t)va_arg(*pArgs, int);
-            FormatWideText(pOut, spec, &wc, 1);
+            FormatWideText(pOut, conv, &wc, 1);
         } else {
             char sz[2] = {(char)va_arg(*pArgs, int), 0};
-            FormatText(pOut, spec, sz);
+            FormatText(pOut, conv, sz);
         }
         break;
     }
     case 's':
     case 'S': {
-        bool bWide = spec.chConversion == 'S' ? !spec.bNarrow : spec.bWide;
+        bool bWide = conv.chConversion == 'S' ? !conv.bNarrow : conv.bWide;
         if (bWide) {
             const wchar_t* psz = va_arg(*pArgs, const wchar_t*);
             if (psz) {
-                FormatWideText(pOut, spec, psz, (int)wcslen(psz));
+                FormatWideText(pOut, conv, psz, (int)wcslen(psz));
             } else {
-                FormatText(pOut, spec, "(null)");
+                FormatText(pOut, conv, "(null)");
             }
         } else {
             const char* psz = va_arg(*pArgs, const char*);
-            FormatText(pOut, spec, psz ? psz : "(null)");
+            FormatText(pOut, conv, psz ? psz : "(null)");
         }
         break;
     }
     case 'p':
-        FormatPointer(pOut, spec, va_arg(*pArgs, const void*));
+        FormatPointer(pOut, conv, va_arg(*pArgs, const void*));
         break;
     case 'f':
     case 'F':
@@ -287,7 +287,7 @@ void FormatOne(COutput* pOut, const CSpec& spec, va_list* pArgs) {
     case 'G':
     case 'a':
     case 'A':
-        FormatFloat(pOut, spec, pArgs);
+        FormatFloat(pOut, conv, pArgs);
         break;
     case 'n':
         va_arg(*pArgs, void*); // never written: a format must not store
@@ -316,9 +316,9 @@ int FormatStringV(char* pszBuffer, size_t cbBuffer, const char* pszFormat, va_li
             p += 2;
             continue;
         }
-        CSpec spec;
-        p = ParseSpec(p + 1, &spec, &ap);
-        FormatOne(&out, spec, &ap);
+        CConversion conv;
+        p = ParseConversion(p + 1, &conv, &ap);
+        FormatOne(&out, conv, &ap);
     }
     va_end(ap);
     return out.Finish();
