@@ -1,0 +1,148 @@
+// Frame assembly shared by the depacketizers of CRTPParser: the payloads of
+// one RTP timestamp form one frame, which is complete when a packet carries
+// the marker bit or when a packet with a new timestamp arrives. In the second
+// case that packet's output is carried over and starts the next frame, and
+// the completed frame is delivered one packet late.
+//
+// The frame is collected in the parser's own buffer and handed out as a
+// pointer into it; its bytes stay valid until the next packet is parsed.
+#include "common/trace.h"
+#include "rtpparser.h"
+
+namespace {
+
+const int64_t FRAME_UNSET = (int64_t)0x8000000000000001ull;
+const int64_t FRAME_NONE = 0x7FFFFFFFFFFFFFFFll;
+
+} // namespace
+
+bool CRTPParser::IsFrameInProgress() const {
+    return m_tFrameTimestamp != FRAME_UNSET && m_tFrameTimestamp != FRAME_NONE;
+}
+
+bool CRTPParser::CanGrow(const CBaseBuffer& buffer, int nMore) {
+    return nMore >= 0 && nMore <= MAX_FRAME_SIZE - buffer.Length();
+}
+
+// Drops the frame in progress after a gap or a malformed packet; the next
+// frame delivered is flagged as discontinuous.
+void CRTPParser::AbandonFrame() {
+    m_tFrameTimestamp = FRAME_UNSET;
+    m_bDiscontinuityPending = true;
+    m_bWaitingForStart = true;
+    m_CarryOver.ResetLength();
+    m_Nal.ResetLength();
+}
+
+// A frame begins with the bytes carried over from the packet that completed
+// the previous one; without them a new frame starts empty, so that it never
+// begins with bytes of an abandoned or already delivered frame.
+void CRTPParser::StartFrame() {
+    if (!m_CarryOver.IsEmpty()) {
+        Swap(m_CarryOver);
+        m_CarryOver.ResetLength();
+    } else if (!IsFrameInProgress()) {
+        ResetLength();
+    }
+}
+
+void CRTPParser::FinishFrameFlags(KeyFrameTest pfnKeyFrame) {
+    if (m_bDiscontinuityPending) {
+        m_Record.m_dwFlags |= RTPFLAG_DISCONTINUITY;
+        m_bDiscontinuityPending = false;
+    }
+    if (pfnKeyFrame && !pfnKeyFrame(Data(), Length())) {
+        m_Record.m_dwFlags &= ~(uint32_t)RTPFLAG_SYNCPOINT;
+    }
+}
+
+int CRTPParser::CompleteFrame(BYTE** ppData, int* pnSize) {
+    if (FAILED(m_CarryOver.SetContents(*ppData, *pnSize))) {
+        return RTPPACKET_BAD;
+    }
+    const uint64_t qwPacketTimestamp = m_Record.m_qwTimestamp;
+    m_Record.m_qwTimestamp = (uint64_t)m_tFrameTimestamp;
+    m_Record.m_tTime = (int64_t)To100ns(m_Record.m_qwTimestamp);
+    m_tFrameTimestamp = (int64_t)qwPacketTimestamp;
+    *ppData = Data();
+    *pnSize = Length();
+    return RTPPACKET_GOOD;
+}
+
+// The NAL unit or units of one H.264 or H.265 packet, with their start codes,
+// join the frame of their timestamp.
+int CRTPParser::AssembleNalOutput(BYTE** ppData, int* pnSize, KeyFrameTest pfnKeyFrame) {
+    const int64_t tPacket = (int64_t)m_Record.m_qwTimestamp;
+    if (IsFrameInProgress() && tPacket != m_tFrameTimestamp) {
+        StartFrame();
+        FinishFrameFlags(pfnKeyFrame);
+        *ppData = m_Nal.Data();
+        *pnSize = m_Nal.Length();
+        return CompleteFrame(ppData, pnSize) == RTPPACKET_GOOD ? RTPPACKET_GOOD
+                                                               : VideoError(pnSize);
+    }
+    StartFrame();
+    if (!CanGrow(*this, m_Nal.Length()) || FAILED(Append(m_Nal.Data(), m_Nal.Length()))) {
+        Trace("\nCRTPParser::AssembleNalOutput: Cannot grow the frame beyond %d bytes", Length());
+        return VideoError(pnSize);
+    }
+    if (!(m_Record.m_dwFlags & RTPFLAG_MARKER)) {
+        m_tFrameTimestamp = tPacket;
+        *pnSize = 0;
+        return RTPPACKET_GOOD;
+    }
+    FinishFrameFlags(pfnKeyFrame);
+    *ppData = Data();
+    *pnSize = Length();
+    ResetLength();
+    m_tFrameTimestamp = FRAME_UNSET;
+    return RTPPACKET_GOOD;
+}
+
+// MPEG-4 video (RFC 6416) and KLV metadata (RFC 6597) payloads are pieces of
+// one frame per timestamp, the last with the marker bit. Every such frame is
+// a sync point, and a discontinuity travels only with the packet that
+// carries it.
+int CRTPParser::CollectFrame(BYTE** ppData, int* pnSize) {
+    const int64_t tPacket = (int64_t)m_Record.m_qwTimestamp;
+    if (IsFrameInProgress() && tPacket != m_tFrameTimestamp) {
+        StartFrame();
+        return CompleteFrame(ppData, pnSize);
+    }
+    StartFrame();
+    if (!(m_Record.m_dwFlags & RTPFLAG_MARKER)) {
+        if (!CanGrow(*this, *pnSize) || FAILED(Append(*ppData, *pnSize))) {
+            Trace("\nCRTPParser::CollectFrame: Cannot grow the frame beyond %d bytes", Length());
+            return RTPPACKET_BAD;
+        }
+        m_tFrameTimestamp = tPacket;
+        *pnSize = 0;
+        return RTPPACKET_GOOD;
+    }
+    // A frame in one packet is delivered straight from the packet.
+    if (!IsEmpty()) {
+        if (!CanGrow(*this, *pnSize) || FAILED(Append(*ppData, *pnSize))) {
+            Trace("\nCRTPParser::CollectFrame: Cannot grow the frame beyond %d bytes", Length());
+            return RTPPACKET_BAD;
+        }
+        *ppData = Data();
+        *pnSize = Length();
+    }
+    ResetLength();
+    m_tFrameTimestamp = FRAME_UNSET;
+    return RTPPACKET_GOOD;
+}
+
+// Entry of the H.264 and H.265 depacketizers: a gap abandons the frame in
+// progress.
+void CRTPParser::BeginVideoPacket() {
+    if (m_Record.m_dwFlags & RTPFLAG_DISCONTINUITY) {
+        AbandonFrame();
+    }
+}
+
+int CRTPParser::VideoError(int* pnSize) {
+    AbandonFrame();
+    *pnSize = 0;
+    return RTPPACKET_BAD;
+}

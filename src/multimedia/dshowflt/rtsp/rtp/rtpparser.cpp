@@ -1,0 +1,467 @@
+#include "rtpparser.h"
+
+#include <cstring>
+
+#include "common/bytereader.h"
+#include "common/trace.h"
+#include "rtpsequence.h"
+
+namespace {
+
+const uint32_t NO_SEQUENCE = 0xFFFFFFFF;
+const int64_t FRAME_UNSET = (int64_t)0x8000000000000001ull;
+
+// The clock rate as a fraction of the 100-ns clock (10 MHz), reduced by the
+// common factors 2 and 5: 90000 gives 9/1000.
+void ReduceClockFraction(uint32_t dwRate, uint32_t* pdwNumerator, uint32_t* pdwDenominator) {
+    uint32_t dwNumerator = dwRate;
+    uint32_t dwDenominator = 10000000;
+    const uint32_t rgFactors[] = {2, 5};
+    for (uint32_t dwFactor : rgFactors) {
+        while (dwNumerator % dwFactor == 0 && dwDenominator % dwFactor == 0) {
+            dwNumerator /= dwFactor;
+            dwDenominator /= dwFactor;
+        }
+    }
+    *pdwNumerator = dwNumerator;
+    *pdwDenominator = dwDenominator;
+}
+
+// qwValue * dwMultiplier / dwDivisor without overflow for the values a stream
+// can reach.
+uint64_t ScaleTime(uint64_t qwValue, uint32_t dwMultiplier, uint32_t dwDivisor) {
+    return qwValue / dwDivisor * dwMultiplier + qwValue % dwDivisor * dwMultiplier / dwDivisor;
+}
+
+} // namespace
+
+uint32_t RTPPayloadKindFromCompression(int32_t nCompression) {
+    switch ((uint32_t)nCompression) {
+    case MAKEFOURCC('H', '2', '6', '4'):
+        return RTPKIND_H264;
+    case MAKEFOURCC('h', '2', '6', '5'):
+        return RTPKIND_H265;
+    case MAKEFOURCC('M', 'P', '4', 'V'):
+        return RTPKIND_MP4V;
+    case MAKEFOURCC('K', 'L', 'V', 'A'):
+        return RTPKIND_KLV;
+    // Motion JPEG under a dynamic payload type still goes to the JPEG handler.
+    case MAKEFOURCC('j', 'p', 'e', 'g'):
+        return RTPKIND_JPEG;
+    case 31265: // AMR
+        return RTPKIND_AMR;
+    case (uint32_t)-2: // AAC
+        return RTPKIND_AAC;
+    default:
+        return RTPKIND_NONE;
+    }
+}
+
+CRTPParser::CRTPParser() : m_tFrameTimestamp(FRAME_UNSET) {}
+
+CRTPParser::~CRTPParser() = default;
+
+void CRTPParser::SetPayloadType(int32_t nSessionPayloadType, uint32_t dwInternalKind) {
+    m_nSessionPayloadType = nSessionPayloadType;
+    m_dwInternalKind = dwInternalKind;
+}
+
+void CRTPParser::SetClockRate(int32_t nClockRate) {
+    if (nClockRate <= 0) {
+        return;
+    }
+    m_nClockRate = nClockRate;
+    m_dwTimestampThreshold = (uint32_t)nClockRate;
+    ReduceClockFraction((uint32_t)nClockRate, &m_dwNumerator, &m_dwDenominator);
+}
+
+void CRTPParser::SetExpectedSSRC(uint32_t dwSSRC) {
+    m_dwExpectedSSRC = dwSSRC;
+}
+
+void CRTPParser::Reset() {
+    // A stream with the static payload type 0 (PCMU) needs no detection.
+    m_nState = m_nSessionPayloadType != 0 ? (int)RTPSTATE_MAYBE : (int)RTPSTATE_YES;
+    m_dwDetectedKind = RTPKIND_NONE;
+    m_dwLastSequence = NO_SEQUENCE;
+    m_nLatePackets = 0;
+    memset(&m_Record, 0, sizeof(m_Record));
+    // Packets held before a stop belong to the numbering of the old run.
+    DropHeld();
+    ResetLength();
+    m_CarryOver.ResetLength();
+    m_Nal.ResetLength();
+    m_tFrameTimestamp = FRAME_UNSET;
+    m_bDiscontinuityPending = false;
+    m_bWaitingForStart = true;
+    m_dwDecodingOrder = 0;
+    m_dwExpectedOffset = 0;
+}
+
+int64_t CRTPParser::ToRTPTime(int64_t tTime) const {
+    if (tTime < 0) {
+        return -(int64_t)ScaleTime((uint64_t)-tTime, m_dwNumerator, m_dwDenominator);
+    }
+    return (int64_t)ScaleTime((uint64_t)tTime, m_dwNumerator, m_dwDenominator);
+}
+
+uint64_t CRTPParser::To100ns(uint64_t qwRtpTime) const {
+    return ScaleTime(qwRtpTime, m_dwDenominator, m_dwNumerator);
+}
+
+bool CRTPParser::IsRtcpKind() const {
+    return m_Record.m_dwPayloadKind >= RTPKIND_RTCP_SR &&
+           m_Record.m_dwPayloadKind <= RTPKIND_RTCP_BYE;
+}
+
+void CRTPParser::ExtendTimestamp(uint32_t dwTimestamp) {
+    // After a jump back, the stream continues 33 ms after the previous packet.
+    const uint64_t qwStep = ScaleTime(330000, m_dwNumerator, m_dwDenominator);
+    const uint64_t qwRaise =
+        RTPTimestampOffsetRaise(m_Record.m_qwPreviousTimestamp, m_Record.m_qwTimestampOffset,
+                                dwTimestamp, m_dwTimestampThreshold, qwStep);
+    const uint64_t qwCurrent = m_Record.m_qwTimestampOffset + dwTimestamp;
+    if (qwRaise != 0) {
+        Trace("\nCRTPParser::ParseHeader: wraparound detected: lastRTPTime=%I64u, "
+              "curRTPTime=%I64u(%I64u+%I64u). Increase offsetRTPTime from %I64u to %I64u",
+              m_Record.m_qwPreviousTimestamp, qwCurrent, m_Record.m_qwTimestampOffset,
+              (uint64_t)dwTimestamp, m_Record.m_qwTimestampOffset,
+              m_Record.m_qwTimestampOffset + qwRaise);
+        m_Record.m_qwTimestampOffset += qwRaise;
+        m_Record.m_dwFlags |= RTPFLAG_TIMESTAMP_RAISED;
+    }
+    m_Record.m_qwTimestamp = qwCurrent + qwRaise;
+    m_Record.m_tTime = (int64_t)To100ns(m_Record.m_qwTimestamp);
+}
+
+/*
+ * RTP fixed header (RFC 3550 section 5.1):
+ *
+ *  0                   1                   2                   3
+ *  0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1
+ * +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+ * |V=2|P|X|  CC   |M|     PT      |       sequence number         |
+ * +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+ * |                           timestamp                           |
+ * +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+ * |           synchronization source (SSRC) identifier            |
+ * +=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+
+ * |            contributing source (CSRC) identifiers             |
+ * |                             ....                              |
+ * +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+ * |      defined by profile       |           length              |  X = 1
+ * +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+ * |                  header extension (length words)              |
+ * +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+ *
+ * RTCP packets on the same path start with V=2|P|count, then the packet type
+ * 200 to 203 where RTP has M and PT, then a 16-bit length in words minus one.
+ */
+int CRTPParser::GetRTPInfo(const BYTE* pPacket, int nSize) {
+    CByteReader reader(pPacket, nSize);
+    BYTE bFirst = 0;
+    BYTE bSecond = 0;
+    uint16_t wSequence = 0;
+    if (!reader.ReadByte(&bFirst) || !reader.ReadByte(&bSecond) || !reader.ReadUInt16(&wSequence) ||
+        (bFirst >> 6) != 2) {
+        return RTPPACKET_BAD;
+    }
+    m_Record.m_nPaddingBytes = (bFirst & 0x20) ? pPacket[nSize - 1] : 0;
+
+    if (bSecond >= RTPKIND_RTCP_SR && bSecond <= RTPKIND_RTCP_BYE) {
+        m_Record.m_dwPayloadKind = bSecond;
+        m_Record.m_dwRtcpLength = wSequence;
+        m_Record.m_dwFlags = RTPFLAG_RTCP;
+        m_Record.m_nHeaderSize = 4;
+        return RTPPACKET_GOOD;
+    }
+
+    uint32_t dwTimestamp = 0;
+    uint32_t dwSSRC = 0;
+    if (!reader.ReadUInt32(&dwTimestamp) || !reader.ReadUInt32(&dwSSRC)) {
+        return RTPPACKET_BAD;
+    }
+    m_Record.m_qwPreviousTimestamp = m_Record.m_qwTimestamp;
+    m_Record.m_dwFlags = (bSecond & 0x80) ? (uint32_t)RTPFLAG_MARKER : 0u;
+    ExtendTimestamp(dwTimestamp);
+
+    m_Record.m_dwSSRC = dwSSRC;
+    Trace("\nCRTPParser::ParseHeader: SSRC=0x%08X", dwSSRC);
+    if (m_dwExpectedSSRC != 0xFFFFFFFF && dwSSRC != m_dwExpectedSSRC) {
+        Trace("\nCRTPParser::ParseHeader: Discard packet SSRC=0x%08X. Expected SSRC=0x%08X", dwSSRC,
+              m_dwExpectedSSRC);
+        return RTPPACKET_INVALID_SSRC;
+    }
+
+    int nHeaderSize = 12 + 4 * (bFirst & 0x0F);
+    if (bFirst & 0x10) {
+        uint16_t wExtensionWords = 0;
+        if (!reader.Skip(nHeaderSize + 2 - reader.Position()) ||
+            !reader.ReadUInt16(&wExtensionWords)) {
+            return RTPPACKET_BAD;
+        }
+        nHeaderSize += 4 + 4 * wExtensionWords;
+    }
+
+    m_Record.m_dwSequence = wSequence;
+    uint32_t dwKind = bSecond & 0x7F;
+    if (m_dwInternalKind != RTPKIND_NONE && (int32_t)dwKind == m_nSessionPayloadType) {
+        dwKind = m_dwInternalKind;
+    }
+    // RFC 2250: MPEG video payloads start with a 4-byte video-specific header.
+    if (dwKind == RTPKIND_MPV) {
+        nHeaderSize += 4;
+    }
+    m_Record.m_dwPayloadKind = dwKind;
+    m_Record.m_nHeaderSize = nHeaderSize;
+    if (m_Record.m_nPaddingBytes + nHeaderSize >= nSize) {
+        return RTPPACKET_BAD;
+    }
+    return RTPPACKET_GOOD;
+}
+
+int CRTPParser::IsRTP(const BYTE* pPacket, int nSize) {
+    switch (m_nState) {
+    case RTPSTATE_NO:
+        return RTPSTATE_NO;
+    case RTPSTATE_YES:
+        return RTPSTATE_YES;
+    case RTPSTATE_MAYBE:
+        break;
+    default:
+        Trace("\nCRTPParser::IsRTP: Unknown state (%d)! -> RTPSTATE_NO (3)", m_nState);
+        m_nState = RTPSTATE_NO;
+        return RTPSTATE_NO;
+    }
+
+    const int nResult = GetRTPInfo(pPacket, nSize);
+    if (m_dwDetectedKind == RTPKIND_NONE) {
+        if (nResult == RTPPACKET_BAD) {
+            Trace("\nCRTPParser::IsRTP: GetRTPInfo failed, RTPSTATE_MAYBE -> RTPSTATE_NO (1)");
+            m_nState = RTPSTATE_NO;
+            return RTPSTATE_NO;
+        }
+        if (nResult == RTPPACKET_GOOD) {
+            m_dwDetectedKind = m_Record.m_dwPayloadKind;
+        }
+        return RTPSTATE_MAYBE;
+    }
+    if (nResult == RTPPACKET_INVALID_SSRC) {
+        return RTPSTATE_MAYBE;
+    }
+    if (nResult == RTPPACKET_GOOD && m_Record.m_dwPayloadKind == m_dwDetectedKind) {
+        if (m_Record.m_dwSequence == RTPNextSequence(m_dwLastSequence)) {
+            m_nState = RTPSTATE_YES;
+            return RTPSTATE_YES;
+        }
+        Trace("\nCRTPParser::IsRTP: GetRTPInfo succeeded, but sequence (%d, last=%d) is not "
+              "correct so stay in RTPSTATE_MAYBE",
+              (int)m_Record.m_dwSequence, (int)m_dwLastSequence);
+        return RTPSTATE_MAYBE;
+    }
+    if (nResult == RTPPACKET_GOOD) {
+        Trace("\nCRTPParser::IsRTP: GetRTPInfo succeeded, RTPSTATE_MAYBE -> RTPSTATE_NO (2)");
+    }
+    Trace("\nCRTPParser::IsRTP: GetRTPInfo failed, RTPSTATE_MAYBE -> RTPSTATE_NO (3), ret=%d, "
+          "Seq=%d, LastSeq=%d, Size=%d",
+          nResult, (int)m_Record.m_dwSequence, (int)m_dwLastSequence, nSize);
+    m_nState = RTPSTATE_NO;
+    return RTPSTATE_NO;
+}
+
+int CRTPParser::ParseHeader(BYTE** ppData, int* pnSize) {
+    bool bFromQueue = false;
+    if (*pnSize < 1) {
+        switch (QueueStep(nullptr, 0, ppData, pnSize)) {
+        case QUEUE_RELEASED:
+            bFromQueue = true;
+            break;
+        case QUEUE_HELD:
+            return RTPPACKET_DISCARD;
+        default:
+            return RTPPACKET_BAD;
+        }
+    } else {
+        const int nResult = GetRTPInfo(*ppData, *pnSize);
+        if (nResult != RTPPACKET_GOOD) {
+            return nResult;
+        }
+    }
+
+    for (;;) {
+        int nResult = SequenceStep(ppData, pnSize, bFromQueue);
+        if (nResult != RTPPACKET_GOOD) {
+            return nResult;
+        }
+        nResult = DispatchPayload(ppData, pnSize);
+        if (nResult != RTPPACKET_GOOD) {
+            *pnSize = 0;
+            // RTCP is not media: its reader must see that the packet was bad.
+            if (IsRtcpKind()) {
+                return RTPPACKET_BAD;
+            }
+        }
+        const bool bHeld = m_Held.Count() > 0;
+        if (*pnSize > 0) {
+            return bHeld ? RTPPACKET_GOOD_MULTIPLE : RTPPACKET_GOOD;
+        }
+        if (!bHeld || QueueStep(nullptr, 0, ppData, pnSize) != QUEUE_RELEASED) {
+            *pnSize = 0;
+            return RTPPACKET_GOOD;
+        }
+        bFromQueue = true;
+    }
+}
+
+// Puts the packet in sequence: a packet out of order is held in the reordering
+// queue, which may give back an earlier packet instead. Then strips the header
+// and padding.
+int CRTPParser::SequenceStep(BYTE** ppData, int* pnSize, bool bFromQueue) {
+    const bool bRtcp = IsRtcpKind();
+    const uint32_t dwLast = m_dwLastSequence;
+    const bool bInOrder =
+        bRtcp || dwLast == NO_SEQUENCE || m_Record.m_dwSequence == RTPNextSequence(dwLast);
+    if (!bInOrder && !bFromQueue) {
+        const int nResult = HoldOutOfOrder(ppData, pnSize);
+        if (nResult != RTPPACKET_GOOD) {
+            return nResult;
+        }
+    }
+    m_nLatePackets = 0;
+    if (!bRtcp && dwLast != NO_SEQUENCE && m_Record.m_dwSequence != RTPNextSequence(dwLast)) {
+        m_Record.m_dwFlags |= RTPFLAG_DISCONTINUITY;
+        Trace("\n   CRTPParser::ParseHeader: Set discontinuity flag! Seq=%u, lastSeq=%u, size=%d\n",
+              m_Record.m_dwSequence, dwLast, *pnSize);
+    }
+    m_Record.m_dwFlags |= RTPFLAG_SYNCPOINT;
+    if (!bRtcp) {
+        m_dwLastSequence = m_Record.m_dwSequence;
+    }
+
+    const int nHeaderSize = m_Record.m_nHeaderSize;
+    const int nPadding = m_Record.m_nPaddingBytes;
+    if (*pnSize < nHeaderSize + nPadding) {
+        Trace("\nRTPParser::ParseHeader: Bad packet! Size=%d < nHeaderSize=%d + nPaddingBytes=%d",
+              *pnSize, nHeaderSize, nPadding);
+        return RTPPACKET_BAD;
+    }
+    *ppData += nHeaderSize;
+    *pnSize -= nHeaderSize + nPadding;
+    return RTPPACKET_GOOD;
+}
+
+// A packet that does not follow the last one. A repeat of the last sequence
+// number is a duplicate. A packet behind it arrived too late to be used,
+// unless more than the queue's depth come in a row: then the sender has
+// restarted its numbering and the stream continues from this packet. Anything
+// else waits in the reordering queue for the gap to fill, and the queue may
+// give back an earlier packet instead.
+int CRTPParser::HoldOutOfOrder(BYTE** ppData, int* pnSize) {
+    const uint32_t dwSequence = m_Record.m_dwSequence;
+    if (dwSequence == m_dwLastSequence) {
+        Trace("\nCRTPParser::ParseHeader: Skip duplicate packet!");
+        return RTPPACKET_DUPLICATE;
+    }
+    if (RTPSequenceIsBehind(dwSequence, m_dwLastSequence)) {
+        if (++m_nLatePackets <= REORDER_DEPTH) {
+            Trace("\nCRTPParser::ParseHeader: Drop late packet! Seq=%u, lastSeq=%u", dwSequence,
+                  m_dwLastSequence);
+            return RTPPACKET_DISCARD;
+        }
+        Trace("\nCRTPParser::ParseHeader: Sequence restarted at %u (lastSeq=%u)", dwSequence,
+              m_dwLastSequence);
+        DropHeld();
+        return RTPPACKET_GOOD;
+    }
+    m_nLatePackets = 0;
+    switch (QueueStep(*ppData, *pnSize, ppData, pnSize)) {
+    case QUEUE_RELEASED:
+        return RTPPACKET_GOOD;
+    case QUEUE_HELD:
+        return RTPPACKET_DISCARD;
+    case QUEUE_DUPLICATE:
+        Trace("\nCRTPParser::ParseHeader: Skip duplicate packet!");
+        return RTPPACKET_DUPLICATE;
+    default:
+        return RTPPACKET_BAD;
+    }
+}
+
+int CRTPParser::DispatchPayload(BYTE** ppData, int* pnSize) {
+    switch (m_Record.m_dwPayloadKind) {
+    case RTPKIND_H264:
+        return ParseH264Header(ppData, pnSize);
+    case RTPKIND_H265:
+        return ParseH265Header(ppData, pnSize);
+    case RTPKIND_JPEG:
+        return ParseJPEGHeader(ppData, pnSize);
+    case RTPKIND_MP4V:
+    case RTPKIND_KLV:
+        return CollectFrame(ppData, pnSize);
+    case RTPKIND_AAC:
+        return StripAuHeaders(ppData, pnSize);
+    case RTPKIND_AMR:
+        return ConvertAMRToStorage(ppData, pnSize);
+    case RTPKIND_RTCP_SR:
+        return ReadSenderReport(ppData, pnSize);
+    default:
+        return RTPPACKET_GOOD;
+    }
+}
+
+/*
+ * RTCP sender report (RFC 3550 section 6.4.1), after the 4-byte header:
+ *
+ * +=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+
+ * |                         SSRC of sender                        |
+ * +=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+
+ * |              NTP timestamp, most significant word             |
+ * +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+ * |             NTP timestamp, least significant word             |
+ * +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+ * |                         RTP timestamp                         |
+ * +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+ * |                     sender's packet count                     |
+ * +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+ * |                      sender's octet count                     |
+ * +=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+=+
+ * |                 report blocks (RC x 24 bytes)                 |
+ */
+int CRTPParser::ReadSenderReport(BYTE** ppData, int* pnSize) {
+    const int nInfoWords = 6;
+    CByteReader reader(*ppData, *pnSize);
+    RTCPSENDERINFO info = {};
+    if (m_Record.m_dwRtcpLength < (uint32_t)nInfoWords || !reader.ReadUInt32(&info.m_dwSSRC) ||
+        !reader.ReadUInt32(&info.m_dwNtpMsw) || !reader.ReadUInt32(&info.m_dwNtpLsw) ||
+        !reader.ReadUInt32(&info.m_dwRtpTime) || !reader.ReadUInt32(&info.m_dwPacketCount) ||
+        !reader.ReadUInt32(&info.m_dwOctetCount)) {
+        Trace("\nCRTPParser::ReadSenderReport: Short sender report! Size=%d, length=%u", *pnSize,
+              m_Record.m_dwRtcpLength);
+        return RTPPACKET_BAD;
+    }
+    m_SenderReport = info;
+    m_Record.m_dwRtcpLength -= nInfoWords;
+    *ppData += reader.Position();
+    *pnSize -= reader.Position();
+    return RTPPACKET_GOOD;
+}
+
+bool CRTPParser::OwnsBytes(const BYTE* p, int n) {
+    auto inside = [p, n](const CBaseBuffer& buffer) {
+        return buffer.Data() && p >= buffer.Data() && n >= 0 && n <= buffer.Capacity() &&
+               p - buffer.Data() <= buffer.Capacity() - n;
+    };
+    if (inside(*this) || inside(m_CarryOver) || inside(m_Nal)) {
+        return true;
+    }
+    CBufferList* rgLists[] = {&m_Held, &m_Pool};
+    for (CBufferList* pList : rgLists) {
+        CAutoLock lock(pList->LockObject());
+        for (CBuffer* pBuffer = pList->PeekHead(); pBuffer; pBuffer = pBuffer->Next()) {
+            if (inside(*pBuffer)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}

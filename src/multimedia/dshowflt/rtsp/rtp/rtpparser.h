@@ -1,0 +1,253 @@
+// CRTPParser turns received RTP packets into the payload that a stream's pin
+// delivers. Its header side reads the RTP fixed header (RFC 3550) and the
+// RTCP packets that share the path, extends the 32-bit timestamp and converts
+// it to 100-ns units, puts packets back into sequence-number order with a
+// small reordering queue, flags discontinuities and skips duplicates. The
+// payload then goes, by payload kind, to the depacketizer of its format; the
+// depacketizers are members of this class too and live in one file per format
+// (h264depacketizer.cpp, h265depacketizer.cpp, jpegdepacketizer.cpp,
+// frameassembler.cpp, aacdepacketizer.cpp, amrdepacketizer.cpp).
+//
+// A parser is used by one thread at a time; only the reordering queue has a
+// lock of its own.
+#pragma once
+
+#include <cstdint>
+
+#include "common/buffer.h"
+#include "common/bufferlist.h"
+
+class CByteReader;
+
+// Whether a stream carries RTP at all, as IsRTP decides it.
+enum {
+    RTPSTATE_NO = 0,
+    RTPSTATE_MAYBE = 1,
+    RTPSTATE_YES = 2,
+};
+
+// Results of ParseHeader.
+enum {
+    RTPPACKET_GOOD = 0,         // payload produced (its size may be 0)
+    RTPPACKET_INVALID_SSRC = 1, // not the expected SSRC; packet not used
+    RTPPACKET_DISCARD = 2,      // nothing to deliver now
+    RTPPACKET_DUPLICATE = 3,    // sequence number seen already; skipped
+    RTPPACKET_BAD = 4,          // malformed packet
+    RTPPACKET_GOOD_MULTIPLE = 5 // payload produced; call again with size 0
+};
+
+// Packet flags, passed on to the pin with every payload.
+enum : uint32_t {
+    RTPFLAG_MARKER = 0x01,
+    RTPFLAG_DISCONTINUITY = 0x02,
+    RTPFLAG_SYNCPOINT = 0x04,
+    RTPFLAG_RTCP = 0x08,
+    RTPFLAG_TIMESTAMP_RAISED = 0x10,
+};
+
+// Payload kinds: the RTP payload type, except that a stream's dynamic payload
+// type is replaced by the internal kind of its format.
+enum : uint32_t {
+    RTPKIND_PCMU = 0,
+    RTPKIND_PCMA = 8,
+    RTPKIND_JPEG = 26,
+    RTPKIND_MPV = 32,
+    RTPKIND_H264 = 128,
+    RTPKIND_AAC = 129, // mpeg4-generic audio, may carry an AU-header section
+    RTPKIND_MP4V = 130,
+    RTPKIND_AMR = 132,
+    RTPKIND_H265 = 135,
+    RTPKIND_RTCP_SR = 200,
+    RTPKIND_RTCP_RR = 201,
+    RTPKIND_RTCP_SDES = 202,
+    RTPKIND_RTCP_BYE = 203,
+    RTPKIND_KLV = 0xFFFFFFFE,
+    RTPKIND_NONE = 0xFFFFFFFF,
+};
+
+// The internal payload kind for a stream's compression code (a FourCC in
+// memory order, a wave-format tag, or -2 for AAC); RTPKIND_NONE when the
+// payload type itself selects the handling.
+uint32_t RTPPayloadKindFromCompression(int32_t nCompression);
+
+// Trace formatters: the name of a ParseHeader result, and of a payload kind.
+const char* RTPPacketResultName(int nResult);
+const char* RTPPayloadKindName(uint32_t dwKind);
+
+// What the parser knows of the packet it is working on. It is saved with a
+// packet held in the reordering queue and restored when the packet comes out.
+struct RTPHEADERRECORD {
+    uint32_t m_dwPayloadKind;
+    uint32_t m_dwSequence;
+    int32_t m_nHeaderSize;
+    int32_t m_nPaddingBytes;
+    uint32_t m_dwFlags;
+    uint32_t m_dwArrivalTick; // written by the receiver
+    uint64_t m_qwTimestampOffset;
+    uint64_t m_qwPreviousTimestamp;
+    uint64_t m_qwTimestamp; // extended RTP timestamp
+    int64_t m_tTime;        // m_qwTimestamp in 100 ns
+    uint32_t m_dwSSRC;
+    uint32_t m_dwRtcpLength; // RTCP length field, RTCP packets only
+};
+static_assert(sizeof(RTPHEADERRECORD) == 64, "the header record is 64 bytes");
+
+// The sender information of the last RTCP sender report (RFC 3550 6.4.1).
+struct RTCPSENDERINFO {
+    uint32_t m_dwSSRC;
+    uint32_t m_dwNtpMsw;
+    uint32_t m_dwNtpLsw;
+    uint32_t m_dwRtpTime;
+    uint32_t m_dwPacketCount;
+    uint32_t m_dwOctetCount;
+};
+
+class CRTPParser : public CBuffer {
+public:
+    // Packets the reordering queue holds back before it gives up on a gap.
+    static const int REORDER_DEPTH = 5;
+    // A frame or NAL unit larger than this is treated as malformed, so that a
+    // stream that never completes a frame cannot take all memory.
+    static const int MAX_FRAME_SIZE = 32 * 1024 * 1024;
+
+    CRTPParser();
+    ~CRTPParser() override;
+
+    // Configuration by the pin.
+    void SetPayloadType(int32_t nSessionPayloadType, uint32_t dwInternalKind);
+    void SetClockRate(int32_t nClockRate);
+    void SetExpectedSSRC(uint32_t dwSSRC);
+    // Whether mpeg4-generic payloads start with an AU-header section.
+    void SetAuHeaders(bool bAuHeaders) { m_bAuHeaders = bAuHeaders; }
+
+    // Back to the start of a stream, at the start of every processing loop.
+    void Reset();
+
+    // Reads a packet's header into the record: 0, 1 (SSRC not expected) or
+    // 4 (malformed).
+    int GetRTPInfo(const BYTE* pPacket, int nSize);
+    // RTPSTATE_NO, RTPSTATE_MAYBE or RTPSTATE_YES for this packet.
+    int IsRTP(const BYTE* pPacket, int nSize);
+    // Parses one packet and runs its depacketizer; on success *ppData and
+    // *pnSize describe the payload to deliver, which stays valid until the
+    // next call. A size of 0 asks for the next packet of the reordering queue.
+    int ParseHeader(BYTE** ppData, int* pnSize);
+
+    int64_t ToRTPTime(int64_t tTime) const;
+    uint64_t To100ns(uint64_t qwRtpTime) const;
+
+    // The record of the packet (or frame) last produced.
+    const RTPHEADERRECORD& HeaderRecord() const { return m_Record; }
+    uint32_t Flags() const { return m_Record.m_dwFlags; }
+    uint64_t Timestamp() const { return m_Record.m_qwTimestamp; }
+    int64_t Time() const { return m_Record.m_tTime; }
+    uint32_t SSRC() const { return m_Record.m_dwSSRC; }
+    void SetArrivalTick(uint32_t dwTick) { m_Record.m_dwArrivalTick = dwTick; }
+    uint32_t ExpectedSSRC() const { return m_dwExpectedSSRC; }
+    int32_t ClockRate() const { return m_nClockRate; }
+    // Picture size from the last JPEG main header.
+    uint32_t Width() const { return m_dwWidth; }
+    uint32_t Height() const { return m_dwHeight; }
+    const RTCPSENDERINFO& LastSenderReport() const { return m_SenderReport; }
+    int HeldPackets() { return m_Held.Count(); }
+    // True when [p, p + n) lies inside one of the parser's own buffers (the
+    // frame, carry-over and NAL buffers and the reordering queue's buffers).
+    bool OwnsBytes(const BYTE* p, int n);
+
+    // The depacketizers, by payload kind. Each takes the payload (header and
+    // padding removed) and gives a packet result and the output.
+    int ParseH264Header(BYTE** ppData, int* pnSize);
+    int ParseH265Header(BYTE** ppData, int* pnSize);
+    int ParseJPEGHeader(BYTE** ppData, int* pnSize);
+    // MPEG-4 video and KLV metadata: frames by timestamp and marker bit.
+    int CollectFrame(BYTE** ppData, int* pnSize);
+    int StripAuHeaders(BYTE** ppData, int* pnSize);
+    int ConvertAMRToStorage(BYTE** ppData, int* pnSize);
+    int ReadSenderReport(BYTE** ppData, int* pnSize);
+    // Delivers the frame in progress: on entry *ppData and *pnSize are the
+    // output of the current packet, which is carried over to start the next
+    // frame; on return they describe the completed frame, whose timestamp
+    // and time replace the packet's in the record.
+    int CompleteFrame(BYTE** ppData, int* pnSize);
+
+private:
+    typedef bool (*KeyFrameTest)(const BYTE* pFrame, int nSize);
+
+    // Reordering queue.
+    enum QueueAnswer { QUEUE_EMPTY, QUEUE_HELD, QUEUE_RELEASED, QUEUE_DUPLICATE, QUEUE_ERROR };
+    QueueAnswer QueueStep(const BYTE* pPacket, int nSize, BYTE** ppData, int* pnSize);
+    void InsertHeldLocked(CBuffer* pBuffer);
+    bool IsHeldLocked(uint32_t dwSequence);
+    void DropHeld();
+
+    // ParseHeader steps.
+    int SequenceStep(BYTE** ppData, int* pnSize, bool bFromQueue);
+    int HoldOutOfOrder(BYTE** ppData, int* pnSize);
+    int DispatchPayload(BYTE** ppData, int* pnSize);
+    void ExtendTimestamp(uint32_t dwTimestamp);
+    bool IsRtcpKind() const;
+
+    // Frame assembly.
+    bool IsFrameInProgress() const;
+    static bool CanGrow(const CBaseBuffer& buffer, int nMore);
+    void AbandonFrame();
+    void StartFrame();
+    void FinishFrameFlags(KeyFrameTest pfnKeyFrame);
+    int AssembleNalOutput(BYTE** ppData, int* pnSize, KeyFrameTest pfnKeyFrame);
+
+    // NAL units of the H.264 and H.265 depacketizers.
+    enum NalState { NAL_OPEN, NAL_COMPLETE, NAL_DROPPED, NAL_ERROR };
+    void BeginVideoPacket();
+    int VideoError(int* pnSize);
+    bool SetSingleNal(const BYTE* pStartCode, int nStartCode, const BYTE* pNal, int nNal);
+    bool AppendAggregatedUnits(const BYTE* pUnits, int nSize, int nUnitHeader,
+                               const BYTE* pStartCode, int nStartCode);
+    int AppendFragment(const BYTE* pUnitStart, int nUnitStart, bool bStart, bool bEnd,
+                       const BYTE* pFragment, int nFragment);
+    int FinishNalPacket(int nNalState, BYTE** ppData, int* pnSize, KeyFrameTest pfnKeyFrame);
+
+    // JPEG image headers.
+    HRESULT AppendJPEGHeaders(CByteReader* pReader, uint32_t dwType, uint32_t dwQ,
+                              int nRestartInterval);
+    HRESULT AppendJPEGQuantTables(CByteReader* pReader, uint32_t dwQ);
+
+    // Detection.
+    int m_nState = RTPSTATE_MAYBE;
+    uint32_t m_dwDetectedKind = RTPKIND_NONE;
+    uint32_t m_dwLastSequence = 0xFFFFFFFF;
+    // Consecutive packets that came behind the last sequence number.
+    int m_nLatePackets = 0;
+
+    // Configuration.
+    int32_t m_nSessionPayloadType = -1;
+    uint32_t m_dwInternalKind = RTPKIND_NONE;
+    uint32_t m_dwExpectedSSRC = 0xFFFFFFFF;
+    int32_t m_nClockRate = 90000;
+    uint32_t m_dwTimestampThreshold = 90000;
+    uint32_t m_dwNumerator = 9;
+    uint32_t m_dwDenominator = 1000;
+    bool m_bAuHeaders = false;
+
+    RTPHEADERRECORD m_Record = {};
+
+    // Reordering queue: held packets in sequence order, and their free pool.
+    CBufferList m_Held;
+    CBufferList m_Pool;
+
+    RTCPSENDERINFO m_SenderReport = {};
+
+    // Frame assembly (the frame itself is this object's own buffer).
+    CBuffer m_CarryOver;
+    CBuffer m_Nal;
+    int64_t m_tFrameTimestamp;
+    bool m_bDiscontinuityPending = false;
+    // Set while no fragmented unit is open: continuation fragments are then
+    // dropped until the next start fragment.
+    bool m_bWaitingForStart = true;
+    uint32_t m_dwDecodingOrder = 0;
+
+    // JPEG.
+    uint32_t m_dwExpectedOffset = 0;
+    uint32_t m_dwWidth = 0;
+    uint32_t m_dwHeight = 0;
+};
