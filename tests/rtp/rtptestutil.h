@@ -69,3 +69,39 @@ inline void SetUpParser(CRTPParser* pParser, uint32_t dwKind, int32_t nClockRate
     pParser->SetClockRate(nClockRate);
     pParser->Reset();
 }
+
+// One packet of a test stream: its payload, timestamp and marker bit, and
+// how many packets were lost just before it.
+struct TestPacket {
+    Bytes payload;
+    uint32_t dwTimestamp;
+    bool bMarker;
+    int nLostBefore;
+};
+
+// Sends the packets with consecutive sequence numbers from *pwSequence on
+// (skipping the lost ones) and gives every output that holds bytes, in
+// delivery order.
+inline std::vector<ParseOutput>
+FeedPackets(CRTPParser* pParser, const std::vector<TestPacket>& packets, uint16_t* pwSequence) {
+    std::vector<ParseOutput> frames;
+    for (const TestPacket& packet : packets) {
+        *pwSequence = (uint16_t)(*pwSequence + packet.nLostBefore);
+        Bytes bytes =
+            MakeRtpPacket((*pwSequence)++, packet.dwTimestamp, packet.bMarker, packet.payload);
+        for (const ParseOutput& out : ParseDrain(pParser, bytes)) {
+            if (!out.output.empty()) {
+                frames.push_back(out);
+            }
+        }
+    }
+    return frames;
+}
+
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
