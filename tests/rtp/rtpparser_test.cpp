@@ -216,9 +216,15 @@ TEST_F(RTPParserTest, ExtendsTimestamps) {
     // The 32-bit counter wrapping continues at 2^32.
     m_parser.Reset();
     Parse(Pcma(1, 0xFFFFF000));
-    out = Parse(Pcma(2, 0x00000100));
+    out = Parse(Pcma(3, 0x00000100));
     EXPECT_EQ(out.qwTimestamp, 0x100000100ull);
     EXPECT_TRUE(out.dwFlags & RTPFLAG_TIMESTAMP_RAISED);
+    // A packet from before the wrap that arrives after it keeps its place.
+    std::vector<ParseOutput> outs = ParseDrain(&m_parser, Pcma(2, 0xFFFFF800));
+    ASSERT_EQ(outs.size(), 2u);
+    EXPECT_EQ(outs[0].qwTimestamp, 0xFFFFF800ull);
+    EXPECT_EQ(outs[1].qwTimestamp, 0x100000100ull);
+    EXPECT_EQ(Parse(Pcma(4, 0x00000200)).qwTimestamp, 0x100000200ull);
 }
 
 TEST_F(RTPParserTest, ConvertsWithTheReducedClockFraction) {

@@ -86,6 +86,7 @@ void CRTPParser::Reset() {
     m_dwLastSequence = NO_SEQUENCE;
     m_nLatePackets = 0;
     memset(&m_Record, 0, sizeof(m_Record));
+    m_bTimestampKnown = false;
     // Packets held before a stop belong to the numbering of the old run.
     DropHeld();
     ResetLength();
@@ -114,24 +115,31 @@ bool CRTPParser::IsRtcpKind() const {
            m_Record.m_dwPayloadKind <= RTPKIND_RTCP_BYE;
 }
 
+// The extended timestamp is the offset plus the 32-bit timestamp; the offset
+// grows by 2^32 when the counter wraps around, and on a sender restart by the
+// amount that continues the stream where it was.
 void CRTPParser::ExtendTimestamp(uint32_t dwTimestamp) {
-    // After a jump back, the stream continues 33 ms after the previous packet.
-    const uint64_t qwStep = ScaleTime(330000, m_dwNumerator, m_dwDenominator);
-    const uint64_t qwRaise =
-        RTPTimestampOffsetRaise(m_Record.m_qwPreviousTimestamp, m_Record.m_qwTimestampOffset,
-                                dwTimestamp, m_dwTimestampThreshold, qwStep);
-    const uint64_t qwCurrent = m_Record.m_qwTimestampOffset + dwTimestamp;
-    if (qwRaise != 0) {
+    const uint64_t qwOffset = m_Record.m_qwTimestampOffset;
+    uint64_t qwExtended = qwOffset + dwTimestamp;
+    if (m_bTimestampKnown) {
+        // After a jump back, the stream continues 33 ms after the previous packet.
+        const uint64_t qwStep = ScaleTime(330000, m_dwNumerator, m_dwDenominator);
+        const uint64_t qwPrevious = m_Record.m_qwPreviousTimestamp;
+        qwExtended = RTPExtendTimestamp(qwPrevious, (uint32_t)(qwPrevious - qwOffset), dwTimestamp,
+                                        m_dwTimestampThreshold, qwStep);
+    }
+    m_bTimestampKnown = true;
+    const uint64_t qwNewOffset = qwExtended - dwTimestamp;
+    if ((int64_t)qwNewOffset > (int64_t)qwOffset) {
         Trace("\nCRTPParser::ParseHeader: wraparound detected: lastRTPTime=%I64u, "
               "curRTPTime=%I64u(%I64u+%I64u). Increase offsetRTPTime from %I64u to %I64u",
-              m_Record.m_qwPreviousTimestamp, qwCurrent, m_Record.m_qwTimestampOffset,
-              (uint64_t)dwTimestamp, m_Record.m_qwTimestampOffset,
-              m_Record.m_qwTimestampOffset + qwRaise);
-        m_Record.m_qwTimestampOffset += qwRaise;
+              m_Record.m_qwPreviousTimestamp, qwOffset + dwTimestamp, qwOffset,
+              (uint64_t)dwTimestamp, qwOffset, qwNewOffset);
         m_Record.m_dwFlags |= RTPFLAG_TIMESTAMP_RAISED;
     }
-    m_Record.m_qwTimestamp = qwCurrent + qwRaise;
-    m_Record.m_tTime = (int64_t)To100ns(m_Record.m_qwTimestamp);
+    m_Record.m_qwTimestampOffset = qwNewOffset;
+    m_Record.m_qwTimestamp = qwExtended;
+    m_Record.m_tTime = (int64_t)To100ns(qwExtended);
 }
 
 /*

@@ -229,6 +229,8 @@ private:
     bool m_bAuHeaders = false;
 
     RTPHEADERRECORD m_Record = {};
+    // False until the first RTP timestamp after a reset has been read.
+    bool m_bTimestampKnown = false;
 
     // Reordering queue: held packets in sequence order, and their free pool.
     CBufferList m_Held;

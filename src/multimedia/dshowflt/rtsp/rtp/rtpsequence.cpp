@@ -1,14 +1,14 @@
 #include "rtpsequence.h"
 
-uint64_t RTPTimestampOffsetRaise(uint64_t qwPrevious, uint64_t qwOffset, uint32_t dwTimestamp,
-                                 uint32_t dwThreshold, uint64_t qwContinueStep) {
-    const uint64_t qwCurrent = qwOffset + dwTimestamp;
-    if (qwCurrent >= qwPrevious || qwPrevious - qwCurrent <= dwThreshold) {
+uint64_t RTPExtendTimestamp(uint64_t qwPrevious, uint32_t dwPrevious, uint32_t dwTimestamp,
+                            uint32_t dwThreshold, uint64_t qwContinueStep) {
+    const int64_t nStep = (int32_t)(dwTimestamp - dwPrevious);
+    if (nStep < -(int64_t)dwThreshold) {
+        return qwPrevious + qwContinueStep;
+    }
+    // A packet from before the first one cannot go below 0.
+    if (nStep < 0 && (uint64_t)-nStep > qwPrevious) {
         return 0;
     }
-    const uint32_t dwPrevious32 = (uint32_t)(qwPrevious - qwOffset);
-    if ((uint32_t)(dwTimestamp - dwPrevious32) < dwThreshold) {
-        return 0x100000000ull;
-    }
-    return qwPrevious + qwContinueStep - qwCurrent;
+    return qwPrevious + (uint64_t)nStep;
 }

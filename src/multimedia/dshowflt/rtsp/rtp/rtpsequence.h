@@ -22,12 +22,12 @@ inline bool RTPSequenceIsBehind(uint32_t dwSequence, uint32_t dwReference) {
     return dwBack != 0 && dwBack < 0x8000;
 }
 
-// Extending a 32-bit timestamp to 64 bits: the amount by which the offset of
-// the extended timestamps must be raised for the new 32-bit timestamp
-// dwTimestamp, or 0 when the timestamp continues the previous extended value.
-// A jump back of more than dwThreshold ticks is either the 32-bit counter
-// wrapping (it moved forward by less than the threshold modulo 2^32: the offset
-// grows by 2^32) or a restart of the sender's clock (the stream continues at
-// the previous value plus qwContinueStep ticks).
-uint64_t RTPTimestampOffsetRaise(uint64_t qwPrevious, uint64_t qwOffset, uint32_t dwTimestamp,
-                                 uint32_t dwThreshold, uint64_t qwContinueStep);
+// Extending a 32-bit timestamp to 64 bits: the extended value of
+// dwTimestamp in a packet that follows one with the extended timestamp
+// qwPrevious and the 32-bit timestamp dwPrevious. The timestamp is taken to
+// be the one nearest to the previous, so that the 32-bit counter wrapping
+// around and packets reordered across the wrap keep their order. A move back
+// of more than dwThreshold ticks is a restart of the sender's clock: the
+// stream then continues at the previous value plus qwContinueStep ticks.
+uint64_t RTPExtendTimestamp(uint64_t qwPrevious, uint32_t dwPrevious, uint32_t dwTimestamp,
+                            uint32_t dwThreshold, uint64_t qwContinueStep);
