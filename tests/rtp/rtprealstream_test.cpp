@@ -1,0 +1,349 @@
+// Real RTP streams, captured from GStreamer's payloaders by
+// tools/capture_rtp.py (tests/data/rtp/*.rtp), played through CRTPParser as
+// captured and with injected loss, duplication and reordering.
+//
+// With ZR_RTP_DECODE_DIR set, RealStreamDecodeOutput writes the depacketized
+// streams into that directory as files a decoder reads (Annex B, JPEG,
+// MPEG-4 elementary stream, AAC with ADTS headers, AMR storage format, raw
+// G.711 and G.726), with a manifest for tools/rtp_decode_check.py, which
+// decodes them with FFmpeg.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <set>
+#include <string>
+
+#include "rtpcapturefile.h"
+#include "rtptestutil.h"
+#include "rtsp/rtp/g726bitorder.h"
+
+namespace {
+
+struct StreamSpec {
+    const char* pszName;
+    // Outputs of a clean run: frames, or for G.711 and G.726 samples; the
+    // counts follow from the capture settings (num-buffers, bit rates).
+    int nOutputs;
+    int nKeyFrames; // sync points of a video stream, -1 when not checked
+    uint32_t dwWidth;
+    uint32_t dwHeight;
+};
+
+// rtpmp4vpay packs small VOPs together: the 50 VOPs of mp4v come in 35
+// samples.
+const StreamSpec STREAMS[] = {
+    {"h264", 50, 5, 0, 0},       {"h264_stapa", 30, 3, 0, 0},   {"h264_1080p", 50, 2, 0, 0},
+    {"h265", 30, 3, 0, 0},       {"jpeg420", 50, -1, 320, 240}, {"jpeg422", 50, -1, 176, 144},
+    {"mp4v", 35, -1, 0, 0},      {"aac", 100, -1, 0, 0},        {"amr", 100, -1, 0, 0},
+    {"pcma", 8000, -1, 0, 0},    {"pcmu", 8000, -1, 0, 0},      {"g726_32", 8000, -1, 0, 0},
+    {"g726_24", 8000, -1, 0, 0}, {"klv", 30, -1, 0, 0},
+};
+
+const Bytes SC3 = {0x00, 0x00, 0x01};
+const Bytes SC4 = {0x00, 0x00, 0x00, 0x01};
+
+bool StartsWith(const Bytes& bytes, const Bytes& prefix) {
+    return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+}
+
+// The compression code that the session description gives the stream.
+int32_t CompressionOf(const std::string& encoding) {
+    if (encoding == "H264") {
+        return (int32_t)MAKEFOURCC('H', '2', '6', '4');
+    }
+    if (encoding == "H265") {
+        return (int32_t)MAKEFOURCC('h', '2', '6', '5');
+    }
+    if (encoding == "MP4V-ES") {
+        return (int32_t)MAKEFOURCC('M', 'P', '4', 'V');
+    }
+    if (encoding == "SMPTE336M") {
+        return (int32_t)MAKEFOURCC('K', 'L', 'V', 'A');
+    }
+    if (encoding == "JPEG") {
+        return (int32_t)MAKEFOURCC('j', 'p', 'e', 'g');
+    }
+    if (encoding == "MPEG4-GENERIC") {
+        return -2;
+    }
+    if (encoding == "AMR") {
+        return 31265;
+    }
+    return encoding == "PCMA" ? 6 : encoding == "PCMU" ? 7 : 69;
+}
+
+// The KLV units that the capture script pushed (klv_unit there).
+Bytes KlvUnit(int nIndex) {
+    const int nSize = 20 + (nIndex * 397) % 3100;
+    Bytes unit = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x0B, 0x01, 0x01,
+                  0x0E, 0x01, 0x03, 0x01, 0x01, 0x00, 0x00, 0x00};
+    if (nSize < 128) {
+        unit.push_back((BYTE)nSize);
+    } else {
+        unit.insert(unit.end(), {0x82, (BYTE)(nSize >> 8), (BYTE)nSize});
+    }
+    for (int i = 0; i < nSize; i++) {
+        unit.push_back((BYTE)(nIndex + i));
+    }
+    return unit;
+}
+
+struct Frame {
+    Bytes bytes;
+    uint32_t dwFlags;
+    uint64_t qwTimestamp;
+    // The sequence number, counted on from the capture's first, of the last
+    // packet parsed when the frame came out.
+    int64_t nSequence;
+    // A packet of this frame, or right before it, came after a gap.
+    bool bAfterGap;
+};
+
+struct PlayResult {
+    std::vector<Frame> frames;
+    std::set<int64_t> flaggedSequences; // packets seen with flag 0x02
+    int nDuplicates = 0;
+    int nDiscards = 0;
+};
+
+// Counts 16-bit sequence numbers on from the capture's first packet, which
+// counts as 0.
+class CSequenceCounter {
+public:
+    explicit CSequenceCounter(const RtpCapture& capture)
+        : m_dwLast((uint32_t)(capture.packets[0][2] << 8 | capture.packets[0][3])) {}
+    int64_t Count(uint32_t dwSequence) {
+        m_nLast += (int16_t)(uint16_t)(dwSequence - m_dwLast);
+        m_dwLast = dwSequence;
+        return m_nLast;
+    }
+
+private:
+    uint32_t m_dwLast;
+    int64_t m_nLast = 0;
+};
+
+// Plays packets through a parser set up as the pin sets it up from the
+// stream's description.
+PlayResult Play(const RtpCapture& capture, const std::vector<Bytes>& packets, CRTPParser* pParser) {
+    const std::string encoding = capture.CapsField("encoding-name");
+    pParser->SetPayloadType(capture.CapsInt("payload"),
+                            RTPPayloadKindFromCompression(CompressionOf(encoding)));
+    pParser->SetClockRate(capture.CapsInt("clock-rate"));
+    pParser->SetAuHeaders(encoding == "MPEG4-GENERIC");
+    pParser->Reset();
+
+    PlayResult result;
+    CSequenceCounter counter(capture);
+    bool bGapPending = false;
+    for (Bytes packet : packets) {
+        EXPECT_NE(pParser->IsRTP(packet.data(), (int)packet.size()), RTPSTATE_NO);
+        BYTE* pData = packet.data();
+        int nSize = (int)packet.size();
+        for (;;) {
+            const int nResult = pParser->ParseHeader(&pData, &nSize);
+            result.nDuplicates += nResult == RTPPACKET_DUPLICATE;
+            result.nDiscards += nResult == RTPPACKET_DISCARD;
+            if (nResult != RTPPACKET_GOOD && nResult != RTPPACKET_GOOD_MULTIPLE) {
+                break;
+            }
+            const bool bGap = (pParser->Flags() & RTPFLAG_DISCONTINUITY) != 0;
+            const int64_t nSequence = counter.Count(pParser->HeaderRecord().m_dwSequence);
+            if (bGap) {
+                result.flaggedSequences.insert(nSequence);
+            }
+            if (nSize > 0) {
+                EXPECT_TRUE(
+                    pParser->OwnsBytes(pData, nSize) ||
+                    (pData >= packet.data() && pData + nSize <= packet.data() + packet.size()));
+                result.frames.push_back({Bytes(pData, pData + nSize), pParser->Flags(),
+                                         pParser->Timestamp(), nSequence, bGapPending || bGap});
+                // A gap seen while completing a frame may also have cost the
+                // next one its beginning.
+                bGapPending = bGap;
+            } else {
+                bGapPending = bGapPending || bGap;
+            }
+            if (nResult != RTPPACKET_GOOD_MULTIPLE) {
+                break;
+            }
+            nSize = 0;
+        }
+    }
+    return result;
+}
+
+struct Impairment {
+    std::vector<Bytes> packets;
+    // The first packet after each run of lost ones, counted from the first
+    // packet of the capture.
+    std::set<int64_t> afterGap;
+    int nDuplicates = 0;
+    int nSwaps = 0;
+};
+
+// About 1% of the packets lost, 1% sent twice and 2% swapped with the next,
+// chosen by a seeded generator; the first and the last few packets are left
+// alone so that the reordering queue can settle at the end.
+Impairment Impair(const std::vector<Bytes>& packets, uint32_t dwSeed) {
+    std::mt19937 random(dwSeed);
+    Impairment out;
+    std::set<int64_t> lost;
+    const size_t nProtected = 10;
+    for (size_t i = 0; i < packets.size(); i++) {
+        const uint32_t dwDraw = random() % 1000;
+        if (i < 2 || i + nProtected >= packets.size() || dwDraw >= 40) {
+            out.packets.push_back(packets[i]);
+        } else if (dwDraw < 10) {
+            lost.insert((int64_t)i);
+        } else if (dwDraw < 20) {
+            out.packets.push_back(packets[i]);
+            out.packets.push_back(packets[i]);
+            out.nDuplicates++;
+        } else {
+            out.packets.push_back(packets[i + 1]);
+            out.packets.push_back(packets[i]);
+            out.nSwaps++;
+            i++;
+        }
+    }
+    for (int64_t nLost : lost) {
+        if (!lost.count(nLost + 1)) {
+            out.afterGap.insert(nLost + 1);
+        }
+    }
+    return out;
+}
+
+// Invariants of every frame of a stream. MPEG-4 video frames keep what is
+// left of them after a loss, so only a clean run starts each with a start code.
+void CheckFrames(const std::string& encoding, const std::vector<Frame>& frames, bool bLossy) {
+    for (const Frame& frame : frames) {
+        if (encoding == "H264" || (encoding == "MP4V-ES" && !bLossy)) {
+            EXPECT_TRUE(StartsWith(frame.bytes, SC3));
+        } else if (encoding == "H265") {
+            EXPECT_TRUE(StartsWith(frame.bytes, SC4));
+        } else if (encoding == "JPEG") {
+            EXPECT_TRUE(StartsWith(frame.bytes, {0xFF, 0xD8}));
+            EXPECT_EQ(Bytes(frame.bytes.end() - 2, frame.bytes.end()), Bytes({0xFF, 0xD9}));
+        } else if (encoding == "AMR") {
+            // 12.2 kbit/s: TOC 0x3C and 31 bytes.
+            EXPECT_EQ(frame.bytes.size(), 32u);
+            EXPECT_EQ(frame.bytes[0], 0x3C);
+        }
+    }
+}
+
+class RealStreamTest : public testing::TestWithParam<StreamSpec> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(
+            LoadRtpCapture(RtpTestDataPath(std::string(GetParam().pszName) + ".rtp"), &m_capture));
+        m_encoding = m_capture.CapsField("encoding-name");
+    }
+
+    int CountOutputs(const std::vector<Frame>& frames) const {
+        if (m_encoding != "PCMA" && m_encoding != "PCMU" && m_encoding.rfind("G726", 0) != 0) {
+            return (int)frames.size();
+        }
+        // Samples: G.711 has 8 bits per sample, G.726-n has n/8.
+        size_t nBytes = 0;
+        for (const Frame& frame : frames) {
+            nBytes += frame.bytes.size();
+        }
+        const int nBits = m_encoding.rfind("G726", 0) == 0 ? atoi(m_encoding.c_str() + 5) / 8 : 8;
+        return (int)(nBytes * 8 / (size_t)nBits);
+    }
+
+    RtpCapture m_capture;
+    std::string m_encoding;
+    CRTPParser m_parser;
+};
+
+} // namespace
+
+TEST_P(RealStreamTest, PlaysAsCaptured) {
+    const StreamSpec& spec = GetParam();
+    std::vector<Bytes> packets(m_capture.packets.begin(), m_capture.packets.end());
+    PlayResult result = Play(m_capture, packets, &m_parser);
+    EXPECT_EQ(CountOutputs(result.frames), spec.nOutputs);
+    EXPECT_TRUE(result.flaggedSequences.empty());
+    EXPECT_EQ(result.nDuplicates + result.nDiscards, 0);
+    CheckFrames(m_encoding, result.frames, false);
+
+    int nKeyFrames = 0;
+    for (size_t i = 0; i < result.frames.size(); i++) {
+        nKeyFrames += (result.frames[i].dwFlags & RTPFLAG_SYNCPOINT) != 0;
+        // Timestamps only grow, across the 32-bit wrap too.
+        if (i > 0) {
+            EXPECT_GT(result.frames[i].qwTimestamp, result.frames[i - 1].qwTimestamp);
+        }
+    }
+    if (spec.nKeyFrames >= 0) {
+        EXPECT_EQ(nKeyFrames, spec.nKeyFrames);
+        EXPECT_TRUE(result.frames[0].dwFlags & RTPFLAG_SYNCPOINT);
+    }
+    if (spec.dwWidth) {
+        EXPECT_EQ(m_parser.Width(), spec.dwWidth);
+        EXPECT_EQ(m_parser.Height(), spec.dwHeight);
+    }
+    if (m_encoding == "SMPTE336M") {
+        for (size_t i = 0; i < result.frames.size(); i++) {
+            EXPECT_EQ(result.frames[i].bytes, KlvUnit((int)i)) << i;
+        }
+    }
+}
+
+TEST_P(RealStreamTest, SurvivesLossDuplicationAndReordering) {
+    PlayResult clean = Play(m_capture, m_capture.packets, &m_parser);
+    // Enough runs that every stream meets a few thousand packets in all.
+    const uint32_t dwSeeds = std::max<uint32_t>(4, 4000 / (uint32_t)m_capture.packets.size());
+    int nGaps = 0, nDuplicates = 0, nSwaps = 0;
+    for (uint32_t dwSeed = 1; dwSeed <= dwSeeds; dwSeed++) {
+        Impairment impaired = Impair(m_capture.packets, dwSeed);
+        nGaps += (int)impaired.afterGap.size();
+        nDuplicates += impaired.nDuplicates;
+        nSwaps += impaired.nSwaps;
+        CRTPParser parser;
+        PlayResult result = Play(m_capture, impaired.packets, &parser);
+        CheckFrames(m_encoding, result.frames, true);
+        EXPECT_EQ(result.nDuplicates, impaired.nDuplicates) << dwSeed;
+        EXPECT_EQ(parser.HeldPackets(), 0);
+        if (m_encoding == "H264" || m_encoding == "H265") {
+            // The first frame out after each gap is flagged; a frame without
+            // the flag is complete: it is the frame of the clean run.
+            for (int64_t nGap : impaired.afterGap) {
+                auto it = std::find_if(result.frames.begin(), result.frames.end(),
+                                       [nGap](const Frame& f) { return f.nSequence >= nGap; });
+                ASSERT_NE(it, result.frames.end());
+                EXPECT_TRUE(it->dwFlags & RTPFLAG_DISCONTINUITY) << dwSeed << " " << nGap;
+            }
+        }
+        if (m_encoding == "H264" || m_encoding == "H265" || m_encoding == "JPEG") {
+            for (const Frame& frame : result.frames) {
+                if (frame.dwFlags & RTPFLAG_DISCONTINUITY && m_encoding != "JPEG") {
+                    continue;
+                }
+                auto it =
+                    std::find_if(clean.frames.begin(), clean.frames.end(), [&](const Frame& f) {
+                        return f.qwTimestamp == frame.qwTimestamp;
+                    });
+                ASSERT_NE(it, clean.frames.end());
+                EXPECT_EQ(it->bytes, frame.bytes) << dwSeed << " " << frame.qwTimestamp;
+            }
+        } else if (m_encoding != "MP4V-ES" && m_encoding != "SMPTE336M") {
+            // One output per packet: the packet after each gap is flagged.
+            EXPECT_EQ(result.flaggedSequences, impaired.afterGap) << dwSeed;
+        }
+    }
+    EXPECT_GT(nGaps, 5);
+    EXPECT_GT(nDuplicates, 5);
+    EXPECT_GT(nSwaps, 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, RealStreamTest, testing::ValuesIn(STREAMS),
+                         [](const testing::TestParamInfo<StreamSpec>& param) {
+                             return std::string(param.param.pszName);
+                         });
