@@ -33,22 +33,25 @@ AUDIO = "audiotestsrc wave=sine freq=440 num-buffers={n} samplesperbuffer={spb} 
 KLV_KEY = bytes.fromhex("060E2B34020B01010E01030101000000")
 
 CAPTURES = {
-    # Single NAL units, FU-A for larger slices; SPS and PPS in band before
-    # every IDR frame. Starts just before the 16-bit sequence number and the
-    # 32-bit timestamp wrap around.
+    # Single NAL units, FU-A for larger slices; two slices per picture. The
+    # encoder writes SPS and PPS in band before every IDR picture (the
+    # payloader's config-interval=-1 would repeat them before every IDR
+    # slice, which splits the picture for a decoder). Starts just before the
+    # 16-bit sequence number and the 32-bit timestamp wrap around.
     "h264": (VIDEO.format(n=50, w=320, h=240, fps=25)
              + " ! x264enc tune=zerolatency speed-preset=ultrafast bitrate=400 key-int-max=10"
-             + " ! rtph264pay pt=96 config-interval=-1 seqnum-offset=65480"
-             + " timestamp-offset=4294877296"),
+             + " ! video/x-h264,stream-format=byte-stream"
+             + " ! rtph264pay pt=96 seqnum-offset=65480 timestamp-offset=4294877296"),
     # A small MTU: nearly every slice is fragmented, SPS and PPS travel in
     # STAP-A packets.
     "h264_stapa": (VIDEO.format(n=30, w=320, h=240, fps=25)
                    + " ! x264enc tune=zerolatency speed-preset=ultrafast bitrate=400 key-int-max=10"
-                   + " ! rtph264pay pt=96 mtu=300 config-interval=-1 aggregate-mode=zero-latency"),
+                   + " ! video/x-h264,stream-format=byte-stream"
+                   + " ! rtph264pay pt=96 mtu=300 aggregate-mode=zero-latency"),
     # The benchmark's stream: 2 s of 1080p at 8 Mbit/s.
     "h264_1080p": (VIDEO.format(n=50, w=1920, h=1080, fps=25).replace("pattern=ball", "pattern=smpte horizontal-speed=4")
                    + " ! x264enc tune=zerolatency speed-preset=ultrafast bitrate=8000 key-int-max=25"
-                   + " ! rtph264pay pt=96 config-interval=-1"),
+                   + " ! video/x-h264,stream-format=byte-stream ! rtph264pay pt=96"),
     # Single NAL units and fragmentation units; a small MTU with aggregation
     # so that VPS, SPS and PPS come in aggregation packets.
     "h265": (VIDEO.format(n=30, w=320, h=240, fps=25)

@@ -347,3 +347,174 @@ INSTANTIATE_TEST_SUITE_P(Captures, RealStreamTest, testing::ValuesIn(STREAMS),
                          [](const testing::TestParamInfo<StreamSpec>& param) {
                              return std::string(param.param.pszName);
                          });
+
+namespace {
+
+// An MPEG-4 visual frame whose first VOP is an I-VOP (vop_coding_type 0).
+bool StartsWithIntraVop(const Bytes& frame) {
+    for (size_t i = 0; i + 4 < frame.size(); i++) {
+        if (frame[i] == 0 && frame[i + 1] == 0 && frame[i + 2] == 1 && frame[i + 3] == 0xB6) {
+            return (frame[i + 4] >> 6) == 0;
+        }
+    }
+    return false;
+}
+
+int CountVops(const std::vector<Frame>& frames) {
+    int nVops = 0;
+    for (const Frame& frame : frames) {
+        for (size_t i = 0; i + 3 < frame.bytes.size(); i++) {
+            nVops += frame.bytes[i] == 0 && frame.bytes[i + 1] == 0 && frame.bytes[i + 2] == 1 &&
+                     frame.bytes[i + 3] == 0xB6;
+        }
+    }
+    return nVops;
+}
+
+// An ADTS header (ISO/IEC 13818-7 6.2) for one raw access unit, from the
+// stream's AudioSpecificConfig (the hex "config" of its description).
+Bytes AdtsHeader(const std::string& config, size_t nAccessUnit) {
+    const int nConfig = (int)strtol(config.substr(0, 4).c_str(), nullptr, 16);
+    const int nObjectType = nConfig >> 11;
+    const int nFrequency = (nConfig >> 7) & 0x0F;
+    const int nChannels = (nConfig >> 3) & 0x0F;
+    const size_t nLength = nAccessUnit + 7;
+    return {0xFF,
+            0xF1,
+            (BYTE)(((nObjectType - 1) << 6) | (nFrequency << 2) | (nChannels >> 2)),
+            (BYTE)(((nChannels & 3) << 6) | (nLength >> 11)),
+            (BYTE)(nLength >> 3),
+            (BYTE)(((nLength & 7) << 5) | 0x1F),
+            0xFC};
+}
+
+// The same JPEG stream sent with Q 50 instead of its own tables, so that the
+// rebuilt images carry the computed tables (the entropy-coded data is the same).
+std::vector<Bytes> WithJpegQ50(const std::vector<Bytes>& packets) {
+    std::vector<Bytes> out;
+    for (Bytes packet : packets) {
+        const size_t nMain = 12;
+        const bool bFirst =
+            packet[nMain + 1] == 0 && packet[nMain + 2] == 0 && packet[nMain + 3] == 0;
+        if (bFirst && packet[nMain + 5] >= 128) {
+            const size_t nTables = (size_t)(packet[nMain + 10] << 8 | packet[nMain + 11]);
+            packet.erase(packet.begin() + nMain + 8, packet.begin() + (long)(nMain + 12 + nTables));
+        }
+        packet[nMain + 5] = 50;
+        out.push_back(packet);
+    }
+    return out;
+}
+
+// Writes files for the decoder and the manifest that tools/rtp_decode_check.py
+// reads: file, what to count ("frames" or "samples"), the expected count,
+// FFmpeg's input options, and optionally a file that must decode to the same
+// samples.
+class CDecodeOutput {
+public:
+    explicit CDecodeOutput(const std::string& directory) : m_directory(directory) {
+        // No manifest until every file is written.
+        remove((m_directory + "/manifest.txt").c_str());
+    }
+    ~CDecodeOutput() {
+        FILE* pFile = fopen((m_directory + "/manifest.txt").c_str(), "wb");
+        if (pFile) {
+            fwrite(m_manifest.data(), 1, m_manifest.size(), pFile);
+            fclose(pFile);
+        }
+    }
+
+    void Add(const std::string& file, const Bytes& data, const char* pszCount, int nExpected,
+             const std::string& options, const std::string& reference = "") {
+        FILE* pFile = fopen((m_directory + "/" + file).c_str(), "wb");
+        ASSERT_TRUE(pFile) << m_directory << "/" << file;
+        EXPECT_EQ(fwrite(data.data(), 1, data.size(), pFile), data.size());
+        fclose(pFile);
+        m_manifest += file + "\t" + pszCount + "\t" + std::to_string(nExpected) + "\t" + options +
+                      "\t" + reference + "\n";
+    }
+
+private:
+    std::string m_directory;
+    std::string m_manifest;
+};
+
+// Writes one stream's output; a lossy stream's video skips, as a player
+// does, every frame from a gap on until a complete key frame.
+void WriteStream(CDecodeOutput* pOutput, const std::string& name, const RtpCapture& capture,
+                 const PlayResult& result, bool bLossy) {
+    const std::string encoding = capture.CapsField("encoding-name");
+    Bytes data;
+    int nFrames = 0;
+    bool bWaitForKey = false;
+    for (const Frame& frame : result.frames) {
+        if (encoding == "H264" || encoding == "H265" || encoding == "MP4V-ES") {
+            const bool bTainted = frame.bAfterGap || (frame.dwFlags & RTPFLAG_DISCONTINUITY);
+            const bool bKey = encoding == "MP4V-ES" ? StartsWithIntraVop(frame.bytes)
+                                                    : (frame.dwFlags & RTPFLAG_SYNCPOINT) != 0;
+            bWaitForKey = bWaitForKey || bTainted;
+            if (bWaitForKey && (bTainted || !bKey)) {
+                continue;
+            }
+            bWaitForKey = false;
+        } else if (encoding == "MPEG4-GENERIC") {
+            const Bytes header = AdtsHeader(capture.CapsField("config"), frame.bytes.size());
+            data.insert(data.end(), header.begin(), header.end());
+        }
+        data.insert(data.end(), frame.bytes.begin(), frame.bytes.end());
+        nFrames++;
+    }
+    const std::string file = name + (bLossy ? "_lossy" : "");
+    if (encoding == "H264") {
+        pOutput->Add(file + ".h264", data, "frames", nFrames, "-f h264");
+    } else if (encoding == "H265") {
+        pOutput->Add(file + ".h265", data, "frames", nFrames, "-f hevc");
+    } else if (encoding == "MP4V-ES") {
+        std::vector<Frame> written = {{data, 0, 0, 0, false}};
+        pOutput->Add(file + ".m4v", data, "frames", CountVops(written), "-f m4v");
+    } else if (encoding == "JPEG") {
+        pOutput->Add(file + ".mjpeg", data, "frames", nFrames, "-f mjpeg");
+    } else if (encoding == "MPEG4-GENERIC") {
+        pOutput->Add(file + ".aac", data, "frames", nFrames, "-f aac");
+    } else if (encoding == "AMR") {
+        data.insert(data.begin(), {'#', '!', 'A', 'M', 'R', '\n'});
+        pOutput->Add(file + ".amr", data, "frames", nFrames, "-f amr");
+    } else if (encoding == "PCMA" || encoding == "PCMU") {
+        pOutput->Add(file + ".raw", data, "samples", (int)data.size(),
+                     encoding == "PCMA" ? "-f alaw -ar 8000 -ac 1" : "-f mulaw -ar 8000 -ac 1");
+    } else if (encoding.rfind("G726-", 0) == 0) {
+        // The RFC 3551 packing as received, and converted to the packing of
+        // decoders that read code words most significant bit first.
+        const int nBits = atoi(encoding.c_str() + 5) / 8;
+        const std::string size = " -code_size " + std::to_string(nBits);
+        const int nSamples = (int)(data.size() * 8 / (size_t)nBits);
+        pOutput->Add(file + ".g726le", data, "samples", nSamples, "-f g726le" + size);
+        ConvertG726BitOrder(data.data(), (int)data.size(), nBits);
+        pOutput->Add(file + ".g726", data, "samples", nSamples, "-f g726" + size, file + ".g726le");
+    }
+}
+
+} // namespace
+
+TEST(RealStreamDecodeOutput, WritesEveryStreamForTheDecoder) {
+    const char* pszDirectory = getenv("ZR_RTP_DECODE_DIR");
+    if (!pszDirectory) {
+        GTEST_SKIP() << "ZR_RTP_DECODE_DIR is not set";
+    }
+    CDecodeOutput output(pszDirectory);
+    for (const StreamSpec& spec : STREAMS) {
+        RtpCapture capture;
+        ASSERT_TRUE(LoadRtpCapture(RtpTestDataPath(std::string(spec.pszName) + ".rtp"), &capture));
+        if (capture.CapsField("encoding-name") == "SMPTE336M") {
+            continue; // no decoder; checked unit by unit above
+        }
+        CRTPParser parser;
+        WriteStream(&output, spec.pszName, capture, Play(capture, capture.packets, &parser), false);
+        WriteStream(&output, spec.pszName, capture,
+                    Play(capture, Impair(capture.packets, 7).packets, &parser), true);
+        if (capture.CapsField("encoding-name") == "JPEG") {
+            WriteStream(&output, std::string(spec.pszName) + "_q50", capture,
+                        Play(capture, WithJpegQ50(capture.packets), &parser), false);
+        }
+    }
+}
