@@ -1,0 +1,24 @@
+// AMR octet-aligned to storage format: every output is a whole number of
+// stored frames, each with the size its frame type gives.
+#include "rtpfuzzharness.h"
+#include "rtsp/rtp/amrdepacketizer.h"
+
+namespace {
+
+void CheckFrames(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE) {
+    if (pParser->Flags() & RTPFLAG_RTCP) {
+        return;
+    }
+    int i = 0;
+    while (i < nSize) {
+        i += AMRStorageFrameSize(pOutput[i] >> 3);
+    }
+    FuzzCheck(i == nSize);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    RunRtpFuzz(pData, nSize, RTPKIND_AMR, &CheckFrames);
+    return 0;
+}

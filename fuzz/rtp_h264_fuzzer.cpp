@@ -1,0 +1,19 @@
+// H.264 depacketizer: every frame out is Annex B and starts with a start code.
+#include "rtpfuzzharness.h"
+
+namespace {
+
+void CheckFrame(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE) {
+    if (pParser->Flags() & RTPFLAG_RTCP) {
+        return;
+    }
+    FuzzCheck(nSize >= 3 && pOutput[0] == 0 && pOutput[1] == 0 && pOutput[2] == 1);
+    FuzzCheck(nSize <= CRTPParser::MAX_FRAME_SIZE);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    RunRtpFuzz(pData, nSize, RTPKIND_H264, &CheckFrame);
+    return 0;
+}

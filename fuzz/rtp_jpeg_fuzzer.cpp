@@ -1,0 +1,20 @@
+// JPEG depacketizer: every image out starts with SOI and ends with EOI.
+#include "rtpfuzzharness.h"
+
+namespace {
+
+void CheckImage(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE) {
+    if (pParser->Flags() & RTPFLAG_RTCP) {
+        return;
+    }
+    FuzzCheck(nSize >= 4 && pOutput[0] == 0xFF && pOutput[1] == 0xD8);
+    FuzzCheck(pOutput[nSize - 2] == 0xFF && pOutput[nSize - 1] == 0xD9);
+    FuzzCheck(pParser->Width() > 0 && pParser->Height() > 0);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    RunRtpFuzz(pData, nSize, RTPKIND_JPEG, &CheckImage);
+    return 0;
+}

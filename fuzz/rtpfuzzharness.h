@@ -1,0 +1,125 @@
+// The common harness of the RTP depacketizer fuzz targets: the input is a
+// stream of packets, each sent through CRTPParser::ParseHeader with the
+// sequence numbers, timestamps and marker bits that the input chooses, and
+// every output is checked.
+//
+// Input layout (tools/rtp_fuzz_seeds.py writes seeds in it from the captures):
+//   1 byte  setup: bits 0-1 clock rate (90000, 8000, 44100, 48000), bit 2
+//           AU headers, bits 3-7 for the target (payload kind variant)
+//   then per packet:
+//   1 byte  control: bit 0 marker; bits 1-2 sequence step (next, skip one,
+//           back one, repeat); bit 3 a new timestamp follows; bit 4 padding
+//           (the payload's last byte is its count); bit 5 a header extension
+//           of one word; bit 6 an RTCP packet instead (type 200 + bits 0-1);
+//           bit 7 reset the parser first
+//   2 bytes timestamp step, big-endian (only with bit 3)
+//   2 bytes payload length, big-endian (cut to what is left)
+//   the payload
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "common/bytereader.h"
+#include "rtsp/rtp/rtpparser.h"
+
+// Checks one output of the parser: bytes and size, and the parser for its
+// record.
+typedef void (*RtpOutputCheck)(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE bSetup);
+
+inline void FuzzCheck(bool bCondition) {
+    if (!bCondition) {
+        abort();
+    }
+}
+
+inline std::vector<BYTE> FuzzPacket(BYTE bControl, uint16_t wSequence, uint32_t dwTimestamp,
+                                    const BYTE* pPayload, int nPayload) {
+    std::vector<BYTE> packet;
+    if (bControl & 0x40) {
+        const int nWords = nPayload / 4;
+        packet = {(BYTE)(0x80 | ((bControl & 0x10) ? 0x20 : 0)), (BYTE)(200 + (bControl & 3)),
+                  (BYTE)(nWords >> 8), (BYTE)nWords};
+    } else {
+        packet = {(BYTE)(0x80 | ((bControl & 0x10) ? 0x20 : 0) | ((bControl & 0x20) ? 0x10 : 0)),
+                  (BYTE)(((bControl & 1) ? 0x80 : 0) | 96),
+                  (BYTE)(wSequence >> 8),
+                  (BYTE)wSequence,
+                  (BYTE)(dwTimestamp >> 24),
+                  (BYTE)(dwTimestamp >> 16),
+                  (BYTE)(dwTimestamp >> 8),
+                  (BYTE)dwTimestamp,
+                  0x12,
+                  0x34,
+                  0x56,
+                  0x78};
+        if (bControl & 0x20) {
+            packet.insert(packet.end(), {0xBE, 0xDE, 0x00, 0x01, 0x11, 0x22, 0x33, 0x44});
+        }
+    }
+    packet.insert(packet.end(), pPayload, pPayload + nPayload);
+    return packet;
+}
+
+inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
+                       RtpOutputCheck pfnCheck) {
+    CByteReader reader(pData, nData > 0x7FFFFFFF ? 0x7FFFFFFF : (int)nData);
+    BYTE bSetup = 0;
+    if (!reader.ReadByte(&bSetup)) {
+        return;
+    }
+    const int32_t rgRates[] = {90000, 8000, 44100, 48000};
+    CRTPParser parser;
+    parser.SetPayloadType(96, dwKind);
+    parser.SetClockRate(rgRates[bSetup & 3]);
+    parser.SetAuHeaders((bSetup & 4) != 0);
+    parser.Reset();
+
+    uint16_t wSequence = 1000;
+    uint32_t dwTimestamp = 0xFFFF0000;
+    BYTE bControl = 0;
+    while (reader.ReadByte(&bControl)) {
+        uint16_t wStep = 0;
+        uint16_t wLength = 0;
+        if ((bControl & 0x08) && !reader.ReadUInt16(&wStep)) {
+            return;
+        }
+        if (!reader.ReadUInt16(&wLength)) {
+            return;
+        }
+        const int nPayload = wLength < reader.Remaining() ? wLength : reader.Remaining();
+        const BYTE* pPayload = reader.Current();
+        reader.Skip(nPayload);
+
+        const int16_t rgSteps[] = {1, 2, -1, 0};
+        wSequence = (uint16_t)(wSequence + rgSteps[(bControl >> 1) & 3]);
+        dwTimestamp += wStep;
+        if (bControl & 0x80) {
+            parser.Reset();
+        }
+        std::vector<BYTE> packet = FuzzPacket(bControl, wSequence, dwTimestamp, pPayload, nPayload);
+
+        parser.IsRTP(packet.data(), (int)packet.size());
+        BYTE* pOut = packet.data();
+        int nOut = (int)packet.size();
+        for (;;) {
+            const int nResult = parser.ParseHeader(&pOut, &nOut);
+            FuzzCheck(nResult >= RTPPACKET_GOOD && nResult <= RTPPACKET_GOOD_MULTIPLE);
+            if (nResult != RTPPACKET_GOOD && nResult != RTPPACKET_GOOD_MULTIPLE) {
+                break;
+            }
+            FuzzCheck(nOut >= 0);
+            if (nOut > 0) {
+                const bool bInPacket =
+                    pOut >= packet.data() && pOut + nOut <= packet.data() + packet.size();
+                FuzzCheck(bInPacket || parser.OwnsBytes(pOut, nOut));
+                pfnCheck(pOut, nOut, &parser, bSetup);
+            }
+            if (nResult != RTPPACKET_GOOD_MULTIPLE) {
+                break;
+            }
+            nOut = 0;
+        }
+    }
+}
