@@ -151,6 +151,19 @@ TEST_F(H264DepacketizerTest, GapAbandonsTheFrameAndDropsStrayFragments) {
     EXPECT_FALSE(frames[0].dwFlags & RTPFLAG_DISCONTINUITY);
 }
 
+TEST_F(H264DepacketizerTest, EmptyFrameDoesNotTakeTheDiscontinuity) {
+    // After the gap, an aggregation packet without units ends an empty
+    // frame; the flag goes to the first frame that is delivered.
+    std::vector<TestPacket> packets = {{PSLICE, 3000, false, 0}, {{0x78, 0x00}, 6000, true, 1}};
+    for (uint32_t i = 1; i <= CRTPParser::REORDER_DEPTH; i++) {
+        packets.push_back({IDR, 6000 + 3000 * i, true, 0});
+    }
+    std::vector<ParseOutput> frames = Feed(packets);
+    ASSERT_EQ(frames.size(), (size_t)CRTPParser::REORDER_DEPTH);
+    EXPECT_EQ(frames[0].qwTimestamp, 9000u);
+    EXPECT_TRUE(frames[0].dwFlags & RTPFLAG_DISCONTINUITY);
+}
+
 TEST_F(H264DepacketizerTest, MalformedPayloadsDropTheFrame) {
     const Bytes rgBad[] = {
         {0x7A, 0x00, 0x01, 0x00, 0x30, 0x00, 0x00, 0x00, 0x65, 0x88}, // MTAP16 unit too long

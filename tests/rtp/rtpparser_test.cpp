@@ -105,10 +105,14 @@ TEST_F(RTPParserTest, StripsCsrcListExtensionAndPadding) {
 TEST_F(RTPParserTest, ChecksTheExpectedSSRC) {
     EXPECT_EQ(Parse(MakeRtpPacket(1, 0, false, {1}, 8, 0x12345678)).nResult, RTPPACKET_GOOD);
     m_parser.SetExpectedSSRC(0xCAFEBABE);
-    EXPECT_EQ(Parse(MakeRtpPacket(2, 0, false, {1}, 8, 0x12345678)).nResult,
+    EXPECT_EQ(Parse(MakeRtpPacket(2, 0xF0000000, false, {1}, 8, 0x12345678)).nResult,
               RTPPACKET_INVALID_SSRC);
     EXPECT_EQ(m_parser.SSRC(), 0x12345678u);
-    EXPECT_EQ(Parse(MakeRtpPacket(2, 0, false, {1}, 8, 0xCAFEBABE)).nResult, RTPPACKET_GOOD);
+    // The foreign packet did not move the timestamps.
+    ParseOutput out = Parse(MakeRtpPacket(2, 900, false, {1}, 8, 0xCAFEBABE));
+    EXPECT_EQ(out.nResult, RTPPACKET_GOOD);
+    EXPECT_EQ(m_parser.HeaderRecord().m_qwPreviousTimestamp, 0u);
+    EXPECT_EQ(out.qwTimestamp, 900u);
 }
 
 TEST_F(RTPParserTest, ReordersAHeldPacket) {

@@ -47,7 +47,8 @@ void CRTPParser::StartFrame() {
 }
 
 void CRTPParser::FinishFrameFlags(KeyFrameTest pfnKeyFrame) {
-    if (m_bDiscontinuityPending) {
+    // An empty frame is not delivered and cannot carry the flag.
+    if (m_bDiscontinuityPending && !IsEmpty()) {
         m_Record.m_dwFlags |= RTPFLAG_DISCONTINUITY;
         m_bDiscontinuityPending = false;
     }

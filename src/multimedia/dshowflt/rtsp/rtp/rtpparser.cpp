@@ -189,17 +189,17 @@ int CRTPParser::GetRTPInfo(const BYTE* pPacket, int nSize) {
     if (!reader.ReadUInt32(&dwTimestamp) || !reader.ReadUInt32(&dwSSRC)) {
         return RTPPACKET_BAD;
     }
-    m_Record.m_qwPreviousTimestamp = m_Record.m_qwTimestamp;
-    m_Record.m_dwFlags = (bSecond & 0x80) ? (uint32_t)RTPFLAG_MARKER : 0u;
-    ExtendTimestamp(dwTimestamp);
-
     m_Record.m_dwSSRC = dwSSRC;
     Trace("\nCRTPParser::ParseHeader: SSRC=0x%08X", dwSSRC);
+    // A packet of another source must not move this stream's timestamps.
     if (m_dwExpectedSSRC != 0xFFFFFFFF && dwSSRC != m_dwExpectedSSRC) {
         Trace("\nCRTPParser::ParseHeader: Discard packet SSRC=0x%08X. Expected SSRC=0x%08X", dwSSRC,
               m_dwExpectedSSRC);
         return RTPPACKET_INVALID_SSRC;
     }
+    m_Record.m_qwPreviousTimestamp = m_Record.m_qwTimestamp;
+    m_Record.m_dwFlags = (bSecond & 0x80) ? (uint32_t)RTPFLAG_MARKER : 0u;
+    ExtendTimestamp(dwTimestamp);
 
     int nHeaderSize = 12 + 4 * (bFirst & 0x0F);
     if (bFirst & 0x10) {
