@@ -5,7 +5,8 @@
 //
 // Input layout (tools/rtp_fuzz_seeds.py writes seeds in it from the captures):
 //   1 byte  setup: bits 0-1 clock rate (90000, 8000, 44100, 48000), bit 2
-//           AU headers, bits 3-7 for the target (payload kind variant)
+//           AU headers, bits 3-6 for the target (payload kind variant),
+//           bit 7 tracing on (every trace line formatted, output dropped)
 //   then per packet:
 //   1 byte  control: bit 0 marker; bits 1-2 sequence step (next, skip one,
 //           back one, repeat); bit 3 a new timestamp follows; bit 4 padding
@@ -22,11 +23,14 @@
 #include <vector>
 
 #include "common/bytereader.h"
+#include "common/trace.h"
 #include "rtsp/rtp/rtpparser.h"
 
 // Checks one output of the parser: bytes and size, and the parser for its
 // record.
 typedef void (*RtpOutputCheck)(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE bSetup);
+
+inline void DropTraceLine(const char*) {}
 
 inline void FuzzCheck(bool bCondition) {
     if (!bCondition) {
@@ -69,6 +73,8 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
     if (!reader.ReadByte(&bSetup)) {
         return;
     }
+    g_TraceModule.SetDebugOutput(&DropTraceLine);
+    g_TraceModule.SetFlags((bSetup & 0x80) ? TRACE_ENABLED | TRACE_DEBUGGER : 0);
     const int32_t rgRates[] = {90000, 8000, 44100, 48000};
     CRTPParser parser;
     parser.SetPayloadType(96, dwKind);

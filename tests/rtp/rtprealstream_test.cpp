@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 
+#include "common/trace.h"
 #include "rtpcapturefile.h"
 #include "rtptestutil.h"
 #include "rtsp/rtp/g726bitorder.h"
@@ -341,6 +342,31 @@ TEST_P(RealStreamTest, SurvivesLossDuplicationAndReordering) {
     EXPECT_GT(nGaps, 5);
     EXPECT_GT(nDuplicates, 5);
     EXPECT_GT(nSwaps, 10);
+}
+
+namespace {
+
+std::string g_traceLines;
+
+void CollectTraceLine(const char* pszLine) {
+    g_traceLines += pszLine;
+}
+
+} // namespace
+
+TEST_P(RealStreamTest, TracesWhatHappens) {
+    // Every trace line the stream reaches is formatted, here and under the
+    // sanitizers.
+    g_traceLines.clear();
+    g_TraceModule.SetDebugOutput(&CollectTraceLine);
+    const uint32_t dwFlags = g_TraceModule.Flags();
+    g_TraceModule.SetFlags(TRACE_ENABLED | TRACE_DEBUGGER);
+    CRTPParser parser;
+    Play(m_capture, Impair(m_capture.packets, 3).packets, &parser);
+    g_TraceModule.SetFlags(dwFlags);
+    g_TraceModule.SetDebugOutput(nullptr);
+    EXPECT_NE(g_traceLines.find("CRTPParser::ParseHeader: SSRC=0x"), std::string::npos);
+    EXPECT_NE(g_traceLines.find("Skip duplicate packet!"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Captures, RealStreamTest, testing::ValuesIn(STREAMS),
