@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "testdataroot.h"
+
 struct RtpCapture {
     std::string caps;
     std::vector<std::vector<uint8_t>> packets;
@@ -33,10 +35,8 @@ struct RtpCapture {
     int CapsInt(const std::string& name) const { return atoi(CapsField(name).c_str()); }
 };
 
-// The directory of the test data: ZR_TEST_DATA, set by CTest.
 inline std::string RtpTestDataPath(const std::string& file) {
-    const char* pszRoot = getenv("ZR_TEST_DATA");
-    return std::string(pszRoot ? pszRoot : "tests/data") + "/rtp/" + file;
+    return TestDataRoot() + "/rtp/" + file;
 }
 
 // Loads a capture; false when the file is missing or malformed.

@@ -1,17 +1,16 @@
 #include "testdata.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
+#include "testdataroot.h"
 #include "testfiles.h"
 
 namespace {
 
 std::filesystem::path TestDataPath(const std::string& relativePath) {
-    const char* pszRoot = getenv("ZR_TEST_DATA");
-    return std::filesystem::path(pszRoot ? pszRoot : "tests/data") / relativePath;
+    return std::filesystem::path(TestDataRoot()) / relativePath;
 }
 
 } // namespace
