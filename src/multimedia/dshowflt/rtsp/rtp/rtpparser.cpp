@@ -5,6 +5,7 @@
 #include "common/bytereader.h"
 #include "common/trace.h"
 #include "rtpsequence.h"
+#include "rtsp/sessiondescription.h"
 
 namespace {
 
@@ -36,21 +37,21 @@ uint64_t ScaleTime(uint64_t qwValue, uint32_t dwMultiplier, uint32_t dwDivisor) 
 } // namespace
 
 uint32_t RTPPayloadKindFromCompression(int32_t nCompression) {
-    switch ((uint32_t)nCompression) {
-    case MAKEFOURCC('H', '2', '6', '4'):
+    switch (nCompression) {
+    case COMPRESSION_H264:
         return RTPKIND_H264;
-    case MAKEFOURCC('h', '2', '6', '5'):
+    case COMPRESSION_H265:
         return RTPKIND_H265;
-    case MAKEFOURCC('M', 'P', '4', 'V'):
+    case COMPRESSION_MP4V:
         return RTPKIND_MP4V;
-    case MAKEFOURCC('K', 'L', 'V', 'A'):
+    case COMPRESSION_KLVA:
         return RTPKIND_KLV;
     // Motion JPEG under a dynamic payload type still goes to the JPEG handler.
-    case MAKEFOURCC('j', 'p', 'e', 'g'):
+    case COMPRESSION_JPEG:
         return RTPKIND_JPEG;
-    case 31265: // AMR
+    case COMPRESSION_AMR:
         return RTPKIND_AMR;
-    case (uint32_t)-2: // AAC
+    case COMPRESSION_AAC:
         return RTPKIND_AAC;
     default:
         return RTPKIND_NONE;
