@@ -4,6 +4,7 @@
 #include "common/buffer.h"
 #include "common/zrerrors.h"
 #include "rbsp.h"
+#include "sampleaspectratio.h"
 
 namespace {
 
@@ -11,13 +12,6 @@ const int kNalTypeSps = 7;
 // More than any level of Table A-1 allows: sqrt(8 * MaxFS) is 1055
 // macroblocks at level 6.2.
 const uint32_t kMaxMacroblocksPerDimension = 2048;
-
-// Table E-1: sample aspect ratios of aspect_ratio_idc 1 to 16.
-const int32_t kSampleAspectRatios[17][2] = {
-    {0, 0},   {1, 1},   {12, 11}, {10, 11}, {16, 11},  {40, 33}, {24, 11}, {20, 11}, {32, 11},
-    {80, 33}, {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},   {3, 2},   {2, 1},
-};
-const uint32_t kExtendedSar = 255;
 
 bool IsSupportedProfile(uint32_t nProfile) {
     switch (nProfile) {
@@ -142,16 +136,7 @@ bool ReadPictureSize(CBitReader* pBits, bool bSeparatePlanes, H264SpsInfo* pInfo
 
 // The parts of vui_parameters() (Annex E.1.1) up to the timing information.
 bool ReadVui(CBitReader* pBits, H264SpsInfo* pInfo) {
-    if (pBits->ReadFlag()) { // aspect_ratio_info_present_flag
-        const uint32_t nIdc = pBits->ReadBits(8);
-        if (nIdc == kExtendedSar) {
-            pInfo->m_nSarWidth = (int32_t)pBits->ReadBits(16);
-            pInfo->m_nSarHeight = (int32_t)pBits->ReadBits(16);
-        } else if (nIdc < 17) {
-            pInfo->m_nSarWidth = kSampleAspectRatios[nIdc][0];
-            pInfo->m_nSarHeight = kSampleAspectRatios[nIdc][1];
-        }
-    }
+    ReadSampleAspectRatio(pBits, &pInfo->m_nSarWidth, &pInfo->m_nSarHeight);
     if (pBits->ReadFlag()) { // overscan_info_present_flag
         pBits->ReadFlag();   // overscan_appropriate_flag
     }

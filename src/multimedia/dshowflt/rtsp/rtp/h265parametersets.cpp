@@ -4,6 +4,7 @@
 #include "common/buffer.h"
 #include "common/zrerrors.h"
 #include "rbsp.h"
+#include "sampleaspectratio.h"
 
 namespace {
 
@@ -17,13 +18,6 @@ const uint32_t kMaxPictureDimension = 16888;
 // Tile grids beyond Table A.8's largest (20 columns, 22 rows) are refused.
 const uint32_t kMaxTileColumns = 20;
 const uint32_t kMaxTileRows = 22;
-const uint32_t kExtendedSar = 255;
-
-// Table E.1: sample aspect ratios of aspect_ratio_idc 1 to 16.
-const int32_t kSampleAspectRatios[17][2] = {
-    {0, 0},   {1, 1},   {12, 11}, {10, 11}, {16, 11},  {40, 33}, {24, 11}, {20, 11}, {32, 11},
-    {80, 33}, {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},   {3, 2},   {2, 1},
-};
 
 // The NAL unit without emulation prevention and a reader behind its header.
 class CRbspReader {
@@ -155,16 +149,7 @@ void SkipShortTermRefPicSet(CBitReader* pBits, uint32_t nIndex, uint32_t* pnDelt
 
 // The parts of vui_parameters() (Annex E.2.1) up to the timing information.
 void ReadVui(CBitReader* pBits, H265SpsInfo* pInfo) {
-    if (pBits->ReadFlag()) { // aspect_ratio_info_present_flag
-        const uint32_t nIdc = pBits->ReadBits(8);
-        if (nIdc == kExtendedSar) {
-            pInfo->m_nSarWidth = (int32_t)pBits->ReadBits(16);
-            pInfo->m_nSarHeight = (int32_t)pBits->ReadBits(16);
-        } else if (nIdc < 17) {
-            pInfo->m_nSarWidth = kSampleAspectRatios[nIdc][0];
-            pInfo->m_nSarHeight = kSampleAspectRatios[nIdc][1];
-        }
-    }
+    ReadSampleAspectRatio(pBits, &pInfo->m_nSarWidth, &pInfo->m_nSarHeight);
     if (pBits->ReadFlag()) { // overscan_info_present_flag
         pBits->ReadFlag();
     }
@@ -404,6 +389,23 @@ HRESULT ParsePps(CBitReader* pBits, H265PpsInfo* pInfo) {
     return pBits->Failed() ? ZRMM_E_INVALID_HEADER : S_OK;
 }
 
+// Reads one parameter set NAL unit of the given type; *pInfo changes only on
+// success.
+template <typename Info>
+HRESULT ReadParameterSet(const BYTE* pNal, int cbNal, int nType,
+                         HRESULT (*pfnParse)(CBitReader*, Info*), Info* pInfo) {
+    CRbspReader reader;
+    HRESULT hr = reader.Open(pNal, cbNal, nType);
+    Info info;
+    if (SUCCEEDED(hr)) {
+        hr = pfnParse(reader.Bits(), &info);
+    }
+    if (SUCCEEDED(hr)) {
+        *pInfo = info;
+    }
+    return hr;
+}
+
 } // namespace
 
 int32_t H265NalUnitType(const BYTE* p, int cb) {
@@ -414,40 +416,13 @@ int32_t H265NalUnitType(const BYTE* p, int cb) {
 }
 
 HRESULT ReadH265Vps(const BYTE* pNal, int cbNal, H265VpsInfo* pInfo) {
-    CRbspReader reader;
-    HRESULT hr = reader.Open(pNal, cbNal, H265_NAL_VPS);
-    H265VpsInfo info;
-    if (SUCCEEDED(hr)) {
-        hr = ParseVps(reader.Bits(), &info);
-    }
-    if (SUCCEEDED(hr)) {
-        *pInfo = info;
-    }
-    return hr;
+    return ReadParameterSet(pNal, cbNal, H265_NAL_VPS, &ParseVps, pInfo);
 }
 
 HRESULT ReadH265Sps(const BYTE* pNal, int cbNal, H265SpsInfo* pInfo) {
-    CRbspReader reader;
-    HRESULT hr = reader.Open(pNal, cbNal, H265_NAL_SPS);
-    H265SpsInfo info;
-    if (SUCCEEDED(hr)) {
-        hr = ParseSps(reader.Bits(), &info);
-    }
-    if (SUCCEEDED(hr)) {
-        *pInfo = info;
-    }
-    return hr;
+    return ReadParameterSet(pNal, cbNal, H265_NAL_SPS, &ParseSps, pInfo);
 }
 
 HRESULT ReadH265Pps(const BYTE* pNal, int cbNal, H265PpsInfo* pInfo) {
-    CRbspReader reader;
-    HRESULT hr = reader.Open(pNal, cbNal, H265_NAL_PPS);
-    H265PpsInfo info;
-    if (SUCCEEDED(hr)) {
-        hr = ParsePps(reader.Bits(), &info);
-    }
-    if (SUCCEEDED(hr)) {
-        *pInfo = info;
-    }
-    return hr;
+    return ReadParameterSet(pNal, cbNal, H265_NAL_PPS, &ParsePps, pInfo);
 }
