@@ -69,7 +69,7 @@ TEST_F(RTSPCommandTest, AnAnswerWithoutContentLengthIsCompleteAtOnce) {
     EXPECT_EQ(m_command.LastStatusCode(), 200u);
     EXPECT_EQ(Response(), OK_NO_LENGTH);
     EXPECT_TRUE(m_command.ResponseContains("DESCRIBE"));
-    m_command.Close(TRUE);
+    m_rig.Disconnect();
     ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
     const std::vector<std::string> requests = m_server.Requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -92,7 +92,7 @@ TEST_F(RTSPCommandTest, AZeroContentLengthAndABodySplitAcrossSegments) {
         S_OK);
     EXPECT_EQ(Response(), DESCRIBE_OK);
     EXPECT_EQ(m_command.CSeq(), 3u);
-    m_command.Close(TRUE);
+    m_rig.Disconnect();
     ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
     EXPECT_NE(m_server.Requests()[1].find("\r\nAccept: application/sdp\r\nUser-Agent: "),
               std::string::npos);
@@ -109,7 +109,7 @@ TEST_F(RTSPCommandTest, DigestChallengeIsAnsweredWithTheNextCSeq) {
     ASSERT_EQ(Send(RTSPMETHOD_DESCRIBE), S_OK);
     EXPECT_EQ(m_command.LastStatusCode(), 200u);
     EXPECT_TRUE(m_command.Authentication()->IsAuthorized());
-    m_command.Close(TRUE);
+    m_rig.Disconnect();
     ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
     const std::vector<std::string> requests = m_server.Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -135,7 +135,7 @@ TEST_F(RTSPCommandTest, AWrongPasswordGets401AfterExactlyOneResend) {
     EXPECT_EQ(Send(RTSPMETHOD_DESCRIBE), S_FALSE);
     EXPECT_EQ(m_command.LastStatusCode(), 401u);
     EXPECT_EQ(g_nPrompts, 0);
-    m_command.Close(TRUE);
+    m_rig.Disconnect();
     ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
     EXPECT_EQ(m_server.Requests().size(), 2u);
 }
@@ -147,7 +147,7 @@ TEST_F(RTSPCommandTest, A401AfterEarlierSuccessAsksForAReconnectOnTheRetry) {
     Connect();
     ASSERT_EQ(Send(RTSPMETHOD_DESCRIBE), S_OK);
     EXPECT_EQ(Send(RTSPMETHOD_SETUP), ZRMM_E_RTSP_RECONNECT);
-    m_command.Close(TRUE);
+    m_rig.Disconnect();
     ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
     EXPECT_EQ(m_server.Requests().size(), 4u);
 }
@@ -166,7 +166,7 @@ TEST_F(RTSPCommandTest, FramesAroundAndInsideAnAnswerAreDemultiplexed) {
     Connect(true);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
     EXPECT_EQ(Response().substr(0, play.size()), play);
-    m_command.Close(TRUE);
+    m_rig.Disconnect();
     ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
     const auto packets = m_owner.Packets();
     ASSERT_GE(packets.size(), 3u);
@@ -185,7 +185,7 @@ TEST_F(RTSPCommandTest, ADamagedFrameIsCutAndTheStreamGoesOn) {
     Connect(true);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
     EXPECT_EQ(Response().substr(0, OK_NO_LENGTH.size()), OK_NO_LENGTH);
-    m_command.Close(TRUE);
+    m_rig.Disconnect();
     ASSERT_TRUE(m_server.Finish());
     const auto packets = m_owner.Packets();
     ASSERT_GE(packets.size(), 2u);
@@ -217,7 +217,7 @@ TEST_F(RTSPCommandTest, NoAnswerTimesOut) {
     m_server.Expect("GET_PARAMETER").WaitForClientClose();
     Connect();
     EXPECT_EQ(Send(RTSPMETHOD_GET_PARAMETER, 300), HRESULT_FROM_WIN32(WSAETIMEDOUT));
-    m_command.Close(TRUE);
+    m_rig.Disconnect();
     ASSERT_TRUE(m_server.Finish());
 }
 
@@ -230,7 +230,7 @@ TEST_F(RTSPCommandTest, FlushDropsTheAnswerAndTheQueuedPackets) {
     EXPECT_EQ(m_owner.m_nFlushes, 1);
     // The reader answers only its own commands.
     EXPECT_EQ(m_reader.CallWorker(RECVCMD_CONNECT), (DWORD)E_NOTIMPL);
-    m_command.Close(TRUE);
+    m_rig.Disconnect();
     ASSERT_TRUE(m_server.Finish());
 }
 
@@ -252,6 +252,6 @@ TEST_F(RTSPCommandTest, TheFirstPlayAfterDescribeMeasuresTheDelay) {
     EXPECT_GE(tDelay, 150 * 10000);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
     EXPECT_EQ(m_command.m_tDescribeToPlayDelay, tDelay); // only the first PLAY counts
-    m_command.Close(TRUE);
+    m_rig.Disconnect();
     ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
 }

@@ -50,6 +50,11 @@ HRESULT CCommandRig::Connect(DWORD dwAddress, WORD wPort, bool bInterleaved) {
     return (HRESULT)m_reader.CallWorker(RECVCMD_READ);
 }
 
+void CCommandRig::Disconnect() {
+    m_reader.CallWorker(RECVCMD_STOP);
+    m_command.Close(TRUE);
+}
+
 std::string CCommandRig::Response() {
     CBuffer copy;
     m_command.CopyResponse(&copy);

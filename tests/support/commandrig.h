@@ -42,6 +42,8 @@ public:
 
     // Connects to address:port (network byte order) and starts the reader.
     HRESULT Connect(DWORD dwAddress, WORD wPort, bool bInterleaved = false);
+    // Stops the reader's loop, then closes the connection.
+    void Disconnect();
     std::string Response();
 
     HRESULT m_hr = S_OK;

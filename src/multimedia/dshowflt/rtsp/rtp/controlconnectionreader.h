@@ -4,6 +4,10 @@
 // answer text for the request side (CRTSPCommand). Without interleaving every
 // byte is answer text. Commands (CAMThread): RECVCMD_READ runs the read
 // loop, RECVCMD_STOP, RECVCMD_FLUSH drops buffered data, RECVCMD_EXIT.
+//
+// The loop uses the connection without a lock of the owner's: stop it
+// (RECVCMD_STOP) before closing or reopening the connection, unless it has
+// ended by itself because the connection closed.
 #pragma once
 
 #include <atomic>
