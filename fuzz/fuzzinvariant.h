@@ -8,7 +8,7 @@
 #define FUZZ_INVARIANT(condition)                                                                  \
     do {                                                                                           \
         if (!(condition)) {                                                                        \
-            fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition);     \
+            fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition);      \
             abort();                                                                               \
         }                                                                                          \
     } while (0)

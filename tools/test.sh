@@ -1,5 +1,6 @@
 #!/bin/bash
-# Builds the system three ways and runs the whole suite on each:
+# Checks the formatting, then builds the system three ways and runs the whole
+# suite on each:
 #   build/linux    native gcc build, warnings as errors
 #   build/windows  Windows x64 build with mingw-w64, tests under Wine
 #   build/asan     clang-14 with ASan+UBSan and the libFuzzer targets; each
@@ -11,6 +12,9 @@ JOBS=${JOBS:-$(nproc)}
 FUZZ_RUNS=${FUZZ_RUNS:-20000}
 
 step() { printf '\n==== %s\n' "$*"; }
+
+step "formatting (.clang-format)"
+git ls-files '*.cpp' '*.h' | xargs clang-format-14 --dry-run -Werror
 
 step "native build"
 cmake -S . -B build/linux -DZR_WERROR=ON
