@@ -22,7 +22,7 @@
 
 namespace {
 
-struct StreamSpec {
+struct CaptureCase {
     const char* pszName;
     // Outputs of a clean run: frames, or for G.711 and G.726 samples; the
     // counts follow from the capture settings (num-buffers, bit rates).
@@ -34,7 +34,7 @@ struct StreamSpec {
 
 // rtpmp4vpay packs small VOPs together: the 50 VOPs of mp4v come in 35
 // samples.
-const StreamSpec STREAMS[] = {
+const CaptureCase STREAMS[] = {
     {"h264", 50, 5, 0, 0},       {"h264_stapa", 30, 3, 0, 0},   {"h264_1080p", 50, 2, 0, 0},
     {"h265", 30, 3, 0, 0},       {"jpeg420", 50, -1, 320, 240}, {"jpeg422", 50, -1, 176, 144},
     {"mp4v", 35, -1, 0, 0},      {"aac", 100, -1, 0, 0},        {"amr", 100, -1, 0, 0},
@@ -237,7 +237,7 @@ void CheckFrames(const std::string& encoding, const std::vector<Frame>& frames, 
     }
 }
 
-class RealStreamTest : public testing::TestWithParam<StreamSpec> {
+class RealStreamTest : public testing::TestWithParam<CaptureCase> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(
@@ -266,10 +266,10 @@ protected:
 } // namespace
 
 TEST_P(RealStreamTest, PlaysAsCaptured) {
-    const StreamSpec& spec = GetParam();
+    const CaptureCase& stream = GetParam();
     std::vector<Bytes> packets(m_capture.packets.begin(), m_capture.packets.end());
     PlayResult result = Play(m_capture, packets, &m_parser);
-    EXPECT_EQ(CountOutputs(result.frames), spec.nOutputs);
+    EXPECT_EQ(CountOutputs(result.frames), stream.nOutputs);
     EXPECT_TRUE(result.flaggedSequences.empty());
     EXPECT_EQ(result.nDuplicates + result.nDiscards, 0);
     CheckFrames(m_encoding, result.frames, false);
@@ -282,13 +282,13 @@ TEST_P(RealStreamTest, PlaysAsCaptured) {
             EXPECT_GT(result.frames[i].qwTimestamp, result.frames[i - 1].qwTimestamp);
         }
     }
-    if (spec.nKeyFrames >= 0) {
-        EXPECT_EQ(nKeyFrames, spec.nKeyFrames);
+    if (stream.nKeyFrames >= 0) {
+        EXPECT_EQ(nKeyFrames, stream.nKeyFrames);
         EXPECT_TRUE(result.frames[0].dwFlags & RTPFLAG_SYNCPOINT);
     }
-    if (spec.dwWidth) {
-        EXPECT_EQ(m_parser.Width(), spec.dwWidth);
-        EXPECT_EQ(m_parser.Height(), spec.dwHeight);
+    if (stream.dwWidth) {
+        EXPECT_EQ(m_parser.Width(), stream.dwWidth);
+        EXPECT_EQ(m_parser.Height(), stream.dwHeight);
     }
     if (m_encoding == "SMPTE336M") {
         for (size_t i = 0; i < result.frames.size(); i++) {
@@ -370,7 +370,7 @@ TEST_P(RealStreamTest, TracesWhatHappens) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Captures, RealStreamTest, testing::ValuesIn(STREAMS),
-                         [](const testing::TestParamInfo<StreamSpec>& param) {
+                         [](const testing::TestParamInfo<CaptureCase>& param) {
                              return std::string(param.param.pszName);
                          });
 
@@ -528,18 +528,20 @@ TEST(RealStreamDecodeOutput, WritesEveryStreamForTheDecoder) {
         GTEST_SKIP() << "ZR_RTP_DECODE_DIR is not set";
     }
     CDecodeOutput output(pszDirectory);
-    for (const StreamSpec& spec : STREAMS) {
+    for (const CaptureCase& stream : STREAMS) {
         RtpCapture capture;
-        ASSERT_TRUE(LoadRtpCapture(RtpTestDataPath(std::string(spec.pszName) + ".rtp"), &capture));
+        ASSERT_TRUE(
+            LoadRtpCapture(RtpTestDataPath(std::string(stream.pszName) + ".rtp"), &capture));
         if (capture.CapsField("encoding-name") == "SMPTE336M") {
             continue; // no decoder; checked unit by unit above
         }
         CRTPParser parser;
-        WriteStream(&output, spec.pszName, capture, Play(capture, capture.packets, &parser), false);
-        WriteStream(&output, spec.pszName, capture,
+        WriteStream(&output, stream.pszName, capture, Play(capture, capture.packets, &parser),
+                    false);
+        WriteStream(&output, stream.pszName, capture,
                     Play(capture, Impair(capture.packets, 7).packets, &parser), true);
         if (capture.CapsField("encoding-name") == "JPEG") {
-            WriteStream(&output, std::string(spec.pszName) + "_q50", capture,
+            WriteStream(&output, std::string(stream.pszName) + "_q50", capture,
                         Play(capture, WithJpegQ50(capture.packets), &parser), false);
         }
     }
