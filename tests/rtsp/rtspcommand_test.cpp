@@ -197,19 +197,25 @@ TEST_F(RTSPCommandTest, ACloseWhileAnAnswerIsAwaitedEndsTheWaitWithReset) {
     m_server.Expect("SETUP").Close();
     Connect();
     EXPECT_EQ(Send(RTSPMETHOD_SETUP), HRESULT_FROM_WIN32(WSAECONNRESET));
-    ASSERT_EQ(WaitForSingleObject(m_owner.m_hClosed, WAIT_MS), (DWORD)WAIT_OBJECT_0);
-    EXPECT_FALSE(m_owner.m_bClosedWhileRunning);
+    ASSERT_EQ(WaitForSingleObject(m_owner.m_hConnectionLost, WAIT_MS), (DWORD)WAIT_OBJECT_0);
+    // Not running: the streams are flushed, none gets an end marker.
+    EXPECT_EQ(m_owner.m_nStreamFlushes, 1);
+    EXPECT_TRUE(m_owner.Packets().empty());
     EXPECT_FALSE(m_reader.IsReadLoopActive());
     ASSERT_TRUE(m_server.Finish());
 }
 
-TEST_F(RTSPCommandTest, AClosedConnectionWhileRunningIsReportedAsSuch) {
+TEST_F(RTSPCommandTest, AConnectionClosedWhileRunningEndsTheRunningStreams) {
     m_owner.m_bRunning = true;
+    m_owner.m_nStreamStates[0] = 4; // the video pin runs, the audio pin does not
     m_server.Expect("PLAY").Send(OK_NO_LENGTH).Reset();
     Connect(true);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
-    ASSERT_EQ(WaitForSingleObject(m_owner.m_hClosed, WAIT_MS), (DWORD)WAIT_OBJECT_0);
-    EXPECT_TRUE(m_owner.m_bClosedWhileRunning);
+    ASSERT_EQ(WaitForSingleObject(m_owner.m_hConnectionLost, WAIT_MS), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(m_owner.m_nStreamFlushes, 0);
+    const auto packets = m_owner.Packets();
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0], std::make_pair(0, std::string())); // the end marker on its RTP channel
     ASSERT_TRUE(m_server.Finish());
 }
 
@@ -227,7 +233,7 @@ TEST_F(RTSPCommandTest, FlushDropsTheAnswerAndTheQueuedPackets) {
     ASSERT_EQ(Send(RTSPMETHOD_OPTIONS), S_OK);
     EXPECT_EQ(m_reader.CallWorker(RECVCMD_FLUSH), (DWORD)S_OK);
     EXPECT_EQ(Response(), "");
-    EXPECT_EQ(m_owner.m_nFlushes, 1);
+    EXPECT_EQ(m_owner.m_nQueueFlushes, 1);
     // The reader answers only its own commands.
     EXPECT_EQ(m_reader.CallWorker(RECVCMD_CONNECT), (DWORD)E_NOTIMPL);
     m_rig.Disconnect();

@@ -2,21 +2,18 @@
 
 #include "common/threadcommands.h"
 
-CTestSessionOwner::CTestSessionOwner() : m_hClosed(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+CTestSessionOwner::CTestSessionOwner()
+    : m_hConnectionLost(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 CTestSessionOwner::~CTestSessionOwner() {
-    CloseHandle(m_hClosed);
+    CloseHandle(m_hConnectionLost);
 }
 
 HRESULT CTestSessionOwner::QueueData(int nChannel, const BYTE* p, int n) {
     std::lock_guard<std::mutex> lock(m_lock);
-    m_packets.push_back({nChannel, std::string(reinterpret_cast<const char*>(p), (size_t)n)});
+    m_packets.push_back(
+        {nChannel, p ? std::string(reinterpret_cast<const char*>(p), (size_t)n) : std::string()});
     return S_OK;
-}
-
-void CTestSessionOwner::OnControlConnectionClosed(bool bWasRunning) {
-    m_bClosedWhileRunning = bWasRunning;
-    SetEvent(m_hClosed);
 }
 
 std::vector<std::pair<int, std::string>> CTestSessionOwner::Packets() {

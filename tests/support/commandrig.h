@@ -19,16 +19,22 @@ public:
 
     bool IsStreamChannel(int nChannel) override { return nChannel >= 0 && nChannel <= 3; }
     HRESULT QueueData(int nChannel, const BYTE* p, int n) override;
+    int StreamCount() override { return 2; }
+    char StreamLetter(int nStream) override { return nStream == 0 ? 'V' : 'A'; }
+    int StreamState(int nStream) override { return m_nStreamStates[nStream]; }
     bool IsRunning() override { return m_bRunning; }
-    void OnControlConnectionClosed(bool bWasRunning) override;
-    void FlushStreamQueues() override { m_nFlushes++; }
+    void FlushStreams() override { m_nStreamFlushes++; }
+    void OnConnectionLost() override { SetEvent(m_hConnectionLost); }
+    void FlushStreamQueues() override { m_nQueueFlushes++; }
 
+    // Queued packets; an end marker shows as an empty packet.
     std::vector<std::pair<int, std::string>> Packets();
 
-    HANDLE m_hClosed; // set when the reader reports the connection closed
+    HANDLE m_hConnectionLost; // set when the reader reports the connection closed
     bool m_bRunning = false;
-    bool m_bClosedWhileRunning = false;
-    int m_nFlushes = 0;
+    int m_nStreamStates[2] = {3, 3};
+    int m_nStreamFlushes = 0;
+    int m_nQueueFlushes = 0;
 
 private:
     std::mutex m_lock;

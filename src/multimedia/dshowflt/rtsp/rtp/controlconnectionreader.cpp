@@ -4,6 +4,7 @@
 #include "common/threadcommands.h"
 #include "common/trace.h"
 #include "rtsp/rtspcommand.h"
+#include "rtsp/rtspstate.h"
 
 namespace {
 const int MAX_DISCARD_DUMP = 64;
@@ -69,15 +70,33 @@ void CControlConnectionReader::ReadLoop() {
     }
     m_bReadLoopActive = false;
     if (bClosed) {
-        const bool bRunning = m_pOwner->IsRunning();
-        if (bRunning) {
+        if (m_pOwner->IsRunning()) {
             Trace("\nCZRtspSrc::ReadLoop: The socket was closed in Running State! Deliver "
                   "EndOfStream to all pins and signal that I should reopen the GET socket");
+            DeliverEndOfStream();
         } else {
             Trace("\nCZRtspSrc::ReadLoop: The socket was closed while not in Running State! Flush "
                   "pins and signal that I should reopen the GET socket");
+            m_pOwner->FlushStreams();
         }
-        m_pOwner->OnControlConnectionClosed(bRunning);
+        m_pOwner->OnConnectionLost();
+    }
+}
+
+// Every running stream gets the end marker on its RTP channel, which ends it
+// with end of stream on its pin.
+void CControlConnectionReader::DeliverEndOfStream() {
+    for (int i = 0; i < m_pOwner->StreamCount(); i++) {
+        const int nState = m_pOwner->StreamState(i);
+        if (nState == RTSPSTATE_RUNNING) {
+            Trace("\nCZRtspSrc::DeliverEndOfStream: pin(%c) is running, deliver EndOFStream",
+                  m_pOwner->StreamLetter(i));
+            m_pOwner->QueueData(2 * i, nullptr, 0);
+        } else {
+            Trace("\nCZRtspSrc::DeliverEndOfStream: pin(%c) is not running (State %d), don't do "
+                  "anything",
+                  m_pOwner->StreamLetter(i), nState);
+        }
     }
 }
 

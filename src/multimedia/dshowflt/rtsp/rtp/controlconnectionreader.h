@@ -23,14 +23,21 @@ public:
     virtual ~IControlConnectionOwner() = default;
     // Whether a stream receives RTP or RTCP on this interleaved channel.
     virtual bool IsStreamChannel(int nChannel) = 0;
-    // Queues a frame's packet to the stream of its channel; S_FALSE when no
-    // stream has the channel (any more).
+    // Queues a frame's packet to the stream of its channel (no data: the end
+    // marker); S_FALSE when no stream has the channel (any more).
     virtual HRESULT QueueData(int nChannel, const BYTE* pPacket, int cbPacket) = 0;
+    // The streams, in order: their count, trace letters and RTSP states.
+    virtual int StreamCount() = 0;
+    virtual char StreamLetter(int nStream) = 0;
+    virtual int StreamState(int nStream) = 0;
     // Whether the session is running (PLAY accepted, data flowing).
     virtual bool IsRunning() = 0;
-    // The connection was closed by the peer: running streams end, stopped
-    // ones are flushed, and the session must reopen the connection.
-    virtual void OnControlConnectionClosed(bool bRunning) = 0;
+    // The connection closed while the session was not running: the streams
+    // are flushed.
+    virtual void FlushStreams() = 0;
+    // The connection closed: the session must reopen it before anything else
+    // (RTSPSTATE_REOPENSOCKET).
+    virtual void OnConnectionLost() = 0;
     // Returns every stream's queued packets to its free pool.
     virtual void FlushStreamQueues() = 0;
 };
@@ -51,6 +58,7 @@ private:
     // One pass of the loop; false when the loop ends.
     bool ReceiveOnce(bool* pbClosed);
     void FlushBufferedData();
+    void DeliverEndOfStream();
     int DrainConnection(const char* pszTraceFormat);
 
     bool IsStreamChannel(int nChannel) override;
