@@ -70,6 +70,35 @@ int GetInt(int fd, int nLevel, int nName, uint32_t* pdwValue) {
     return 0;
 }
 
+// The options that are a plain int at the socket level; the rest need their own structures.
+struct IntOption {
+    SocketOption option;
+    int nLevel;
+    int nName;
+    bool bFlag; // set as 0/1 whatever value the caller gives
+};
+
+const IntOption kIntOptions[] = {
+    {OPTION_REUSEADDR, SOL_SOCKET, SO_REUSEADDR, true},
+    {OPTION_KEEPALIVE, SOL_SOCKET, SO_KEEPALIVE, true},
+    {OPTION_BROADCAST, SOL_SOCKET, SO_BROADCAST, true},
+    {OPTION_SNDBUF, SOL_SOCKET, SO_SNDBUF, false},
+    {OPTION_RCVBUF, SOL_SOCKET, SO_RCVBUF, false},
+    {OPTION_TCP_NODELAY, IPPROTO_TCP, TCP_NODELAY, true},
+    {OPTION_IP_TTL, IPPROTO_IP, IP_TTL, false},
+    {OPTION_MULTICAST_TTL, IPPROTO_IP, IP_MULTICAST_TTL, false},
+    {OPTION_MULTICAST_LOOP, IPPROTO_IP, IP_MULTICAST_LOOP, true},
+};
+
+const IntOption* FindIntOption(SocketOption option) {
+    for (const IntOption& entry : kIntOptions) {
+        if (entry.option == option) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 int ErrnoToWsa(int nErrno) {
@@ -269,17 +298,10 @@ int PeerEndpoint(int fd, Endpoint* pEndpoint) {
 }
 
 int SetOption(int fd, SocketOption option, uint32_t dwValue, uint32_t dwValue2) {
+    if (const IntOption* pInt = FindIntOption(option)) {
+        return SetInt(fd, pInt->nLevel, pInt->nName, pInt->bFlag ? dwValue != 0 : (int)dwValue);
+    }
     switch (option) {
-    case OPTION_REUSEADDR:
-        return SetInt(fd, SOL_SOCKET, SO_REUSEADDR, dwValue != 0);
-    case OPTION_KEEPALIVE:
-        return SetInt(fd, SOL_SOCKET, SO_KEEPALIVE, dwValue != 0);
-    case OPTION_BROADCAST:
-        return SetInt(fd, SOL_SOCKET, SO_BROADCAST, dwValue != 0);
-    case OPTION_SNDBUF:
-        return SetInt(fd, SOL_SOCKET, SO_SNDBUF, (int)dwValue);
-    case OPTION_RCVBUF:
-        return SetInt(fd, SOL_SOCKET, SO_RCVBUF, (int)dwValue);
     case OPTION_RCVTIMEO_MS:
         return SetTimeout(fd, SO_RCVTIMEO, dwValue);
     case OPTION_SNDTIMEO_MS:
@@ -288,14 +310,6 @@ int SetOption(int fd, SocketOption option, uint32_t dwValue, uint32_t dwValue2) 
         struct linger lg = {dwValue != 0, (int)dwValue2};
         return Check(setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg)));
     }
-    case OPTION_TCP_NODELAY:
-        return SetInt(fd, IPPROTO_TCP, TCP_NODELAY, dwValue != 0);
-    case OPTION_IP_TTL:
-        return SetInt(fd, IPPROTO_IP, IP_TTL, (int)dwValue);
-    case OPTION_MULTICAST_TTL:
-        return SetInt(fd, IPPROTO_IP, IP_MULTICAST_TTL, (int)dwValue);
-    case OPTION_MULTICAST_LOOP:
-        return SetInt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, dwValue != 0);
     case OPTION_MULTICAST_IF: {
         in_addr addr;
         addr.s_addr = dwValue;
@@ -305,43 +319,24 @@ int SetOption(int fd, SocketOption option, uint32_t dwValue, uint32_t dwValue2) 
         return SetMembership(fd, IP_ADD_MEMBERSHIP, dwValue, dwValue2);
     case OPTION_DROP_MEMBERSHIP:
         return SetMembership(fd, IP_DROP_MEMBERSHIP, dwValue, dwValue2);
-    case OPTION_ERROR:
+    default:
         break;
     }
     return -WSAENOPROTOOPT;
 }
 
 int GetOption(int fd, SocketOption option, uint32_t* pdwValue) {
-    switch (option) {
-    case OPTION_REUSEADDR:
-        return GetInt(fd, SOL_SOCKET, SO_REUSEADDR, pdwValue);
-    case OPTION_KEEPALIVE:
-        return GetInt(fd, SOL_SOCKET, SO_KEEPALIVE, pdwValue);
-    case OPTION_BROADCAST:
-        return GetInt(fd, SOL_SOCKET, SO_BROADCAST, pdwValue);
-    case OPTION_SNDBUF:
-        return GetInt(fd, SOL_SOCKET, SO_SNDBUF, pdwValue);
-    case OPTION_RCVBUF:
-        return GetInt(fd, SOL_SOCKET, SO_RCVBUF, pdwValue);
-    case OPTION_TCP_NODELAY:
-        return GetInt(fd, IPPROTO_TCP, TCP_NODELAY, pdwValue);
-    case OPTION_IP_TTL:
-        return GetInt(fd, IPPROTO_IP, IP_TTL, pdwValue);
-    case OPTION_MULTICAST_TTL:
-        return GetInt(fd, IPPROTO_IP, IP_MULTICAST_TTL, pdwValue);
-    case OPTION_MULTICAST_LOOP:
-        return GetInt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, pdwValue);
-    case OPTION_ERROR: {
-        int nRc = GetInt(fd, SOL_SOCKET, SO_ERROR, pdwValue);
-        if (nRc == 0 && *pdwValue != 0) {
-            *pdwValue = (uint32_t)ErrnoToWsa((int)*pdwValue);
-        }
-        return nRc;
+    if (const IntOption* pInt = FindIntOption(option)) {
+        return GetInt(fd, pInt->nLevel, pInt->nName, pdwValue);
     }
-    default:
-        break;
+    if (option != OPTION_ERROR) {
+        return -WSAENOPROTOOPT;
     }
-    return -WSAENOPROTOOPT;
+    int nRc = GetInt(fd, SOL_SOCKET, SO_ERROR, pdwValue);
+    if (nRc == 0 && *pdwValue != 0) {
+        *pdwValue = (uint32_t)ErrnoToWsa((int)*pdwValue);
+    }
+    return nRc;
 }
 
 int PendingBytes(int fd) {
