@@ -1,9 +1,9 @@
 // The challenge parser and header builder on arbitrary 401 answers.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "fuzzinvariant.h"
 #include "rtsp/authentication.h"
 #include "rtsp/rtsprequest.h"
 
@@ -24,16 +24,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (SUCCEEDED(hr)) {
             for (int nMethod = RTSPMETHOD_DESCRIBE; nMethod <= RTSPMETHOD_GET_PARAMETER;
                  nMethod++) {
-                if (FAILED(auth.BuildAuthorizationHeader(nMethod))) {
-                    abort();
-                }
+                FUZZ_INVARIANT(SUCCEEDED(auth.BuildAuthorizationHeader(nMethod)));
                 const char* pszHeader = auth.AuthorizationHeader();
                 const size_t n = strlen(pszHeader);
                 // One header line, ending with CR LF, or nothing.
-                if (n > 0 && (n < 2 || strcmp(pszHeader + n - 2, "\r\n") != 0 ||
-                              strchr(pszHeader, '\n') != pszHeader + n - 1)) {
-                    abort();
-                }
+                FUZZ_INVARIANT(n == 0 || (n >= 2 && strcmp(pszHeader + n - 2, "\r\n") == 0 &&
+                                          strchr(pszHeader, '\n') == pszHeader + n - 1));
             }
         }
         auth.OnAuthorizedAnswer();

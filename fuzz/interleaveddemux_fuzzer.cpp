@@ -2,9 +2,9 @@
 // chunkings: every byte ends up in a frame, in the answer text, as a dropped
 // resynchronisation '$', or still held; nothing is read out of bounds.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "fuzzinvariant.h"
 #include "rtsp/rtp/interleaveddemux.h"
 
 namespace {
@@ -16,17 +16,13 @@ public:
         return nChannel < 8 && (m_channelMask >> nChannel) & 1;
     }
     HRESULT OnPacketReceived(int nChannel, const BYTE* p, int n) override {
-        if (!IsStreamChannel(nChannel) || n < 0 || (n > 0 && !p)) {
-            abort();
-        }
+        FUZZ_INVARIANT(IsStreamChannel(nChannel) && n >= 0 && (n == 0 || p));
         Touch(p, n);
         nFrameBytes += n + 4;
         return S_OK;
     }
     void OnResponseText(const BYTE* p, int n) override {
-        if (n <= 0) {
-            abort();
-        }
+        FUZZ_INVARIANT(n > 0);
         Touch(p, n);
         nTextBytes += n;
     }
@@ -64,8 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         i += chunk;
         demux.OnDataAvailable(&buffer);
     }
-    if (sink.nTextBytes + sink.nFrameBytes + demux.ResyncBytes() + buffer.Length() != (int64_t)n) {
-        abort();
-    }
+    FUZZ_INVARIANT(sink.nTextBytes + sink.nFrameBytes + demux.ResyncBytes() + buffer.Length() ==
+                   (int64_t)n);
     return 0;
 }

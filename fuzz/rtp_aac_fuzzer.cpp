@@ -4,7 +4,7 @@
 namespace {
 
 void CheckSample(const BYTE*, int nSize, CRTPParser*, BYTE) {
-    FuzzCheck(nSize < 0x10000 + 64);
+    FUZZ_INVARIANT(nSize < 0x10000 + 64);
 }
 
 } // namespace

@@ -13,7 +13,7 @@ void CheckFrames(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE) {
     while (i < nSize) {
         i += AMRStorageFrameSize(pOutput[i] >> 3);
     }
-    FuzzCheck(i == nSize);
+    FUZZ_INVARIANT(i == nSize);
 }
 
 } // namespace

@@ -27,7 +27,7 @@ void CheckConversion(const BYTE* pOutput, int nSize, CRTPParser*, BYTE bSetup) {
         nBefore += CountBits(&bLow, 1);
     }
     ConvertG726BitOrder(frame.data(), nSize, nBitsPerCodeWord);
-    FuzzCheck(CountBits(frame.data(), nSize) == nBefore);
+    FUZZ_INVARIANT(CountBits(frame.data(), nSize) == nBefore);
 }
 
 } // namespace

@@ -8,8 +8,8 @@ void CheckFrame(const BYTE*, int nSize, CRTPParser* pParser, BYTE) {
     if (pParser->Flags() & RTPFLAG_RTCP) {
         return;
     }
-    FuzzCheck(nSize <= CRTPParser::MAX_FRAME_SIZE + 0x10000);
-    FuzzCheck((pParser->Flags() & RTPFLAG_SYNCPOINT) != 0);
+    FUZZ_INVARIANT(nSize <= CRTPParser::MAX_FRAME_SIZE + 0x10000);
+    FUZZ_INVARIANT((pParser->Flags() & RTPFLAG_SYNCPOINT) != 0);
 }
 
 } // namespace

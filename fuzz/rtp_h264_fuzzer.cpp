@@ -7,8 +7,8 @@ void CheckFrame(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE) {
     if (pParser->Flags() & RTPFLAG_RTCP) {
         return;
     }
-    FuzzCheck(nSize >= 3 && pOutput[0] == 0 && pOutput[1] == 0 && pOutput[2] == 1);
-    FuzzCheck(nSize <= CRTPParser::MAX_FRAME_SIZE);
+    FUZZ_INVARIANT(nSize >= 3 && pOutput[0] == 0 && pOutput[1] == 0 && pOutput[2] == 1);
+    FUZZ_INVARIANT(nSize <= CRTPParser::MAX_FRAME_SIZE);
 }
 
 } // namespace

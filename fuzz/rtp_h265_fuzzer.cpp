@@ -7,9 +7,9 @@ void CheckFrame(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE) {
     if (pParser->Flags() & RTPFLAG_RTCP) {
         return;
     }
-    FuzzCheck(nSize >= 4 && pOutput[0] == 0 && pOutput[1] == 0 && pOutput[2] == 0 &&
-              pOutput[3] == 1);
-    FuzzCheck(nSize <= CRTPParser::MAX_FRAME_SIZE);
+    FUZZ_INVARIANT(nSize >= 4 && pOutput[0] == 0 && pOutput[1] == 0 && pOutput[2] == 0 &&
+                   pOutput[3] == 1);
+    FUZZ_INVARIANT(nSize <= CRTPParser::MAX_FRAME_SIZE);
 }
 
 } // namespace

@@ -7,9 +7,9 @@ void CheckImage(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE) {
     if (pParser->Flags() & RTPFLAG_RTCP) {
         return;
     }
-    FuzzCheck(nSize >= 4 && pOutput[0] == 0xFF && pOutput[1] == 0xD8);
-    FuzzCheck(pOutput[nSize - 2] == 0xFF && pOutput[nSize - 1] == 0xD9);
-    FuzzCheck(pParser->Width() > 0 && pParser->Height() > 0);
+    FUZZ_INVARIANT(nSize >= 4 && pOutput[0] == 0xFF && pOutput[1] == 0xD8);
+    FUZZ_INVARIANT(pOutput[nSize - 2] == 0xFF && pOutput[nSize - 1] == 0xD9);
+    FUZZ_INVARIANT(pParser->Width() > 0 && pParser->Height() > 0);
 }
 
 } // namespace

@@ -19,9 +19,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
+#include "fuzzinvariant.h"
 #include "common/bytereader.h"
 #include "common/trace.h"
 #include "rtsp/rtp/rtpparser.h"
@@ -31,12 +31,6 @@
 typedef void (*RtpOutputCheck)(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE bSetup);
 
 inline void DropTraceLine(const char*) {}
-
-inline void FuzzCheck(bool bCondition) {
-    if (!bCondition) {
-        abort();
-    }
-}
 
 inline std::vector<BYTE> FuzzPacket(BYTE bControl, uint16_t wSequence, uint32_t dwTimestamp,
                                     const BYTE* pPayload, int nPayload) {
@@ -111,15 +105,15 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
         int nOut = (int)packet.size();
         for (;;) {
             const int nResult = parser.ParseHeader(&pOut, &nOut);
-            FuzzCheck(nResult >= RTPPACKET_GOOD && nResult <= RTPPACKET_GOOD_MULTIPLE);
+            FUZZ_INVARIANT(nResult >= RTPPACKET_GOOD && nResult <= RTPPACKET_GOOD_MULTIPLE);
             if (nResult != RTPPACKET_GOOD && nResult != RTPPACKET_GOOD_MULTIPLE) {
                 break;
             }
-            FuzzCheck(nOut >= 0);
+            FUZZ_INVARIANT(nOut >= 0);
             if (nOut > 0) {
                 const bool bInPacket =
                     pOut >= packet.data() && pOut + nOut <= packet.data() + packet.size();
-                FuzzCheck(bInPacket || parser.OwnsBytes(pOut, nOut));
+                FUZZ_INVARIANT(bInPacket || parser.OwnsBytes(pOut, nOut));
                 pfnCheck(pOut, nOut, &parser, bSetup);
             }
             if (nResult != RTPPACKET_GOOD_MULTIPLE) {

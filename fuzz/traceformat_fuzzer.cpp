@@ -1,10 +1,10 @@
 // Value formatters and the formatting engine on arbitrary values and format
 // strings made only of conversions that take no argument or an int.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "fuzzinvariant.h"
 #include "common/format.h"
 #include "common/hresultname.h"
 #include "common/trace.h"
@@ -13,10 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_TraceModule.SetFlags(TRACE_ENABLED);
     int64_t value = 0;
     memcpy(&value, data, size < sizeof(value) ? size : sizeof(value));
-    if (strlen(HResultName((HRESULT)(uint32_t)value)) >= 300 || strlen(FormatMs(value)) >= 50 ||
-        strlen(FilterStateName((int)value)) >= 50) {
-        abort();
-    }
+    FUZZ_INVARIANT(strlen(HResultName((HRESULT)(uint32_t)value)) < 300);
+    FUZZ_INVARIANT(strlen(FormatMs(value)) < 50 && strlen(FilterStateName((int)value)) < 50);
     // Keep only flags, width, precision and integer conversions, so that the
     // arguments given match whatever the format asks for.
     std::string format;
@@ -39,8 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         161, 162, 163, 164, 165, 166, 167, 168, 169, 170, 171, 172, 173, 174, 175, 176, 177, 178,
         179, 180, 181, 182, 183, 184, 185, 186, 187, 188, 189, 190, 191, 192, 193, 194, 195, 196,
         197, 198, 199, 200);
-    if (n < 0 || n >= (int)sizeof(szOut) || strlen(szOut) != (size_t)n) {
-        abort();
-    }
+    FUZZ_INVARIANT(n >= 0 && n < (int)sizeof(szOut) && strlen(szOut) == (size_t)n);
     return 0;
 }

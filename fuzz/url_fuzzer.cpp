@@ -7,23 +7,16 @@
 // the URL instead of copied, 0x30 picks small buffer sizes for the cracker.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "fuzzinvariant.h"
 #include "common/trace.h"
 #include "common/zrerrors.h"
 #include "rtsp/urladdress.h"
 #include "rtsp/urloptions.h"
 
 namespace {
-
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            abort();                                                                               \
-        }                                                                                          \
-    } while (0)
 
 class CFuzzLookup : public CHostLookup {
 public:
@@ -67,9 +60,9 @@ void CheckComponent(LPWSTR psz, DWORD dwLength, DWORD dwBuffer, const WCHAR* pBu
         return;
     }
     if (psz == pBuffer) {
-        CHECK(dwLength < dwBuffer && psz[dwLength] == L'\0');
+        FUZZ_INVARIANT(dwLength < dwBuffer && psz[dwLength] == L'\0');
     } else {
-        CHECK(InUrl(psz, dwLength, url));
+        FUZZ_INVARIANT(InUrl(psz, dwLength, url));
     }
 }
 
@@ -109,9 +102,9 @@ bool IsHex(char c) {
 void CheckRequestPath(const char* psz) {
     for (const char* p = psz; *p; p++) {
         const unsigned char c = (unsigned char)*p;
-        CHECK(c > 0x20 && c < 0x7F && !strchr("\"#<>[\\]^`{|}~", c));
+        FUZZ_INVARIANT(c > 0x20 && c < 0x7F && !strchr("\"#<>[\\]^`{|}~", c));
         if (c == '%') {
-            CHECK(IsHex(p[1]) && IsHex(p[2]));
+            FUZZ_INVARIANT(IsHex(p[1]) && IsHex(p[2]));
         }
     }
 }
@@ -126,17 +119,17 @@ void FuzzAddressAndOptions(const std::vector<WCHAR>& url) {
     if (FAILED(hr)) {
         return;
     }
-    CHECK(wPort != 0);
+    FUZZ_INVARIANT(wPort != 0);
     CheckRequestPath(path.Text());
     const size_t cbBefore = strlen(path.Text());
     CUrlOptions options;
     hr = options.ParseOptions(&path);
     g_TraceModule.SetFlags(0); // Trace= must not turn tracing on for the next input
-    CHECK(hr == S_OK || hr == ZRMM_E_BAD_URL_OPTION);
-    CHECK(strlen(path.Text()) <= cbBefore);
+    FUZZ_INVARIANT(hr == S_OK || hr == ZRMM_E_BAD_URL_OPTION);
+    FUZZ_INVARIANT(strlen(path.Text()) <= cbBefore);
     CheckRequestPath(path.Text());
-    CHECK(options.m_StreamingType >= STREAMINGTYPE_UDP &&
-          options.m_StreamingType <= STREAMINGTYPE_HTTP);
+    FUZZ_INVARIANT(options.m_StreamingType >= STREAMINGTYPE_UDP &&
+                   options.m_StreamingType <= STREAMINGTYPE_HTTP);
 }
 
 // The raw bytes as a path, searched for a name taken from the input.
@@ -148,12 +141,12 @@ void FuzzGetOption(const uint8_t* p, size_t n) {
     const size_t cbBefore = strlen(path.Text());
     const char* pszName = kNames[n > 0 ? p[0] % 7 : 0];
     HRESULT hr = GetOption(&path, pszName, &value);
-    CHECK(hr == S_OK || hr == S_FALSE);
+    FUZZ_INVARIANT(hr == S_OK || hr == S_FALSE);
     const size_t cbAfter = strlen(path.Text());
     if (hr == S_OK) {
-        CHECK(cbAfter + strlen(pszName) + strlen(value.Text()) <= cbBefore);
+        FUZZ_INVARIANT(cbAfter + strlen(pszName) + strlen(value.Text()) <= cbBefore);
     } else {
-        CHECK(cbAfter == cbBefore && value.TextLength() == 0);
+        FUZZ_INVARIANT(cbAfter == cbBefore && value.TextLength() == 0);
     }
 }
 
