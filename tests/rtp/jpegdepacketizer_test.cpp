@@ -46,19 +46,9 @@ protected:
         m_parser.SetClockRate(90000);
         m_parser.Reset();
     }
+    // Static payload type 26: no SetPayloadType needed.
     std::vector<ParseOutput> Feed(const std::vector<TestPacket>& packets) {
-        std::vector<ParseOutput> frames;
-        for (const TestPacket& packet : packets) {
-            m_wSequence = (uint16_t)(m_wSequence + packet.nLostBefore);
-            Bytes bytes = MakeRtpPacket(m_wSequence++, packet.dwTimestamp, packet.bMarker,
-                                        packet.payload, RTPKIND_JPEG);
-            for (const ParseOutput& out : ParseDrain(&m_parser, bytes)) {
-                if (!out.output.empty()) {
-                    frames.push_back(out);
-                }
-            }
-        }
-        return frames;
+        return FeedPackets(&m_parser, packets, &m_wSequence, RTPKIND_JPEG);
     }
 
     CRTPParser m_parser;

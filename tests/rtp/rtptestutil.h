@@ -82,13 +82,14 @@ struct TestPacket {
 // Sends the packets with consecutive sequence numbers from *pwSequence on
 // (skipping the lost ones) and gives every output that holds bytes, in
 // delivery order.
-inline std::vector<ParseOutput>
-FeedPackets(CRTPParser* pParser, const std::vector<TestPacket>& packets, uint16_t* pwSequence) {
+inline std::vector<ParseOutput> FeedPackets(CRTPParser* pParser,
+                                            const std::vector<TestPacket>& packets,
+                                            uint16_t* pwSequence, BYTE bPayloadType = 96) {
     std::vector<ParseOutput> frames;
     for (const TestPacket& packet : packets) {
         *pwSequence = (uint16_t)(*pwSequence + packet.nLostBefore);
-        Bytes bytes =
-            MakeRtpPacket((*pwSequence)++, packet.dwTimestamp, packet.bMarker, packet.payload);
+        Bytes bytes = MakeRtpPacket((*pwSequence)++, packet.dwTimestamp, packet.bMarker,
+                                    packet.payload, bPayloadType);
         for (const ParseOutput& out : ParseDrain(pParser, bytes)) {
             if (!out.output.empty()) {
                 frames.push_back(out);
