@@ -14,6 +14,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "common/trace.h"
 #include "rtpcapturefile.h"
@@ -51,28 +52,23 @@ bool StartsWith(const Bytes& bytes, const Bytes& prefix) {
 
 // The compression code that the session description gives the stream.
 int32_t CompressionOf(const std::string& encoding) {
-    if (encoding == "H264") {
-        return (int32_t)MAKEFOURCC('H', '2', '6', '4');
+    const std::pair<const char*, int32_t> codes[] = {
+        {"H264", (int32_t)MAKEFOURCC('H', '2', '6', '4')},
+        {"H265", (int32_t)MAKEFOURCC('h', '2', '6', '5')},
+        {"MP4V-ES", (int32_t)MAKEFOURCC('M', 'P', '4', 'V')},
+        {"SMPTE336M", (int32_t)MAKEFOURCC('K', 'L', 'V', 'A')},
+        {"JPEG", (int32_t)MAKEFOURCC('j', 'p', 'e', 'g')},
+        {"MPEG4-GENERIC", -2},
+        {"AMR", 31265},
+        {"PCMA", 6},
+        {"PCMU", 7},
+    };
+    for (const auto& code : codes) {
+        if (encoding == code.first) {
+            return code.second;
+        }
     }
-    if (encoding == "H265") {
-        return (int32_t)MAKEFOURCC('h', '2', '6', '5');
-    }
-    if (encoding == "MP4V-ES") {
-        return (int32_t)MAKEFOURCC('M', 'P', '4', 'V');
-    }
-    if (encoding == "SMPTE336M") {
-        return (int32_t)MAKEFOURCC('K', 'L', 'V', 'A');
-    }
-    if (encoding == "JPEG") {
-        return (int32_t)MAKEFOURCC('j', 'p', 'e', 'g');
-    }
-    if (encoding == "MPEG4-GENERIC") {
-        return -2;
-    }
-    if (encoding == "AMR") {
-        return 31265;
-    }
-    return encoding == "PCMA" ? 6 : encoding == "PCMU" ? 7 : 69;
+    return 69; // G.726
 }
 
 // The KLV units that the capture script pushed (klv_unit there).
@@ -376,25 +372,21 @@ INSTANTIATE_TEST_SUITE_P(Captures, RealStreamTest, testing::ValuesIn(STREAMS),
 
 namespace {
 
-// An MPEG-4 visual frame whose first VOP is an I-VOP (vop_coding_type 0).
-bool StartsWithIntraVop(const Bytes& frame) {
-    for (size_t i = 0; i + 4 < frame.size(); i++) {
-        if (frame[i] == 0 && frame[i + 1] == 0 && frame[i + 2] == 1 && frame[i + 3] == 0xB6) {
-            return (frame[i + 4] >> 6) == 0;
-        }
+// The positions of the VOP start codes (00 00 01 B6) of MPEG-4 visual data.
+std::vector<size_t> FindVops(const Bytes& data) {
+    const Bytes vop = {0x00, 0x00, 0x01, 0xB6};
+    std::vector<size_t> found;
+    for (auto it = data.begin();
+         (it = std::search(it, data.end(), vop.begin(), vop.end())) != data.end(); it++) {
+        found.push_back((size_t)(it - data.begin()));
     }
-    return false;
+    return found;
 }
 
-int CountVops(const std::vector<Frame>& frames) {
-    int nVops = 0;
-    for (const Frame& frame : frames) {
-        for (size_t i = 0; i + 3 < frame.bytes.size(); i++) {
-            nVops += frame.bytes[i] == 0 && frame.bytes[i + 1] == 0 && frame.bytes[i + 2] == 1 &&
-                     frame.bytes[i + 3] == 0xB6;
-        }
-    }
-    return nVops;
+// An MPEG-4 visual frame whose first VOP is an I-VOP (vop_coding_type 0).
+bool StartsWithIntraVop(const Bytes& frame) {
+    const std::vector<size_t> vops = FindVops(frame);
+    return !vops.empty() && vops[0] + 4 < frame.size() && (frame[vops[0] + 4] >> 6) == 0;
 }
 
 // An ADTS header (ISO/IEC 13818-7 6.2) for one raw access unit, from the
@@ -496,8 +488,7 @@ void WriteStream(CDecodeOutput* pOutput, const std::string& name, const RtpCaptu
     } else if (encoding == "H265") {
         pOutput->Add(file + ".h265", data, "frames", nFrames, "-f hevc");
     } else if (encoding == "MP4V-ES") {
-        std::vector<Frame> written = {{data, 0, 0, 0, false}};
-        pOutput->Add(file + ".m4v", data, "frames", CountVops(written), "-f m4v");
+        pOutput->Add(file + ".m4v", data, "frames", (int)FindVops(data).size(), "-f m4v");
     } else if (encoding == "JPEG") {
         pOutput->Add(file + ".mjpeg", data, "frames", nFrames, "-f mjpeg");
     } else if (encoding == "MPEG4-GENERIC") {
