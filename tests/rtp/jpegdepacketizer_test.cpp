@@ -8,14 +8,10 @@ namespace {
 // RTP/JPEG main header (RFC 2435 3.1), hand-built.
 Bytes MainHeader(uint32_t dwOffset, BYTE bType, BYTE bQ, BYTE bWidth8 = 40, BYTE bHeight8 = 30,
                  BYTE bTypeSpecific = 0) {
-    return {bTypeSpecific,
-            (BYTE)(dwOffset >> 16),
-            (BYTE)(dwOffset >> 8),
-            (BYTE)dwOffset,
-            bType,
-            bQ,
-            bWidth8,
-            bHeight8};
+    Bytes header = {bTypeSpecific};
+    header.insert(header.end(), {(BYTE)(dwOffset >> 16), (BYTE)(dwOffset >> 8), (BYTE)dwOffset});
+    header.insert(header.end(), {bType, bQ, bWidth8, bHeight8});
+    return header;
 }
 
 // The segments of a JPEG image up to SOS: marker and segment bytes.

@@ -16,7 +16,7 @@ Bytes RtcpSenderReport(uint32_t dwSSRC) {
     // V=2, RC=0, PT=200, length 6: sender info only (RFC 3550 6.4.1).
     Bytes packet = {0x80, 200, 0x00, 0x06};
     for (uint32_t w : {dwSSRC, 0xE1234567u, 0x89ABCDEFu, 0x00010203u, 77u, 7700u}) {
-        packet.insert(packet.end(), {(BYTE)(w >> 24), (BYTE)(w >> 16), (BYTE)(w >> 8), (BYTE)w});
+        AppendBigEndian32(&packet, w);
     }
     return packet;
 }
@@ -56,22 +56,19 @@ TEST_F(RTPParserTest, RefusesAStreamThatIsNotRtpUntilReset) {
 }
 
 TEST_F(RTPParserTest, MalformedHeadersAreBad) {
-    Bytes shortPacket = {0x80, 8, 0, 1, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(Parse(shortPacket).nResult, RTPPACKET_BAD);
-    Bytes version = Pcma(1);
-    version[0] = 0xC0;
-    EXPECT_EQ(Parse(version).nResult, RTPPACKET_BAD);
-    // Padding that, with the header, fills the whole packet.
-    Bytes padded = MakeRtpPacket(1, 0, false, {0, 0, 3}, 8);
-    padded[0] |= 0x20;
-    EXPECT_EQ(Parse(padded).nResult, RTPPACKET_BAD);
-    // An extension header that runs past the end.
-    Bytes extension = MakeRtpPacket(1, 0, false, {0xBE, 0xDE, 0x00, 0x10, 1, 2, 3, 4}, 8);
-    extension[0] |= 0x10;
-    EXPECT_EQ(Parse(extension).nResult, RTPPACKET_BAD);
-    Bytes cutExtension = MakeRtpPacket(1, 0, false, {0xBE, 0xDE}, 8);
-    cutExtension[0] |= 0x10;
-    EXPECT_EQ(Parse(cutExtension).nResult, RTPPACKET_BAD);
+    EXPECT_EQ(Parse({0x80, 8, 0, 1, 0, 0, 0, 0, 0, 0, 0}).nResult, RTPPACKET_BAD); // short
+    // First-byte bits set on a packet of payload type 8, and its payload.
+    const std::pair<BYTE, Bytes> cases[] = {
+        {0x40, {1}},                                  // version 3
+        {0x20, {0, 0, 3}},                            // padding fills the whole packet
+        {0x10, {0xBE, 0xDE, 0x00, 0x10, 1, 2, 3, 4}}, // extension runs past the end
+        {0x10, {0xBE, 0xDE}},                         // extension header cut short
+    };
+    for (const auto& c : cases) {
+        Bytes packet = MakeRtpPacket(1, 0, false, c.second, 8);
+        packet[0] |= c.first;
+        EXPECT_EQ(Parse(packet).nResult, RTPPACKET_BAD) << (int)c.first;
+    }
 }
 
 TEST_F(RTPParserTest, StripsCsrcListExtensionAndPadding) {
