@@ -105,22 +105,21 @@ struct PlayResult {
     int nDiscards = 0;
 };
 
-// Counts 16-bit sequence numbers on from the capture's first packet, which
-// counts as 0.
-class CSequenceCounter {
-public:
-    explicit CSequenceCounter(const RtpCapture& capture)
-        : m_dwLast((uint32_t)(capture.packets[0][2] << 8 | capture.packets[0][3])) {}
-    int64_t Count(uint32_t dwSequence) {
-        m_nLast += (int16_t)(uint16_t)(dwSequence - m_dwLast);
-        m_dwLast = dwSequence;
-        return m_nLast;
-    }
+// A packet's place in the capture, from its sequence number: the first
+// packet is 0 (every capture is far shorter than 32768 packets).
+int64_t PlaceOf(const RtpCapture& capture, uint32_t dwSequence) {
+    const uint32_t dwFirst = (uint32_t)(capture.packets[0][2] << 8 | capture.packets[0][3]);
+    return (int16_t)(uint16_t)(dwSequence - dwFirst);
+}
 
-private:
-    uint32_t m_dwLast;
-    int64_t m_nLast = 0;
-};
+// Bits per sample of the sample-counted encodings (G.711, G.726-n), 0 for
+// the others.
+int SampleBits(const std::string& encoding) {
+    if (encoding == "PCMA" || encoding == "PCMU") {
+        return 8;
+    }
+    return encoding.rfind("G726-", 0) == 0 ? atoi(encoding.c_str() + 5) / 8 : 0;
+}
 
 // Plays packets through a parser set up as the pin sets it up from the
 // stream's description.
@@ -133,7 +132,6 @@ PlayResult Play(const RtpCapture& capture, const std::vector<Bytes>& packets, CR
     pParser->Reset();
 
     PlayResult result;
-    CSequenceCounter counter(capture);
     bool bGapPending = false;
     for (Bytes packet : packets) {
         EXPECT_NE(pParser->IsRTP(packet.data(), (int)packet.size()), RTPSTATE_NO);
@@ -147,7 +145,7 @@ PlayResult Play(const RtpCapture& capture, const std::vector<Bytes>& packets, CR
                 break;
             }
             const bool bGap = (pParser->Flags() & RTPFLAG_DISCONTINUITY) != 0;
-            const int64_t nSequence = counter.Count(pParser->HeaderRecord().m_dwSequence);
+            const int64_t nSequence = PlaceOf(capture, pParser->HeaderRecord().m_dwSequence);
             if (bGap) {
                 result.flaggedSequences.insert(nSequence);
             }
@@ -242,16 +240,12 @@ protected:
     }
 
     int CountOutputs(const std::vector<Frame>& frames) const {
-        if (m_encoding != "PCMA" && m_encoding != "PCMU" && m_encoding.rfind("G726", 0) != 0) {
-            return (int)frames.size();
-        }
-        // Samples: G.711 has 8 bits per sample, G.726-n has n/8.
+        const int nBits = SampleBits(m_encoding);
         size_t nBytes = 0;
         for (const Frame& frame : frames) {
             nBytes += frame.bytes.size();
         }
-        const int nBits = m_encoding.rfind("G726", 0) == 0 ? atoi(m_encoding.c_str() + 5) / 8 : 8;
-        return (int)(nBytes * 8 / (size_t)nBits);
+        return nBits ? (int)(nBytes * 8 / (size_t)nBits) : (int)frames.size();
     }
 
     RtpCapture m_capture;
@@ -502,7 +496,7 @@ void WriteStream(CDecodeOutput* pOutput, const std::string& name, const RtpCaptu
     } else if (encoding.rfind("G726-", 0) == 0) {
         // The RFC 3551 packing as received, and converted to the packing of
         // decoders that read code words most significant bit first.
-        const int nBits = atoi(encoding.c_str() + 5) / 8;
+        const int nBits = SampleBits(encoding);
         const std::string size = " -code_size " + std::to_string(nBits);
         const int nSamples = (int)(data.size() * 8 / (size_t)nBits);
         pOutput->Add(file + ".g726le", data, "samples", nSamples, "-f g726le" + size);
