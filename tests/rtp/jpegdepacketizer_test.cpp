@@ -142,25 +142,19 @@ TEST_F(JPEGDepacketizerTest, TablesFromThePacketAndRestartMarkers) {
     EXPECT_TRUE(Feed({{shortTables, 3000, true, 0}}).empty());
 }
 
-TEST_F(JPEGDepacketizerTest, FragmentsJoinInOffsetOrder) {
-    std::vector<ParseOutput> frames =
-        Feed({{Concat({MainHeader(0, 0, 80), {1, 2, 3}}), 0, false, 0},
-              {Concat({MainHeader(3, 0, 80), {4, 5}}), 0, false, 0},
-              {Concat({MainHeader(5, 0, 80), {6}}), 0, true, 0}});
-    ASSERT_EQ(frames.size(), 1u);
-    const Bytes& image = frames[0].output;
-    EXPECT_EQ(Bytes(image.end() - 8, image.end()), Bytes({1, 2, 3, 4, 5, 6, 0xFF, 0xD9}));
-}
-
-TEST_F(JPEGDepacketizerTest, WrongOffsetDiscardsTheFrame) {
+TEST_F(JPEGDepacketizerTest, FragmentsJoinInOffsetOrderAndAWrongOffsetDiscardsTheFrame) {
+    // Frame 0 skips offset 3; frame 3000 is whole.
     std::vector<ParseOutput> frames =
         Feed({{Concat({MainHeader(0, 1, 50), {1, 2, 3}}), 0, false, 0},
               {Concat({MainHeader(4, 1, 50), {4, 5}}), 0, false, 0},
               {Concat({MainHeader(6, 1, 50), {6}}), 0, true, 0},
-              {Concat({MainHeader(0, 1, 50), {7}}), 3000, true, 0}});
+              {Concat({MainHeader(0, 0, 80), {1, 2, 3}}), 3000, false, 0},
+              {Concat({MainHeader(3, 0, 80), {4, 5}}), 3000, false, 0},
+              {Concat({MainHeader(5, 0, 80), {6}}), 3000, true, 0}});
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].qwTimestamp, 3000u);
-    EXPECT_EQ(Bytes(frames[0].output.end() - 3, frames[0].output.end()), Bytes({7, 0xFF, 0xD9}));
+    const Bytes& image = frames[0].output;
+    EXPECT_EQ(Bytes(image.end() - 8, image.end()), Bytes({1, 2, 3, 4, 5, 6, 0xFF, 0xD9}));
 }
 
 TEST_F(JPEGDepacketizerTest, AfterAGapFragmentsWaitForTheNextFrame) {
