@@ -257,8 +257,7 @@ protected:
 
 TEST_P(RealStreamTest, PlaysAsCaptured) {
     const CaptureCase& stream = GetParam();
-    std::vector<Bytes> packets(m_capture.packets.begin(), m_capture.packets.end());
-    PlayResult result = Play(m_capture, packets, &m_parser);
+    PlayResult result = Play(m_capture, m_capture.packets, &m_parser);
     EXPECT_EQ(CountOutputs(result.frames), stream.nOutputs);
     EXPECT_TRUE(result.flaggedSequences.empty());
     EXPECT_EQ(result.nDuplicates + result.nDiscards, 0);
