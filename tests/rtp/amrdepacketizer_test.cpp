@@ -26,14 +26,10 @@ Bytes Speech(size_t n, BYTE bFirst) {
 
 } // namespace
 
-TEST_F(AMRDepacketizerTest, OneFrameBecomesItsStorageForm) {
+TEST_F(AMRDepacketizerTest, EveryFrameGetsItsOwnTocByte) {
     // Octet-aligned (RFC 4867 4.4): CMR 15, TOC F=0 FT=7 (12.2 kbit/s) Q=1.
     const Bytes speech = Speech(31, 1);
-    ParseOutput out = Parse(Concat({{0xF0, 0x3C}, speech}));
-    EXPECT_EQ(out.output, Concat({{0x3C}, speech}));
-}
-
-TEST_F(AMRDepacketizerTest, EveryFrameGetsItsOwnTocByte) {
+    EXPECT_EQ(Parse(Concat({{0xF0, 0x3C}, speech})).output, Concat({{0x3C}, speech}));
     // F=1 FT=7, then F=0 FT=8 (comfort noise, 5 bytes of speech bits).
     const Bytes first = Speech(31, 0x10);
     const Bytes second = Speech(5, 0x80);

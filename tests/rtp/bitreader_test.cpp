@@ -42,29 +42,25 @@ TEST(BitReaderTest, ReadingPastTheEndFailsForGood) {
     EXPECT_TRUE(empty.Failed());
 }
 
-TEST(BitReaderTest, ExpGolombCodes) {
+TEST(BitReaderTest, ExpGolombCodesAndTheirLimits) {
     // ue: 1 -> 0, 010 -> 1, 011 -> 2, 00100 -> 3, 00111 -> 6; se of 00101
     // (ue 4) -> -2 and of 011 (ue 2) -> -1 and 010 (ue 1) -> 1.
     // 1 010 011 00100 00111 00101 011 010 = 1010 0110 0100 0011 1001 0101 1010
     const BYTE data[] = {0xA6, 0x43, 0x95, 0xA0};
     CBitReader bits(data, sizeof(data));
-    EXPECT_EQ(bits.ReadUE(), 0u);
-    EXPECT_EQ(bits.ReadUE(), 1u);
-    EXPECT_EQ(bits.ReadUE(), 2u);
-    EXPECT_EQ(bits.ReadUE(), 3u);
-    EXPECT_EQ(bits.ReadUE(), 6u);
-    EXPECT_EQ(bits.ReadSE(), -2);
-    EXPECT_EQ(bits.ReadSE(), -1);
-    EXPECT_EQ(bits.ReadSE(), 1);
+    for (uint32_t dwExpected : {0u, 1u, 2u, 3u, 6u}) {
+        EXPECT_EQ(bits.ReadUE(), dwExpected);
+    }
+    for (int32_t nExpected : {-2, -1, 1}) {
+        EXPECT_EQ(bits.ReadSE(), nExpected);
+    }
     EXPECT_FALSE(bits.Failed());
-}
 
-TEST(BitReaderTest, ExpGolombLimits) {
     // 31 leading zeros and 31 ones: 2^32 - 2, the largest ue(v).
     const BYTE largest[] = {0x00, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFF};
-    CBitReader bits(largest, sizeof(largest));
-    EXPECT_EQ(bits.ReadUE(), 0xFFFFFFFEu);
-    EXPECT_FALSE(bits.Failed());
+    CBitReader ue(largest, sizeof(largest));
+    EXPECT_EQ(ue.ReadUE(), 0xFFFFFFFEu);
+    EXPECT_FALSE(ue.Failed());
     CBitReader se(largest, sizeof(largest));
     EXPECT_EQ(se.ReadSE(), -2147483647); // even code k: -(k + 1) / 2
 

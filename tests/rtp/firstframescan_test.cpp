@@ -21,37 +21,30 @@ const std::string kStartCode("\x00\x00\x00\x01", 4);
 
 } // namespace
 
-TEST(FirstFrameScanTest, FindsTheParameterSetsOfAnX264KeyFrame) {
-    // aud=1: AUD, SPS, PPS, SEI, IDR slices.
+TEST(FirstFrameScanTest, FindsTheParameterSetsOfAFrameThatBeginsWithAnSps) {
+    // An x264 key frame with aud=1: AUD, SPS, PPS, SEI, IDR slices.
     const std::vector<EsFixture> fixtures = LoadEsFixtures("h264_352x288_first_frame.au");
     ASSERT_EQ(fixtures.size(), 1u);
     const std::vector<std::string> units = SplitAnnexB(fixtures[0].m_Bytes);
     ASSERT_GE(units.size(), 4u);
     ASSERT_EQ(units[0][0] & 0x1F, 9);
-
-    StreamDescription desc;
-    ASSERT_EQ(Scan(fixtures[0].m_Bytes, &desc), S_OK);
-    ASSERT_EQ(desc.m_nParamSets, 2);
-    EXPECT_EQ(ParamSetBytes(desc, 0), units[1]);
-    EXPECT_EQ(ParamSetBytes(desc, 1), units[2]);
-    EXPECT_EQ(desc.m_nWidth, fixtures[0].m_nWidth);
-    EXPECT_EQ(desc.m_nHeight, fixtures[0].m_nHeight);
-}
-
-TEST(FirstFrameScanTest, OnlyFramesThatBeginWithAnSps) {
-    const std::vector<EsFixture> fixtures = LoadEsFixtures("h264_352x288_first_frame.au");
-    ASSERT_EQ(fixtures.size(), 1u);
-    const std::vector<std::string> units = SplitAnnexB(fixtures[0].m_Bytes);
-    ASSERT_GE(units.size(), 4u);
     const std::string& sps = units[1];
     const std::string& pps = units[2];
     const std::string& sei = units[3];
 
-    // Without the AUD, and an SPS followed by something other than a PPS.
     StreamDescription desc;
-    ASSERT_EQ(Scan(kStartCode + sps + kStartCode + sei, &desc), S_OK);
-    ASSERT_EQ(desc.m_nParamSets, 1);
+    ASSERT_EQ(Scan(fixtures[0].m_Bytes, &desc), S_OK);
+    ASSERT_EQ(desc.m_nParamSets, 2);
     EXPECT_EQ(ParamSetBytes(desc, 0), sps);
+    EXPECT_EQ(ParamSetBytes(desc, 1), pps);
+    EXPECT_EQ(desc.m_nWidth, fixtures[0].m_nWidth);
+    EXPECT_EQ(desc.m_nHeight, fixtures[0].m_nHeight);
+
+    // Without the AUD, and an SPS followed by something other than a PPS.
+    StreamDescription spsOnly;
+    ASSERT_EQ(Scan(kStartCode + sps + kStartCode + sei, &spsOnly), S_OK);
+    ASSERT_EQ(spsOnly.m_nParamSets, 1);
+    EXPECT_EQ(ParamSetBytes(spsOnly, 0), sps);
 
     const std::string refused[] = {
         std::string(),

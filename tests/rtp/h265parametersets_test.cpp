@@ -18,16 +18,18 @@ struct Units {
     std::string m_Vps, m_Sps, m_Pps;
 };
 
+// The VPS, SPS and PPS of the fixture, in that order.
 Units ParameterSets(const EsFixture& fixture) {
-    const std::vector<std::string> units = SplitAnnexB(fixture.m_Bytes);
+    std::vector<std::string> units = SplitAnnexB(fixture.m_Bytes);
     EXPECT_EQ(units.size(), 3u);
-    Units out;
-    if (units.size() == 3) {
-        out.m_Vps = units[0];
-        out.m_Sps = units[1];
-        out.m_Pps = units[2];
-    }
-    return out;
+    units.resize(3);
+    return {units[0], units[1], units[2]};
+}
+
+Units ParameterSets(const char* pszFile) {
+    const std::vector<EsFixture> fixtures = LoadEsFixtures(pszFile);
+    EXPECT_EQ(fixtures.size(), 1u);
+    return fixtures.empty() ? Units() : ParameterSets(fixtures[0]);
 }
 
 } // namespace
@@ -78,9 +80,7 @@ TEST(H265ParameterSetsTest, ProfilesBitDepthsWindowsAndSubLayers) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.m_pszFile);
-        const std::vector<EsFixture> fixtures = LoadEsFixtures(c.m_pszFile);
-        ASSERT_EQ(fixtures.size(), 1u);
-        const Units units = ParameterSets(fixtures[0]);
+        const Units units = ParameterSets(c.m_pszFile);
         H265SpsInfo sps;
         ASSERT_EQ(ReadH265Sps(Bytes(units.m_Sps), (int)units.m_Sps.size(), &sps), S_OK);
         EXPECT_EQ(sps.m_ProfileTierLevel.m_nProfile, c.m_nProfile);
@@ -92,9 +92,7 @@ TEST(H265ParameterSetsTest, ProfilesBitDepthsWindowsAndSubLayers) {
 }
 
 TEST(H265ParameterSetsTest, ReadersCheckTheNalUnitTypeAndTruncation) {
-    const std::vector<EsFixture> fixtures = LoadEsFixtures("h265_1920x1080_main.h265");
-    ASSERT_EQ(fixtures.size(), 1u);
-    const Units units = ParameterSets(fixtures[0]);
+    const Units units = ParameterSets("h265_1920x1080_main.h265");
     H265VpsInfo vps;
     H265SpsInfo sps;
     H265PpsInfo pps;
@@ -121,9 +119,7 @@ TEST(H265ParameterSetsTest, ReadersCheckTheNalUnitTypeAndTruncation) {
 }
 
 TEST(H265ParameterSetsTest, SequenceHeaderNeedsAllThreeSets) {
-    const std::vector<EsFixture> fixtures = LoadEsFixtures("h265_854x480_main.h265");
-    ASSERT_EQ(fixtures.size(), 1u);
-    const Units units = ParameterSets(fixtures[0]);
+    const Units units = ParameterSets("h265_854x480_main.h265");
     const std::string sc = std::string("\0\0\0\1", 4);
     CMiniParserH265 parser;
     const std::string noPps = sc + units.m_Vps + sc + units.m_Sps;

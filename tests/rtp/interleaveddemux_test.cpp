@@ -55,14 +55,47 @@ const std::string RESPONSE = "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 12\r\n\r\n"
 
 } // namespace
 
-TEST_F(InterleavedDemuxTest, AResponseBetweenFramesIsTextAndFramesGoOn) {
-    const std::string a = Frame(0, std::string(20, 'a'));
-    const std::string b = Frame(2, std::string(30, 'b'));
-    Receive(a + RESPONSE + b + Frame(1, "tail-of-stream"));
-    ASSERT_EQ(m_sink.frames.size(), 2u); // the last frame waits for what follows it
-    EXPECT_EQ(m_sink.frames[0], std::make_pair(0, std::string(20, 'a')));
-    EXPECT_EQ(m_sink.frames[1], std::make_pair(2, std::string(30, 'b')));
-    EXPECT_EQ(m_sink.text, RESPONSE);
+TEST_F(InterleavedDemuxTest, SeparatesFramesFromText) {
+    std::string damaged = Frame(0, "0123456789");
+    damaged[3] = 40; // claims 40 bytes, but the next frame starts after 10
+    const std::string embedded = Frame(1, std::string(50, 'n'));
+    const std::string tail = Frame(1, "tail-of-stream");
+    struct Case {
+        std::string m_Bytes;
+        std::vector<std::pair<int, std::string>> m_Frames;
+        std::string m_Text;
+        int m_nResyncBytes;
+    };
+    const Case cases[] = {
+        // A response between frames; the last frame waits for what follows.
+        {Frame(0, "aa") + RESPONSE + Frame(2, "bbb") + tail, {{0, "aa"}, {2, "bbb"}}, RESPONSE, 0},
+        // An unknown channel costs the '$'; the bytes up to the next frame
+        // start are text.
+        {"$\x09xyz" + Frame(3, "packet") + Frame(0, "next") + "RTSP",
+         {{3, "packet"}, {0, "next"}},
+         "\x09xyzRTSP",
+         1},
+        // A damaged length is cut at an embedded frame.
+        {damaged + embedded + Frame(0, "z") + "RTSP/1.0",
+         {{0, "0123456789"}, {1, std::string(50, 'n')}, {0, "z"}},
+         "RTSP/1.0",
+         0},
+        // Without an embedded frame start a frame is delivered as announced,
+        // even one that holds what looks like a frame start.
+        {Frame(0, "$\x01 looks like one") + RESPONSE, {{0, "$\x01 looks like one"}}, RESPONSE, 0},
+        {Frame(0, "abcdefgh") + "garbage!", {{0, "abcdefgh"}}, "garbage!", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.m_Text);
+        RecordingSink sink;
+        CInterleavedDemux demux(&sink);
+        CBuffer buffer;
+        buffer.Append(c.m_Bytes.data(), (int)c.m_Bytes.size());
+        EXPECT_EQ(demux.OnDataAvailable(&buffer), S_OK);
+        EXPECT_EQ(sink.frames, c.m_Frames);
+        EXPECT_EQ(sink.text, c.m_Text);
+        EXPECT_EQ(demux.ResyncBytes(), c.m_nResyncBytes);
+    }
 }
 
 TEST_F(InterleavedDemuxTest, AFrameWaitsForBytesAfterIt) {
@@ -77,42 +110,6 @@ TEST_F(InterleavedDemuxTest, AFrameWaitsForBytesAfterIt) {
     Receive("\x05");
     ASSERT_EQ(m_sink.frames.size(), 1u);
     EXPECT_EQ(Held(), std::string("$\x01\x00\x05", 4));
-}
-
-TEST_F(InterleavedDemuxTest, AnUnknownChannelCostsOneByte) {
-    Receive(std::string("$\x09") + "xyz" + Frame(3, "packet") + Frame(0, "next") + "RTSP");
-    // The '$' is dropped; the bytes up to the next frame start are text.
-    EXPECT_EQ(m_sink.text, std::string("\x09xyzRTSP"));
-    ASSERT_EQ(m_sink.frames.size(), 2u);
-    EXPECT_EQ(m_sink.frames[0], std::make_pair(3, std::string("packet")));
-    EXPECT_EQ(m_demux.ResyncBytes(), 1);
-}
-
-TEST_F(InterleavedDemuxTest, ADamagedLengthIsCutAtAnEmbeddedFrame) {
-    // The first frame claims 40 bytes but only 10 are its own; the next frame
-    // starts inside the claimed length.
-    std::string damaged = Frame(0, "0123456789");
-    damaged[3] = 40;
-    const std::string next = Frame(1, std::string(50, 'n'));
-    Receive(damaged + next + Frame(0, "z") + "RTSP/1.0");
-    ASSERT_EQ(m_sink.frames.size(), 3u);
-    EXPECT_EQ(m_sink.frames[0], std::make_pair(0, std::string("0123456789")));
-    EXPECT_EQ(m_sink.frames[1], std::make_pair(1, std::string(50, 'n')));
-    EXPECT_EQ(m_sink.frames[2], std::make_pair(0, std::string("z")));
-}
-
-TEST_F(InterleavedDemuxTest, AFrameFollowedByAResponseIsNotCorrupted) {
-    Receive(Frame(0, "$\x01 looks like a frame start") + RESPONSE);
-    ASSERT_EQ(m_sink.frames.size(), 1u);
-    EXPECT_EQ(m_sink.frames[0].second, "$\x01 looks like a frame start");
-    EXPECT_EQ(m_sink.text, RESPONSE);
-}
-
-TEST_F(InterleavedDemuxTest, ACorruptedFrameWithoutEmbeddedStartIsDeliveredAsAnnounced) {
-    Receive(Frame(0, "abcdefgh") + "garbage!");
-    ASSERT_EQ(m_sink.frames.size(), 1u);
-    EXPECT_EQ(m_sink.frames[0].second, "abcdefgh");
-    EXPECT_EQ(m_sink.text, "garbage!");
 }
 
 TEST_F(InterleavedDemuxTest, WithoutInterleavingEveryByteIsText) {
@@ -152,12 +149,10 @@ TEST_F(InterleavedDemuxTest, ChunkingDoesNotChangeTheResult) {
     }
     stream += RESPONSE; // lets the last frame be judged
     RecordingSink whole;
-    {
-        CInterleavedDemux demux(&whole);
-        CBuffer buffer;
-        buffer.Append(stream.data(), (int)stream.size());
-        demux.OnDataAvailable(&buffer);
-    }
+    CInterleavedDemux demux(&whole);
+    CBuffer buffer;
+    buffer.Append(stream.data(), (int)stream.size());
+    demux.OnDataAvailable(&buffer);
     uint32_t seed = 12345;
     for (size_t i = 0; i < stream.size();) {
         seed = seed * 1103515245 + 12345;

@@ -8,14 +8,10 @@ namespace {
 // RTP/JPEG main header (RFC 2435 3.1), hand-built.
 Bytes MainHeader(uint32_t dwOffset, BYTE bType, BYTE bQ, BYTE bWidth8 = 40, BYTE bHeight8 = 30,
                  BYTE bTypeSpecific = 0) {
-    return {bTypeSpecific,
-            (BYTE)(dwOffset >> 16),
-            (BYTE)(dwOffset >> 8),
-            (BYTE)dwOffset,
-            bType,
-            bQ,
-            bWidth8,
-            bHeight8};
+    Bytes header = {bTypeSpecific};
+    header.insert(header.end(), {(BYTE)(dwOffset >> 16), (BYTE)(dwOffset >> 8), (BYTE)dwOffset});
+    header.insert(header.end(), {bType, bQ, bWidth8, bHeight8});
+    return header;
 }
 
 // The segments of a JPEG image up to SOS: marker and segment bytes.
@@ -46,19 +42,9 @@ protected:
         m_parser.SetClockRate(90000);
         m_parser.Reset();
     }
+    // Static payload type 26: no SetPayloadType needed.
     std::vector<ParseOutput> Feed(const std::vector<TestPacket>& packets) {
-        std::vector<ParseOutput> frames;
-        for (const TestPacket& packet : packets) {
-            m_wSequence = (uint16_t)(m_wSequence + packet.nLostBefore);
-            Bytes bytes = MakeRtpPacket(m_wSequence++, packet.dwTimestamp, packet.bMarker,
-                                        packet.payload, RTPKIND_JPEG);
-            for (const ParseOutput& out : ParseDrain(&m_parser, bytes)) {
-                if (!out.output.empty()) {
-                    frames.push_back(out);
-                }
-            }
-        }
-        return frames;
+        return FeedPackets(&m_parser, packets, &m_wSequence, RTPKIND_JPEG);
     }
 
     CRTPParser m_parser;
@@ -156,25 +142,19 @@ TEST_F(JPEGDepacketizerTest, TablesFromThePacketAndRestartMarkers) {
     EXPECT_TRUE(Feed({{shortTables, 3000, true, 0}}).empty());
 }
 
-TEST_F(JPEGDepacketizerTest, FragmentsJoinInOffsetOrder) {
-    std::vector<ParseOutput> frames =
-        Feed({{Concat({MainHeader(0, 0, 80), {1, 2, 3}}), 0, false, 0},
-              {Concat({MainHeader(3, 0, 80), {4, 5}}), 0, false, 0},
-              {Concat({MainHeader(5, 0, 80), {6}}), 0, true, 0}});
-    ASSERT_EQ(frames.size(), 1u);
-    const Bytes& image = frames[0].output;
-    EXPECT_EQ(Bytes(image.end() - 8, image.end()), Bytes({1, 2, 3, 4, 5, 6, 0xFF, 0xD9}));
-}
-
-TEST_F(JPEGDepacketizerTest, WrongOffsetDiscardsTheFrame) {
+TEST_F(JPEGDepacketizerTest, FragmentsJoinInOffsetOrderAndAWrongOffsetDiscardsTheFrame) {
+    // Frame 0 skips offset 3; frame 3000 is whole.
     std::vector<ParseOutput> frames =
         Feed({{Concat({MainHeader(0, 1, 50), {1, 2, 3}}), 0, false, 0},
               {Concat({MainHeader(4, 1, 50), {4, 5}}), 0, false, 0},
               {Concat({MainHeader(6, 1, 50), {6}}), 0, true, 0},
-              {Concat({MainHeader(0, 1, 50), {7}}), 3000, true, 0}});
+              {Concat({MainHeader(0, 0, 80), {1, 2, 3}}), 3000, false, 0},
+              {Concat({MainHeader(3, 0, 80), {4, 5}}), 3000, false, 0},
+              {Concat({MainHeader(5, 0, 80), {6}}), 3000, true, 0}});
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].qwTimestamp, 3000u);
-    EXPECT_EQ(Bytes(frames[0].output.end() - 3, frames[0].output.end()), Bytes({7, 0xFF, 0xD9}));
+    const Bytes& image = frames[0].output;
+    EXPECT_EQ(Bytes(image.end() - 8, image.end()), Bytes({1, 2, 3, 4, 5, 6, 0xFF, 0xD9}));
 }
 
 TEST_F(JPEGDepacketizerTest, AfterAGapFragmentsWaitForTheNextFrame) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -34,41 +33,43 @@ GUID Tail(uint32_t nFirst) {
     return GUID{nFirst, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 }
 
-// Little-endian fields of a format block, read by offset.
-uint32_t Field32(const AM_MEDIA_TYPE& mt, size_t offset) {
-    EXPECT_LE(offset + 4, mt.cbFormat);
-    return offset + 4 <= mt.cbFormat
-               ? (uint32_t)mt.pbFormat[offset] | (uint32_t)mt.pbFormat[offset + 1] << 8 |
-                     (uint32_t)mt.pbFormat[offset + 2] << 16 |
-                     (uint32_t)mt.pbFormat[offset + 3] << 24
-               : 0;
+// A little-endian field of a format block.
+std::string Le(uint64_t qwValue, size_t nSize) {
+    std::string out;
+    for (size_t i = 0; i < nSize; i++) {
+        out += (char)(qwValue >> (8 * i));
+    }
+    return out;
 }
 
-uint16_t Field16(const AM_MEDIA_TYPE& mt, size_t offset) {
-    EXPECT_LE(offset + 2, mt.cbFormat);
-    return offset + 2 <= mt.cbFormat
-               ? (uint16_t)(mt.pbFormat[offset] | mt.pbFormat[offset + 1] << 8)
-               : 0;
+std::string Block(const AM_MEDIA_TYPE& mt) {
+    return mt.pbFormat ? std::string(reinterpret_cast<const char*>(mt.pbFormat), mt.cbFormat)
+                       : std::string();
 }
 
-int64_t Field64(const AM_MEDIA_TYPE& mt, size_t offset) {
-    return (int64_t)((uint64_t)Field32(mt, offset) | (uint64_t)Field32(mt, offset + 4) << 32);
+// One field of the format block; "" when the block is too short.
+std::string Field(const AM_MEDIA_TYPE& mt, size_t nOffset, size_t nSize) {
+    const std::string block = Block(mt);
+    return nOffset + nSize <= block.size() ? block.substr(nOffset, nSize) : std::string();
 }
 
-std::string Tail(const AM_MEDIA_TYPE& mt, size_t offset) {
-    return offset <= mt.cbFormat ? std::string(reinterpret_cast<const char*>(mt.pbFormat) + offset,
-                                               mt.cbFormat - offset)
-                                 : std::string();
+// VIDEOINFOHEADER: empty rectangles, a 24-bit BITMAPINFOHEADER at 96 dpi,
+// then the sequence header.
+std::string VideoInfo(uint32_t dwFourCC, int32_t nWidth, int32_t nHeight, int64_t tAvgTimePerFrame,
+                      uint32_t dwBitRate, uint32_t dwSizeImage, const std::string& header) {
+    return std::string(32, '\0') + Le(dwBitRate, 4) + Le(0, 4) + Le((uint64_t)tAvgTimePerFrame, 8) +
+           Le(40 + header.size(), 4) + Le((uint32_t)nWidth, 4) + Le((uint32_t)nHeight, 4) +
+           Le(1, 2) + Le(24, 2) + Le(dwFourCC, 4) + Le(dwSizeImage, 4) + Le(96, 4) + Le(96, 4) +
+           Le(0, 8) + header;
 }
 
-// VIDEOINFOHEADER offsets.
-const size_t kBitRate = 32, kBitErrorRate = 36, kAvgTimePerFrame = 40, kBiSize = 48, kBiWidth = 52,
-             kBiHeight = 56, kBiPlanes = 60, kBiBitCount = 62, kBiCompression = 64,
-             kBiSizeImage = 68, kBiXPels = 72, kBiYPels = 76, kBiClrUsed = 80, kBiClrImportant = 84,
-             kVideoInfoSize = 88;
-// WAVEFORMATEX offsets.
-const size_t kTag = 0, kChannels = 2, kSamplesPerSec = 4, kAvgBytesPerSec = 8, kBlockAlign = 12,
-             kBitsPerSample = 14, kCbSize = 16, kWaveFormatSize = 18;
+// WAVEFORMATEX and the bytes behind it.
+std::string WaveFormat(uint16_t wTag, uint16_t nChannels, uint32_t nSamplesPerSec,
+                       uint32_t nAvgBytesPerSec, uint16_t nBlockAlign, uint16_t wBitsPerSample,
+                       const std::string& extra = "") {
+    return Le(wTag, 2) + Le(nChannels, 2) + Le(nSamplesPerSec, 4) + Le(nAvgBytesPerSec, 4) +
+           Le(nBlockAlign, 2) + Le(wBitsPerSample, 2) + Le(extra.size(), 2) + extra;
+}
 
 // Parses the text and builds the media type of its first stream.
 class CTypedStream {
@@ -88,13 +89,39 @@ private:
     AM_MEDIA_TYPE m_mt;
 };
 
-void ExpectEmptyVideoRects(const AM_MEDIA_TYPE& mt) {
-    for (size_t offset = 0; offset < 32; offset += 4) {
-        EXPECT_EQ(Field32(mt, offset), 0u) << offset;
-    }
+// What a row of the table must give; the sample size follows from
+// bFixedSizeSamples (DirectShow's default of one byte, or none).
+struct ExpectedType {
+    GUID m_Major;
+    GUID m_Subtype;
+    GUID m_Format;
+    bool m_bTemporalCompression;
+    bool m_bFixedSizeSamples;
+    std::string m_Block;
+};
+
+void ExpectType(const AM_MEDIA_TYPE& mt, const ExpectedType& expected) {
+    EXPECT_EQ(mt.majortype, expected.m_Major);
+    EXPECT_EQ(mt.subtype, expected.m_Subtype);
+    EXPECT_EQ(mt.formattype, expected.m_Format);
+    EXPECT_EQ(mt.bTemporalCompression != FALSE, expected.m_bTemporalCompression);
+    EXPECT_EQ(mt.bFixedSizeSamples != FALSE, expected.m_bFixedSizeSamples);
+    EXPECT_EQ(mt.lSampleSize, expected.m_bFixedSizeSamples ? 1u : 0u);
+    EXPECT_EQ(mt.pUnk, nullptr);
+    EXPECT_EQ(mt.cbFormat, expected.m_Block.size());
+    EXPECT_EQ(Block(mt), expected.m_Block);
 }
 
-// The sprop-parameter-sets value of a fixture's parameter sets.
+ExpectedType Video(uint32_t dwFourCC, bool bTemporalCompression, const std::string& block) {
+    return {kMediaTypeVideo, Tail(dwFourCC), kFormatVideoInfo, bTemporalCompression, false, block};
+}
+
+ExpectedType Audio(uint32_t nSubtype, bool bTemporalCompression, const std::string& block) {
+    return {kMediaTypeAudio,      Tail(nSubtype), kFormatWaveFormatEx,
+            bTemporalCompression, true,           block};
+}
+
+// The sprop-parameter-sets value of parameter sets in Annex B form.
 std::string SpropParameterSets(const std::string& annexB) {
     std::string out;
     for (const std::string& unit : SplitAnnexB(annexB)) {
@@ -123,77 +150,9 @@ std::string FixtureBytes(const std::string& file) {
     return fixtures.empty() ? std::string() : fixtures[0].m_Bytes;
 }
 
-// What a video row of the table must give, field by field.
-struct ExpectedVideo {
-    uint32_t m_dwFourCC;
-    bool m_bTemporalCompression;
-    int32_t m_nWidth;
-    int32_t m_nHeight;
-    int64_t m_tAvgTimePerFrame;
-    uint32_t m_dwBitRate;
-    std::string m_Header; // the bytes behind the VIDEOINFOHEADER
-};
-
-void ExpectVideoType(const AM_MEDIA_TYPE& mt, const ExpectedVideo& expected) {
-    EXPECT_EQ(mt.majortype, kMediaTypeVideo);
-    EXPECT_EQ(mt.subtype, Tail(expected.m_dwFourCC));
-    EXPECT_EQ(mt.formattype, kFormatVideoInfo);
-    EXPECT_EQ(mt.bTemporalCompression != FALSE, expected.m_bTemporalCompression);
-    EXPECT_FALSE(mt.bFixedSizeSamples);
-    EXPECT_EQ(mt.lSampleSize, 0u);
-    EXPECT_EQ(mt.pUnk, nullptr);
-    ASSERT_EQ(mt.cbFormat, kVideoInfoSize + expected.m_Header.size());
-    ExpectEmptyVideoRects(mt);
-    EXPECT_EQ(Field32(mt, kBitRate), expected.m_dwBitRate);
-    EXPECT_EQ(Field32(mt, kBitErrorRate), 0u);
-    EXPECT_EQ(Field64(mt, kAvgTimePerFrame), expected.m_tAvgTimePerFrame);
-    EXPECT_EQ(Field32(mt, kBiSize), 40u + expected.m_Header.size());
-    EXPECT_EQ(Field32(mt, kBiWidth), (uint32_t)expected.m_nWidth);
-    EXPECT_EQ(Field32(mt, kBiHeight), (uint32_t)expected.m_nHeight);
-    EXPECT_EQ(Field16(mt, kBiPlanes), 1u);
-    EXPECT_EQ(Field16(mt, kBiBitCount), 24u);
-    EXPECT_EQ(Field32(mt, kBiCompression), expected.m_dwFourCC);
-    const uint32_t nStride = ((uint32_t)expected.m_nWidth * 24 + 31) / 8 / 4 * 4;
-    EXPECT_EQ(Field32(mt, kBiSizeImage), nStride * (uint32_t)expected.m_nHeight);
-    EXPECT_EQ(Field32(mt, kBiXPels), 96u);
-    EXPECT_EQ(Field32(mt, kBiYPels), 96u);
-    EXPECT_EQ(Field32(mt, kBiClrUsed), 0u);
-    EXPECT_EQ(Field32(mt, kBiClrImportant), 0u);
-    EXPECT_EQ(Tail(mt, kVideoInfoSize), expected.m_Header);
-}
-
-// What an audio row of the table must give, field by field.
-struct ExpectedAudio {
-    uint32_t m_nSubtype; // first field of the subtype GUID
-    bool m_bTemporalCompression;
-    uint16_t m_wTag;
-    uint16_t m_nChannels;
-    uint32_t m_nSamplesPerSec;
-    uint32_t m_nAvgBytesPerSec;
-    uint16_t m_nBlockAlign;
-    uint16_t m_wBitsPerSample;
-    std::string m_Extra; // the bytes behind the WAVEFORMATEX
-};
-
-void ExpectAudioType(const AM_MEDIA_TYPE& mt, const ExpectedAudio& expected) {
-    EXPECT_EQ(mt.majortype, kMediaTypeAudio);
-    EXPECT_EQ(mt.subtype, Tail(expected.m_nSubtype));
-    EXPECT_EQ(mt.formattype, kFormatWaveFormatEx);
-    EXPECT_EQ(mt.bTemporalCompression != FALSE, expected.m_bTemporalCompression);
-    // DirectShow's defaults: fixed-size samples of one byte.
-    EXPECT_TRUE(mt.bFixedSizeSamples);
-    EXPECT_EQ(mt.lSampleSize, 1u);
-    EXPECT_EQ(mt.pUnk, nullptr);
-    ASSERT_EQ(mt.cbFormat, kWaveFormatSize + expected.m_Extra.size());
-    EXPECT_EQ(Field16(mt, kTag), expected.m_wTag);
-    EXPECT_EQ(Field16(mt, kChannels), expected.m_nChannels);
-    EXPECT_EQ(Field32(mt, kSamplesPerSec), expected.m_nSamplesPerSec);
-    EXPECT_EQ(Field32(mt, kAvgBytesPerSec), expected.m_nAvgBytesPerSec);
-    EXPECT_EQ(Field16(mt, kBlockAlign), expected.m_nBlockAlign);
-    EXPECT_EQ(Field16(mt, kBitsPerSample), expected.m_wBitsPerSample);
-    EXPECT_EQ(Field16(mt, kCbSize), expected.m_Extra.size());
-    EXPECT_EQ(Tail(mt, kWaveFormatSize), expected.m_Extra);
-}
+const std::string kSc3("\0\0\1", 3);
+const std::string kSc4("\0\0\0\1", 4);
+const size_t kBiWidth = 52, kBiHeight = 56;
 
 } // namespace
 
@@ -206,10 +165,10 @@ TEST(MediaTypeTest, H264CarriesTheSequenceHeaderAndTheSpsSize) {
                         "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=" +
                         SpropParameterSets(sets) + "\n");
     ASSERT_EQ(stream.Build(), S_OK);
-    // 88 + (3 + SPS) + (3 + PPS) bytes; 333,333 at the default 30 fps.
-    const std::string sc3("\0\0\1", 3);
-    ExpectVideoType(stream.Type(), {0x34363248, true, 1280, 720, 333333, 2000000,
-                                    sc3 + units[0] + sc3 + units[1]});
+    // 333,333 at the default 30 fps.
+    ExpectType(stream.Type(), Video(0x34363248, true,
+                                    VideoInfo(0x34363248, 1280, 720, 333333, 2000000, 3840 * 720,
+                                              kSc3 + units[0] + kSc3 + units[1])));
     // The SPS size is written back into the description.
     EXPECT_EQ(stream.Stream().m_nWidth, 1280);
     EXPECT_EQ(stream.Stream().m_nHeight, 720);
@@ -225,10 +184,9 @@ TEST(MediaTypeTest, H264SizeFromTheSpsOrFromTheDescription) {
                          "a=fmtp:96 width=100;height=50;sprop-parameter-sets=" +
                          SpropParameterSets(sets) + "\n");
     ASSERT_EQ(cropped.Build(), S_OK);
-    const std::string sc3("\0\0\1", 3);
-    ExpectVideoType(cropped.Type(),
-                    {0x34363248, true, 1366, 768, 400000, 0, sc3 + units[0] + sc3 + units[1]});
-    EXPECT_EQ(Field32(cropped.Type(), kBiSizeImage), 4100u * 768);
+    ExpectType(cropped.Type(), Video(0x34363248, true,
+                                     VideoInfo(0x34363248, 1366, 768, 400000, 0, 4100 * 768,
+                                               kSc3 + units[0] + kSc3 + units[1])));
 
     // An SPS of a refused profile, and a PPS first: the description's size
     // stays.
@@ -236,54 +194,47 @@ TEST(MediaTypeTest, H264SizeFromTheSpsOrFromTheDescription) {
                          "a=fmtp:96 width=1280;height=720;sprop-parameter-sets=" +
                          SpropParameterSets(FixtureBytes("h264_1280x720_high444.h264")) + "\n");
     ASSERT_EQ(refused.Build(), S_OK);
-    EXPECT_EQ(Field32(refused.Type(), kBiWidth), 1280u);
-    EXPECT_EQ(Field32(refused.Type(), kBiHeight), 720u);
+    EXPECT_EQ(Field(refused.Type(), kBiWidth, 8), Le(1280, 4) + Le(720, 4));
     CTypedStream ppsFirst("m=video 0 RTP/AVP 96\na=rtpmap:96 H264/90000\n"
                           "a=fmtp:96 sprop-parameter-sets=aM48gA==,Z0IAHpWoKA9k\n");
     ASSERT_EQ(ppsFirst.Build(), S_OK);
-    EXPECT_EQ(Field32(ppsFirst.Type(), kBiWidth), 0u);
-    EXPECT_EQ(Field32(ppsFirst.Type(), kBiHeight), 0u);
+    EXPECT_EQ(Field(ppsFirst.Type(), kBiWidth, 8), Le(0, 8));
 }
 
-TEST(MediaTypeTest, H265UsesFourByteStartCodes) {
+TEST(MediaTypeTest, H265UsesFourByteStartCodesAndNeedsAllThreeSets) {
     const std::vector<std::string> units = SplitAnnexB(FixtureBytes("h265_854x480_main.h265"));
     ASSERT_EQ(units.size(), 3u);
-    const std::string sc3("\0\0\1", 3);
-    const std::string vps = SpropParameterSets(sc3 + units[0]);
-    const std::string sps = SpropParameterSets(sc3 + units[1]);
-    const std::string pps = SpropParameterSets(sc3 + units[2]);
+    const std::string vps = SpropParameterSets(kSc3 + units[0]);
+    const std::string sps = SpropParameterSets(kSc3 + units[1]);
+    const std::string pps = SpropParameterSets(kSc3 + units[2]);
     CTypedStream stream("m=video 0 RTP/AVP 96\na=rtpmap:96 H265/90000\na=framerate:50\n"
                         "a=AvgBitRate:integer;700000\na=fmtp:96 sprop-pps=" +
                         pps + ";sprop-sps=" + sps + ";sprop-vps=" + vps + "\n");
     ASSERT_EQ(stream.Build(), S_OK);
-    const std::string sc = std::string("\0\0\0\1", 4);
-    const std::string header = sc + units[0] + sc + units[1] + sc + units[2];
-    ExpectVideoType(stream.Type(), {0x35363268, true, 854, 480, 200000, 700000, header});
+    const std::string header = kSc4 + units[0] + kSc4 + units[1] + kSc4 + units[2];
+    ExpectType(stream.Type(),
+               Video(0x35363268, true,
+                     VideoInfo(0x35363268, 854, 480, 200000, 700000, 2564 * 480, header)));
 
     // A set that already carries a 4-byte start code keeps just that one.
     StreamDescription& desc = stream.Stream();
     desc.ClearParamSets();
     for (const std::string& unit : units) {
-        const std::string prefixed = sc + unit;
+        const std::string prefixed = kSc4 + unit;
         ASSERT_EQ(desc.AppendParamSet(reinterpret_cast<const BYTE*>(prefixed.data()),
                                       (int)prefixed.size()),
                   S_OK);
     }
     AM_MEDIA_TYPE again;
     ASSERT_EQ(BuildMediaType(&again, &desc), S_OK);
-    EXPECT_EQ(Tail(again, kVideoInfoSize), header);
+    EXPECT_EQ(Block(again).substr(88), header);
     FreeMediaType(&again);
-}
 
-TEST(MediaTypeTest, H265WithoutAllParameterSetsFails) {
-    const std::vector<std::string> units = SplitAnnexB(FixtureBytes("h265_854x480_main.h265"));
-    ASSERT_EQ(units.size(), 3u);
-    const std::string sps = SpropParameterSets(std::string("\0\0\1", 3) + units[1]);
-    CTypedStream stream("m=video 0 RTP/AVP 96\na=rtpmap:96 H265/90000\na=fmtp:96 sprop-sps=" + sps +
-                        "\n");
-    EXPECT_EQ(stream.Build(), ZRMM_E_ITEM_NOT_FOUND);
-    EXPECT_EQ(stream.Type().pbFormat, nullptr);
-    EXPECT_EQ(stream.Type().cbFormat, 0u);
+    CTypedStream spsOnly(
+        "m=video 0 RTP/AVP 96\na=rtpmap:96 H265/90000\na=fmtp:96 sprop-sps=" + sps + "\n");
+    EXPECT_EQ(spsOnly.Build(), ZRMM_E_ITEM_NOT_FOUND);
+    EXPECT_EQ(spsOnly.Type().pbFormat, nullptr);
+    EXPECT_EQ(spsOnly.Type().cbFormat, 0u);
 }
 
 TEST(MediaTypeTest, Mpeg4VideoCarriesTheConfigAsItIs) {
@@ -292,99 +243,68 @@ TEST(MediaTypeTest, Mpeg4VideoCarriesTheConfigAsItIs) {
                         "a=fmtp:96 profile-level-id=1;config=" +
                         Hex(config) + "\n");
     ASSERT_EQ(stream.Build(), S_OK);
-    ExpectVideoType(stream.Type(), {0x5634504D, true, 322, 242, 333333, 0, config});
-    EXPECT_EQ(Field32(stream.Type(), kBiSizeImage), 968u * 242); // 966 padded to 968
+    // 322 * 3 = 966, padded to 968.
+    ExpectType(stream.Type(), Video(0x5634504D, true,
+                                    VideoInfo(0x5634504D, 322, 242, 333333, 0, 968 * 242, config)));
 
     // A configuration without a VOL keeps the description's size.
     CTypedStream noVol("m=video 0 RTP/AVP 96\na=rtpmap:96 MP4V-ES/90000\n"
                        "a=fmtp:96 width=320;height=240;config=000001B001\n");
     ASSERT_EQ(noVol.Build(), S_OK);
-    EXPECT_EQ(Field32(noVol.Type(), kBiWidth), 320u);
-    EXPECT_EQ(Field32(noVol.Type(), kBiHeight), 240u);
+    EXPECT_EQ(Field(noVol.Type(), kBiWidth, 8), Le(320, 4) + Le(240, 4));
 }
 
-TEST(MediaTypeTest, JpegHasNoSequenceHeader) {
-    // Not even when the description carries configuration bytes.
-    CTypedStream stream("m=video 0 RTP/AVP 26\na=fmtp:26 config=000001200088\n");
-    stream.Stream().m_nWidth = 640;
-    stream.Stream().m_nHeight = 480;
-    ASSERT_EQ(stream.Build(), S_OK);
-    ExpectVideoType(stream.Type(), {0x6765706A, false, 640, 480, 333333, 0, ""});
-}
-
-TEST(MediaTypeTest, AacCarriesTheAudioSpecificConfig) {
-    // No bit rate: 48000 * 2 * 2 bytes per second.
-    CTypedStream stream("m=audio 0 RTP/AVP 97\na=rtpmap:97 mpeg4-generic/48000/2\n"
-                        "a=fmtp:97 streamtype=5;mode=AAC-hbr;config=1190;sizelength=13\n");
-    ASSERT_EQ(stream.Build(), S_OK);
-    ExpectAudioType(stream.Type(), {0x6134706D, true, 0xFF, 2, 48000, 192000, 2, 16, "\x11\x90"});
-
-    // A bit rate from the description wins over the fallback.
-    CTypedStream rated("m=audio 0 RTP/AVP 97\na=rtpmap:97 mpeg4-generic/44100/2\nb=AS:128\n"
-                       "a=fmtp:97 config=1210\n");
-    ASSERT_EQ(rated.Build(), S_OK);
-    EXPECT_EQ(Field32(rated.Type(), kAvgBytesPerSec), 16000u);
-    CTypedStream average("m=audio 0 RTP/AVP 97\na=rtpmap:97 mpeg4-generic/44100/2\n"
-                         "a=AvgBitRate:integer;96000\na=fmtp:97 config=1210\n");
-    ASSERT_EQ(average.Build(), S_OK);
-    EXPECT_EQ(Field32(average.Type(), kAvgBytesPerSec), 12000u);
-
-    CTypedStream noConfig("m=audio 0 RTP/AVP 97\na=rtpmap:97 mpeg4-generic/48000/2\n");
-    EXPECT_EQ(noConfig.Build(), VFW_E_INVALID_MEDIA_TYPE);
-}
-
-TEST(MediaTypeTest, G711IsAlways8000HzMono) {
+TEST(MediaTypeTest, RowsTypedFromTheDescriptionAlone) {
     struct Case {
         const char* m_pszSdp;
-        uint16_t m_wTag;
+        ExpectedType m_Expected;
+        int32_t m_nWidth = 0, m_nHeight = 0; // set on the stream when not 0
     };
     const Case cases[] = {
-        {"m=audio 0 RTP/AVP 8\na=rtpmap:8 PCMA/8000\n", 6},
-        {"m=audio 0 RTP/AVP 0\n", 7},
-        {"m=audio 0 RTP/AVP 0\na=rtpmap:0 PCMU/16000/2\n", 7},
+        // JPEG has no sequence header, not even when the description carries
+        // configuration bytes.
+        {"m=video 0 RTP/AVP 26\na=fmtp:26 config=000001200088\n",
+         Video(0x6765706A, false, VideoInfo(0x6765706A, 640, 480, 333333, 0, 1920 * 480, "")), 640,
+         480},
+        // AAC without a bit rate: 48000 * 2 * 2 bytes per second.
+        {"m=audio 0 RTP/AVP 97\na=rtpmap:97 mpeg4-generic/48000/2\n"
+         "a=fmtp:97 streamtype=5;mode=AAC-hbr;config=1190;sizelength=13\n",
+         Audio(0x6134706D, true, WaveFormat(0xFF, 2, 48000, 192000, 2, 16, "\x11\x90"))},
+        // A bit rate from the description wins over the fallback.
+        {"m=audio 0 RTP/AVP 97\na=rtpmap:97 mpeg4-generic/44100/2\nb=AS:128\na=fmtp:97 "
+         "config=1210\n",
+         Audio(0x6134706D, true, WaveFormat(0xFF, 2, 44100, 16000, 2, 16, "\x12\x10"))},
+        {"m=audio 0 RTP/AVP 97\na=rtpmap:97 mpeg4-generic/44100/2\n"
+         "a=AvgBitRate:integer;96000\na=fmtp:97 config=1210\n",
+         Audio(0x6134706D, true, WaveFormat(0xFF, 2, 44100, 12000, 2, 16, "\x12\x10"))},
+        // G.711 is always 8000 Hz mono.
+        {"m=audio 0 RTP/AVP 8\na=rtpmap:8 PCMA/8000\n",
+         Audio(6, false, WaveFormat(6, 1, 8000, 8000, 1, 8))},
+        {"m=audio 0 RTP/AVP 0\n", Audio(7, false, WaveFormat(7, 1, 8000, 8000, 1, 8))},
+        {"m=audio 0 RTP/AVP 0\na=rtpmap:0 PCMU/16000/2\n",
+         Audio(7, false, WaveFormat(7, 1, 8000, 8000, 1, 8))},
+        // G.726-32: the pin's code-word size is 4000 / 1000 = 4 bits.
+        {"m=audio 0 RTP/AVP 100\na=rtpmap:100 G726-32/8000\n",
+         Audio(0x45, false, WaveFormat(0x45, 1, 8000, 4000, 1, 8))},
+        {"m=audio 0 RTP/AVP 98\na=rtpmap:98 AMR/8000\na=fmtp:98 octet-align=1\n",
+         Audio(0x7A21, false, WaveFormat(0x7A21, 1, 8000, 16000, 2, 16))},
+        // KLV and the transport stream have no format block. Payload type 33
+        // is a transport stream whatever else the line says.
+        {"m=application 0 RTP/AVP 99\na=rtpmap:99 smpte336m/1000\n",
+         {kMediaTypeMeta, Tail(0x41564C4B), kNull, false, true, ""}},
+        {"m=video 0 RTP/AVP 33\na=rtpmap:33 MP2T/90000\n",
+         {kMediaTypeStream, kSubtypeMpeg2Transport, kNull, false, false, ""}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.m_pszSdp);
         CTypedStream stream(c.m_pszSdp);
+        if (c.m_nWidth) {
+            stream.Stream().m_nWidth = c.m_nWidth;
+            stream.Stream().m_nHeight = c.m_nHeight;
+        }
         ASSERT_EQ(stream.Build(), S_OK);
-        ExpectAudioType(stream.Type(), {c.m_wTag, false, c.m_wTag, 1, 8000, 8000, 1, 8, ""});
+        ExpectType(stream.Type(), c.m_Expected);
     }
-}
-
-TEST(MediaTypeTest, G726AndAmr) {
-    // 32 kbit/s: the pin's code-word size is 4000 / 1000 = 4 bits.
-    CTypedStream g726("m=audio 0 RTP/AVP 100\na=rtpmap:100 G726-32/8000\n");
-    ASSERT_EQ(g726.Build(), S_OK);
-    ExpectAudioType(g726.Type(), {0x45, false, 0x45, 1, 8000, 4000, 1, 8, ""});
-
-    CTypedStream amr("m=audio 0 RTP/AVP 98\na=rtpmap:98 AMR/8000\na=fmtp:98 octet-align=1\n");
-    ASSERT_EQ(amr.Build(), S_OK);
-    ExpectAudioType(amr.Type(), {0x7A21, false, 0x7A21, 1, 8000, 16000, 2, 16, ""});
-}
-
-TEST(MediaTypeTest, KlvAndTransportStreamHaveNoFormatBlock) {
-    CTypedStream klv("m=application 0 RTP/AVP 99\na=rtpmap:99 smpte336m/1000\n");
-    ASSERT_EQ(klv.Build(), S_OK);
-    EXPECT_EQ(klv.Type().majortype, kMediaTypeMeta);
-    EXPECT_EQ(klv.Type().subtype, Tail(0x41564C4B));
-    EXPECT_EQ(klv.Type().formattype, kNull);
-    EXPECT_FALSE(klv.Type().bTemporalCompression);
-    EXPECT_TRUE(klv.Type().bFixedSizeSamples);
-    EXPECT_EQ(klv.Type().lSampleSize, 1u);
-    EXPECT_EQ(klv.Type().cbFormat, 0u);
-    EXPECT_EQ(klv.Type().pbFormat, nullptr);
-
-    // Payload type 33 is a transport stream whatever else the line says.
-    CTypedStream ts("m=video 0 RTP/AVP 33\na=rtpmap:33 MP2T/90000\n");
-    ASSERT_EQ(ts.Build(), S_OK);
-    EXPECT_EQ(ts.Type().majortype, kMediaTypeStream);
-    EXPECT_EQ(ts.Type().subtype, kSubtypeMpeg2Transport);
-    EXPECT_EQ(ts.Type().formattype, kNull);
-    EXPECT_FALSE(ts.Type().bTemporalCompression);
-    EXPECT_FALSE(ts.Type().bFixedSizeSamples);
-    EXPECT_EQ(ts.Type().lSampleSize, 0u);
-    EXPECT_EQ(ts.Type().cbFormat, 0u);
-    EXPECT_EQ(ts.Type().pbFormat, nullptr);
 }
 
 TEST(MediaTypeTest, DescriptionsThatCannotBeTyped) {
@@ -393,6 +313,7 @@ TEST(MediaTypeTest, DescriptionsThatCannotBeTyped) {
         "m=video 0 RTP/AVP 96\na=rtpmap:96 H264/90000\n",
         "m=video 0 RTP/AVP 96\na=rtpmap:96 H265/90000\n",
         "m=video 0 RTP/AVP 96\na=rtpmap:96 MP4V-ES/90000\n",
+        "m=audio 0 RTP/AVP 97\na=rtpmap:97 mpeg4-generic/48000/2\n",
         // No compression, no payload type, no frame rate.
         "m=video 0 RTP/AVP 96\n",
         "m=video 0 RTP/AVP\na=rtpmap:96 JPEG/90000\n",
@@ -413,7 +334,7 @@ TEST(MediaTypeTest, DescriptionsThatCannotBeTyped) {
     for (const char* text : texts) {
         SCOPED_TRACE(text);
         CTypedStream stream(text);
-        EXPECT_EQ(stream.Build(), VFW_E_INVALID_MEDIA_TYPE);
+        EXPECT_EQ(stream.Build(), (HRESULT)0x80040248); // VFW_E_INVALID_MEDIA_TYPE
         EXPECT_EQ(stream.Type().pbFormat, nullptr);
         EXPECT_EQ(stream.Type().cbFormat, 0u);
     }
@@ -424,10 +345,10 @@ TEST(MediaTypeTest, ExtremeDescriptionValuesStayDefined) {
     stream.Stream().m_nWidth = INT32_MIN;
     stream.Stream().m_nHeight = INT32_MIN;
     ASSERT_EQ(stream.Build(), S_OK);
-    EXPECT_EQ(Field64(stream.Type(), kAvgTimePerFrame), INT64_MAX);
+    EXPECT_EQ(Field(stream.Type(), 40, 8), Le(INT64_MAX, 8)); // AvgTimePerFrame
 
     CTypedStream audio("m=audio 0 RTP/AVP 97\na=rtpmap:97 mpeg4-generic/2147483647/65536\n"
                        "a=fmtp:97 config=12\n");
     ASSERT_EQ(audio.Build(), S_OK);
-    EXPECT_EQ(Field32(audio.Type(), kAvgBytesPerSec), 0xFFFFFFFFu);
+    EXPECT_EQ(Field(audio.Type(), 8, 4), Le(0xFFFFFFFF, 4)); // nAvgBytesPerSec
 }

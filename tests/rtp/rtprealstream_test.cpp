@@ -14,6 +14,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "common/trace.h"
 #include "rtpcapturefile.h"
@@ -51,28 +52,23 @@ bool StartsWith(const Bytes& bytes, const Bytes& prefix) {
 
 // The compression code that the session description gives the stream.
 int32_t CompressionOf(const std::string& encoding) {
-    if (encoding == "H264") {
-        return (int32_t)MAKEFOURCC('H', '2', '6', '4');
+    const std::pair<const char*, int32_t> codes[] = {
+        {"H264", (int32_t)MAKEFOURCC('H', '2', '6', '4')},
+        {"H265", (int32_t)MAKEFOURCC('h', '2', '6', '5')},
+        {"MP4V-ES", (int32_t)MAKEFOURCC('M', 'P', '4', 'V')},
+        {"SMPTE336M", (int32_t)MAKEFOURCC('K', 'L', 'V', 'A')},
+        {"JPEG", (int32_t)MAKEFOURCC('j', 'p', 'e', 'g')},
+        {"MPEG4-GENERIC", -2},
+        {"AMR", 31265},
+        {"PCMA", 6},
+        {"PCMU", 7},
+    };
+    for (const auto& code : codes) {
+        if (encoding == code.first) {
+            return code.second;
+        }
     }
-    if (encoding == "H265") {
-        return (int32_t)MAKEFOURCC('h', '2', '6', '5');
-    }
-    if (encoding == "MP4V-ES") {
-        return (int32_t)MAKEFOURCC('M', 'P', '4', 'V');
-    }
-    if (encoding == "SMPTE336M") {
-        return (int32_t)MAKEFOURCC('K', 'L', 'V', 'A');
-    }
-    if (encoding == "JPEG") {
-        return (int32_t)MAKEFOURCC('j', 'p', 'e', 'g');
-    }
-    if (encoding == "MPEG4-GENERIC") {
-        return -2;
-    }
-    if (encoding == "AMR") {
-        return 31265;
-    }
-    return encoding == "PCMA" ? 6 : encoding == "PCMU" ? 7 : 69;
+    return 69; // G.726
 }
 
 // The KLV units that the capture script pushed (klv_unit there).
@@ -109,22 +105,21 @@ struct PlayResult {
     int nDiscards = 0;
 };
 
-// Counts 16-bit sequence numbers on from the capture's first packet, which
-// counts as 0.
-class CSequenceCounter {
-public:
-    explicit CSequenceCounter(const RtpCapture& capture)
-        : m_dwLast((uint32_t)(capture.packets[0][2] << 8 | capture.packets[0][3])) {}
-    int64_t Count(uint32_t dwSequence) {
-        m_nLast += (int16_t)(uint16_t)(dwSequence - m_dwLast);
-        m_dwLast = dwSequence;
-        return m_nLast;
-    }
+// A packet's place in the capture, from its sequence number: the first
+// packet is 0 (every capture is far shorter than 32768 packets).
+int64_t PlaceOf(const RtpCapture& capture, uint32_t dwSequence) {
+    const uint32_t dwFirst = (uint32_t)(capture.packets[0][2] << 8 | capture.packets[0][3]);
+    return (int16_t)(uint16_t)(dwSequence - dwFirst);
+}
 
-private:
-    uint32_t m_dwLast;
-    int64_t m_nLast = 0;
-};
+// Bits per sample of the sample-counted encodings (G.711, G.726-n), 0 for
+// the others.
+int SampleBits(const std::string& encoding) {
+    if (encoding == "PCMA" || encoding == "PCMU") {
+        return 8;
+    }
+    return encoding.rfind("G726-", 0) == 0 ? atoi(encoding.c_str() + 5) / 8 : 0;
+}
 
 // Plays packets through a parser set up as the pin sets it up from the
 // stream's description.
@@ -137,7 +132,6 @@ PlayResult Play(const RtpCapture& capture, const std::vector<Bytes>& packets, CR
     pParser->Reset();
 
     PlayResult result;
-    CSequenceCounter counter(capture);
     bool bGapPending = false;
     for (Bytes packet : packets) {
         EXPECT_NE(pParser->IsRTP(packet.data(), (int)packet.size()), RTPSTATE_NO);
@@ -151,7 +145,7 @@ PlayResult Play(const RtpCapture& capture, const std::vector<Bytes>& packets, CR
                 break;
             }
             const bool bGap = (pParser->Flags() & RTPFLAG_DISCONTINUITY) != 0;
-            const int64_t nSequence = counter.Count(pParser->HeaderRecord().m_dwSequence);
+            const int64_t nSequence = PlaceOf(capture, pParser->HeaderRecord().m_dwSequence);
             if (bGap) {
                 result.flaggedSequences.insert(nSequence);
             }
@@ -246,16 +240,12 @@ protected:
     }
 
     int CountOutputs(const std::vector<Frame>& frames) const {
-        if (m_encoding != "PCMA" && m_encoding != "PCMU" && m_encoding.rfind("G726", 0) != 0) {
-            return (int)frames.size();
-        }
-        // Samples: G.711 has 8 bits per sample, G.726-n has n/8.
+        const int nBits = SampleBits(m_encoding);
         size_t nBytes = 0;
         for (const Frame& frame : frames) {
             nBytes += frame.bytes.size();
         }
-        const int nBits = m_encoding.rfind("G726", 0) == 0 ? atoi(m_encoding.c_str() + 5) / 8 : 8;
-        return (int)(nBytes * 8 / (size_t)nBits);
+        return nBits ? (int)(nBytes * 8 / (size_t)nBits) : (int)frames.size();
     }
 
     RtpCapture m_capture;
@@ -267,8 +257,7 @@ protected:
 
 TEST_P(RealStreamTest, PlaysAsCaptured) {
     const CaptureCase& stream = GetParam();
-    std::vector<Bytes> packets(m_capture.packets.begin(), m_capture.packets.end());
-    PlayResult result = Play(m_capture, packets, &m_parser);
+    PlayResult result = Play(m_capture, m_capture.packets, &m_parser);
     EXPECT_EQ(CountOutputs(result.frames), stream.nOutputs);
     EXPECT_TRUE(result.flaggedSequences.empty());
     EXPECT_EQ(result.nDuplicates + result.nDiscards, 0);
@@ -376,25 +365,21 @@ INSTANTIATE_TEST_SUITE_P(Captures, RealStreamTest, testing::ValuesIn(STREAMS),
 
 namespace {
 
-// An MPEG-4 visual frame whose first VOP is an I-VOP (vop_coding_type 0).
-bool StartsWithIntraVop(const Bytes& frame) {
-    for (size_t i = 0; i + 4 < frame.size(); i++) {
-        if (frame[i] == 0 && frame[i + 1] == 0 && frame[i + 2] == 1 && frame[i + 3] == 0xB6) {
-            return (frame[i + 4] >> 6) == 0;
-        }
+// The positions of the VOP start codes (00 00 01 B6) of MPEG-4 visual data.
+std::vector<size_t> FindVops(const Bytes& data) {
+    const Bytes vop = {0x00, 0x00, 0x01, 0xB6};
+    std::vector<size_t> found;
+    for (auto it = data.begin();
+         (it = std::search(it, data.end(), vop.begin(), vop.end())) != data.end(); it++) {
+        found.push_back((size_t)(it - data.begin()));
     }
-    return false;
+    return found;
 }
 
-int CountVops(const std::vector<Frame>& frames) {
-    int nVops = 0;
-    for (const Frame& frame : frames) {
-        for (size_t i = 0; i + 3 < frame.bytes.size(); i++) {
-            nVops += frame.bytes[i] == 0 && frame.bytes[i + 1] == 0 && frame.bytes[i + 2] == 1 &&
-                     frame.bytes[i + 3] == 0xB6;
-        }
-    }
-    return nVops;
+// An MPEG-4 visual frame whose first VOP is an I-VOP (vop_coding_type 0).
+bool StartsWithIntraVop(const Bytes& frame) {
+    const std::vector<size_t> vops = FindVops(frame);
+    return !vops.empty() && vops[0] + 4 < frame.size() && (frame[vops[0] + 4] >> 6) == 0;
 }
 
 // An ADTS header (ISO/IEC 13818-7 6.2) for one raw access unit, from the
@@ -496,8 +481,7 @@ void WriteStream(CDecodeOutput* pOutput, const std::string& name, const RtpCaptu
     } else if (encoding == "H265") {
         pOutput->Add(file + ".h265", data, "frames", nFrames, "-f hevc");
     } else if (encoding == "MP4V-ES") {
-        std::vector<Frame> written = {{data, 0, 0, 0, false}};
-        pOutput->Add(file + ".m4v", data, "frames", CountVops(written), "-f m4v");
+        pOutput->Add(file + ".m4v", data, "frames", (int)FindVops(data).size(), "-f m4v");
     } else if (encoding == "JPEG") {
         pOutput->Add(file + ".mjpeg", data, "frames", nFrames, "-f mjpeg");
     } else if (encoding == "MPEG4-GENERIC") {
@@ -511,7 +495,7 @@ void WriteStream(CDecodeOutput* pOutput, const std::string& name, const RtpCaptu
     } else if (encoding.rfind("G726-", 0) == 0) {
         // The RFC 3551 packing as received, and converted to the packing of
         // decoders that read code words most significant bit first.
-        const int nBits = atoi(encoding.c_str() + 5) / 8;
+        const int nBits = SampleBits(encoding);
         const std::string size = " -code_size " + std::to_string(nBits);
         const int nSamples = (int)(data.size() * 8 / (size_t)nBits);
         pOutput->Add(file + ".g726le", data, "samples", nSamples, "-f g726le" + size);

@@ -9,22 +9,19 @@
 
 typedef std::vector<BYTE> Bytes;
 
+inline void AppendBigEndian32(Bytes* pBytes, uint32_t dwValue) {
+    pBytes->insert(pBytes->end(), {(BYTE)(dwValue >> 24), (BYTE)(dwValue >> 16),
+                                   (BYTE)(dwValue >> 8), (BYTE)dwValue});
+}
+
 // An RTP packet (RFC 3550 5.1) with version 2, no CSRC and no extension.
 inline Bytes MakeRtpPacket(uint16_t wSequence, uint32_t dwTimestamp, bool bMarker,
                            const Bytes& payload, BYTE bPayloadType = 96,
                            uint32_t dwSSRC = 0x11223344) {
-    Bytes packet = {0x80,
-                    (BYTE)((bMarker ? 0x80 : 0) | bPayloadType),
-                    (BYTE)(wSequence >> 8),
-                    (BYTE)wSequence,
-                    (BYTE)(dwTimestamp >> 24),
-                    (BYTE)(dwTimestamp >> 16),
-                    (BYTE)(dwTimestamp >> 8),
-                    (BYTE)dwTimestamp,
-                    (BYTE)(dwSSRC >> 24),
-                    (BYTE)(dwSSRC >> 16),
-                    (BYTE)(dwSSRC >> 8),
-                    (BYTE)dwSSRC};
+    Bytes packet = {0x80, (BYTE)((bMarker ? 0x80 : 0) | bPayloadType), (BYTE)(wSequence >> 8),
+                    (BYTE)wSequence};
+    AppendBigEndian32(&packet, dwTimestamp);
+    AppendBigEndian32(&packet, dwSSRC);
     packet.insert(packet.end(), payload.begin(), payload.end());
     return packet;
 }
@@ -82,13 +79,14 @@ struct TestPacket {
 // Sends the packets with consecutive sequence numbers from *pwSequence on
 // (skipping the lost ones) and gives every output that holds bytes, in
 // delivery order.
-inline std::vector<ParseOutput>
-FeedPackets(CRTPParser* pParser, const std::vector<TestPacket>& packets, uint16_t* pwSequence) {
+inline std::vector<ParseOutput> FeedPackets(CRTPParser* pParser,
+                                            const std::vector<TestPacket>& packets,
+                                            uint16_t* pwSequence, BYTE bPayloadType = 96) {
     std::vector<ParseOutput> frames;
     for (const TestPacket& packet : packets) {
         *pwSequence = (uint16_t)(*pwSequence + packet.nLostBefore);
-        Bytes bytes =
-            MakeRtpPacket((*pwSequence)++, packet.dwTimestamp, packet.bMarker, packet.payload);
+        Bytes bytes = MakeRtpPacket((*pwSequence)++, packet.dwTimestamp, packet.bMarker,
+                                    packet.payload, bPayloadType);
         for (const ParseOutput& out : ParseDrain(pParser, bytes)) {
             if (!out.output.empty()) {
                 frames.push_back(out);
