@@ -43,6 +43,12 @@ protected:
 
     std::string Response() { return m_rig.Response(); }
 
+    // Closes the connection and checks that the server saw its whole script.
+    void Finish() {
+        m_rig.Disconnect();
+        EXPECT_TRUE(m_server.Finish()) << m_server.Failure();
+    }
+
     CScriptedRtspServer m_server;
     CCommandRig m_rig;
     CRTSPCommand& m_command;
@@ -60,61 +66,51 @@ const std::string DIGEST_401 = "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n"
 
 } // namespace
 
-TEST_F(RTSPCommandTest, AnAnswerWithoutContentLengthIsCompleteAtOnce) {
+TEST_F(RTSPCommandTest, AnswersWithoutLengthWithZeroLengthAndSplitAcrossSegments) {
+    const std::string empty = "RTSP/1.0 200 OK\r\nCSeq: 3\r\nContent-Length: 0\r\n\r\n";
     m_server.Expect("OPTIONS rtsp://127.0.0.1/live/stream?x=1 RTSP/1.0")
         .Send(OK_NO_LENGTH)
-        .WaitForClientClose();
-    Connect();
-    EXPECT_EQ(Send(RTSPMETHOD_OPTIONS), S_OK);
-    EXPECT_EQ(m_command.LastStatusCode(), 200u);
-    EXPECT_EQ(Response(), OK_NO_LENGTH);
-    EXPECT_TRUE(m_command.ResponseContains("DESCRIBE"));
-    m_rig.Disconnect();
-    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
-    const std::vector<std::string> requests = m_server.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0], "OPTIONS rtsp://127.0.0.1/live/stream?x=1 RTSP/1.0\r\nCSeq: 1\r\n"
-                           "User-Agent: Morvane RTSP Source\r\n\r\n");
-}
-
-TEST_F(RTSPCommandTest, AZeroContentLengthAndABodySplitAcrossSegments) {
-    const std::string empty = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 0\r\n\r\n";
-    m_server.Expect("OPTIONS")
-        .Send(empty)
         .Expect("DESCRIBE")
         .Send(DESCRIBE_OK, {5, 30, DESCRIBE_OK.size() - SDP.size() - 2, DESCRIBE_OK.size() - 3})
+        .Expect("OPTIONS")
+        .Send(empty)
         .WaitForClientClose();
     Connect();
     ASSERT_EQ(Send(RTSPMETHOD_OPTIONS), S_OK);
-    EXPECT_EQ(Response(), empty);
+    EXPECT_EQ(m_command.LastStatusCode(), 200u);
+    EXPECT_EQ(Response(), OK_NO_LENGTH);
+    EXPECT_TRUE(m_command.ResponseContains("DESCRIBE"));
     ASSERT_EQ(
         m_command.SendCommand(RTSPMETHOD_DESCRIBE, "Accept: application/sdp\r\n", URL, WAIT_MS),
         S_OK);
     EXPECT_EQ(Response(), DESCRIBE_OK);
-    EXPECT_EQ(m_command.CSeq(), 3u);
-    m_rig.Disconnect();
-    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
-    EXPECT_NE(m_server.Requests()[1].find("\r\nAccept: application/sdp\r\nUser-Agent: "),
-              std::string::npos);
+    ASSERT_EQ(Send(RTSPMETHOD_OPTIONS), S_OK);
+    EXPECT_EQ(Response(), empty);
+    EXPECT_EQ(m_command.CSeq(), 4u);
+    Finish();
+    const std::vector<std::string> requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0], "OPTIONS rtsp://127.0.0.1/live/stream?x=1 RTSP/1.0\r\nCSeq: 1\r\n"
+                           "User-Agent: Morvane RTSP Source\r\n\r\n");
+    EXPECT_NE(requests[1].find("\r\nAccept: application/sdp\r\nUser-Agent: "), std::string::npos);
 }
 
-TEST_F(RTSPCommandTest, DigestChallengeIsAnsweredWithTheNextCSeq) {
+TEST_F(RTSPCommandTest, DigestRetriesTakeTheNextCSeqAndALater401AsksForAReconnect) {
     m_command.Authentication()->SetCredentials("admin", "secret");
-    m_server.Expect("DESCRIBE")
-        .Send(DIGEST_401)
-        .Expect("DESCRIBE")
-        .Send(DESCRIBE_OK)
-        .WaitForClientClose();
+    m_server.Expect("DESCRIBE").Send(DIGEST_401).Expect("DESCRIBE").Send(DESCRIBE_OK);
+    m_server.Expect("SETUP").Send(DIGEST_401).Expect("SETUP").Send(DIGEST_401).WaitForClientClose();
     Connect();
     ASSERT_EQ(Send(RTSPMETHOD_DESCRIBE), S_OK);
     EXPECT_EQ(m_command.LastStatusCode(), 200u);
     EXPECT_TRUE(m_command.Authentication()->IsAuthorized());
-    m_rig.Disconnect();
-    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
+    // A 401 to the retry after earlier success asks for a reconnect.
+    EXPECT_EQ(Send(RTSPMETHOD_SETUP), ZRMM_E_RTSP_RECONNECT);
+    Finish();
     const std::vector<std::string> requests = m_server.Requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(CScriptedRtspServer::CSeqOf(requests[0]), 1);
-    EXPECT_EQ(CScriptedRtspServer::CSeqOf(requests[1]), 2);
+    ASSERT_EQ(requests.size(), 4u);
+    for (size_t i = 0; i < 4; i++) {
+        EXPECT_EQ(CScriptedRtspServer::CSeqOf(requests[i]), (int)i + 1);
+    }
     EXPECT_EQ(requests[0].find("Authorization"), std::string::npos);
     // The Digest URI is the request's path without the query.
     EXPECT_NE(requests[1].find("Authorization: Digest username=\"admin\", realm=\"cam\", "
@@ -135,21 +131,8 @@ TEST_F(RTSPCommandTest, AWrongPasswordGets401AfterExactlyOneResend) {
     EXPECT_EQ(Send(RTSPMETHOD_DESCRIBE), S_FALSE);
     EXPECT_EQ(m_command.LastStatusCode(), 401u);
     EXPECT_EQ(g_nPrompts, 0);
-    m_rig.Disconnect();
-    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
+    Finish();
     EXPECT_EQ(m_server.Requests().size(), 2u);
-}
-
-TEST_F(RTSPCommandTest, A401AfterEarlierSuccessAsksForAReconnectOnTheRetry) {
-    m_command.Authentication()->SetCredentials("admin", "secret");
-    m_server.Expect("DESCRIBE").Send(DIGEST_401).Expect("DESCRIBE").Send(DESCRIBE_OK);
-    m_server.Expect("SETUP").Send(DIGEST_401).Expect("SETUP").Send(DIGEST_401).WaitForClientClose();
-    Connect();
-    ASSERT_EQ(Send(RTSPMETHOD_DESCRIBE), S_OK);
-    EXPECT_EQ(Send(RTSPMETHOD_SETUP), ZRMM_E_RTSP_RECONNECT);
-    m_rig.Disconnect();
-    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
-    EXPECT_EQ(m_server.Requests().size(), 4u);
 }
 
 TEST_F(RTSPCommandTest, FramesAroundAndInsideAnAnswerAreDemultiplexed) {
@@ -166,8 +149,7 @@ TEST_F(RTSPCommandTest, FramesAroundAndInsideAnAnswerAreDemultiplexed) {
     Connect(true);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
     EXPECT_EQ(Response().substr(0, play.size()), play);
-    m_rig.Disconnect();
-    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
+    Finish();
     const auto packets = m_owner.Packets();
     ASSERT_GE(packets.size(), 3u);
     EXPECT_EQ(packets[0], std::make_pair(0, rtp));
@@ -185,8 +167,7 @@ TEST_F(RTSPCommandTest, ADamagedFrameIsCutAndTheStreamGoesOn) {
     Connect(true);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
     EXPECT_EQ(Response().substr(0, OK_NO_LENGTH.size()), OK_NO_LENGTH);
-    m_rig.Disconnect();
-    ASSERT_TRUE(m_server.Finish());
+    Finish();
     const auto packets = m_owner.Packets();
     ASSERT_GE(packets.size(), 2u);
     EXPECT_EQ(packets[0], std::make_pair(0, std::string(10, 'a')));
@@ -223,8 +204,7 @@ TEST_F(RTSPCommandTest, NoAnswerTimesOut) {
     m_server.Expect("GET_PARAMETER").WaitForClientClose();
     Connect();
     EXPECT_EQ(Send(RTSPMETHOD_GET_PARAMETER, 300), HRESULT_FROM_WIN32(WSAETIMEDOUT));
-    m_rig.Disconnect();
-    ASSERT_TRUE(m_server.Finish());
+    Finish();
 }
 
 TEST_F(RTSPCommandTest, FlushDropsTheAnswerAndTheQueuedPackets) {
@@ -236,8 +216,7 @@ TEST_F(RTSPCommandTest, FlushDropsTheAnswerAndTheQueuedPackets) {
     EXPECT_EQ(m_owner.m_nQueueFlushes, 1);
     // The reader answers only its own commands.
     EXPECT_EQ(m_reader.CallWorker(RECVCMD_CONNECT), (DWORD)E_NOTIMPL);
-    m_rig.Disconnect();
-    ASSERT_TRUE(m_server.Finish());
+    Finish();
 }
 
 TEST_F(RTSPCommandTest, TheFirstPlayAfterDescribeMeasuresTheDelay) {
@@ -258,6 +237,5 @@ TEST_F(RTSPCommandTest, TheFirstPlayAfterDescribeMeasuresTheDelay) {
     EXPECT_GE(tDelay, 150 * 10000);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
     EXPECT_EQ(m_command.m_tDescribeToPlayDelay, tDelay); // only the first PLAY counts
-    m_rig.Disconnect();
-    ASSERT_TRUE(m_server.Finish()) << m_server.Failure();
+    Finish();
 }
