@@ -3,7 +3,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "rtsp/sdpparser.h"
 
@@ -24,9 +23,18 @@ const StreamDescription& ParseOne(const std::string& text, SessionDescription* p
     return *pDesc->m_ppStreams[0];
 }
 
-std::vector<BYTE> ParamSetBytes(const StreamDescription& stream, int i) {
-    const ParamSet& set = stream.m_pParamSets[i];
-    return std::vector<BYTE>(set.m_pData, set.m_pData + set.m_nLength);
+// The parameter sets in hex, separated by commas.
+std::string ParamSetsHex(const StreamDescription& stream) {
+    std::string hex;
+    for (int i = 0; i < stream.m_nParamSets; i++) {
+        hex += i ? "," : "";
+        for (int j = 0; j < stream.m_pParamSets[i].m_nLength; j++) {
+            char sz[3];
+            snprintf(sz, sizeof(sz), "%02X", stream.m_pParamSets[i].m_pData[j]);
+            hex += sz;
+        }
+    }
+    return hex;
 }
 
 } // namespace
@@ -150,127 +158,78 @@ TEST(SdpParserTest, CompressionCodesAreFourBytesInMemoryOrder) {
     }
 }
 
-TEST(SdpParserTest, H264ParameterSets) {
-    SessionDescription desc;
-    const StreamDescription& stream =
-        ParseOne("m=video 0 RTP/AVP 96\r\n"
-                 "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=Z0IAHpWoKA9k,aM48gA==;"
-                 "profile-level-id=42001E\r\n",
-                 &desc);
-    ASSERT_EQ(stream.m_nParamSets, 2);
-    EXPECT_EQ(ParamSetBytes(stream, 0),
-              (std::vector<BYTE>{0x67, 0x42, 0x00, 0x1E, 0x95, 0xA8, 0x28, 0x0F, 0x64}));
-    EXPECT_EQ(ParamSetBytes(stream, 1), (std::vector<BYTE>{0x68, 0xCE, 0x3C, 0x80}));
-    // No AU-header sizes and no picture size: zero, not -1.
-    EXPECT_EQ(stream.m_bAuHeaders, 0);
-    EXPECT_EQ(stream.m_nWidth, 0);
-    EXPECT_EQ(stream.m_nHeight, 0);
-
-    // Without padding the ';' of the next parameter ends the Base64 text.
-    SessionDescription unpadded;
-    const StreamDescription& second =
-        ParseOne("m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0IAHpWoKA9k,aM48gA;x=1\n",
-                 &unpadded);
-    ASSERT_EQ(second.m_nParamSets, 2);
-    EXPECT_EQ(ParamSetBytes(second, 1), (std::vector<BYTE>{0x68, 0xCE, 0x3C, 0x80}));
-
-    // Empty pieces and pieces that decode to nothing are skipped.
-    SessionDescription sparse;
-    EXPECT_EQ(ParseOne("m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=,Z0IAHpWoKA9k,,!x,\n",
-                       &sparse)
-                  .m_nParamSets,
-              1);
-}
-
-TEST(SdpParserTest, H265ParameterSetsReplaceTheGenericListInFixedOrder) {
-    SessionDescription desc;
-    // The values are "VPS", "SPS", "PPS" and "SEI" in Base64, written out of
-    // order, with a sprop-parameter-sets list that they replace.
-    const StreamDescription& stream =
-        ParseOne("m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=AAAA;sprop-pps=UFBT;"
-                 "sprop-sps=U1BT;sprop-sei=U0VJ,U0VJ;sprop-vps=VlBT\n",
-                 &desc);
-    ASSERT_EQ(stream.m_nParamSets, 5);
-    const char* expected[] = {"VPS", "SPS", "PPS", "SEI", "SEI"};
-    for (int i = 0; i < 5; i++) {
-        const std::vector<BYTE> bytes = ParamSetBytes(stream, i);
-        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), expected[i]);
+TEST(SdpParserTest, FormatParameterTable) {
+    struct Case {
+        const char* m_pszMedia;
+        const char* m_pszParams;
+        int32_t m_nBitRate, m_nAacMode, m_nWidth, m_nHeight;
+        const char* m_pszParamSets;
+    };
+    const Case cases[] = {
+        {"video",
+         "packetization-mode=1;sprop-parameter-sets=Z0IAHpWoKA9k,aM48gA==;profile-level-id=42001E",
+         -1, -1, 0, 0, "6742001E95A8280F64,68CE3C80"},
+        // Without padding the ';' of the next parameter ends the Base64 text.
+        {"video", "sprop-parameter-sets=Z0IAHpWoKA9k,aM48gA;x=1", -1, -1, 0, 0,
+         "6742001E95A8280F64,68CE3C80"},
+        // Empty pieces and pieces that decode to nothing are skipped.
+        {"video", "sprop-parameter-sets=,Z0IAHpWoKA9k,,!x,", -1, -1, 0, 0, "6742001E95A8280F64"},
+        // "VPS", "SPS", "PPS", "SEI" out of order replace the generic list and
+        // are kept in that order.
+        {"video",
+         "sprop-parameter-sets=AAAA;sprop-pps=UFBT;sprop-sps=U1BT;sprop-sei=U0VJ,U0VJ;"
+         "sprop-vps=VlBT",
+         -1, -1, 0, 0, "565053,535053,505053,534549,534549"},
+        {"video", "Width=704;HEIGHT=576;bitrate=x", -1, -1, 704, 576, ""},
+        // An AAC config is hex digits up to the first other character.
+        {"audio", "mode=AAC-hbr;config=1210", -1, 0, 0, 0, "1210"},
+        {"audio", "bitrate=64;mode=AAC-lbr;config=0aBfz1", 64000, 1, 0, 0, "0ABF"},
+        {"audio", "bitrate=128000;mode=CELP-cbr;config=", 128000, -1, 0, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.m_pszParams);
+        SessionDescription desc;
+        const StreamDescription& stream = ParseOne(
+            std::string("m=") + c.m_pszMedia + " 0 RTP/AVP 96\na=fmtp:96 " + c.m_pszParams, &desc);
+        EXPECT_EQ(stream.m_nBitRate, c.m_nBitRate);
+        EXPECT_EQ(stream.m_nAacMode, c.m_nAacMode);
+        EXPECT_EQ(stream.m_nWidth, c.m_nWidth);
+        EXPECT_EQ(stream.m_nHeight, c.m_nHeight);
+        EXPECT_EQ(ParamSetsHex(stream), c.m_pszParamSets);
     }
 }
 
-TEST(SdpParserTest, AacFormatParameters) {
-    SessionDescription desc;
-    const StreamDescription& stream =
-        ParseOne("m=audio 0 RTP/AVP 97\r\n"
-                 "a=rtpmap:97 mpeg4-generic/48000/2\r\n"
-                 "a=fmtp:97 streamtype=5;profile-level-id=15;mode=AAC-hbr;config=1210;"
-                 "SizeLength=13;INDEXLENGTH=3;indexDeltaLength=3\r\n",
-                 &desc);
-    EXPECT_EQ(stream.m_nCompression, COMPRESSION_AAC);
-    EXPECT_EQ(stream.m_bAuHeaders, 1);
-    EXPECT_EQ(stream.m_nSizeLength, 13);
-    EXPECT_EQ(stream.m_nIndexLength, 3);
-    EXPECT_EQ(stream.m_nIndexDeltaLength, 3);
-    EXPECT_EQ(stream.m_nCtsDeltaLength, 0);
-    EXPECT_EQ(stream.m_nAacMode, 0);
-    ASSERT_EQ(stream.m_nParamSets, 1);
-    EXPECT_EQ(ParamSetBytes(stream, 0), (std::vector<BYTE>{0x12, 0x10}));
-}
-
-TEST(SdpParserTest, AuHeaderLookupRules) {
+TEST(SdpParserTest, AuHeaderSizes) {
     struct Case {
         const char* m_pszParams;
-        int32_t m_nSizeLength;
-        int32_t m_nAuxiliary;
-        int32_t m_nRandomAccess;
-        int32_t m_bAuHeaders;
+        int32_t m_nSize, m_nIndex, m_nIndexDelta, m_nAuxiliary, m_nRandomAccess, m_bAuHeaders;
     };
     const Case cases[] = {
+        // Names in any case.
+        {"streamtype=5;profile-level-id=15;mode=AAC-hbr;config=1210;SizeLength=13;INDEXLENGTH=3;"
+         "indexDeltaLength=3",
+         13, 3, 3, 0, 0, 1},
         // A name without '=' directly behind it counts as missing.
-        {"sizelength = 13", 0, 0, 0, 0},
-        {"sizelength=", 0, 0, 0, 0},
-        {"sizelength=13,indexlength=3", 13, 0, 0, 1},
+        {"sizelength = 13", 0, 0, 0, 0, 0, 0},
+        {"sizelength=", 0, 0, 0, 0, 0, 0},
+        {"sizelength=13,indexlength=3", 13, 3, 0, 0, 0, 1},
         // A plain search finds "sizelength" inside the longer name first.
-        {"auxiliaryDataSizeLength=8;sizeLength=13", 8, 8, 0, 1},
-        {"randomAccessIndication=1", 0, 0, 1, 1},
-        {"CTSDeltaLength=0;DTSDeltaLength=0", 0, 0, 0, 0},
+        {"auxiliaryDataSizeLength=8;sizeLength=13", 8, 0, 0, 8, 0, 1},
+        {"randomAccessIndication=1", 0, 0, 0, 0, 1, 1},
+        {"CTSDeltaLength=0;DTSDeltaLength=0", 0, 0, 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.m_pszParams);
         SessionDescription desc;
         const StreamDescription& stream =
             ParseOne(std::string("m=audio 0 RTP/AVP 97\na=fmtp:97 ") + c.m_pszParams, &desc);
-        EXPECT_EQ(stream.m_nSizeLength, c.m_nSizeLength);
+        EXPECT_EQ(stream.m_nSizeLength, c.m_nSize);
+        EXPECT_EQ(stream.m_nIndexLength, c.m_nIndex);
+        EXPECT_EQ(stream.m_nIndexDeltaLength, c.m_nIndexDelta);
         EXPECT_EQ(stream.m_nAuxiliaryDataSizeLength, c.m_nAuxiliary);
         EXPECT_EQ(stream.m_nRandomAccessIndication, c.m_nRandomAccess);
         EXPECT_EQ(stream.m_bAuHeaders, c.m_bAuHeaders);
     }
-}
-
-TEST(SdpParserTest, FormatParametersBitRateConfigModeAndSize) {
-    SessionDescription desc;
-    ASSERT_EQ(Parse("m=audio 0 RTP/AVP 97\na=fmtp:97 bitrate=64;mode=AAC-lbr;config=0aBfz1\n"
-                    "m=audio 0 RTP/AVP 97\na=fmtp:97 bitrate=128000;mode=CELP-cbr;config=\n"
-                    "m=video 0 RTP/AVP 96\na=fmtp:96 Width=704;HEIGHT=576;bitrate=x\n",
-                    &desc),
-              S_OK);
-    ASSERT_EQ(desc.m_nStreams, 3);
-    const StreamDescription& first = *desc.m_ppStreams[0];
-    EXPECT_EQ(first.m_nBitRate, 64000);
-    EXPECT_EQ(first.m_nAacMode, 1);
-    // Hex digits up to the first other character, two a byte.
-    ASSERT_EQ(first.m_nParamSets, 1);
-    EXPECT_EQ(ParamSetBytes(first, 0), (std::vector<BYTE>{0x0A, 0xBF}));
-
-    const StreamDescription& second = *desc.m_ppStreams[1];
-    EXPECT_EQ(second.m_nBitRate, 128000);
-    EXPECT_EQ(second.m_nAacMode, -1);
-    EXPECT_EQ(second.m_nParamSets, 0);
-
-    const StreamDescription& third = *desc.m_ppStreams[2];
-    EXPECT_EQ(third.m_nWidth, 704);
-    EXPECT_EQ(third.m_nHeight, 576);
-    EXPECT_EQ(third.m_nBitRate, -1);
 }
 
 TEST(SdpParserTest, BandwidthAndConnectionLines) {
