@@ -149,15 +149,6 @@ TEST(SdpParserTest, RtpMapCodecTable) {
     }
 }
 
-TEST(SdpParserTest, CompressionCodesAreFourBytesInMemoryOrder) {
-    const int32_t codes[] = {COMPRESSION_H264, COMPRESSION_H265, COMPRESSION_MP4V, COMPRESSION_JPEG,
-                             COMPRESSION_KLVA};
-    const char* names[] = {"H264", "h265", "MP4V", "jpeg", "KLVA"};
-    for (int i = 0; i < 5; i++) {
-        EXPECT_EQ(memcmp(&codes[i], names[i], 4), 0) << names[i];
-    }
-}
-
 TEST(SdpParserTest, FormatParameterTable) {
     struct Case {
         const char* m_pszMedia;

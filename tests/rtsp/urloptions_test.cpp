@@ -2,10 +2,8 @@
 
 #include <string>
 
-#include "common/socket.h"
 #include "common/trace.h"
 #include "common/zrerrors.h"
-#include "rtsp/urladdress.h"
 #include "rtsp/urloptions.h"
 
 namespace {
@@ -148,21 +146,4 @@ TEST(UrlOptionsTest, TraceTurnsTracingOn) {
     g_TraceModule.SetFlags(dwFlags);
     EXPECT_EQ(options.m_nTrace, 2u);
     EXPECT_EQ(dwAfter, 0x4Fu);
-}
-
-TEST(UrlOptionsTest, RequestUrlCarriesNeitherOptionsNorPortNorCredentials) {
-    DWORD dwAddress = 0, dwReserved1 = 0, dwReserved2 = 0;
-    WORD wPort = 0;
-    CBaseBuffer path, user, password;
-    ASSERT_EQ(ParseInternetAddress(
-                  L"rtsp://admin:pw@192.168.1.20:8554/stream?Transport=TCP&Timeout=20", &dwAddress,
-                  &wPort, &dwReserved1, &dwReserved2, &path, &user, &password),
-              S_OK);
-    CUrlOptions options;
-    ASSERT_EQ(options.ParseOptions(&path), S_OK);
-    EXPECT_EQ(std::string("rtsp://") + FormatIPAddress(dwAddress) + path.Text(),
-              "rtsp://192.168.1.20/stream");
-    EXPECT_EQ(ntohs(wPort), 8554);
-    EXPECT_EQ(options.m_StreamingType, STREAMINGTYPE_TCP);
-    EXPECT_EQ(options.m_nTimeout, 20u);
 }
