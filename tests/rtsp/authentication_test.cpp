@@ -147,18 +147,3 @@ TEST_F(AuthenticationTest, ThePromptSuppliesCredentialsOrCancels) {
     g_promptAnswer = E_FAIL;
     EXPECT_EQ(Challenge(DIGEST, 1), E_FAIL);
 }
-
-TEST_F(AuthenticationTest, ARefusalAfterEarlierSuccessAsksForAReconnect) {
-    m_auth.SetCredentials("admin", "12345");
-    ASSERT_EQ(Challenge(DIGEST, 0), S_OK);
-    Header();
-    m_auth.OnAuthorizedAnswer();
-    EXPECT_TRUE(m_auth.IsAuthorized());
-    // The first send of a later exchange may still be answered 401 (a new
-    // nonce): it is resent. A 401 to the resend means the credentials no
-    // longer work.
-    EXPECT_EQ(Challenge(DIGEST, 0), S_OK);
-    EXPECT_EQ(Challenge(DIGEST, 1), ZRMM_E_RTSP_RECONNECT);
-    m_auth.ClearAuthorized();
-    EXPECT_EQ(Challenge(DIGEST, 1), S_FALSE); // the prompt is cancelled
-}
