@@ -17,51 +17,36 @@ double Time(int32_t nType, const std::string& text, double dUnchanged = -99.0) {
 
 } // namespace
 
-TEST(RangeInfoTest, NptRanges) {
-    SessionDescription live;
-    ProcessRange("npt=now-", &live);
-    EXPECT_EQ(live.m_nRangeType, RANGETYPE_NPT);
-    EXPECT_EQ(live.m_dRangeStart, 0.0);
-    EXPECT_EQ(live.m_dRangeEnd, -1.0);
-    EXPECT_EQ(live.m_tDuration, 0);
-
-    SessionDescription stored;
-    ProcessRange(" npt=0-7.741", &stored);
-    EXPECT_EQ(stored.m_dRangeStart, 0.0);
-    EXPECT_EQ(stored.m_dRangeEnd, 7.741);
-    EXPECT_EQ(stored.m_tDuration, 77410000);
-
-    SessionDescription clock;
-    ProcessRange("npt=0:01:02.5-1:00:00", &clock);
-    EXPECT_EQ(clock.m_dRangeStart, 62.5);
-    EXPECT_EQ(clock.m_dRangeEnd, 3600.0);
-    EXPECT_EQ(clock.m_tDuration, 35375000000);
-}
-
-TEST(RangeInfoTest, EndNotAfterStartGivesNoDuration) {
-    SessionDescription desc;
-    ProcessRange("npt=30-10", &desc);
-    EXPECT_EQ(desc.m_dRangeStart, 30.0);
-    EXPECT_EQ(desc.m_dRangeEnd, 10.0);
-    EXPECT_EQ(desc.m_tDuration, 0);
-}
-
-TEST(RangeInfoTest, SmpteRanges) {
-    SessionDescription desc;
-    ProcessRange("smpte=10:07:00-10:07:33:05.01", &desc);
-    EXPECT_EQ(desc.m_nRangeType, RANGETYPE_SMPTE);
-    EXPECT_EQ(desc.m_dRangeStart, 36420.0);
-    EXPECT_DOUBLE_EQ(desc.m_dRangeEnd, 36453.0 + 5.01 / 30.0);
-
-    SessionDescription drop;
-    ProcessRange("smpte-30-drop=0:00:00-0:00:10", &drop);
-    EXPECT_EQ(drop.m_nRangeType, RANGETYPE_SMPTE);
-    EXPECT_EQ(drop.m_tDuration, 100000000);
-
-    SessionDescription pal;
-    ProcessRange("smpte-25=0:00:00-0:00:10:12", &pal);
-    EXPECT_EQ(pal.m_nRangeType, RANGETYPE_SMPTE25);
-    EXPECT_DOUBLE_EQ(pal.m_dRangeEnd, 10.0 + 12.0 / 25.0);
+TEST(RangeInfoTest, NptAndSmpteRanges) {
+    struct Case {
+        const char* pszValue;
+        int32_t nType;
+        double dStart, dEnd;
+        int64_t tDuration;
+    };
+    const Case cases[] = {
+        {"npt=now-", RANGETYPE_NPT, 0.0, -1.0, 0},
+        {" npt=0-7.741", RANGETYPE_NPT, 0.0, 7.741, 77410000},
+        {"npt=0:01:02.5-1:00:00", RANGETYPE_NPT, 62.5, 3600.0, 35375000000},
+        // An end not after the start gives no duration.
+        {"npt=30-10", RANGETYPE_NPT, 30.0, 10.0, 0},
+        {"npt=0-1e300", RANGETYPE_NPT, 0.0, 1e300, INT64_MAX},
+        {"smpte=10:07:00-10:07:33:05.01", RANGETYPE_SMPTE, 36420.0, 36453.0 + 5.01 / 30.0,
+         331670000},
+        {"smpte-30-drop=0:00:00-0:00:10", RANGETYPE_SMPTE, 0.0, 10.0, 100000000},
+        {"smpte-25=0:00:00-0:00:10:12", RANGETYPE_SMPTE25, 0.0, 10.0 + 12.0 / 25.0, 104800000},
+        // A known type without '-' sets only the type.
+        {"smpte=0:00:10", RANGETYPE_SMPTE, 0.0, -1.0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszValue);
+        SessionDescription desc;
+        ProcessRange(c.pszValue, &desc);
+        EXPECT_EQ(desc.m_nRangeType, c.nType);
+        EXPECT_DOUBLE_EQ(desc.m_dRangeStart, c.dStart);
+        EXPECT_DOUBLE_EQ(desc.m_dRangeEnd, c.dEnd);
+        EXPECT_EQ(desc.m_tDuration, c.tDuration);
+    }
 }
 
 TEST(RangeInfoTest, TimeValues) {
@@ -96,17 +81,9 @@ TEST(RangeInfoTest, UnusableRangesChangeNothing) {
         EXPECT_EQ(desc.m_dRangeEnd, 2.0);
         EXPECT_EQ(desc.m_tDuration, 10000000);
     }
-    // A known type without '-' sets only the type.
-    SessionDescription desc;
-    ProcessRange("smpte=0:00:10", &desc);
-    EXPECT_EQ(desc.m_nRangeType, RANGETYPE_SMPTE);
-    EXPECT_EQ(desc.m_dRangeStart, 0.0);
 }
 
-TEST(RangeInfoTest, HugeValuesSaturate) {
-    SessionDescription desc;
-    ProcessRange("npt=0-1e300", &desc);
-    EXPECT_EQ(desc.m_tDuration, INT64_MAX);
+TEST(RangeInfoTest, SecondsToReferenceTimeSaturatesAndRounds) {
     EXPECT_EQ(SecondsToReferenceTime(-1e300), INT64_MIN);
     EXPECT_EQ(SecondsToReferenceTime(0.00000005), 0); // 0.5 + 0.4999 truncates to 0
     EXPECT_EQ(SecondsToReferenceTime(0.00000006), 1);

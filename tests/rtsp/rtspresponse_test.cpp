@@ -1,40 +1,39 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "rtsp/rtspresponse.h"
 
 namespace {
-bool Complete(const std::string& text) {
-    return IsResponseComplete(text.data(), (int)text.size());
-}
 int Status(const std::string& text) {
     return ResponseStatusCode(text.data(), (int)text.size());
 }
 } // namespace
 
-TEST(RTSPResponseTest, AnswersWithoutContentLengthAreCompleteAtOnce) {
-    EXPECT_FALSE(Complete(""));
-    EXPECT_TRUE(Complete("RTSP/1.0 200 OK\r\nCSeq: 1\r\n"));
-    EXPECT_TRUE(Complete("R"));
-}
-
-TEST(RTSPResponseTest, ContentLengthDecidesWhenTheBodyIsIn) {
+TEST(RTSPResponseTest, CompleteWhenTheAnnouncedBodyIsIn) {
     const std::string head = "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Length: 10\r\n\r\n";
-    EXPECT_FALSE(Complete(head));
-    EXPECT_FALSE(Complete(head + "v=0\r\no="));
-    EXPECT_TRUE(Complete(head + "v=0\r\no=- 1"));
-    EXPECT_TRUE(Complete(head + "v=0\r\no=- 1 extra"));
-    // The other capitalisation, and bare line feeds.
-    EXPECT_TRUE(Complete("RTSP/1.0 200 OK\nContent-length: 3\n\nabc"));
-    EXPECT_FALSE(Complete("RTSP/1.0 200 OK\nContent-length: 3\n\nab"));
-}
-
-TEST(RTSPResponseTest, AZeroLengthIsCompleteOnlyWhenWrittenAsZero) {
-    EXPECT_TRUE(Complete("RTSP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"));
-    EXPECT_TRUE(Complete("RTSP/1.0 200 OK\r\nContent-Length:0\r\n"));
-    EXPECT_FALSE(Complete("RTSP/1.0 200 OK\r\nContent-Length: x\r\n\r\n"));
-    EXPECT_FALSE(Complete("RTSP/1.0 200 OK\r\nContent-Length: -4\r\n\r\n"));
+    const std::pair<std::string, bool> cases[] = {
+        {"", false},
+        // Without Content-Length an answer is complete at once.
+        {"RTSP/1.0 200 OK\r\nCSeq: 1\r\n", true},
+        {"R", true},
+        {head, false},
+        {head + "v=0\r\no=", false},
+        {head + "v=0\r\no=- 1", true},
+        {head + "v=0\r\no=- 1 extra", true},
+        // The other capitalisation, and bare line feeds.
+        {"RTSP/1.0 200 OK\nContent-length: 3\n\nabc", true},
+        {"RTSP/1.0 200 OK\nContent-length: 3\n\nab", false},
+        // A zero length is complete only when written as zero.
+        {"RTSP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", true},
+        {"RTSP/1.0 200 OK\r\nContent-Length:0\r\n", true},
+        {"RTSP/1.0 200 OK\r\nContent-Length: x\r\n\r\n", false},
+        {"RTSP/1.0 200 OK\r\nContent-Length: -4\r\n\r\n", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsResponseComplete(c.first.data(), (int)c.first.size()), c.second) << c.first;
+    }
 }
 
 TEST(RTSPResponseTest, StatusCodeFollowsTheFirstSpace) {
