@@ -121,10 +121,9 @@ TEST(PlatformServicesTest, WideStringsConvertThroughUtf8) {
 }
 
 TEST(PlatformServicesTest, RandomBytesVary) {
-    uint32_t a = 0, b = 0;
-    ASSERT_TRUE(RtlGenRandom(&a, sizeof(a)));
-    ASSERT_TRUE(RtlGenRandom(&b, sizeof(b)));
-    uint32_t c = 0;
-    ASSERT_TRUE(RtlGenRandom(&c, sizeof(c)));
-    EXPECT_FALSE(a == b && b == c);
+    uint32_t values[3] = {};
+    for (uint32_t& value : values) {
+        ASSERT_TRUE(RtlGenRandom(&value, sizeof(value)));
+    }
+    EXPECT_FALSE(values[0] == values[1] && values[1] == values[2]);
 }
