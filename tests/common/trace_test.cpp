@@ -68,9 +68,8 @@ TEST_F(TraceTest, PrefixReplacesLeadingLineFeedsAndAddsTimeAndThread) {
 
     // A line that does not start with a line feed is emitted unchanged.
     EXPECT_EQ(Emit("abc\n"), "abc\n");
-}
 
-TEST_F(TraceTest, PrefixCarriesOnlyTheSelectedParts) {
+    // Only the selected parts are added.
     m_module.SetFlags(TRACE_ENABLED | TRACE_DEBUGGER);
     EXPECT_EQ(Emit("\nplain"), "\r\nplain");
     m_module.SetFlags(TRACE_ENABLED | TRACE_DEBUGGER | TRACE_HANDLES);
