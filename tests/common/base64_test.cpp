@@ -13,14 +13,11 @@ std::string Encode(const std::string& in, CZRBase64Encoder* pEncoder = nullptr) 
     return std::string(reinterpret_cast<const char*>(encoder.Data()), (size_t)n);
 }
 
-std::string Decode(const std::string& in, int* pResult = nullptr) {
+std::string Decode(const std::string& in) {
     CZRBase64Encoder decoder;
     BYTE out[512];
     int n =
         decoder.Decode(reinterpret_cast<const BYTE*>(in.data()), (int)in.size(), out, sizeof(out));
-    if (pResult) {
-        *pResult = n;
-    }
     return std::string(reinterpret_cast<const char*>(out), (size_t)(n > 0 ? n : 0));
 }
 
@@ -68,22 +65,27 @@ TEST(Base64Test, LineLayoutOptions) {
     EXPECT_EQ(out.size(), 400u);
 }
 
-TEST(Base64Test, DecodeSkipsWhiteSpaceAndStopsAtPadding) {
-    EXPECT_EQ(Decode("Zm9vYmFy"), "foobar");
-    EXPECT_EQ(Decode("Zm9v\r\nYm Fy\t"), "foobar");
-    EXPECT_EQ(Decode("YWI=YWJj"), "ab"); // nothing after '=' is read
-    // Unpadded text gives all its complete bytes; a lone final character adds
-    // nothing.
-    EXPECT_EQ(Decode("YWI"), "ab");
-    EXPECT_EQ(Decode("YWJjY"), "abc");
-}
-
-TEST(Base64Test, DecodeEndsAtInvalidCharacters) {
-    // The URL-safe alphabet is not Base64 here: decoding ends at '-' or '_'.
-    EXPECT_EQ(Decode("YWJj-2Jj"), "abc");
-    EXPECT_EQ(Decode("YW_j"), "a");
-    EXPECT_EQ(Decode("YW\vJj"), "a");
-    EXPECT_EQ(Decode(std::string("YWJj\x80YWJj")), "abc");
+TEST(Base64Test, DecodeSkipsWhiteSpaceAndEndsAtPaddingOrAnInvalidCharacter) {
+    const struct {
+        const char* pszText;
+        const char* pszDecoded;
+    } cases[] = {
+        {"Zm9vYmFy", "foobar"},
+        {"Zm9v\r\nYm Fy\t", "foobar"},
+        {"YWI=YWJj", "ab"}, // nothing after '=' is read
+        // Unpadded text gives all its complete bytes; a lone final character
+        // adds nothing.
+        {"YWI", "ab"},
+        {"YWJjY", "abc"},
+        // The URL-safe alphabet is not Base64 here: decoding ends at '-' or '_'.
+        {"YWJj-2Jj", "abc"},
+        {"YW_j", "a"},
+        {"YW\vJj", "a"},
+        {"YWJj\x80YWJj", "abc"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Decode(c.pszText), c.pszDecoded) << c.pszText;
+    }
 }
 
 TEST(Base64Test, DecodeRefusesASmallOutput) {
@@ -118,11 +120,5 @@ TEST(Base64Test, RoundTripsEveryByteValue) {
     for (int i = 0; i < 256; i++) {
         all += (char)i;
     }
-    CZRBase64Encoder encoder;
-    std::string text = Encode(all, &encoder);
-    CZRBase64Encoder decoder;
-    int n =
-        decoder.Decode(reinterpret_cast<const BYTE*>(text.data()), (int)text.size(), nullptr, 0);
-    ASSERT_EQ(n, 256);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(decoder.Data()), 256), all);
+    EXPECT_EQ(Decode(Encode(all)), all); // across a line break
 }
