@@ -108,18 +108,6 @@ TEST(PlatformServicesTest, ADirectoryCannotBeOpenedAsAFile) {
     EXPECT_TRUE(RemoveDirectoryW(path.c_str()));
 }
 
-TEST(PlatformServicesTest, WideStringsConvertThroughUtf8) {
-    const WCHAR szWide[] = {L'a', 0xE9, 0x20AC, L'z', 0};
-    char szUtf8[16];
-    int n = WideCharToMultiByte(CP_UTF8, 0, szWide, -1, szUtf8, sizeof(szUtf8), nullptr, nullptr);
-    ASSERT_EQ(n, 8); // a, two bytes, three bytes, z, terminator
-    EXPECT_STREQ(szUtf8, "a\xC3\xA9\xE2\x82\xACz");
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, szWide, -1, nullptr, 0, nullptr, nullptr), 8);
-    WCHAR szBack[8];
-    ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, szUtf8, -1, szBack, 8), 5);
-    EXPECT_EQ(std::wstring(szBack), std::wstring(szWide));
-}
-
 TEST(PlatformServicesTest, RandomBytesVary) {
     uint32_t values[3] = {};
     for (uint32_t& value : values) {
