@@ -7,7 +7,7 @@
 #include "common/zrerrors.h"
 
 TEST(HResultNameTest, SystemCodesCarryTheirMessages) {
-    EXPECT_STREQ(HResultName(ZRMM_E_RTSP_DESCRIBE_FAILED),
+    EXPECT_STREQ(HResultName((HRESULT)0x80050031),
                  "ZRMM_E_RTSP_DESCRIBE_FAILED - The DESCRIBE RTSP command has failed");
     EXPECT_STREQ(HResultName(ZRMM_E_INVALID_DATA), "ZRMM_E_INVALID_DATA");
     // Of the two rows of 0x80050042 the first is printed.
