@@ -67,23 +67,22 @@ TEST(StreamSocketPairAddressTest, LocalAddressFollowsInterfaceThenServer) {
     EXPECT_EQ(CStreamSocketPair::ChooseLocalAddress(INADDR_ANY, dwServer), (DWORD)INADDR_ANY);
 }
 
-TEST_F(StreamSocketPairTest, BusyRtpPortMovesTheSearchOnByOne) {
-    CBusyPort busy;
-    ASSERT_LT(busy.Port(), 65530);
-    ASSERT_EQ(m_pair.Open(FALSE, INADDR_ANY, Loopback(), busy.Port()), S_OK);
-    EXPECT_EQ(BoundPort(m_rtp), busy.Port() + 1);
-    EXPECT_EQ(BoundPort(m_rtcp), busy.Port() + 2);
-    EXPECT_EQ(ntohs(m_rtp.GetPort()), busy.Port() + 1);
-    EXPECT_EQ(m_pair.LocalAddress(), Loopback());
-}
-
-TEST_F(StreamSocketPairTest, BusyRtcpPortMovesTheSearchOnByTwo) {
-    CBusyPort busy;
-    ASSERT_GT(busy.Port(), 1024);
-    ASSERT_LT(busy.Port(), 65530);
-    ASSERT_EQ(m_pair.Open(FALSE, INADDR_ANY, Loopback(), busy.Port() - 1u), S_OK);
-    EXPECT_EQ(BoundPort(m_rtp), busy.Port() + 1);
-    EXPECT_EQ(BoundPort(m_rtcp), busy.Port() + 2);
+// The search starts at the busy port (RTP busy: move on by one) or just below
+// it (RTCP busy: move on by two); both end on the pair above the busy port.
+TEST_F(StreamSocketPairTest, BusyPortMovesTheSearchOn) {
+    for (WORD wBelow : {0, 1}) {
+        SCOPED_TRACE(wBelow == 0 ? "RTP port busy" : "RTCP port busy");
+        CBusyPort busy;
+        ASSERT_GT(busy.Port(), 1024);
+        ASSERT_LT(busy.Port(), 65530);
+        ASSERT_EQ(m_pair.Open(FALSE, INADDR_ANY, Loopback(), busy.Port() - wBelow), S_OK);
+        EXPECT_EQ(BoundPort(m_rtp), busy.Port() + 1);
+        EXPECT_EQ(BoundPort(m_rtcp), busy.Port() + 2);
+        EXPECT_EQ(ntohs(m_rtp.GetPort()), busy.Port() + 1);
+        EXPECT_EQ(m_pair.LocalAddress(), Loopback());
+        m_rtp.CloseSocket(TRUE);
+        m_rtcp.CloseSocket(TRUE);
+    }
 }
 
 TEST_F(StreamSocketPairTest, NoPairAtTheTopOfThePortRange) {
