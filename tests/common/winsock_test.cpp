@@ -34,7 +34,10 @@ protected:
         m_client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         ASSERT_NE(m_client, INVALID_SOCKET);
         ASSERT_EQ(WSAEventSelect(m_client, m_hEvent, lEvents), 0);
-        sockaddr_in address = PeerAddress();
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = m_peer.PortNetworkOrder();
+        address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
         ASSERT_EQ(connect(m_client, reinterpret_cast<sockaddr*>(&address), sizeof(address)),
                   SOCKET_ERROR);
         ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
@@ -42,15 +45,8 @@ protected:
         ASSERT_NE(m_accepted, INVALID_SOCKET);
     }
 
-    sockaddr_in PeerAddress() const {
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = m_peer.PortNetworkOrder();
-        address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
-        return address;
-    }
-
-    // Waits for the event and returns the recorded events (0 on time-out).
+    // Waits for the event and returns the events recorded on m_client (0 on
+    // time-out).
     LONG WaitEvents(DWORD dwTimeoutMs, WSANETWORKEVENTS* pEvents = nullptr) {
         WSANETWORKEVENTS events = {};
         if (WaitForSingleObject(m_hEvent, dwTimeoutMs) != WAIT_OBJECT_0 ||
@@ -63,24 +59,19 @@ protected:
         return events.lNetworkEvents;
     }
 
-    // Waits until one of lEvents is recorded, collecting all events seen.
-    LONG WaitFor(LONG lEvents, WSANETWORKEVENTS* pEvents) {
-        LONG lSeen = 0;
-        while ((lSeen & lEvents) == 0) {
-            WSANETWORKEVENTS events = {};
-            LONG l = WaitEvents(CTcpPeer::kWaitMs, &events);
-            if (l == 0) {
-                break;
-            }
-            lSeen |= l;
+    // Collects the events recorded until one of lEvents is among them.
+    LONG WaitFor(LONG lEvents, WSANETWORKEVENTS* pSeen) {
+        *pSeen = {};
+        WSANETWORKEVENTS events = {};
+        while ((pSeen->lNetworkEvents & lEvents) == 0 && WaitEvents(CTcpPeer::kWaitMs, &events)) {
+            pSeen->lNetworkEvents |= events.lNetworkEvents;
             for (int i = 0; i < FD_MAX_EVENTS; i++) {
-                if (l & (1 << i)) {
-                    pEvents->iErrorCode[i] = events.iErrorCode[i];
+                if (events.lNetworkEvents & (1 << i)) {
+                    pSeen->iErrorCode[i] = events.iErrorCode[i];
                 }
             }
         }
-        pEvents->lNetworkEvents = lSeen;
-        return lSeen;
+        return pSeen->lNetworkEvents;
     }
 
     CTcpPeer m_peer;
@@ -186,13 +177,12 @@ TEST_F(WinsockTest, PeerCloseAndResetGiveOneCloseEvent) {
 }
 
 TEST_F(WinsockTest, DatagramSocketOptionsAndTruncation) {
-    SOCKET receiver = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    SOCKET sender = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    ASSERT_NE(receiver, INVALID_SOCKET);
-    ASSERT_NE(sender, INVALID_SOCKET);
+    m_client = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);   // the receiver
+    m_accepted = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); // the sender
+    ASSERT_TRUE(m_client != INVALID_SOCKET && m_accepted != INVALID_SOCKET);
     DWORD dwMaxMsgSize = 0;
     int nLength = sizeof(dwMaxMsgSize);
-    ASSERT_EQ(getsockopt(receiver, SOL_SOCKET, SO_MAX_MSG_SIZE,
+    ASSERT_EQ(getsockopt(m_client, SOL_SOCKET, SO_MAX_MSG_SIZE,
                          reinterpret_cast<char*>(&dwMaxMsgSize), &nLength),
               0);
     EXPECT_EQ(dwMaxMsgSize, 65507u);
@@ -201,23 +191,18 @@ TEST_F(WinsockTest, DatagramSocketOptionsAndTruncation) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     nLength = sizeof(address);
-    ASSERT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ASSERT_EQ(getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &nLength), 0);
-    ASSERT_EQ(WSAEventSelect(receiver, m_hEvent, FD_READ), 0);
-    ASSERT_EQ(
-        sendto(sender, "0123456789", 10, 0, reinterpret_cast<sockaddr*>(&address), sizeof(address)),
-        10);
-    ASSERT_EQ(WaitForSingleObject(m_hEvent, CTcpPeer::kWaitMs), WAIT_OBJECT_0);
-    WSANETWORKEVENTS events = {};
-    ASSERT_EQ(WSAEnumNetworkEvents(receiver, m_hEvent, &events), 0);
-    EXPECT_EQ(events.lNetworkEvents, FD_READ);
+    ASSERT_EQ(bind(m_client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(getsockname(m_client, reinterpret_cast<sockaddr*>(&address), &nLength), 0);
+    ASSERT_EQ(WSAEventSelect(m_client, m_hEvent, FD_READ), 0);
+    ASSERT_EQ(sendto(m_accepted, "0123456789", 10, 0, reinterpret_cast<sockaddr*>(&address),
+                     sizeof(address)),
+              10);
+    EXPECT_EQ(WaitEvents(CTcpPeer::kWaitMs), FD_READ);
     // A datagram that does not fit is an error on Windows, not a short read.
     char buffer[4];
-    EXPECT_EQ(recv(receiver, buffer, sizeof(buffer), 0), SOCKET_ERROR);
+    EXPECT_EQ(recv(m_client, buffer, sizeof(buffer), 0), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEMSGSIZE);
     EXPECT_EQ(memcmp(buffer, "0123", 4), 0);
-    closesocket(receiver);
-    closesocket(sender);
 }
 
 TEST_F(WinsockTest, ClosedSocketIsNoSocket) {
