@@ -1,4 +1,6 @@
 // The shared log file behind TRACE_TO_FILE, written through real modules.
+// These are also the tests of the platform's named sections, files and
+// directories: the writer is their one user.
 #include <gtest/gtest.h>
 
 #include <string>
