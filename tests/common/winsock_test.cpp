@@ -97,26 +97,6 @@ TEST(WinsockAddressTest, InetAddrAcceptsTheWindowsForms) {
     EXPECT_EQ(inet_addr("089.1.1.1"), INADDR_NONE); // 8 is no octal digit
 }
 
-TEST_F(WinsockTest, LooksUpLocalhostAndOwnName) {
-    addrinfo hints = {};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* pResult = nullptr;
-    ASSERT_EQ(getaddrinfo("localhost", nullptr, &hints, &pResult), 0);
-    ASSERT_NE(pResult, nullptr);
-    ASSERT_EQ(pResult->ai_family, AF_INET);
-    EXPECT_EQ(reinterpret_cast<sockaddr_in*>(pResult->ai_addr)->sin_addr.s_addr,
-              htonl(INADDR_LOOPBACK));
-    freeaddrinfo(pResult);
-
-    char szHost[256] = {};
-    ASSERT_EQ(gethostname(szHost, sizeof(szHost)), 0);
-    const hostent* pEntry = gethostbyname(szHost);
-    ASSERT_NE(pEntry, nullptr);
-    EXPECT_EQ(pEntry->h_length, 4);
-    EXPECT_NE(pEntry->h_addr_list[0], nullptr);
-}
-
 TEST_F(WinsockTest, ConnectRecordsConnectAndWriteOnce) {
     Connect(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
     WSANETWORKEVENTS events = {};
