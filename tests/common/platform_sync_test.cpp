@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 
 #include "platform.h"
 
@@ -126,21 +127,15 @@ TEST(PlatformSyncTest, TimeoutsExpireAndClocksAgree) {
 TEST(PlatformSyncTest, CriticalSectionsAreRecursiveAndExclusive) {
     CRITICAL_SECTION cs;
     InitializeCriticalSection(&cs);
-    // Whether another thread gets in.
     auto otherThreadEnters = [&cs] {
-        std::function<DWORD()> tryLock = [&cs]() -> DWORD {
-            BOOL bAcquired = TryEnterCriticalSection(&cs);
+        BOOL bAcquired = FALSE;
+        std::thread([&] {
+            bAcquired = TryEnterCriticalSection(&cs);
             if (bAcquired) {
                 LeaveCriticalSection(&cs);
             }
-            return (DWORD)bAcquired;
-        };
-        HANDLE hThread = StartThread(&tryLock);
-        DWORD dwAcquired = 2;
-        WaitForSingleObject(hThread, GENEROUS_MS);
-        GetExitCodeThread(hThread, &dwAcquired);
-        CloseHandle(hThread);
-        return dwAcquired == 1;
+        }).join();
+        return bAcquired != FALSE;
     };
     EnterCriticalSection(&cs);
     EnterCriticalSection(&cs);

@@ -25,30 +25,25 @@ int MulticastTtl(const CSocket& s) {
     return (int)(dwTtl & 0xFF);
 }
 
-// A worker that takes one command and then blocks until released, so that a
-// second command stays pending.
+// A worker that answers one command and then stays busy until destroyed, so
+// that a second command stays pending.
 class CBusyWorker : public CAMThread {
 public:
-    explicit CBusyWorker(HRESULT* phr) : CAMThread(phr) {
-        m_hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    }
+    explicit CBusyWorker(HRESULT* phr) : CAMThread(phr) {}
     ~CBusyWorker() override {
         SetEvent(m_hRelease);
-        CallWorker(0);
         Close();
         CloseHandle(m_hRelease);
     }
     DWORD ThreadProc() override {
-        for (;;) {
-            DWORD dwCommand = GetRequest();
-            Reply(S_OK);
-            if (dwCommand == 0) {
-                return 0;
-            }
-            WaitForSingleObject(m_hRelease, kWaitMs);
-        }
+        GetRequest();
+        Reply(S_OK);
+        WaitForSingleObject(m_hRelease, kWaitMs);
+        return 0;
     }
-    HANDLE m_hRelease;
+
+private:
+    HANDLE m_hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
 
 class SocketTest : public testing::Test {
