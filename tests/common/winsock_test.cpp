@@ -7,17 +7,13 @@
 
 #include "platform.h"
 #include "tcppeer.h"
+#include "winsockscope.h"
 
 namespace {
 
 class WinsockTest : public testing::Test {
 protected:
-    void SetUp() override {
-        WSADATA wsaData;
-        ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsaData), 0);
-        m_hEvent = WSACreateEvent();
-        ASSERT_NE(m_hEvent, nullptr);
-    }
+    void SetUp() override { ASSERT_NE(m_hEvent, nullptr); }
     void TearDown() override {
         for (SOCKET s : {m_client, m_accepted}) {
             if (s != INVALID_SOCKET) {
@@ -25,7 +21,6 @@ protected:
             }
         }
         WSACloseEvent(m_hEvent);
-        WSACleanup();
     }
 
     // Connects m_client (selected with lEvents) to the peer and accepts it.
@@ -74,8 +69,9 @@ protected:
         return pSeen->lNetworkEvents;
     }
 
+    CWinsockScope m_winsock;
     CTcpPeer m_peer;
-    HANDLE m_hEvent = nullptr;
+    HANDLE m_hEvent = WSACreateEvent();
     SOCKET m_client = INVALID_SOCKET;
     SOCKET m_accepted = INVALID_SOCKET;
 };
