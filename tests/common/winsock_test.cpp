@@ -93,7 +93,9 @@ TEST(WinsockAddressTest, InetAddrAcceptsTheWindowsForms) {
     EXPECT_EQ(inet_addr("089.1.1.1"), INADDR_NONE); // 8 is no octal digit
 }
 
-TEST_F(WinsockTest, ConnectRecordsConnectAndWriteOnce) {
+// Connect and write are recorded once; a send that does not block does not
+// record write again, and read is recorded again only after a recv.
+TEST_F(WinsockTest, EventsAreRecordedOnceUntilReEnabled) {
     Connect(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
     WSANETWORKEVENTS events = {};
     ASSERT_NE(WaitFor(FD_CONNECT, &events) & FD_CONNECT, 0);
@@ -101,21 +103,13 @@ TEST_F(WinsockTest, ConnectRecordsConnectAndWriteOnce) {
     if (!(events.lNetworkEvents & FD_WRITE)) {
         ASSERT_NE(WaitFor(FD_WRITE, &events) & FD_WRITE, 0);
     }
-    // Writable all along, but FD_WRITE is not recorded again until a send
-    // would block.
     EXPECT_EQ(WaitEvents(0), 0);
     ASSERT_EQ(send(m_client, "x", 1, 0), 1);
     EXPECT_EQ(WaitEvents(0), 0);
-}
 
-TEST_F(WinsockTest, ReadIsRecordedAgainOnlyAfterRecv) {
-    Connect(FD_READ | FD_CLOSE);
     ASSERT_TRUE(CTcpPeer::SendText(m_accepted, "abcd"));
-    WSANETWORKEVENTS events = {};
     ASSERT_NE(WaitFor(FD_READ, &events) & FD_READ, 0);
-    // Data left unread is not reported twice...
-    EXPECT_EQ(WaitEvents(0), 0);
-    // ...but a recv that leaves some re-enables it.
+    EXPECT_EQ(WaitEvents(0), 0); // data left unread is not reported twice
     char buffer[8];
     ASSERT_EQ(recv(m_client, buffer, 2, 0), 2);
     EXPECT_EQ(WaitEvents(CTcpPeer::kWaitMs) & FD_READ, FD_READ);
