@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -33,12 +34,10 @@ HANDLE NewEvent() {
 // Serves the test commands on one channel and logs what it handled.
 class CCommandLog {
 public:
-    CCommandLog() : m_hLoopEntered(NewEvent()), m_hRelease(NewEvent()) {}
     ~CCommandLog() {
         CloseHandle(m_hLoopEntered);
         CloseHandle(m_hRelease);
     }
-
     void Add(DWORD dw) {
         std::lock_guard<std::mutex> lock(m_lock);
         m_log.push_back(dw);
@@ -48,8 +47,8 @@ public:
         return m_log;
     }
 
-    HANDLE m_hLoopEntered;
-    HANDLE m_hRelease;
+    HANDLE m_hLoopEntered = NewEvent();
+    HANDLE m_hRelease = NewEvent();
     HANDLE m_hDestroyed = nullptr; // set by the test before CMD_DESTROY_ON_RELEASE
 
 private:
@@ -98,26 +97,13 @@ DWORD Serve(TWorker* pWorker, CCommandLog* pLog, TGet get, TCheck check, TReply 
     }
 }
 
-class CTestWorker : public CAMThread {
-public:
-    explicit CTestWorker(CCommandLog* pLog, HRESULT* phr) : CAMThread(phr), m_pLog(pLog) {}
-    DWORD ThreadProc() override {
-        return Serve(
-            this, m_pLog, [this] { return GetRequest(); },
-            [this] { return CheckRequest(nullptr, 10) != FALSE; }, [this](DWORD dw) { Reply(dw); });
-    }
-
-private:
-    CCommandLog* m_pLog;
-};
-
 // Both channels serve the same command set; the destructor ends whichever
 // thread it is not running on, as a stream's owner does before releasing it.
-class CTestWorker2 : public CAMThread2 {
+class CTestWorker : public CAMThread2 {
 public:
-    CTestWorker2(CCommandLog* pLog, CCommandLog* pLoopLog, HRESULT* phr)
+    CTestWorker(CCommandLog* pLog, CCommandLog* pLoopLog, HRESULT* phr)
         : CAMThread2(phr), m_pLog(pLog), m_pLoopLog(pLoopLog) {}
-    ~CTestWorker2() override {
+    ~CTestWorker() override {
         if (m_dwLoopThreadId != GetCurrentThreadId()) {
             CallLoopWorker(CMD_EXIT);
         }
@@ -146,23 +132,26 @@ private:
     std::atomic<DWORD> m_dwLoopThreadId{0};
 };
 
+// Both threads run, so each test sees the channels side by side.
 class AMThreadTest : public testing::Test {
 protected:
     void SetUp() override {
         HRESULT hr = S_OK;
-        m_pWorker = new CTestWorker(&m_log, &hr);
+        m_pWorker = new CTestWorker(&m_log, &m_loopLog, &hr);
         ASSERT_EQ(hr, S_OK);
         ASSERT_TRUE(m_pWorker->Create());
+        ASSERT_TRUE(m_pWorker->CreateLoopThread());
     }
     void TearDown() override {
-        if (m_pWorker) {
-            SetEvent(m_log.m_hRelease);
-            m_pWorker->CallWorker(CMD_EXIT);
-            delete m_pWorker;
-        }
+        SetEvent(m_log.m_hRelease);
+        SetEvent(m_loopLog.m_hRelease);
+        delete m_pWorker;
     }
+    // Occupies the first thread until m_log.m_hRelease is set.
+    void Block() { ASSERT_EQ((HRESULT)m_pWorker->CallWorker(CMD_BLOCK), S_OK); }
 
     CCommandLog m_log;
+    CCommandLog m_loopLog;
     CTestWorker* m_pWorker = nullptr;
 };
 
@@ -192,32 +181,29 @@ TEST_F(AMThreadTest, ExitEndsTheThreadAndLaterCallsFail) {
 TEST(AMThreadNoThreadTest, CallWorkerWithoutThreadFailsAndPostIsDropped) {
     CCommandLog log;
     HRESULT hr = S_OK;
-    CTestWorker worker(&log, &hr);
+    CTestWorker worker(&log, &log, &hr);
     EXPECT_EQ((HRESULT)worker.CallWorker(CMD_A), E_FAIL);
     worker.PostRequest(CMD_A);
     EXPECT_FALSE(worker.CheckRequest(nullptr, 0));
-    worker.Close(); // nothing to close
 }
 
-TEST_F(AMThreadTest, CommandDuringLoopIsAnsweredAfterTheLoopNoticedIt) {
-    EXPECT_EQ((HRESULT)m_pWorker->CallWorker(CMD_LOOP), S_OK);
-    ASSERT_EQ(WaitForSingleObject(m_log.m_hLoopEntered, kWaitMs), WAIT_OBJECT_0);
-    EXPECT_EQ(m_pWorker->CallWorker(CMD_B), ReplyOf(CMD_B));
-    EXPECT_EQ(m_log.Log(), (std::vector<DWORD>{CMD_LOOP, LOOP_ENDED, CMD_B}));
-}
-
-TEST_F(AMThreadTest, SecondPostReplacesAnUntakenFirst) {
-    EXPECT_EQ((HRESULT)m_pWorker->CallWorker(CMD_BLOCK), S_OK);
+TEST_F(AMThreadTest, SecondPostReplacesAnUntakenFirstAndStaysPendingWhenChecked) {
+    Block();
     m_pWorker->PostRequest(CMD_A);
     m_pWorker->PostRequest(CMD_B);
+    DWORD dwCommand = 0;
+    EXPECT_TRUE(m_pWorker->CheckRequest(&dwCommand, 0));
+    EXPECT_EQ(dwCommand, (DWORD)CMD_B);
+    EXPECT_TRUE(m_pWorker->CheckRequest(nullptr, 0));
     SetEvent(m_log.m_hRelease);
-    // This call first waits for the posted command to be answered.
+    // This call first waits for the posted command to be answered, and that
+    // answer, which nobody waits for, is not taken for this call's.
     EXPECT_EQ(m_pWorker->CallWorker(CMD_C), ReplyOf(CMD_C));
     EXPECT_EQ(m_log.Log(), (std::vector<DWORD>{CMD_BLOCK, CMD_B, CMD_C}));
 }
 
 TEST_F(AMThreadTest, CallAfterUntakenPostWaitsForItsReply) {
-    EXPECT_EQ((HRESULT)m_pWorker->CallWorker(CMD_BLOCK), S_OK);
+    Block();
     m_pWorker->PostRequest(CMD_A);
     HANDLE hCalling = NewEvent();
     DWORD dwReply = 0;
@@ -233,58 +219,8 @@ TEST_F(AMThreadTest, CallAfterUntakenPostWaitsForItsReply) {
     EXPECT_EQ(m_log.Log(), (std::vector<DWORD>{CMD_BLOCK, CMD_A, CMD_C}));
 }
 
-TEST_F(AMThreadTest, PostedCommandIsServedAndCallAfterwardsGetsItsOwnReply) {
-    m_pWorker->PostRequest(CMD_A);
-    EXPECT_EQ(m_pWorker->CallWorker(CMD_B), ReplyOf(CMD_B));
-    EXPECT_EQ(m_log.Log(), (std::vector<DWORD>{CMD_A, CMD_B}));
-    // The reply to the posted command was nobody's; it is not taken for this.
-    EXPECT_EQ(m_pWorker->CallWorker(CMD_C), ReplyOf(CMD_C));
-}
-
-TEST_F(AMThreadTest, CheckRequestLeavesTheCommandPending) {
-    EXPECT_EQ((HRESULT)m_pWorker->CallWorker(CMD_BLOCK), S_OK);
-    m_pWorker->PostRequest(CMD_A);
-    DWORD dwCommand = 0;
-    EXPECT_TRUE(m_pWorker->CheckRequest(&dwCommand, 0));
-    EXPECT_EQ(dwCommand, (DWORD)CMD_A);
-    EXPECT_TRUE(m_pWorker->CheckRequest(nullptr, 0));
-    SetEvent(m_log.m_hRelease);
-    EXPECT_EQ(m_pWorker->CallWorker(CMD_B), ReplyOf(CMD_B));
-    EXPECT_EQ(m_log.Log(), (std::vector<DWORD>{CMD_BLOCK, CMD_A, CMD_B}));
-}
-
-TEST_F(AMThreadTest, DestroyingFromTheWorkerThreadDoesNotDeadlock) {
-    HANDLE hDestroyed = NewEvent();
-    m_log.m_hDestroyed = hDestroyed;
-    // The worker deletes itself once the caller is out of the object.
-    EXPECT_EQ((HRESULT)m_pWorker->CallWorker(CMD_DESTROY_ON_RELEASE), S_OK);
-    m_pWorker = nullptr;
-    SetEvent(m_log.m_hRelease);
-    EXPECT_EQ(WaitForSingleObject(hDestroyed, kWaitMs), WAIT_OBJECT_0);
-    CloseHandle(hDestroyed);
-}
-
-class AMThread2Test : public testing::Test {
-protected:
-    void SetUp() override {
-        HRESULT hr = S_OK;
-        m_pWorker = new CTestWorker2(&m_log, &m_loopLog, &hr);
-        ASSERT_EQ(hr, S_OK);
-        ASSERT_TRUE(m_pWorker->Create());
-        ASSERT_TRUE(m_pWorker->CreateLoopThread());
-    }
-    void TearDown() override {
-        SetEvent(m_log.m_hRelease);
-        SetEvent(m_loopLog.m_hRelease);
-        delete m_pWorker;
-    }
-
-    CCommandLog m_log;
-    CCommandLog m_loopLog;
-    CTestWorker2* m_pWorker = nullptr;
-};
-
-TEST_F(AMThread2Test, ChannelsAreIndependent) {
+// On the loop channel, while the first channel goes on serving on its own.
+TEST_F(AMThreadTest, CommandDuringLoopIsAnsweredAfterTheLoopNoticedIt) {
     EXPECT_EQ((HRESULT)m_pWorker->CallLoopWorker(CMD_LOOP), S_OK);
     ASSERT_EQ(WaitForSingleObject(m_loopLog.m_hLoopEntered, kWaitMs), WAIT_OBJECT_0);
     // The first thread serves while the loop thread loops.
@@ -296,16 +232,16 @@ TEST_F(AMThread2Test, ChannelsAreIndependent) {
     EXPECT_EQ(m_loopLog.Log(), (std::vector<DWORD>{CMD_LOOP, LOOP_ENDED, CMD_B}));
     EXPECT_EQ(m_log.Log(), (std::vector<DWORD>{CMD_A}));
     EXPECT_EQ((HRESULT)m_pWorker->CallLoopWorker(4321), E_NOTIMPL);
-}
 
-TEST_F(AMThread2Test, LoopCallsFailWithoutLoopThread) {
+    // Without the loop thread only the loop channel fails.
     EXPECT_EQ((HRESULT)m_pWorker->CallLoopWorker(CMD_EXIT), S_OK);
     m_pWorker->CloseLoopThread();
     EXPECT_EQ((HRESULT)m_pWorker->CallLoopWorker(CMD_A), E_FAIL);
     EXPECT_EQ(m_pWorker->CallWorker(CMD_A), ReplyOf(CMD_A));
 }
 
-TEST_F(AMThread2Test, DestroyingFromEitherWorkerThreadDoesNotDeadlock) {
+// The first thread's case also covers the base class closing its own thread.
+TEST_F(AMThreadTest, DestroyingFromEitherWorkerThreadDoesNotDeadlock) {
     for (bool bFromLoop : {false, true}) {
         HANDLE hDestroyed = NewEvent();
         CCommandLog& log = bFromLoop ? m_loopLog : m_log;

@@ -50,11 +50,12 @@ TEST(BufferTest, TextKeepsOneTerminatingZero) {
     EXPECT_EQ(std::string(text.Text()), "<" + big + ">");
 }
 
+// Through UTF-8, in both builds: two- and three-byte sequences.
 TEST(BufferTest, WideConversionsRoundTrip) {
     CBuffer text;
-    const WCHAR szUrl[] = {L'r', L't', L's', L'p', L':', 0xE9, 0};
+    const WCHAR szUrl[] = {L'r', L't', L's', L'p', L':', 0xE9, 0x20AC, L'z', 0};
     ASSERT_EQ(text.SetFromWide(szUrl), S_OK);
-    EXPECT_STREQ(text.Text(), "rtsp:\xC3\xA9");
+    EXPECT_STREQ(text.Text(), "rtsp:\xC3\xA9\xE2\x82\xACz");
     WCHAR* pszBack = text.ToWide();
     ASSERT_NE(pszBack, nullptr);
     EXPECT_EQ(std::wstring(pszBack), std::wstring(szUrl));

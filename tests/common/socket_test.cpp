@@ -1,98 +1,72 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include "common/amthread.h"
 #include "common/socket.h"
 #include "multicast.h"
+#include "sockethelpers.h"
 #include "tcppeer.h"
 #include "tracecapture.h"
 #include "winsockscope.h"
 
 namespace {
 
-const DWORD kWaitMs = 10000;
 const HRESULT kWouldBlock = HRESULT_FROM_WIN32(WSAEWOULDBLOCK);
-const HRESULT kConnReset = HRESULT_FROM_WIN32(WSAECONNRESET);
 
-WORD LocalPort(SOCKET s) {
-    sockaddr_in address = {};
-    int nLength = sizeof(address);
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &nLength);
-    return address.sin_port;
-}
-
-// Sends one datagram to address:port (network byte order) from a new socket.
-bool SendDatagram(DWORD dwAddress, WORD wPort, const char* pszText, DWORD dwInterface = 0) {
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (dwInterface != 0) {
-        setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&dwInterface),
-                   sizeof(dwInterface));
+int MulticastTtl(const CSocket& s) {
+    DWORD dwTtl = 0;
+    int nLength = sizeof(dwTtl);
+    if (getsockopt(s.GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<char*>(&dwTtl),
+                   &nLength) != 0) {
+        return -1;
     }
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = wPort;
-    address.sin_addr.s_addr = dwAddress;
-    int n = sendto(s, pszText, (int)strlen(pszText), 0, reinterpret_cast<sockaddr*>(&address),
-                   sizeof(address));
-    closesocket(s);
-    return n == (int)strlen(pszText);
+    return (int)(dwTtl & 0xFF);
 }
 
-std::string ReceiveText(CSocket* pSocket) {
-    HRESULT hr = S_OK;
-    if (pSocket->WaitForNetworkEvent(nullptr, kWaitMs, FD_READ, &hr) != NETWAIT_EVENT) {
-        return "<no data>";
-    }
-    BYTE buffer[256];
-    int n = 0;
-    hr = pSocket->MyRecv(buffer, sizeof(buffer), &n);
-    return SUCCEEDED(hr) ? std::string(reinterpret_cast<char*>(buffer), (size_t)n) : "<error>";
-}
-
-// A worker that takes one command and then blocks until released, so that a
-// second command stays pending.
+// A worker that answers one command and then stays busy until destroyed, so
+// that a second command stays pending.
 class CBusyWorker : public CAMThread {
 public:
-    explicit CBusyWorker(HRESULT* phr) : CAMThread(phr) {
-        m_hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    }
+    explicit CBusyWorker(HRESULT* phr) : CAMThread(phr) {}
     ~CBusyWorker() override {
         SetEvent(m_hRelease);
-        CallWorker(0);
         Close();
         CloseHandle(m_hRelease);
     }
     DWORD ThreadProc() override {
-        for (;;) {
-            DWORD dwCommand = GetRequest();
-            Reply(S_OK);
-            if (dwCommand == 0) {
-                return 0;
-            }
-            WaitForSingleObject(m_hRelease, kWaitMs);
-        }
+        GetRequest();
+        Reply(S_OK);
+        WaitForSingleObject(m_hRelease, kWaitMs);
+        return 0;
     }
-    HANDLE m_hRelease;
+
+private:
+    HANDLE m_hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
 
 class SocketTest : public testing::Test {
 protected:
-    // Opens m_socket as a connection to the peer and accepts it.
-    void Connect() {
+    void AimAtPeer() {
         ASSERT_TRUE(m_peer.IsListening());
         m_socket.SetAddress(CTcpPeer::LoopbackAddress(), m_peer.PortNetworkOrder(), INADDR_ANY,
                             FALSE, FALSE);
+    }
+    // Opens m_socket as a connection to the peer and accepts it.
+    void Connect() {
+        AimAtPeer();
         ASSERT_EQ(m_socket.OpenSocketTimed(TRUE, TRUE, kWaitMs), S_OK);
         m_accepted = m_peer.Accept();
         ASSERT_NE(m_accepted, INVALID_SOCKET);
     }
+    void ClosePeer() {
+        CTcpPeer::Close(m_accepted);
+        m_accepted = INVALID_SOCKET;
+    }
     void TearDown() override {
         if (m_accepted != INVALID_SOCKET) {
-            CTcpPeer::Close(m_accepted);
+            ClosePeer();
         }
     }
 
@@ -105,9 +79,7 @@ protected:
 } // namespace
 
 TEST(SocketFormatTest, DottedQuadRotatesFourBuffers) {
-    const DWORD dwAddress = htonl(0xC0A80114);
-    const char* pszFirst = FormatIPAddress(dwAddress);
-    EXPECT_STREQ(pszFirst, "192.168.1.20");
+    const char* pszFirst = FormatIPAddress(htonl(0xC0A80114));
     EXPECT_STREQ(FormatIPAddress(htonl(INADDR_LOOPBACK)), "127.0.0.1");
     EXPECT_STREQ(FormatIPAddress(INADDR_NONE), "255.255.255.255");
     FormatIPAddress(0);
@@ -128,65 +100,64 @@ TEST(SocketStateTest, ClosedAfterConstructionAndNothingToReceive) {
     EXPECT_EQ(CSocket::SendAll(&s, buffer, 0), S_OK); // nothing to send
 }
 
-TEST_F(SocketTest, TcpConnectionGetsItsSizesAndBuffer) {
+TEST_F(SocketTest, ConnectionTracesItsPortAndReceives) {
+    CTraceCapture trace;
     Connect();
-    EXPECT_TRUE(m_socket.IsOpen());
-    EXPECT_FALSE(m_socket.IsUDP());
-    EXPECT_FALSE(m_socket.IsMulticast());
     EXPECT_EQ(m_socket.MaxMessageSize(), 65536);
     EXPECT_GE(m_socket.Capacity(), 40 * 65536);
-}
+    const WORD wPort = LocalPort(m_socket.GetSocket());
+    char szExpected[128];
+    snprintf(szExpected, sizeof(szExpected),
+             "\nDisplaySocketInfo: Socket %d bound to port %d = htons(%d)",
+             (int)m_socket.GetSocket(), ntohs(wPort), wPort);
+    EXPECT_TRUE(trace.Contains(szExpected)) << trace.Text();
 
-TEST_F(SocketTest, WaitReportsDataAndRecvTakesIt) {
-    Connect();
     BYTE buffer[16];
     int n = 0;
     EXPECT_EQ(m_socket.MyRecv(buffer, sizeof(buffer), &n), kWouldBlock);
     ASSERT_TRUE(CTcpPeer::SendText(m_accepted, "hello"));
     EXPECT_EQ(ReceiveText(&m_socket), "hello");
-    EXPECT_NE(m_socket.LastNetworkEvents().lNetworkEvents & FD_READ, 0);
 }
 
-TEST_F(SocketTest, WaitReportsPeerCloseAndRecvReportsReset) {
+TEST_F(SocketTest, PeerCloseReadsAsResetAndReopenConnectsAgain) {
     Connect();
-    CTcpPeer::Close(m_accepted);
-    m_accepted = INVALID_SOCKET;
+    ClosePeer();
     EXPECT_EQ(m_socket.WaitForNetworkEvent(nullptr, kWaitMs, FD_READ, nullptr),
               NETWAIT_PEER_CLOSED);
     // The orderly close reads as zero bytes, which is reported as a reset.
     BYTE buffer[16];
     int n = -1;
-    EXPECT_EQ(m_socket.MyRecv(buffer, sizeof(buffer), &n), kConnReset);
+    EXPECT_EQ(m_socket.MyRecv(buffer, sizeof(buffer), &n), HRESULT_FROM_WIN32(WSAECONNRESET));
     EXPECT_EQ(n, -1);
+
+    EXPECT_EQ(m_socket.ReopenTcpSocket(nullptr, kWaitMs), S_OK);
+    m_accepted = m_peer.Accept();
+    ASSERT_NE(m_accepted, INVALID_SOCKET);
+    ASSERT_TRUE(CTcpPeer::SendText(m_accepted, "again"));
+    EXPECT_EQ(ReceiveText(&m_socket), "again");
 }
 
-TEST_F(SocketTest, WaitReportsAbort) {
+TEST_F(SocketTest, WaitReportsTimeoutThenAbort) {
     Connect();
-    HANDLE hAbort = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    HANDLE hAbort = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(m_socket.WaitForNetworkEvent(hAbort, 50, FD_READ, nullptr), NETWAIT_TIMEOUT);
+    EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
+    SetEvent(hAbort);
     EXPECT_EQ(m_socket.WaitForNetworkEvent(hAbort, kWaitMs, FD_READ, nullptr), NETWAIT_ABORTED);
     EXPECT_EQ(WSAGetLastError(), WSAEINTR);
     CloseHandle(hAbort);
 }
 
-TEST_F(SocketTest, WaitReportsTimeout) {
-    Connect();
-    HANDLE hAbort = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_EQ(m_socket.WaitForNetworkEvent(hAbort, 50, FD_READ, nullptr), NETWAIT_TIMEOUT);
-    EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
-    CloseHandle(hAbort);
-}
-
-TEST_F(SocketTest, WaitReportsRefusedConnectAsError) {
-    ASSERT_TRUE(m_peer.IsListening());
+TEST_F(SocketTest, RefusedConnectIsAnError) {
+    AimAtPeer();
     m_peer.StopListening();
-    m_socket.SetAddress(CTcpPeer::LoopbackAddress(), m_peer.PortNetworkOrder(), INADDR_ANY, FALSE,
-                        FALSE);
+    EXPECT_EQ(m_socket.OpenSocketTimed(TRUE, TRUE, kWaitMs), HRESULT_FROM_WIN32(WSAECONNREFUSED));
+    EXPECT_FALSE(m_socket.IsOpen());
+
+    // The same refusal seen by a wait on a connect in progress.
     ASSERT_EQ(m_socket.OpenSocketHelper(FALSE, FALSE, 0), S_OK); // not connected yet
     ASSERT_EQ(m_socket.SelectEvents(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE), S_OK);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = m_peer.PortNetworkOrder();
-    address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
+    sockaddr_in address = Address(CTcpPeer::LoopbackAddress(), m_peer.PortNetworkOrder());
     ASSERT_EQ(connect(m_socket.GetSocket(), reinterpret_cast<sockaddr*>(&address), sizeof(address)),
               SOCKET_ERROR);
     ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
@@ -195,27 +166,15 @@ TEST_F(SocketTest, WaitReportsRefusedConnectAsError) {
     EXPECT_EQ(hr, HRESULT_FROM_WIN32(WSAECONNREFUSED));
 }
 
-TEST_F(SocketTest, RefusedOpenLeavesTheSocketClosed) {
-    ASSERT_TRUE(m_peer.IsListening());
-    m_peer.StopListening();
-    m_socket.SetAddress(CTcpPeer::LoopbackAddress(), m_peer.PortNetworkOrder(), INADDR_ANY, FALSE,
-                        FALSE);
-    EXPECT_EQ(m_socket.OpenSocketTimed(TRUE, TRUE, kWaitMs), HRESULT_FROM_WIN32(WSAECONNREFUSED));
-    EXPECT_FALSE(m_socket.IsOpen());
-}
-
 TEST(SocketConnectTimeoutTest, TimedOpenUsesTheWholeTimeOut) {
     // A listener whose queue is full drops further connection requests, so
     // a connect to it can only time out.
     CWinsockScope winsock;
     CTcpPeer peer(1);
     ASSERT_TRUE(peer.IsListening());
-    std::vector<SOCKET> fillers;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = peer.PortNetworkOrder();
-    address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
+    sockaddr_in address = Address(CTcpPeer::LoopbackAddress(), peer.PortNetworkOrder());
     HANDLE hEvent = WSACreateEvent();
+    std::vector<SOCKET> fillers;
     for (int i = 0; i < 8; i++) {
         SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         WSAEventSelect(s, hEvent, FD_CONNECT);
@@ -233,19 +192,6 @@ TEST(SocketConnectTimeoutTest, TimedOpenUsesTheWholeTimeOut) {
         closesocket(filler);
     }
     WSACloseEvent(hEvent);
-}
-
-TEST_F(SocketTest, ReopenTcpSocketConnectsAgain) {
-    Connect();
-    CTcpPeer::Close(m_accepted);
-    m_accepted = INVALID_SOCKET;
-    EXPECT_EQ(m_socket.WaitForNetworkEvent(nullptr, kWaitMs, FD_READ, nullptr),
-              NETWAIT_PEER_CLOSED);
-    EXPECT_EQ(m_socket.ReopenTcpSocket(nullptr, kWaitMs), S_OK);
-    m_accepted = m_peer.Accept();
-    ASSERT_NE(m_accepted, INVALID_SOCKET);
-    ASSERT_TRUE(CTcpPeer::SendText(m_accepted, "again"));
-    EXPECT_EQ(ReceiveText(&m_socket), "again");
 }
 
 TEST_F(SocketTest, ReopenTcpSocketLeavesTheConnectToAPendingCommand) {
@@ -299,7 +245,6 @@ TEST_F(SocketTest, UdpSocketBindsAndReceivesDatagrams) {
     const DWORD dwLoopback = htonl(INADDR_LOOPBACK);
     m_socket.SetAddress(dwLoopback, 0, dwLoopback, TRUE, FALSE);
     ASSERT_EQ(m_socket.OpenSocketTimed(TRUE, TRUE, 0), S_OK);
-    EXPECT_TRUE(m_socket.IsUDP());
     EXPECT_EQ(m_socket.MaxMessageSize(), 65507);
     EXPECT_GE(m_socket.Capacity(), 40 * 65507);
     ASSERT_TRUE(SendDatagram(dwLoopback, LocalPort(m_socket.GetSocket()), "rtp"));
@@ -309,62 +254,28 @@ TEST_F(SocketTest, UdpSocketBindsAndReceivesDatagrams) {
     EXPECT_EQ(m_socket.MyRecv(buffer, sizeof(buffer), &n), kWouldBlock);
 }
 
-TEST_F(SocketTest, TracesTheBoundPortAfterConnecting) {
-    CTraceCapture trace;
-    Connect();
-    const WORD wPort = LocalPort(m_socket.GetSocket());
-    char szExpected[128];
-    snprintf(szExpected, sizeof(szExpected),
-             "\nDisplaySocketInfo: Socket %d bound to port %d = htons(%d)",
-             (int)m_socket.GetSocket(), ntohs(wPort), wPort);
-    EXPECT_TRUE(trace.Contains(szExpected)) << trace.Text();
-}
-
 TEST(SocketMulticastTest, JoinsTheGroupAndAppliesTheTtl) {
     SKIP_WITHOUT_MULTICAST();
     CWinsockScope winsock;
     CTraceCapture trace;
     CSocket s;
-    s.SetMulticastTTL(7);
     s.SetAddress(MulticastTestGroup(), 0, MulticastTestInterface(), TRUE, TRUE);
     ASSERT_EQ(s.OpenSocketTimed(TRUE, TRUE, 0), S_OK);
-    EXPECT_TRUE(s.IsMulticast());
+    // A zero TTL leaves the system default.
+    EXPECT_EQ(s.SetMulticastTTL(0), S_OK);
+    EXPECT_FALSE(trace.Contains("IP_MULTICAST_TTL")) << trace.Text();
+    EXPECT_EQ(MulticastTtl(s), 1);
+    // A TTL set on the open socket is applied at once, and again on reopening.
+    EXPECT_EQ(s.SetMulticastTTL(7), S_OK);
+    EXPECT_EQ(MulticastTtl(s), 7);
+    s.CloseSocket(TRUE);
+    ASSERT_EQ(s.OpenSocketTimed(TRUE, TRUE, 0), S_OK);
     EXPECT_TRUE(
         trace.Contains("\n CSocket.OpenSocketHelper: setsockopt(IP_MULTICAST_TTL, 7) SUCCEEDED"))
         << trace.Text();
-    DWORD dwTtl = 0;
-    int nLength = sizeof(dwTtl);
-    ASSERT_EQ(getsockopt(s.GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL,
-                         reinterpret_cast<char*>(&dwTtl), &nLength),
-              0);
-    EXPECT_EQ(dwTtl & 0xFF, 7u);
+    EXPECT_EQ(MulticastTtl(s), 7);
     // Bound to the any-address: datagrams to the group arrive.
     ASSERT_TRUE(SendDatagram(MulticastTestGroup(), LocalPort(s.GetSocket()), "group",
                              MulticastTestInterface()));
     EXPECT_EQ(ReceiveText(&s), "group");
-    s.CloseSocket(TRUE);
-    EXPECT_FALSE(s.IsOpen());
-}
-
-TEST(SocketMulticastTest, ZeroTtlLeavesTheSystemDefault) {
-    SKIP_WITHOUT_MULTICAST();
-    CWinsockScope winsock;
-    CTraceCapture trace;
-    CSocket s;
-    s.SetAddress(MulticastTestGroup(), 0, MulticastTestInterface(), TRUE, TRUE);
-    ASSERT_EQ(s.OpenSocketTimed(TRUE, TRUE, 0), S_OK);
-    EXPECT_EQ(s.SetMulticastTTL(0), S_OK);
-    EXPECT_FALSE(trace.Contains("IP_MULTICAST_TTL")) << trace.Text();
-    DWORD dwTtl = 0;
-    int nLength = sizeof(dwTtl);
-    ASSERT_EQ(getsockopt(s.GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL,
-                         reinterpret_cast<char*>(&dwTtl), &nLength),
-              0);
-    EXPECT_EQ(dwTtl & 0xFF, 1u);
-    // A TTL set on the open socket is applied at once.
-    EXPECT_EQ(s.SetMulticastTTL(3), S_OK);
-    nLength = sizeof(dwTtl);
-    getsockopt(s.GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<char*>(&dwTtl),
-               &nLength);
-    EXPECT_EQ(dwTtl & 0xFF, 3u);
 }

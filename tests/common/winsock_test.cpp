@@ -7,17 +7,13 @@
 
 #include "platform.h"
 #include "tcppeer.h"
+#include "winsockscope.h"
 
 namespace {
 
 class WinsockTest : public testing::Test {
 protected:
-    void SetUp() override {
-        WSADATA wsaData;
-        ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsaData), 0);
-        m_hEvent = WSACreateEvent();
-        ASSERT_NE(m_hEvent, nullptr);
-    }
+    void SetUp() override { ASSERT_NE(m_hEvent, nullptr); }
     void TearDown() override {
         for (SOCKET s : {m_client, m_accepted}) {
             if (s != INVALID_SOCKET) {
@@ -25,7 +21,6 @@ protected:
             }
         }
         WSACloseEvent(m_hEvent);
-        WSACleanup();
     }
 
     // Connects m_client (selected with lEvents) to the peer and accepts it.
@@ -34,7 +29,10 @@ protected:
         m_client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         ASSERT_NE(m_client, INVALID_SOCKET);
         ASSERT_EQ(WSAEventSelect(m_client, m_hEvent, lEvents), 0);
-        sockaddr_in address = PeerAddress();
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = m_peer.PortNetworkOrder();
+        address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
         ASSERT_EQ(connect(m_client, reinterpret_cast<sockaddr*>(&address), sizeof(address)),
                   SOCKET_ERROR);
         ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
@@ -42,15 +40,8 @@ protected:
         ASSERT_NE(m_accepted, INVALID_SOCKET);
     }
 
-    sockaddr_in PeerAddress() const {
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = m_peer.PortNetworkOrder();
-        address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
-        return address;
-    }
-
-    // Waits for the event and returns the recorded events (0 on time-out).
+    // Waits for the event and returns the events recorded on m_client (0 on
+    // time-out).
     LONG WaitEvents(DWORD dwTimeoutMs, WSANETWORKEVENTS* pEvents = nullptr) {
         WSANETWORKEVENTS events = {};
         if (WaitForSingleObject(m_hEvent, dwTimeoutMs) != WAIT_OBJECT_0 ||
@@ -63,28 +54,24 @@ protected:
         return events.lNetworkEvents;
     }
 
-    // Waits until one of lEvents is recorded, collecting all events seen.
-    LONG WaitFor(LONG lEvents, WSANETWORKEVENTS* pEvents) {
-        LONG lSeen = 0;
-        while ((lSeen & lEvents) == 0) {
-            WSANETWORKEVENTS events = {};
-            LONG l = WaitEvents(CTcpPeer::kWaitMs, &events);
-            if (l == 0) {
-                break;
-            }
-            lSeen |= l;
+    // Collects the events recorded until one of lEvents is among them.
+    LONG WaitFor(LONG lEvents, WSANETWORKEVENTS* pSeen) {
+        *pSeen = {};
+        WSANETWORKEVENTS events = {};
+        while ((pSeen->lNetworkEvents & lEvents) == 0 && WaitEvents(CTcpPeer::kWaitMs, &events)) {
+            pSeen->lNetworkEvents |= events.lNetworkEvents;
             for (int i = 0; i < FD_MAX_EVENTS; i++) {
-                if (l & (1 << i)) {
-                    pEvents->iErrorCode[i] = events.iErrorCode[i];
+                if (events.lNetworkEvents & (1 << i)) {
+                    pSeen->iErrorCode[i] = events.iErrorCode[i];
                 }
             }
         }
-        pEvents->lNetworkEvents = lSeen;
-        return lSeen;
+        return pSeen->lNetworkEvents;
     }
 
+    CWinsockScope m_winsock;
     CTcpPeer m_peer;
-    HANDLE m_hEvent = nullptr;
+    HANDLE m_hEvent = WSACreateEvent();
     SOCKET m_client = INVALID_SOCKET;
     SOCKET m_accepted = INVALID_SOCKET;
 };
@@ -106,37 +93,9 @@ TEST(WinsockAddressTest, InetAddrAcceptsTheWindowsForms) {
     EXPECT_EQ(inet_addr("089.1.1.1"), INADDR_NONE); // 8 is no octal digit
 }
 
-TEST(WinsockAddressTest, ByteOrderHelpers) {
-    EXPECT_EQ(htons(0x1234), 0x3412);
-    EXPECT_EQ(ntohl(htonl(0x01020304)), 0x01020304u);
-    const DWORD dwAddress = htonl(0x7F000001);
-    EXPECT_EQ(reinterpret_cast<const BYTE*>(&dwAddress)[0], 127);
-}
-
-TEST(WinsockAddressTest, LooksUpLocalhostAndOwnName) {
-    WSADATA wsaData;
-    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsaData), 0);
-    addrinfo hints = {};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* pResult = nullptr;
-    ASSERT_EQ(getaddrinfo("localhost", nullptr, &hints, &pResult), 0);
-    ASSERT_NE(pResult, nullptr);
-    ASSERT_EQ(pResult->ai_family, AF_INET);
-    EXPECT_EQ(reinterpret_cast<sockaddr_in*>(pResult->ai_addr)->sin_addr.s_addr,
-              htonl(INADDR_LOOPBACK));
-    freeaddrinfo(pResult);
-
-    char szHost[256] = {};
-    ASSERT_EQ(gethostname(szHost, sizeof(szHost)), 0);
-    const hostent* pEntry = gethostbyname(szHost);
-    ASSERT_NE(pEntry, nullptr);
-    EXPECT_EQ(pEntry->h_length, 4);
-    EXPECT_NE(pEntry->h_addr_list[0], nullptr);
-    WSACleanup();
-}
-
-TEST_F(WinsockTest, ConnectRecordsConnectAndWriteOnce) {
+// Connect and write are recorded once; a send that does not block does not
+// record write again, and read is recorded again only after a recv.
+TEST_F(WinsockTest, EventsAreRecordedOnceUntilReEnabled) {
     Connect(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
     WSANETWORKEVENTS events = {};
     ASSERT_NE(WaitFor(FD_CONNECT, &events) & FD_CONNECT, 0);
@@ -144,21 +103,13 @@ TEST_F(WinsockTest, ConnectRecordsConnectAndWriteOnce) {
     if (!(events.lNetworkEvents & FD_WRITE)) {
         ASSERT_NE(WaitFor(FD_WRITE, &events) & FD_WRITE, 0);
     }
-    // Writable all along, but FD_WRITE is not recorded again until a send
-    // would block.
     EXPECT_EQ(WaitEvents(0), 0);
     ASSERT_EQ(send(m_client, "x", 1, 0), 1);
     EXPECT_EQ(WaitEvents(0), 0);
-}
 
-TEST_F(WinsockTest, ReadIsRecordedAgainOnlyAfterRecv) {
-    Connect(FD_READ | FD_CLOSE);
     ASSERT_TRUE(CTcpPeer::SendText(m_accepted, "abcd"));
-    WSANETWORKEVENTS events = {};
     ASSERT_NE(WaitFor(FD_READ, &events) & FD_READ, 0);
-    // Data left unread is not reported twice...
-    EXPECT_EQ(WaitEvents(0), 0);
-    // ...but a recv that leaves some re-enables it.
+    EXPECT_EQ(WaitEvents(0), 0); // data left unread is not reported twice
     char buffer[8];
     ASSERT_EQ(recv(m_client, buffer, 2, 0), 2);
     EXPECT_EQ(WaitEvents(CTcpPeer::kWaitMs) & FD_READ, FD_READ);
@@ -168,56 +119,40 @@ TEST_F(WinsockTest, ReadIsRecordedAgainOnlyAfterRecv) {
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
 }
 
-TEST_F(WinsockTest, OrderlyCloseGivesCloseWithoutErrorAndZeroRecv) {
-    Connect(FD_READ | FD_CLOSE);
-    CTcpPeer::Close(m_accepted);
-    m_accepted = INVALID_SOCKET;
-    WSANETWORKEVENTS events = {};
-    ASSERT_NE(WaitFor(FD_CLOSE, &events) & FD_CLOSE, 0);
-    EXPECT_EQ(events.iErrorCode[FD_CLOSE_BIT], 0);
-    EXPECT_EQ(events.lNetworkEvents & FD_READ, 0); // the end of data is no data
-    char buffer[8];
-    EXPECT_EQ(recv(m_client, buffer, sizeof(buffer), 0), 0);
-    // Reported once only.
-    EXPECT_EQ(WaitEvents(0), 0);
-}
-
-TEST_F(WinsockTest, ResetGivesCloseAndConnResetOnRecv) {
-    Connect(FD_READ | FD_CLOSE);
-    CTcpPeer::Reset(m_accepted);
-    m_accepted = INVALID_SOCKET;
-    WSANETWORKEVENTS events = {};
-    ASSERT_NE(WaitFor(FD_CLOSE, &events) & FD_CLOSE, 0);
-    // Windows reports the reset as the error of FD_CLOSE and of every recv;
-    // Wine gives 0 for both, so only the end of the connection is checked.
-    EXPECT_EQ(WaitEvents(0), 0);
-    char buffer[8];
-    int n = recv(m_client, buffer, sizeof(buffer), 0);
-    EXPECT_TRUE(n == 0 || (n == SOCKET_ERROR && WSAGetLastError() == WSAECONNRESET)) << n;
-}
-
-TEST_F(WinsockTest, RefusedConnectCompletesThroughConnectEvent) {
-    ASSERT_TRUE(m_peer.IsListening());
-    m_peer.StopListening();
-    m_client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    ASSERT_EQ(WSAEventSelect(m_client, m_hEvent, FD_CONNECT | FD_CLOSE), 0);
-    sockaddr_in address = PeerAddress();
-    ASSERT_EQ(connect(m_client, reinterpret_cast<sockaddr*>(&address), sizeof(address)),
-              SOCKET_ERROR);
-    ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
-    WSANETWORKEVENTS events = {};
-    ASSERT_NE(WaitFor(FD_CONNECT, &events) & FD_CONNECT, 0);
-    EXPECT_EQ(events.iErrorCode[FD_CONNECT_BIT], WSAECONNREFUSED);
+TEST_F(WinsockTest, PeerCloseAndResetGiveOneCloseEvent) {
+    for (bool bReset : {false, true}) {
+        SCOPED_TRACE(bReset ? "reset" : "orderly close");
+        Connect(FD_READ | FD_CLOSE);
+        (bReset ? CTcpPeer::Reset : CTcpPeer::Close)(m_accepted);
+        m_accepted = INVALID_SOCKET;
+        WSANETWORKEVENTS events = {};
+        ASSERT_NE(WaitFor(FD_CLOSE, &events) & FD_CLOSE, 0);
+        EXPECT_EQ(WaitEvents(0), 0); // reported once only
+        char buffer[8];
+        const int n = recv(m_client, buffer, sizeof(buffer), 0);
+        if (!bReset) {
+            EXPECT_EQ(events.iErrorCode[FD_CLOSE_BIT], 0);
+            EXPECT_EQ(events.lNetworkEvents & FD_READ, 0); // the end of data is no data
+            EXPECT_EQ(n, 0);
+            EXPECT_EQ(WaitEvents(0), 0); // nor after the read of the end
+        } else {
+            // Windows reports the reset as the error of FD_CLOSE and of every
+            // recv; Wine gives 0 for both, so only the end is checked.
+            EXPECT_TRUE(n == 0 || (n == SOCKET_ERROR && WSAGetLastError() == WSAECONNRESET)) << n;
+        }
+        closesocket(m_client);
+        m_client = INVALID_SOCKET;
+        WSAResetEvent(m_hEvent);
+    }
 }
 
 TEST_F(WinsockTest, DatagramSocketOptionsAndTruncation) {
-    SOCKET receiver = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    SOCKET sender = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    ASSERT_NE(receiver, INVALID_SOCKET);
-    ASSERT_NE(sender, INVALID_SOCKET);
+    m_client = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);   // the receiver
+    m_accepted = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); // the sender
+    ASSERT_TRUE(m_client != INVALID_SOCKET && m_accepted != INVALID_SOCKET);
     DWORD dwMaxMsgSize = 0;
     int nLength = sizeof(dwMaxMsgSize);
-    ASSERT_EQ(getsockopt(receiver, SOL_SOCKET, SO_MAX_MSG_SIZE,
+    ASSERT_EQ(getsockopt(m_client, SOL_SOCKET, SO_MAX_MSG_SIZE,
                          reinterpret_cast<char*>(&dwMaxMsgSize), &nLength),
               0);
     EXPECT_EQ(dwMaxMsgSize, 65507u);
@@ -226,23 +161,18 @@ TEST_F(WinsockTest, DatagramSocketOptionsAndTruncation) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     nLength = sizeof(address);
-    ASSERT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ASSERT_EQ(getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &nLength), 0);
-    ASSERT_EQ(WSAEventSelect(receiver, m_hEvent, FD_READ), 0);
-    ASSERT_EQ(
-        sendto(sender, "0123456789", 10, 0, reinterpret_cast<sockaddr*>(&address), sizeof(address)),
-        10);
-    ASSERT_EQ(WaitForSingleObject(m_hEvent, CTcpPeer::kWaitMs), WAIT_OBJECT_0);
-    WSANETWORKEVENTS events = {};
-    ASSERT_EQ(WSAEnumNetworkEvents(receiver, m_hEvent, &events), 0);
-    EXPECT_EQ(events.lNetworkEvents, FD_READ);
+    ASSERT_EQ(bind(m_client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(getsockname(m_client, reinterpret_cast<sockaddr*>(&address), &nLength), 0);
+    ASSERT_EQ(WSAEventSelect(m_client, m_hEvent, FD_READ), 0);
+    ASSERT_EQ(sendto(m_accepted, "0123456789", 10, 0, reinterpret_cast<sockaddr*>(&address),
+                     sizeof(address)),
+              10);
+    EXPECT_EQ(WaitEvents(CTcpPeer::kWaitMs), FD_READ);
     // A datagram that does not fit is an error on Windows, not a short read.
     char buffer[4];
-    EXPECT_EQ(recv(receiver, buffer, sizeof(buffer), 0), SOCKET_ERROR);
+    EXPECT_EQ(recv(m_client, buffer, sizeof(buffer), 0), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEMSGSIZE);
     EXPECT_EQ(memcmp(buffer, "0123", 4), 0);
-    closesocket(receiver);
-    closesocket(sender);
 }
 
 TEST_F(WinsockTest, ClosedSocketIsNoSocket) {

@@ -1,0 +1,53 @@
+// Small socket helpers shared by the socket and socket pair tests.
+#pragma once
+
+#include <cstring>
+#include <string>
+
+#include "common/socket.h"
+
+const DWORD kWaitMs = 10000;
+
+// The port s is bound to, in network byte order.
+inline WORD LocalPort(SOCKET s) {
+    sockaddr_in address = {};
+    int nLength = sizeof(address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &nLength);
+    return address.sin_port;
+}
+
+// Address and port in network byte order.
+inline sockaddr_in Address(DWORD dwAddress, WORD wPort) {
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = wPort;
+    address.sin_addr.s_addr = dwAddress;
+    return address;
+}
+
+// Sends one datagram to address:port (network byte order) from a new socket,
+// through dwInterface when that is given.
+inline bool SendDatagram(DWORD dwAddress, WORD wPort, const char* pszText, DWORD dwInterface = 0) {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (dwInterface != 0) {
+        setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&dwInterface),
+                   sizeof(dwInterface));
+    }
+    sockaddr_in address = Address(dwAddress, wPort);
+    int n = sendto(s, pszText, (int)strlen(pszText), 0, reinterpret_cast<sockaddr*>(&address),
+                   sizeof(address));
+    closesocket(s);
+    return n == (int)strlen(pszText);
+}
+
+// Waits for the next message on the socket and returns it as text.
+inline std::string ReceiveText(CSocket* pSocket) {
+    HRESULT hr = S_OK;
+    if (pSocket->WaitForNetworkEvent(nullptr, kWaitMs, FD_READ, &hr) != NETWAIT_EVENT) {
+        return "<no data>";
+    }
+    BYTE buffer[256];
+    int n = 0;
+    hr = pSocket->MyRecv(buffer, sizeof(buffer), &n);
+    return SUCCEEDED(hr) ? std::string(reinterpret_cast<char*>(buffer), (size_t)n) : "<error>";
+}
