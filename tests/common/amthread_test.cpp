@@ -170,6 +170,7 @@ TEST_F(AMThreadTest, ExitEndsTheThreadAndLaterCallsFail) {
     // The thread has ended but keeps its handle until Close.
     EXPECT_TRUE(m_pWorker->ThreadExists());
     EXPECT_EQ((HRESULT)m_pWorker->CallWorker(CMD_A), E_FAIL);
+    EXPECT_FALSE(m_pWorker->CheckRequest(nullptr)); // the failed command is not left pending
     m_pWorker->Close();
     EXPECT_FALSE(m_pWorker->ThreadExists());
     EXPECT_EQ((HRESULT)m_pWorker->CallWorker(CMD_A), E_FAIL);

@@ -99,7 +99,13 @@ DWORD CWorkerChannel::CallWorker(DWORD dwParam) {
     m_dwParam = dwParam;
     m_bPosted = false;
     SetEvent(m_hRequest);
-    return WaitForCompletion() ? m_dwReturnVal.load() : (DWORD)E_FAIL;
+    if (WaitForCompletion()) {
+        return m_dwReturnVal.load();
+    }
+    // The worker ended without taking the command: withdraw it, so that the
+    // request event does not report a command nobody will serve.
+    ResetEvent(m_hRequest);
+    return (DWORD)E_FAIL;
 }
 
 void CWorkerChannel::PostRequest(DWORD dwParam) {
