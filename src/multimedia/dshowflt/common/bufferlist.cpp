@@ -41,6 +41,19 @@ CBuffer* CBufferList::PopHead() {
     return pBuffer;
 }
 
+CBuffer* CBufferList::PopTail() {
+    CAutoLock lock(&m_lock);
+    CBuffer* pPrevious = nullptr;
+    for (CBuffer* p = m_pHead; p && p != m_pTail; p = p->Next()) {
+        pPrevious = p;
+    }
+    CBuffer* pBuffer = m_pTail;
+    if (pBuffer) {
+        UnlinkLocked(pPrevious, pBuffer);
+    }
+    return pBuffer;
+}
+
 CBuffer* CBufferList::PeekHead() {
     CAutoLock lock(&m_lock);
     return m_pHead;

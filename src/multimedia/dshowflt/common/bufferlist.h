@@ -20,6 +20,8 @@ public:
     // at the head.
     void InsertAfter(CBuffer* pAfter, CBuffer* pBuffer);
     CBuffer* PopHead();
+    // The last element (a walk: the list is singly linked).
+    CBuffer* PopTail();
     CBuffer* PeekHead();
     // Moves every element of pOther to the tail of this list (this list's
     // lock first); pOther is left empty.

@@ -1,0 +1,47 @@
+// A server drops a session that stays silent for longer than the time-out
+// its SETUP answer announced. While the session plays, this worker sends a
+// keep-alive request (GET_PARAMETER when the server offers it, else OPTIONS)
+// shortly before that time-out expires. It runs only for UDP and
+// interleaved transport: a tunnel is kept alive by its own traffic.
+//
+// Commands: KEEPALIVECMD_START runs the loop until the next command,
+// KEEPALIVECMD_STOP, KEEPALIVECMD_EXIT.
+#pragma once
+
+#include <cstdint>
+
+#include "common/amthread.h"
+#include "common/buffer.h"
+
+class CZRtspSrc;
+
+enum KeepAliveCommand {
+    KEEPALIVECMD_START = 0,
+    KEEPALIVECMD_STOP = 1,
+    KEEPALIVECMD_EXIT = 2,
+};
+
+class CKeepAliveThread : public CAMThread {
+public:
+    CKeepAliveThread(CZRtspSrc* pSession, HRESULT* phr);
+    ~CKeepAliveThread() override;
+
+    // Keep the session of this Session header alive every dwIntervalMs from
+    // now. A null header changes nothing (S_FALSE).
+    HRESULT SetSession(const char* pszSessionHeader, DWORD dwIntervalMs);
+    void ClearSession();
+    // Milliseconds until the next keep-alive is due; INFINITE without one.
+    DWORD GetWaitTime();
+    DWORD Interval();
+
+private:
+    DWORD ThreadProc() override;
+    void KeepAliveLoop();
+    void SendKeepAlive();
+
+    CZRtspSrc* m_pSession;
+    CCritSec m_Lock;
+    CBuffer m_SessionHeader; // empty: none
+    DWORD m_dwInterval = INFINITE;
+    DWORD m_dwLastTick = 0;
+};

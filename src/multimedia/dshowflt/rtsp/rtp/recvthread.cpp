@@ -1,0 +1,481 @@
+#include "recvthread.h"
+
+#include <algorithm>
+
+#include "common/hresultname.h"
+#include "common/threadcommands.h"
+#include "common/trace.h"
+#include "common/zrerrors.h"
+
+namespace {
+
+// The reader wakes at least this often while the socket is silent.
+const DWORD READ_SLICE_MS = 1000;
+
+WORD PortForTrace(const CSocket* pSocket) {
+    return ntohs(pSocket->GetPort());
+}
+
+// The arrival tick travels with a queued packet as its side buffer.
+DWORD ArrivalTick(const CBuffer* pPacket) {
+    const CBuffer* pSide = pPacket->SideBuffer();
+    DWORD dwTick;
+    if (!pSide || pSide->Length() != (int)sizeof(dwTick)) {
+        return GetTickCount();
+    }
+    memcpy(&dwTick, pSide->Data(), sizeof(dwTick));
+    return dwTick;
+}
+
+} // namespace
+
+CRecvThread::CRecvThread(HRESULT* phr) : CAMThread2(phr) {
+    m_hDataReceived = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_hRtpData = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_hRtcpData = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!m_hDataReceived || !m_hRtpData || !m_hRtcpData || !CreateLoopThread()) {
+        *phr = E_OUTOFMEMORY;
+    }
+}
+
+CRecvThread::~CRecvThread() {
+    if (ThreadExists()) {
+        CallWorker(RECVCMD_EXIT);
+    }
+    Close();
+    if (LoopThreadExists()) {
+        CallLoopWorker(LOOPCMD_EXIT);
+    }
+    CloseLoopThread();
+    for (HANDLE h : {m_hDataReceived, m_hRtpData, m_hRtcpData}) {
+        if (h) {
+            CloseHandle(h);
+        }
+    }
+}
+
+void CRecvThread::SetChannels(int nRtpChannel, int nRtcpChannel) {
+    m_nRtpChannel = nRtpChannel;
+    m_nRtcpChannel = nRtcpChannel;
+}
+
+HRESULT CRecvThread::SetInterleaved(BOOL bInterleaved) {
+    m_bInterleaved = bInterleaved;
+    if (!bInterleaved && !ThreadExists() && !Create()) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+void CRecvThread::SetHolePunchDestination(const sockaddr_in& destination) {
+    m_HolePunchDestination = destination;
+}
+
+RECVSTATISTICS CRecvThread::Statistics() {
+    CAutoLock lock(&m_StatisticsLock);
+    return m_Statistics;
+}
+
+bool CRecvThread::WaitForDataReceived(DWORD dwTimeoutMs) {
+    return WaitForSingleObject(m_hDataReceived, dwTimeoutMs) == WAIT_OBJECT_0;
+}
+
+void CRecvThread::SetDataReceived() {
+    SetEvent(m_hDataReceived);
+}
+
+// ---- Queues --------------------------------------------------------------------
+
+HRESULT CRecvThread::QueueData(int nChannel, const BYTE* pData, int nSize) {
+    CBuffer* pBuffer = m_FreePool.GetBuffer(nSize > 0 ? nSize : 1);
+    if (!pBuffer) {
+        return E_OUTOFMEMORY;
+    }
+    const DWORD dwTick = GetTickCount();
+    if (FAILED(pBuffer->SetContents(pData, nSize)) ||
+        FAILED(pBuffer->SetSideBuffer(&dwTick, sizeof(dwTick)))) {
+        ReturnToPool(pBuffer);
+        return E_OUTOFMEMORY;
+    }
+    if (nChannel != m_nRtpChannel.load()) {
+        Trace("\nCRecvThread::QueueData(%d): RTCPPacketAvailable!", nChannel);
+        m_RtcpQueue.PushTail(pBuffer);
+        SetEvent(m_hRtcpData);
+        return S_OK;
+    }
+    CBuffer* pDropped = nullptr;
+    {
+        CAutoLock lock(m_RtpQueue.LockObject());
+        // The end marker always goes in; media gives way to it.
+        if (nSize > 0 && m_RtpQueue.Count() >= MAX_QUEUED_PACKETS) {
+            pDropped = m_RtpQueue.PopHead();
+        }
+        m_RtpQueue.PushTail(pBuffer);
+        SetEvent(m_hRtpData);
+    }
+    if (pDropped) {
+        ReturnToPool(pDropped);
+    }
+    return S_OK;
+}
+
+void CRecvThread::FlushQueues() {
+    m_FreePool.AppendList(&m_RtpQueue);
+    m_FreePool.AppendList(&m_RtcpQueue);
+}
+
+CBuffer* CRecvThread::TakeQueuedPacket() {
+    CAutoLock lock(m_RtpQueue.LockObject());
+    CBuffer* pPacket = m_RtpQueue.PopHead();
+    if (!pPacket) {
+        // Cleared under the queue's lock: a packet queued after this point
+        // sets the event again, so the loop never sleeps on a packet.
+        ResetEvent(m_hRtpData);
+    }
+    return pPacket;
+}
+
+// ---- Reader thread -------------------------------------------------------------
+
+DWORD CRecvThread::ThreadProc() {
+    for (;;) {
+        const DWORD dwCommand = GetRequest();
+        switch (dwCommand) {
+        case RECVCMD_READ:
+            Trace("\n+ CRecvThread::RECVCMD_READ(%d)...", PortForTrace(this));
+            Reply(S_OK);
+            ReadLoop();
+            Trace("\n- CRecvThread::RECVCMD_READ(%d)...", PortForTrace(this));
+            break;
+        case RECVCMD_STOP:
+            Trace("\nCRecvThread::RECVCMD_STOP");
+            Reply(S_OK);
+            break;
+        case RECVCMD_FLUSH:
+            Trace("\nCRecvThread::RECVCMD_FLUSH");
+            Reply((DWORD)ReopenForFlush());
+            break;
+        case RECVCMD_UDPHOLEPUNCH: {
+            Trace("\n+ CZRtspSrc::RECVCMD_UDPHOLEPUNCH...");
+            const HRESULT hr = SendHolePunch();
+            Trace("\n- CZRtspSrc::RECVCMD_UDPHOLEPUNCH...");
+            Reply((DWORD)hr);
+            break;
+        }
+        case RECVCMD_EXIT:
+            Trace("\nCRecvThread::RECVCMD_EXIT");
+            Reply(S_OK);
+            return 0;
+        default:
+            Reply((DWORD)E_NOTIMPL);
+            break;
+        }
+    }
+}
+
+// Datagrams that arrived for the old position are still waiting in the
+// socket: opening it again drops them.
+HRESULT CRecvThread::ReopenForFlush() {
+    HRESULT hr = S_OK;
+    if (IsOpen()) {
+        hr = Reopen(TRUE, 0);
+    }
+    FlushQueues();
+    return hr;
+}
+
+// A datagram without content from the RTP socket to the server's RTP port
+// opens the path through a NAT before the server starts sending.
+HRESULT CRecvThread::SendHolePunch() {
+    const sockaddr* pTo = reinterpret_cast<const sockaddr*>(&m_HolePunchDestination);
+    if (sendto(GetSocket(), "", 0, 0, pTo, sizeof(m_HolePunchDestination)) < 0) {
+        return HRESULT_FROM_WIN32(WSAGetLastError());
+    }
+    return S_OK;
+}
+
+void CRecvThread::ReadLoop() {
+    m_bReading = 1;
+    DWORD dwCommand;
+    DWORD dwLastDataTick = GetTickCount();
+    DWORD dwSilenceStart = 0;
+    bool bWaiting = false;
+    while (!CheckRequest(&dwCommand, 0)) {
+        if (!IsOpen()) {
+            Trace("\nCRecvThread.ReadLoop(%d): m_socket == INVALID_SOCKET, so abort read loop",
+                  PortForTrace(this));
+            m_bReading = 0;
+            return;
+        }
+        int nReceived = 0;
+        const HRESULT hr = MyRecv(Data(), Capacity(), &nReceived);
+        if (SUCCEEDED(hr)) {
+            bWaiting = false;
+            dwLastDataTick = GetTickCount();
+            const HRESULT hrQueue = QueueData(m_nRtpChannel.load(), Data(), nReceived);
+            if (FAILED(hrQueue)) {
+                Trace("\nCRecvThread.ReadLoop(%d): QueueData returned %s. Abort read loop",
+                      PortForTrace(this), HResultName(hrQueue));
+                m_bReading = 0;
+                return;
+            }
+            continue;
+        }
+        if (hr != HRESULT_FROM_WIN32(WSAEWOULDBLOCK)) {
+            Trace("\nCRecvThread.ReadLoop(%d): MyRecv returned %s. Abort read loop",
+                  PortForTrace(this), HResultName(hr));
+            EndReading();
+            return;
+        }
+        // The time-out measures continuous silence.
+        if (!bWaiting) {
+            bWaiting = true;
+            dwSilenceStart = GetTickCount();
+        }
+        if (!WaitForData(&dwSilenceStart, dwLastDataTick)) {
+            EndReading();
+            return;
+        }
+    }
+    m_bReading = 0;
+}
+
+bool CRecvThread::WaitForData(DWORD* pdwSilenceStart, DWORD dwLastDataTick) {
+    for (;;) {
+        DWORD dwSlice = READ_SLICE_MS;
+        if (m_dwReadTimeout != INFINITE) {
+            const DWORD dwElapsed = GetTickCount() - *pdwSilenceStart;
+            if (dwElapsed >= m_dwReadTimeout) {
+                Trace("\nReadLoop(%d): Final timeout! Aborting read. m_dwReadTimeout=%s.",
+                      PortForTrace(this), FormatMs(m_dwReadTimeout));
+                return false;
+            }
+            dwSlice = std::min(m_dwReadTimeout - dwElapsed, READ_SLICE_MS);
+        }
+        switch (WaitForNetworkEvent(RequestEvent(), dwSlice, FD_READ, nullptr)) {
+        case NETWAIT_EVENT:
+        case NETWAIT_ABORTED:
+            return true;
+        case NETWAIT_TIMEOUT: {
+            const DWORD dwSilence = GetTickCount() - dwLastDataTick;
+            Trace("\nReadLoop(%d): timeout occurred! m_dwReadTimeout=%s. Time since last data: %s",
+                  PortForTrace(this), FormatMs(m_dwReadTimeout), FormatMs(dwSilence));
+            break;
+        }
+        default: // a datagram socket has no peer to close it: an error
+            return false;
+        }
+    }
+}
+
+// The end marker makes the loop thread end the stream.
+void CRecvThread::EndReading() {
+    Trace("\nReadLoop(%d): Stop waiting for data. action=%d", PortForTrace(this), 2);
+    QueueData(m_nRtpChannel.load(), nullptr, 0);
+    m_bReading = 0;
+}
+
+void CRecvThread::CloseSocket(BOOL bReset) {
+    if (IsOpen() && !m_bInterleaved && m_bReading.load()) {
+        CallWorker(RECVCMD_STOP);
+    }
+    CSocket::CloseSocket(bReset);
+}
+
+// ---- Loop thread ---------------------------------------------------------------
+
+DWORD CRecvThread::LoopThreadProc() {
+    for (;;) {
+        const DWORD dwCommand = GetLoopRequest();
+        switch (dwCommand) {
+        case LOOPCMD_START:
+            Trace("\n+ CRecvThread::LOOPCMD_START...");
+            ReplyLoop(S_OK);
+            ProcessLoop();
+            Trace("\n- CRecvThread::LOOPCMD_START...");
+            break;
+        case LOOPCMD_STOP:
+            Trace("\nCRecvThread::LOOPCMD_STOP");
+            ReplyLoop(S_OK);
+            break;
+        case LOOPCMD_EXIT:
+            Trace("\nCRecvThread::LOOPCMD_EXIT");
+            ReplyLoop(S_OK);
+            return 0;
+        default:
+            ReplyLoop((DWORD)E_NOTIMPL);
+            break;
+        }
+    }
+}
+
+void CRecvThread::ProcessLoop() {
+    uint32_t dwFirstFlags = RTPFLAG_DISCONTINUITY;
+    ResetEvent(m_hDataReceived);
+    m_Parser.Reset();
+    {
+        CAutoLock lock(&m_StatisticsLock);
+        m_Statistics = RECVSTATISTICS{};
+    }
+    m_dwFirstForeignSSRC = 0;
+    const HANDLE hStop = LoopRequestEvent();
+    for (;;) {
+        if (WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0) {
+            break;
+        }
+        CBuffer* pPacket = TakeQueuedPacket();
+        if (!pPacket) {
+            HANDLE handles[2] = {hStop, m_hRtpData};
+            WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+            continue;
+        }
+        if (pPacket->Length() == 0) {
+            ReturnToPool(pPacket);
+            DeliverData(nullptr, 0, 0, RECVFLAG_END_OF_STREAM);
+            break;
+        }
+        if (!ProcessPacket(pPacket, &dwFirstFlags)) {
+            return;
+        }
+    }
+    SetDataReceived();
+}
+
+bool CRecvThread::ProcessPacket(CBuffer* pPacket, uint32_t* pdwFirstFlags) {
+    if (m_Parser.IsRTP(pPacket->Data(), pPacket->Length()) == RTPSTATE_NO) {
+        Trace("\nCRecvThread::ProcessLoop: IsRTP returned RTPSTATE_NO!!!");
+        ReturnToPool(pPacket);
+        return true;
+    }
+    m_Parser.SetArrivalTick(ArrivalTick(pPacket));
+    BYTE* pData = pPacket->Data();
+    int nSize = pPacket->Length();
+    int nResult = m_Parser.ParseHeader(&pData, &nSize);
+    if (nResult == RTPPACKET_INVALID_SSRC && m_Parser.ExpectedSSRC() == 0) {
+        Trace("\nCRecvThread::ProcessLoop: Received SSRC=%08X instead of %08X! Assume the server "
+              "gave me a bogus expected SSRC and this is the correct one",
+              m_Parser.SSRC(), 0u);
+        m_Parser.SetExpectedSSRC(m_Parser.SSRC());
+        pData = pPacket->Data();
+        nSize = pPacket->Length();
+        nResult = m_Parser.ParseHeader(&pData, &nSize);
+    }
+    switch (nResult) {
+    case RTPPACKET_INVALID_SSRC:
+        if (!OnForeignSSRC(pPacket)) {
+            ReturnToPool(pPacket);
+        }
+        return true;
+    case RTPPACKET_GOOD:
+    case RTPPACKET_GOOD_MULTIPLE: {
+        CountPacket();
+        const HRESULT hr = ProcessData(pData, nSize, nResult, pdwFirstFlags);
+        ReturnToPool(pPacket);
+        return SUCCEEDED(hr);
+    }
+    case RTPPACKET_DISCARD:
+        break;
+    default:
+        Trace("\nCRecvThread::ProcessLoop: ParseHeader FAILED %d!, SSRC=0x%08X", nResult,
+              m_Parser.SSRC());
+        break;
+    }
+    ReturnToPool(pPacket);
+    return true;
+}
+
+// The first SSRC that is not the announced one may be the right one after
+// all: its packets are kept (up to a bound) so that the session can switch
+// to them. Packets of any further SSRC are dropped. True when kept.
+bool CRecvThread::OnForeignSSRC(CBuffer* pPacket) {
+    const uint32_t dwSSRC = m_Parser.SSRC();
+    if (m_dwFirstForeignSSRC == 0) {
+        m_dwFirstForeignSSRC = dwSSRC;
+        Trace("\nCRecvThread::ProcessLoop: Received SSRC=%08X instead of %08X! Add these packets "
+              "to the skipped list",
+              dwSSRC, m_Parser.ExpectedSSRC());
+    } else if (m_dwFirstForeignSSRC != dwSSRC) {
+        Trace("\nCRecvThread::ProcessLoop: ParseHeader FAILED %d!, SSRC=0x%08X",
+              RTPPACKET_INVALID_SSRC, dwSSRC);
+        return false;
+    }
+    Trace("\nCRecvThread::ProcessLoop: Add SSRC=0x%08X to the ignored buffer list", dwSSRC);
+    CBuffer* pOldest = nullptr;
+    {
+        CAutoLock lock(m_IgnoredList.LockObject());
+        if (m_IgnoredList.Count() >= MAX_IGNORED_PACKETS) {
+            pOldest = m_IgnoredList.PopHead();
+        }
+        m_IgnoredList.PushTail(pPacket);
+    }
+    if (pOldest) {
+        ReturnToPool(pOldest);
+    }
+    return true;
+}
+
+void CRecvThread::CountPacket() {
+    const RTPHEADERRECORD& record = m_Parser.HeaderRecord();
+    CAutoLock lock(&m_StatisticsLock);
+    m_Statistics.m_nPacketsProcessed++;
+    const uint32_t dwSequence = record.m_dwSequence & 0xFFFF;
+    if (dwSequence > m_Statistics.m_nHighestSequence) {
+        m_Statistics.m_nHighestSequence = dwSequence;
+    }
+    m_Statistics.m_dwLastSSRC = record.m_dwSSRC;
+}
+
+HRESULT CRecvThread::ProcessData(BYTE* pData, int nSize, int nResult, uint32_t* pdwFirstFlags) {
+    for (;;) {
+        if (nSize >= 1) {
+            if (*pdwFirstFlags != 0) {
+                const HRESULT hr =
+                    OnFirstDataAvailable(pData, nSize, m_Parser.HeaderRecord(), pdwFirstFlags);
+                if (hr == S_FALSE) {
+                    return S_OK;
+                }
+                if (hr != S_OK) {
+                    Trace("\nCRecvThread::ProcessData(): OnFirstDataAvailable failed %s. Aborting "
+                          "the process loop...",
+                          HResultName(hr));
+                    return hr;
+                }
+            }
+            SetDataReceived();
+            const HRESULT hr =
+                DeliverData(pData, nSize, m_Parser.Time(), m_Parser.Flags() | *pdwFirstFlags);
+            if (hr == S_OK) {
+                *pdwFirstFlags = 0;
+            } else if (hr != ZRMM_S_PREROLL_DISCARDED) {
+                Trace("\nCRecvThread::ProcessData(): DeliverData returned %s. Aborting the "
+                      "process loop...",
+                      HResultName(hr));
+                return hr;
+            }
+        }
+        if (nResult != RTPPACKET_GOOD_MULTIPLE) {
+            return S_OK;
+        }
+        nSize = 0;
+        nResult = m_Parser.ParseHeader(&pData, &nSize);
+        if (nResult != RTPPACKET_GOOD && nResult != RTPPACKET_GOOD_MULTIPLE) {
+            return S_OK;
+        }
+    }
+}
+
+int CRecvThread::SwitchToIgnoredSSRCIfPresent() {
+    if (m_IgnoredList.Count() == 0) {
+        return 0;
+    }
+    Trace("\nCRecvThread::SwitchToIgnoredSSRCIfPresent: It looks like the server gave me the "
+          "wrong SSRC for pin %c! Switch to waiting for packets with SSRC=%08x",
+          Letter(), m_dwFirstForeignSSRC);
+    CallLoopWorker(LOOPCMD_STOP);
+    const uint32_t dwSSRC = m_dwFirstForeignSSRC;
+    m_RtpQueue.PrependList(&m_IgnoredList);
+    SetEvent(m_hRtpData);
+    m_Parser.SetExpectedSSRC(dwSSRC);
+    CallLoopWorker(LOOPCMD_START);
+    return 1;
+}

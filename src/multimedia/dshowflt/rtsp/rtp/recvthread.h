@@ -1,0 +1,137 @@
+// CRecvThread is the receiving half of every stream: the stream's RTP socket
+// with two worker threads. The reader thread (UDP only) drains the socket as
+// fast as datagrams come and only queues them; the loop thread takes packets
+// from the queue, checks and sequences them with the stream's CRTPParser and
+// hands each payload to the output side (the pin derives from this class and
+// implements the delivery operations). With interleaved transport there is no
+// reader thread: the control connection's demultiplexer fills the same
+// queues through QueueData.
+//
+// Commands: the reader answers RECVCMD_READ, RECVCMD_STOP, RECVCMD_FLUSH,
+// RECVCMD_UDPHOLEPUNCH and RECVCMD_EXIT; the loop thread LOOPCMD_START,
+// LOOPCMD_STOP and LOOPCMD_EXIT.
+//
+// Locks: each queue has its own lock; the statistics lock guards the
+// counters the RTCP worker reads. The reader and the loop meet only at the
+// queues and their data events.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "common/amthread.h"
+#include "common/bufferlist.h"
+#include "common/socket.h"
+#include "rtpparser.h"
+
+// The flag of the end marker: DeliverData gets it without data when the
+// stream has ended.
+enum : uint32_t { RECVFLAG_END_OF_STREAM = 0x08 };
+
+// What the RTCP worker reads of the stream's reception.
+struct RECVSTATISTICS {
+    uint32_t m_nPacketsProcessed;
+    uint32_t m_nHighestSequence; // plain maximum of the 16-bit sequence numbers
+    uint32_t m_dwLastSSRC;       // SSRC of the last processed packet
+};
+
+class CRecvThread : public CAMThread2, public CSocket {
+public:
+    // The first foreign SSRC's packets kept for a later switch, at most.
+    static const int MAX_IGNORED_PACKETS = 256;
+    // Packets queued for the loop thread, at most: a loop that cannot keep up
+    // loses the oldest packets (a gap the parser reports) instead of memory.
+    static const int MAX_QUEUED_PACKETS = 4096;
+
+    // Starts the loop thread; *phr becomes E_OUTOFMEMORY when that fails.
+    explicit CRecvThread(HRESULT* phr);
+    // Ends both threads (RECVCMD_EXIT, then LOOPCMD_EXIT).
+    ~CRecvThread() override;
+
+    // Queues a packet of the channel: the RTP channel feeds the loop thread,
+    // any other channel the RTCP worker. No data (size 0) queues the end
+    // marker, which ends the stream.
+    HRESULT QueueData(int nChannel, const BYTE* pData, int nSize);
+    // True when the data-received event is set within the time-out.
+    bool WaitForDataReceived(DWORD dwTimeoutMs);
+    HANDLE DataReceivedEvent() const { return m_hDataReceived; }
+    // The server sends another SSRC than it announced: play the packets kept
+    // for the first foreign SSRC and follow it. 1 when it switched, else 0.
+    int SwitchToIgnoredSSRCIfPresent();
+    // Returns both packet queues to the free pool.
+    void FlushQueues();
+
+    void SetChannels(int nRtpChannel, int nRtcpChannel);
+    int RtpChannel() const { return m_nRtpChannel.load(); }
+    int RtcpChannel() const { return m_nRtcpChannel.load(); }
+    // Clear: the stream receives on its own UDP socket, with a reader thread
+    // (E_OUTOFMEMORY when it cannot be started).
+    HRESULT SetInterleaved(BOOL bInterleaved);
+    BOOL IsInterleaved() const { return m_bInterleaved; }
+    void SetHolePunchDestination(const sockaddr_in& destination);
+    bool IsReading() const { return m_bReading.load() != 0; }
+    // Stops the read loop first: it uses the socket without a lock.
+    void CloseSocket(BOOL bReset) override;
+    void SetReadTimeout(DWORD dwTimeoutMs) { m_dwReadTimeout = dwTimeoutMs; }
+    void SetExpectedSSRC(uint32_t dwSSRC) { m_Parser.SetExpectedSSRC(dwSSRC); }
+
+    RECVSTATISTICS Statistics();
+    CBufferList* RtcpQueue() { return &m_RtcpQueue; }
+    HANDLE RtcpDataEvent() const { return m_hRtcpData; }
+    CBufferList* FreePool() { return &m_FreePool; }
+    CRTPParser* Parser() { return &m_Parser; }
+
+    // Trace letter of the stream: V, A, M or ?.
+    virtual char Letter() const = 0;
+
+protected:
+    // The pin's side. OnFirstDataAvailable sees every payload until one has
+    // been delivered; S_FALSE keeps the payload back.
+    virtual HRESULT OnFirstDataAvailable(BYTE* pData, int nSize, const RTPHEADERRECORD& record,
+                                         uint32_t* pdwFirstFlags) = 0;
+    virtual HRESULT DeliverData(BYTE* pData, int nSize, int64_t tTime, uint32_t dwFlags) = 0;
+
+    void SetDataReceived();
+
+private:
+    DWORD ThreadProc() override;
+    DWORD LoopThreadProc() override;
+
+    void ReadLoop();
+    // One wait for data after a receive found none; false ends the loop.
+    bool WaitForData(DWORD* pdwSilenceStart, DWORD dwLastDataTick);
+    void EndReading();
+    HRESULT SendHolePunch();
+    HRESULT ReopenForFlush();
+
+    void ProcessLoop();
+    CBuffer* TakeQueuedPacket();
+    // false ends the loop.
+    bool ProcessPacket(CBuffer* pPacket, uint32_t* pdwFirstFlags);
+    bool OnForeignSSRC(CBuffer* pPacket);
+    HRESULT ProcessData(BYTE* pData, int nSize, int nResult, uint32_t* pdwFirstFlags);
+    void CountPacket();
+    void ReturnToPool(CBuffer* pBuffer) { m_FreePool.PushHead(pBuffer); }
+
+    std::atomic<int> m_bReading{0};
+    CRTPParser m_Parser;
+    HANDLE m_hDataReceived = nullptr; // manual reset
+
+    CCritSec m_StatisticsLock;
+    RECVSTATISTICS m_Statistics = {};
+
+    HANDLE m_hRtpData = nullptr; // manual reset; cleared only under the queue's lock
+    CBufferList m_RtpQueue;
+    HANDLE m_hRtcpData = nullptr; // manual reset
+    CBufferList m_RtcpQueue;
+
+    uint32_t m_dwFirstForeignSSRC = 0; // 0: none
+    CBufferList m_IgnoredList;
+    CBufferList m_FreePool;
+
+    std::atomic<int> m_nRtpChannel{-1};
+    std::atomic<int> m_nRtcpChannel{-1};
+    sockaddr_in m_HolePunchDestination = {};
+    BOOL m_bInterleaved = TRUE;
+    DWORD m_dwReadTimeout = INFINITE;
+};

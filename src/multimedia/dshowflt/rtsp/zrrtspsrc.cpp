@@ -1,0 +1,652 @@
+#include "zrrtspsrc.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "common/hresultname.h"
+#include "common/threadcommands.h"
+#include "common/trace.h"
+#include "common/zrerrors.h"
+#include "mfsource/pushpin.h"
+#include "rtp/mediatype.h"
+#include "rtp/mediatypeutil.h"
+#include "rtsprequest.h"
+#include "rtspresponse.h"
+#include "rtspstate.h"
+#include "sdpparser.h"
+#include "urladdress.h"
+
+namespace {
+
+const char USER_AGENT[] = "User-Agent: Morvane RTSP Source\r\n";
+const char ACCEPT_SDP[] = "Accept: application/sdp\r\n";
+const DWORD OPTIONS_WAIT_MS = 10000;
+// A stored presentation ends in silence: two seconds of it end the stream.
+const DWORD STORED_READ_TIMEOUT_MS = 2000;
+const int MAX_PINS = 32;
+
+bool StartsWithNoCase(const char* psz, const char* pszPrefix) {
+    return _strnicmp(psz, pszPrefix, strlen(pszPrefix)) == 0;
+}
+
+bool IsMulticastAddress(DWORD dwAddress) {
+    const DWORD dwHost = ntohl(dwAddress);
+    return dwHost >= 0xE0000000 && dwHost <= 0xEFFFFFFF;
+}
+
+bool IsMulticastText(const CBaseBuffer& address) {
+    return address.TextLength() > 0 && IsMulticastAddress(inet_addr(address.Text()));
+}
+
+} // namespace
+
+CZRtspSrc::CZRtspSrc(HRESULT* phr)
+    : CRTSPCommand(phr), m_Reader(this, this, phr), m_KeepAlive(this, phr), m_StartSync(this),
+      m_nKeepAliveMethod(RTSPMETHOD_NONE) {
+    InitMediaType(&m_mtLoad);
+    m_hStarvation = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Trace("\n\n----------------------------------------\n                           "
+          "CZRtspSrc::CZRtspSrc(0x%08X), Built on 09/30/2011",
+          (unsigned)(uintptr_t)this);
+    if (!m_hStarvation || !m_Reader.Create()) {
+        *phr = E_OUTOFMEMORY;
+    }
+}
+
+CZRtspSrc::~CZRtspSrc() {
+    Trace("\nCZRtspSrc::~CZRtspSrc(0x%08X)\n", (unsigned)(uintptr_t)this);
+    SetStarvation(FALSE);
+    CloseSession();
+    // The reader uses the connection without a lock: it ends first.
+    m_Reader.CallWorker(RECVCMD_EXIT);
+    Close(TRUE);
+    ReleaseAllPins();
+    FreeMediaType(&m_mtLoad);
+    if (m_hStarvation) {
+        CloseHandle(m_hStarvation);
+    }
+}
+
+ULONG CZRtspSrc::AddRef() {
+    return ++m_cRef;
+}
+
+ULONG CZRtspSrc::Release() {
+    const ULONG cRef = --m_cRef;
+    if (cRef == 0) {
+        delete this;
+    }
+    return cRef;
+}
+
+// ---- Loading -------------------------------------------------------------------
+
+HRESULT CZRtspSrc::Load(const WCHAR* pszUrl, const AM_MEDIA_TYPE* pmt) {
+    Unload();
+    CAutoLock filterLock(&m_FilterLock);
+    const WCHAR* pszGiven = pszUrl ? pszUrl : L"";
+    Trace("\nRTSPSrc::Load(%S)", pszGiven);
+    FreeMediaType(&m_mtLoad);
+    m_bHasLoadType = pmt && SUCCEEDED(CopyMediaType(&m_mtLoad, pmt));
+    size_t cch = 0;
+    while (pszGiven[cch]) {
+        cch++;
+    }
+    if (FAILED(m_Url.SetContents(pszGiven, (int)((cch + 1) * sizeof(WCHAR))))) {
+        return E_OUTOFMEMORY;
+    }
+    CBuffer user;
+    CBuffer password;
+    WORD wPort = 0;
+    DWORD dwReserved1 = 0;
+    DWORD dwReserved2 = 0;
+    HRESULT hr = ParseInternetAddress(pszGiven, &m_dwServerAddress, &wPort, &dwReserved1,
+                                      &dwReserved2, &m_Path, &user, &password);
+    if (FAILED(hr)) {
+        Trace("\nRTSPSrc::Load: ParseInternetAddress returned %s", HResultName(hr));
+        return hr;
+    }
+    hr = ParseOptions(&m_Path);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (m_nTrace != 0) {
+        g_TraceModule.AddFlags(TRACE_URL_OPTION);
+        Trace("\nRTSPSrc::Load(%S)", pszGiven);
+    }
+    hr = Authentication()->SetCredentials(user.Text(), password.Text());
+    if (FAILED(hr)) {
+        return hr;
+    }
+    Authentication()->SetEnableSecurityUI(m_bEnableSecurityUI);
+    m_Reader.SetInterleaved(m_StreamingType != STREAMINGTYPE_UDP);
+    SetAddress(m_dwServerAddress, wPort, INADDR_ANY, FALSE, FALSE);
+    m_RequestUrl.ResetLength();
+    const BYTE* pb = reinterpret_cast<const BYTE*>(&m_dwServerAddress);
+    hr = m_RequestUrl.AppendFormat("rtsp://%u.%u.%u.%u%s", pb[0], pb[1], pb[2], pb[3],
+                                   m_Path.Text());
+    if (SUCCEEDED(hr)) {
+        hr = OpenSocket(TRUE, m_nMaxTimeout * 1000);
+        if (FAILED(hr)) {
+            Trace("\nRTSPSrc::Load: OpenSocket failed %s", HResultName(hr));
+            return hr;
+        }
+        hr = ConnectToServer();
+    }
+    if (hr == ZRMM_E_RTSP_SWITCHED_TO_TCP) {
+        m_Reader.CallWorker(RECVCMD_STOP);
+        hr = Reopen(TRUE, 0);
+        if (SUCCEEDED(hr)) {
+            hr = ConnectToServer();
+        }
+    }
+    if (FAILED(hr)) {
+        Trace("\nRTSPSrc::Load: ConnectToServer failed %s", HResultName(hr));
+        m_Reader.CallWorker(RECVCMD_STOP);
+        Close(TRUE);
+        return hr;
+    }
+    Trace("\nRTSPSrc::Load: returning S_OK");
+    SetStarvation(FALSE);
+    return S_OK;
+}
+
+// Back to the state before Load: no session on the server, no pins, the
+// options of a URL without any.
+void CZRtspSrc::Unload() {
+    CloseSession();
+    m_Reader.CallWorker(RECVCMD_STOP);
+    Close(TRUE);
+    ResetOptions();
+    Authentication()->Reset();
+    ReleaseAllPins();
+    m_Url.Free();
+    m_Description.Clear();
+    m_SessionHeader.ResetLength();
+    m_CommonHeaders.ResetLength();
+    m_RangeHeader.ResetLength();
+    m_FilterRTSPState = RTSPSTATE_REOPENSOCKET;
+    m_nKeepAliveMethod = RTSPMETHOD_NONE;
+    ResetCSeq();
+}
+
+HRESULT CZRtspSrc::GetCurFile(WCHAR** ppszUrl, AM_MEDIA_TYPE* pmt) {
+    if (!ppszUrl) {
+        return E_POINTER;
+    }
+    *ppszUrl = nullptr;
+    if (m_Url.Length() > 0) {
+        *ppszUrl = static_cast<WCHAR*>(CoTaskMemAlloc((size_t)m_Url.Length()));
+        if (!*ppszUrl) {
+            return E_OUTOFMEMORY;
+        }
+        memcpy(*ppszUrl, m_Url.Data(), (size_t)m_Url.Length());
+    }
+    if (pmt) {
+        InitMediaType(pmt);
+        if (m_bHasLoadType) {
+            return CopyMediaType(pmt, &m_mtLoad);
+        }
+    }
+    return S_OK;
+}
+
+HRESULT CZRtspSrc::ConnectToServer() {
+    CAutoLock commandLock(&m_CommandLock);
+    HRESULT hr = m_CommonHeaders.AppendText(USER_AGENT);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    Authentication()->ClearAuthorized();
+    m_Reader.PostRequest(RECVCMD_READ);
+    DetectKeepAliveMethod();
+    hr = SendDescribe();
+    if (FAILED(hr)) {
+        Trace("\nRTSPSrc::ConnectToServer: DESCRIBE failed %s!", HResultName(hr));
+        return hr;
+    }
+    CBuffer answer;
+    hr = CopyResponse(&answer);
+    if (FAILED(hr) || answer.TextLength() == 0) {
+        return hr;
+    }
+    switch (LastStatusCode()) {
+    case 200:
+        break;
+    case 401:
+        return ZRMM_E_RTSP_UNAUTHORIZED;
+    case 404:
+        return ZRMM_E_RTSP_URL_NOT_FOUND;
+    case 415:
+        return ZRMM_E_RTSP_BAD_MEDIATYPE;
+    default:
+        return ZRMM_E_RTSP_DESCRIBE_FAILED;
+    }
+    SetFilterStateDirect(RTSPSTATE_SEND_RTSP_SETUP,
+                         "\nCZRtspSrc::ConnectToServer: new m_FilterRTSPState=%s");
+    hr = ProcessDescribeResponse(answer.Text(), answer.TextLength());
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (m_StreamingType != STREAMINGTYPE_HTTP) {
+        if (!m_KeepAlive.ThreadExists() && !m_KeepAlive.Create()) {
+            return E_OUTOFMEMORY;
+        }
+        // This server times its streams from DESCRIBE: connect afresh first.
+        if (m_Description.m_bFlirSecServer) {
+            SetFilterAndPinsState(RTSPSTATE_REOPENSOCKET);
+        }
+    }
+    return S_OK;
+}
+
+// GET_PARAMETER keeps a session alive without side effects where the server
+// offers it; OPTIONS everywhere else.
+void CZRtspSrc::DetectKeepAliveMethod() {
+    const HRESULT hr = SendCommand(RTSPMETHOD_OPTIONS, nullptr, m_RequestUrl.Text(),
+                                   OPTIONS_WAIT_MS);
+    if (SUCCEEDED(hr) && LastStatusCode() == 200) {
+        m_nKeepAliveMethod = ResponseContains("GET_PARAMETER") ? RTSPMETHOD_GET_PARAMETER
+                                                               : RTSPMETHOD_OPTIONS;
+    } else {
+        m_nKeepAliveMethod = RTSPMETHOD_OPTIONS;
+    }
+}
+
+HRESULT CZRtspSrc::SendDescribe() {
+    return SendCommand(RTSPMETHOD_DESCRIBE, ACCEPT_SDP, m_RequestUrl.Text(), RequestWaitMs());
+}
+
+DWORD CZRtspSrc::RequestWaitMs() const {
+    return std::max<DWORD>(m_nTimeout * 1000, 10000);
+}
+
+HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
+    HRESULT hr = SetContentBase(pAnswer, nAnswer);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    hr = SetPlayUrl();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    int nLength = 0;
+    int nBodyStart = 0;
+    if (!FindContentLength(pAnswer, nAnswer, &nLength, &nBodyStart) || nLength < 1) {
+        return ZRMM_E_RTSP_PARSING_STREAM;
+    }
+    const int nBodyEnd = nBodyStart + std::min(nLength, nAnswer - nBodyStart);
+    m_Description.Clear();
+    hr = ParseContent(pAnswer + nBodyStart, pAnswer + nBodyEnd, &m_Description);
+    if (hr != S_OK) {
+        return S_OK; // a description it cannot use leaves the session without pins
+    }
+    if (m_StreamingType == STREAMINGTYPE_UDP) {
+        AutoDetectTransportType();
+    }
+    for (int i = 0; i < m_Description.m_nStreams; i++) {
+        hr = AddOutputPin(m_Description.m_ppStreams[i]);
+        if (FAILED(hr)) {
+            ReleaseAllPins();
+            return hr;
+        }
+    }
+    return S_OK;
+}
+
+// Requests for the streams resolve against the content base. Some servers
+// omit it (the request URL is the base then), some write the host part
+// empty ("rtsp:///live/"), which leaves the path.
+HRESULT CZRtspSrc::SetContentBase(const char* pAnswer, int nAnswer) {
+    m_Path.ResetLength();
+    const int nHeader = FindText(pAnswer, nAnswer, "Content-Base:");
+    if (nHeader < 0) {
+        return m_Path.AppendText(m_RequestUrl.Text());
+    }
+    int i = nHeader + (int)strlen("Content-Base:");
+    while (i < nAnswer && (pAnswer[i] == ' ' || pAnswer[i] == '\t')) {
+        i++;
+    }
+    int nEnd = i;
+    while (nEnd < nAnswer && pAnswer[nEnd] != '\r' && pAnswer[nEnd] != '\n' &&
+           pAnswer[nEnd] != ';') {
+        nEnd++;
+    }
+    if (nEnd - i >= 8 && _strnicmp(pAnswer + i, "rtsp:///", 8) == 0) {
+        i += 7;
+    }
+    if (nEnd > i && pAnswer[nEnd - 1] == '/') {
+        nEnd--;
+    }
+    return m_Path.AppendText(pAnswer + i, nEnd - i);
+}
+
+HRESULT CZRtspSrc::SetPlayUrl() {
+    m_PlayUrl.ResetLength();
+    if (StartsWithNoCase(m_Path.Text(), "rtsp://")) {
+        return m_PlayUrl.AppendText(m_Path.Text());
+    }
+    const BYTE* pb = reinterpret_cast<const BYTE*>(&m_dwServerAddress);
+    return m_PlayUrl.AppendFormat("rtsp://%u.%u.%u.%u%s", pb[0], pb[1], pb[2], pb[3],
+                                  m_Path.Text());
+}
+
+void CZRtspSrc::AutoDetectTransportType() {
+    bool bMulticast = IsMulticastText(m_Description.m_ConnectionAddress);
+    for (int i = 0; i < m_Description.m_nStreams && !bMulticast; i++) {
+        bMulticast = IsMulticastText(m_Description.m_ppStreams[i]->m_ConnectionAddress);
+    }
+    if (bMulticast) {
+        Trace("\nRTSPSrc.AutoDetectTransportType: detected that the server wants to work in "
+              "multicast mode");
+        CUrlOptions::m_bMulticast = 1;
+    }
+}
+
+HRESULT CZRtspSrc::AddOutputPin(StreamDescription* pStream) {
+    HRESULT hr = S_OK;
+    CPushPin* pPin = new (std::nothrow) CPushPin(this, &hr);
+    if (!pPin) {
+        return E_OUTOFMEMORY;
+    }
+    if (FAILED(hr)) {
+        delete pPin;
+        return hr;
+    }
+    const int nIndex = m_nPins;
+    {
+        CExclusiveLock pins(&m_PinListLock);
+        if (m_nPins >= MAX_PINS) {
+            delete pPin;
+            return ZRMM_E_MAX_PINS_EXCEEDED;
+        }
+        if (!m_ppPins) {
+            m_ppPins = new (std::nothrow) CPushPin*[MAX_PINS];
+            if (!m_ppPins) {
+                delete pPin;
+                return E_OUTOFMEMORY;
+            }
+        }
+        m_ppPins[m_nPins++] = pPin;
+    }
+    pPin->SetStreamDescription(pStream);
+    hr = pPin->SetBaseUrl(m_Path.Text());
+    if (SUCCEEDED(hr)) {
+        hr = pPin->SetStreamingType(m_StreamingType);
+    }
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (HasDuration()) {
+        pPin->SetReadTimeout(STORED_READ_TIMEOUT_MS);
+    }
+    Trace("\nCZRtspSrc.AddOutputPin: m_StreamingType=%d. m_nStreamType=%d. "
+          "m_SelectedTransportType=%d",
+          m_StreamingType, pPin->Description().m_nStreamType, m_SelectedTransportType);
+    if (m_StreamingType == STREAMINGTYPE_UDP) {
+        hr = pPin->OpenUdpSockets(m_SelectedTransportType, GetInterface(),
+                                  m_SelectedTransportType ? m_nMulticastAddress
+                                                          : m_dwServerAddress,
+                                  m_nBasePort);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    const StreamDescription& desc = pPin->Description();
+    const bool bNeedsProbe =
+        (desc.m_nCompression == COMPRESSION_H264 && desc.m_nParamSets == 0) ||
+        (desc.m_nCompression == COMPRESSION_JPEG && (desc.m_nWidth < 0 || desc.m_nHeight < 0));
+    if (bNeedsProbe) {
+        hr = ProbeFormat(pPin, nIndex);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    AM_MEDIA_TYPE mt;
+    InitMediaType(&mt);
+    if (FAILED(BuildMediaType(&mt, pPin->MutableDescription()))) {
+        RemoveLastPin(); // a stream it cannot type is left out
+        return S_OK;
+    }
+    hr = pPin->SetMediaType(&mt);
+    if (SUCCEEDED(hr)) {
+        if (!m_pFirstVideoPin && pPin->IsVideo()) {
+            m_pFirstVideoPin = pPin;
+        }
+        Trace("\nCZRtspSrc::AddOutputPin(%s)", pPin->IsVideo()   ? "Video"
+                                               : pPin->IsAudio() ? "Audio"
+                                                                 : "Other");
+    }
+    FreeMediaType(&mt);
+    return hr;
+}
+
+// A stream whose description lacks its format (H.264 without parameter
+// sets, JPEG without picture size) is played briefly to learn it from its
+// first frames.
+HRESULT CZRtspSrc::ProbeFormat(CPushPin* pPin, int nIndex) {
+    CAutoLock commandLock(&m_CommandLock);
+    HRESULT hr = SendSetupCommand(pPin, nIndex);
+    if (!m_Reader.IsReadLoopActive()) {
+        m_Reader.PostRequest(RECVCMD_READ);
+    }
+    if (SUCCEEDED(hr)) {
+        SetFilterStateDirect(RTSPSTATE_SEND_RTSP_PLAY,
+                             "\nCZRtspSrc::AddOutputPin: new m_FilterRTSPState=%s");
+        hr = SendPlayCommand();
+    }
+    if (SUCCEEDED(hr)) {
+        if (m_StreamingType == STREAMINGTYPE_UDP) {
+            pPin->CallWorker(RECVCMD_READ);
+        }
+        hr = (HRESULT)pPin->CallLoopWorker(LOOPCMD_START);
+        if (SUCCEEDED(hr)) {
+            hr = pPin->WaitForFormat();
+        }
+        if (m_StreamingType == STREAMINGTYPE_UDP) {
+            if (hr == HRESULT_FROM_WIN32(WSAETIMEDOUT)) {
+                pPin->CallLoopWorker(LOOPCMD_STOP);
+                return SwitchProbeToTcp();
+            }
+            pPin->CallWorker(RECVCMD_STOP);
+        }
+    }
+    const HRESULT hrStop = (HRESULT)pPin->CallLoopWorker(LOOPCMD_STOP);
+    if (SUCCEEDED(hrStop)) {
+        SendPauseCommand();
+        SendTeardownCommand(false);
+    }
+    return FAILED(hr) ? hr : hrStop;
+}
+
+// No UDP data reached the probe: the path blocks UDP. Load starts again over
+// interleaved TCP.
+HRESULT CZRtspSrc::SwitchProbeToTcp() {
+    m_StreamingType = STREAMINGTYPE_TCP;
+    m_KeepAlive.CallWorker(KEEPALIVECMD_STOP);
+    SendTeardownCommand(true);
+    SetFilterStateDirect(RTSPSTATE_SEND_RTSP_DESCRIBE, nullptr);
+    StopPinReaders();
+    SetStreamingType(STREAMINGTYPE_TCP);
+    ResetSession();
+    m_CommonHeaders.ResetLength(); // ConnectToServer appends the User-Agent again
+    return ZRMM_E_RTSP_SWITCHED_TO_TCP;
+}
+
+void CZRtspSrc::RemoveLastPin() {
+    CPushPin* pPin;
+    {
+        CExclusiveLock pins(&m_PinListLock);
+        pPin = m_ppPins[--m_nPins];
+    }
+    delete pPin;
+}
+
+void CZRtspSrc::ReleaseAllPins() {
+    CPushPin** ppPins;
+    int nPins;
+    {
+        CExclusiveLock pins(&m_PinListLock);
+        ppPins = m_ppPins;
+        nPins = m_nPins;
+        m_ppPins = nullptr;
+        m_nPins = 0;
+        m_pFirstVideoPin = nullptr;
+    }
+    for (int i = 0; i < nPins; i++) {
+        delete ppPins[i];
+    }
+    delete[] ppPins;
+}
+
+int CZRtspSrc::GetPinCount() {
+    CSharedLock pins(&m_PinListLock);
+    return m_nPins;
+}
+
+CPushPin* CZRtspSrc::GetPin(int nIndex) {
+    CSharedLock pins(&m_PinListLock);
+    return nIndex >= 0 && nIndex < m_nPins ? m_ppPins[nIndex] : nullptr;
+}
+
+// ---- Control from the front end ----------------------------------------------
+
+HRESULT CZRtspSrc::Run(int64_t) {
+    Trace("\nCZRtspSrc::Run...");
+    Trace("\nCZRtspSrc::GetClockTime: m_pClock is NULL");
+    return m_bNewPositionPending ? StartStreaming() : PrepareToRun();
+}
+
+HRESULT CZRtspSrc::Pause() {
+    Trace("\nCZRtspSrc::Pause... (from %s)", m_nRunState == State_Running ? "Run" : "Stop");
+    if (m_nRunState != State_Stopped) {
+        return PauseStreaming();
+    }
+    const HRESULT hr = StartStreaming();
+    if (FAILED(hr)) {
+        Trace("\nCZRtspSrc::Pause: StartStreaming failed %s", HResultName(hr));
+    }
+    return hr;
+}
+
+HRESULT CZRtspSrc::Stop() {
+    Trace("\nCZRtspSrc::Stop...\n");
+    return StopStreaming();
+}
+
+void CZRtspSrc::CloseSession() {
+    SendTeardownCommand(true);
+    if (m_KeepAlive.ThreadExists()) {
+        m_KeepAlive.CallWorker(KEEPALIVECMD_EXIT);
+        m_KeepAlive.Close();
+    }
+}
+
+void CZRtspSrc::SetStarvation(BOOL bStarving) {
+    if (m_bStarving == bStarving) {
+        return;
+    }
+    Trace("\nCZRtspSrc::SetStarvation(%s)", bStarving ? "TRUE" : "FALSE");
+    m_bStarving = bStarving;
+    if (bStarving) {
+        SetEvent(m_hStarvation);
+    } else {
+        ResetEvent(m_hStarvation);
+    }
+}
+
+// This server times its streams from the DESCRIBE: the time from DESCRIBE
+// to the first PLAY is taken off every frame.
+int64_t CZRtspSrc::FlirSecTimeCorrection() const {
+    return m_Description.m_bFlirSecServer && m_bDescribeToPlayMeasured ? m_tDescribeToPlayDelay
+                                                                        : 0;
+}
+
+HRESULT CZRtspSrc::SendKeepAliveCommand(const char* pszSessionHeader) {
+    CAutoLock commandLock(&m_CommandLock);
+    if (strcmp(pszSessionHeader, m_SessionHeader.Text()) != 0) {
+        return S_FALSE; // renewed or lost: the keep-alive stops
+    }
+    if (m_nKeepAliveMethod != RTSPMETHOD_OPTIONS &&
+        m_nKeepAliveMethod != RTSPMETHOD_GET_PARAMETER) {
+        return E_UNEXPECTED;
+    }
+    const HRESULT hr =
+        SendCommand(m_nKeepAliveMethod, nullptr, m_RequestUrl.Text(), OPTIONS_WAIT_MS);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return LastStatusCode() == 200 ? S_OK : ZRMM_E_RTSP_OPTIONS_FAILED;
+}
+
+void CZRtspSrc::OnSocketClosed() {
+    Trace("\nCZRtspSrc::OnSocketClosed: Call SetFilterAndPinsState(RTSPSTATE_REOPENSOCKET)");
+    SetFilterAndPinsState(RTSPSTATE_REOPENSOCKET);
+}
+
+// ---- The reader's view ---------------------------------------------------------
+
+CPushPin* CZRtspSrc::FindPinByChannelLocked(int nChannel) {
+    for (int i = 0; i < m_nPins; i++) {
+        CPushPin* pPin = m_ppPins[i];
+        if (pPin->RtpChannel() == nChannel || pPin->RtcpChannel() == nChannel) {
+            return pPin;
+        }
+    }
+    return nullptr;
+}
+
+bool CZRtspSrc::IsStreamChannel(int nChannel) {
+    CSharedLock pins(&m_PinListLock);
+    return FindPinByChannelLocked(nChannel) != nullptr;
+}
+
+// The end marker (no data) names a stream by twice its index, whatever
+// channels the server chose or whether the stream is interleaved at all.
+HRESULT CZRtspSrc::QueueData(int nChannel, const BYTE* pPacket, int cbPacket) {
+    CSharedLock pins(&m_PinListLock);
+    if (cbPacket == 0 && !pPacket) {
+        const int nIndex = nChannel / 2;
+        if (nChannel < 0 || nIndex >= m_nPins) {
+            return S_FALSE;
+        }
+        CPushPin* pPin = m_ppPins[nIndex];
+        return pPin->QueueData(pPin->RtpChannel(), nullptr, 0);
+    }
+    CPushPin* pPin = FindPinByChannelLocked(nChannel);
+    return pPin ? pPin->QueueData(nChannel, pPacket, cbPacket) : S_FALSE;
+}
+
+int CZRtspSrc::StreamCount() {
+    return GetPinCount();
+}
+
+char CZRtspSrc::StreamLetter(int nStream) {
+    CPushPin* pPin = GetPin(nStream);
+    return pPin ? pPin->Letter() : '?';
+}
+
+int CZRtspSrc::StreamState(int nStream) {
+    CPushPin* pPin = GetPin(nStream);
+    return pPin ? pPin->RTSPState() : RTSPSTATE_REOPENSOCKET;
+}
+
+bool CZRtspSrc::IsRunning() {
+    return m_FilterRTSPState.load() == RTSPSTATE_RUNNING;
+}
+
+void CZRtspSrc::FlushStreams() {
+    FlushStreamQueues();
+}
+
+void CZRtspSrc::OnConnectionLost() {
+    SetFilterAndPinsState(RTSPSTATE_REOPENSOCKET);
+}
+
+void CZRtspSrc::FlushStreamQueues() {
+    CSharedLock pins(&m_PinListLock);
+    for (int i = 0; i < m_nPins; i++) {
+        m_ppPins[i]->FlushQueues();
+    }
+}

@@ -1,0 +1,185 @@
+// CZRtspSrc is the RTSP client session: one object per opened URL. It owns
+// the control connection (it is a CRTSPCommand), the connection's reader
+// thread, the parsed description, one output pin per usable stream and the
+// keep-alive thread. The Media Foundation source loads a URL, enumerates the
+// pins and drives the session with Run, Pause and Stop; every recovery
+// (reconnect, DESCRIBE again, SETUP again, the switch from UDP to TCP) is
+// decided by the state machine held in m_FilterRTSPState (RTSPSTATE_).
+//
+// The work is spread over files by concept: this file's .cpp holds the
+// object, loading and the pins; sessionstatemachine.cpp the state machine;
+// transportnegotiation.cpp SETUP and PLAY.
+//
+// Locks, outermost first: the filter lock (Load), the command lock (one
+// exchange at a time, recursive), the pin-list lock (reader/writer: written
+// only while the pin array changes, inside Load), the response lock. The
+// pins' processing threads take the start-synchronisation lock first, then
+// the pin-list lock. The pin-list lock is never held across an exchange or
+// a wait for a pin.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "common/critsec.h"
+#include "keepalivethread.h"
+#include "rtp/controlconnectionreader.h"
+#include "rtspcommand.h"
+#include "sessiondescription.h"
+#include "startsync.h"
+
+class CPushPin;
+
+// The run state the front end records (the filter states of the push-source
+// design).
+enum { State_Stopped = 0, State_Paused = 1, State_Running = 2 };
+
+class CZRtspSrc : public CRTSPCommand, private IControlConnectionOwner {
+public:
+    // Starts the reader thread (idle); *phr becomes E_OUTOFMEMORY when that
+    // fails.
+    explicit CZRtspSrc(HRESULT* phr);
+    ~CZRtspSrc() override;
+
+    ULONG AddRef();
+    ULONG Release();
+
+    // Opens the URL: options, connection, OPTIONS, DESCRIBE, one pin per
+    // usable stream. A loaded session is unloaded first.
+    HRESULT Load(const WCHAR* pszUrl, const AM_MEDIA_TYPE* pmt);
+    // A task-memory copy of the URL (null when none).
+    HRESULT GetCurFile(WCHAR** ppszUrl, AM_MEDIA_TYPE* pmt);
+    HRESULT Run(int64_t tStart);
+    HRESULT Pause();
+    HRESULT Stop();
+    // TEARDOWN (keeping the state) and the end of the keep-alive thread.
+    void CloseSession();
+    void SetStarvation(BOOL bStarving);
+
+    int GetPinCount();
+    CPushPin* GetPin(int nIndex);
+    // A stored presentation (it has a duration) rather than a live one.
+    bool HasDuration() const { return m_Description.m_tDuration > 0; }
+    int64_t Duration() const { return m_Description.m_tDuration; }
+    int RTSPState() const { return m_FilterRTSPState.load(); }
+
+    // Written by the front end (State_).
+    std::atomic<int> m_nRunState{State_Stopped};
+
+    // For the pins and the keep-alive thread.
+    CStartSync* StartSync() { return &m_StartSync; }
+    CReadWriteLock* PinListLock() { return &m_PinListLock; }
+    int PinCountLocked() const { return m_nPins; }
+    CPushPin* PinLocked(int nIndex) const { return m_ppPins[nIndex]; }
+    // What the pins subtract from every frame time (see the .cpp).
+    int64_t FlirSecTimeCorrection() const;
+    CKeepAliveThread* KeepAlive() { return &m_KeepAlive; }
+    // The keep-alive request for the session of this Session header;
+    // S_FALSE when the session is another one now.
+    HRESULT SendKeepAliveCommand(const char* pszSessionHeader);
+    // A pin's data connection closed.
+    void OnSocketClosed();
+
+private:
+    // Loading (zrrtspsrc.cpp).
+    void Unload();
+    HRESULT ConnectToServer();
+    void DetectKeepAliveMethod();
+    HRESULT SendDescribe();
+    HRESULT ProcessDescribeResponse(const char* pAnswer, int nAnswer);
+    HRESULT SetPlayUrl();
+    HRESULT SetContentBase(const char* pAnswer, int nAnswer);
+    void AutoDetectTransportType();
+    HRESULT AddOutputPin(StreamDescription* pStream);
+    HRESULT ProbeFormat(CPushPin* pPin, int nIndex);
+    HRESULT SwitchProbeToTcp();
+    void RemoveLastPin();
+    void ReleaseAllPins();
+
+    // The state machine (sessionstatemachine.cpp).
+    void SetFilterAndPinsState(int nState);
+    void SetFilterStateDirect(int nState, const char* pszTraceFormat);
+    void SetPinsState(int nState);
+    void ResetSession();
+    void StopPins(bool bStart);
+    void StopPinReaders();
+    void FlushBrackets(bool bBegin);
+    HRESULT PrepareToRun();
+    HRESULT ReopenConnection(bool* pbReopened);
+    HRESULT ResumeStreaming();
+    HRESULT SendPlayCommands();
+    DWORD GetStreamingWaitTime(bool bFirst);
+    HRESULT WaitForData(DWORD dwWaitMs);
+    HRESULT SwitchToTcpAfterSilentUdp();
+    HRESULT SendPauseCommand();
+    HRESULT SendTeardownCommand(bool bKeepState);
+    HRESULT StartStreaming();
+    HRESULT PauseStreaming();
+    HRESULT StopStreaming();
+    void SetStreamingType(int nType);
+    bool HasSetUpPin();
+    DWORD RequestWaitMs() const;
+
+    // SETUP and PLAY (transportnegotiation.cpp).
+    HRESULT SendSetupCommand(CPushPin* pPin, int nIndex);
+    HRESULT ApplySetupAnswer(CPushPin* pPin, const char* pAnswer, int nAnswer);
+    HRESULT ApplyUdpTransport(CPushPin* pPin, const char* pAnswer, int nAnswer, int* pnPortText);
+    void ApplyRtcpPort(CPushPin* pPin, const char* pAnswer, int nAnswer, int nPortText);
+    void ApplySessionTimeout(const char* pAnswer, int nAnswer, int nSessionEnd);
+    HRESULT SendSetupCommands();
+    bool SwitchTransportAfter461(int* pnRetry, HRESULT* phr);
+    HRESULT SendUDPHolePunchPackets();
+    HRESULT SendPlayCommand();
+    HRESULT RecoverLostPlaySession();
+    void ApplyPlayAnswer(const char* pAnswer, int nAnswer);
+    void ApplyRtpInfo(const char* pAnswer, int nAnswer, int nRtpInfo);
+
+    // IControlConnectionOwner: the reader's view of the session.
+    bool IsStreamChannel(int nChannel) override;
+    HRESULT QueueData(int nChannel, const BYTE* pPacket, int cbPacket) override;
+    int StreamCount() override;
+    char StreamLetter(int nStream) override;
+    int StreamState(int nStream) override;
+    bool IsRunning() override;
+    void FlushStreams() override;
+    void OnConnectionLost() override;
+    void FlushStreamQueues() override;
+    CPushPin* FindPinByChannelLocked(int nChannel);
+
+    std::atomic<ULONG> m_cRef{1};
+    std::atomic<int> m_FilterRTSPState{0};
+    SessionDescription m_Description;
+    CControlConnectionReader m_Reader;
+    CKeepAliveThread m_KeepAlive;
+    CStartSync m_StartSync;
+
+    // Transport as answered.
+    int32_t m_SelectedTransportType = 0; // 0 unicast, 1 multicast
+    DWORD m_nMulticastAddress = 0;
+
+    CBuffer m_Url; // UTF-16, as given to Load
+    AM_MEDIA_TYPE m_mtLoad;
+    bool m_bHasLoadType = false;
+    CBuffer m_Path;
+    CBuffer m_PlayUrl;
+    CBuffer m_RangeHeader;
+    DWORD m_dwServerAddress = 0;
+
+    CCritSec m_FilterLock;
+    CCritSec m_CommandLock;
+    CReadWriteLock m_PinListLock;
+    CPushPin** m_ppPins = nullptr;
+    int m_nPins = 0;
+    CPushPin* m_pFirstVideoPin = nullptr;
+
+    DWORD m_nLastKeepAliveTick = 0;
+    DWORD m_nSessionTimeoutMs = 60000;
+    // The RTCP report interval, from the session time-out.
+    DWORD m_nReportIntervalMs = 40000;
+    DWORD m_nStartTick = 0;
+    DWORD m_nMaxTimeoutDeadline = 0;
+    int m_nKeepAliveMethod;
+    bool m_bNewPositionPending = false;
+    BOOL m_bStarving = FALSE;
+    HANDLE m_hStarvation = nullptr;
+};
