@@ -13,13 +13,21 @@ const DWORD DUE_MS = 11;
 } // namespace
 
 CKeepAliveThread::CKeepAliveThread(CZRtspSrc* pSession, HRESULT* phr)
-    : CAMThread(phr), m_pSession(pSession) {}
+    : CAMThread(phr), m_pSession(pSession) {
+    m_hSessionChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!m_hSessionChanged) {
+        *phr = E_OUTOFMEMORY;
+    }
+}
 
 CKeepAliveThread::~CKeepAliveThread() {
     if (ThreadExists()) {
         CallWorker(KEEPALIVECMD_EXIT);
     }
     Close();
+    if (m_hSessionChanged) {
+        CloseHandle(m_hSessionChanged);
+    }
 }
 
 HRESULT CKeepAliveThread::SetSession(const char* pszSessionHeader, DWORD dwIntervalMs) {
@@ -34,7 +42,9 @@ HRESULT CKeepAliveThread::SetSession(const char* pszSessionHeader, DWORD dwInter
     m_dwInterval = dwIntervalMs;
     m_dwLastTick = GetTickCount();
     m_SessionHeader.ResetLength();
-    return m_SessionHeader.AppendText(pszSessionHeader);
+    const HRESULT hr = m_SessionHeader.AppendText(pszSessionHeader);
+    SetEvent(m_hSessionChanged);
+    return hr;
 }
 
 void CKeepAliveThread::ClearSession() {
@@ -83,14 +93,17 @@ void CKeepAliveThread::KeepAliveLoop() {
         CAutoLock lock(&m_Lock);
         m_dwLastTick = GetTickCount();
     }
-    for (;;) {
+    HANDLE handles[2] = {RequestEvent(), m_hSessionChanged};
+    // Any command ends the loop and stays pending.
+    while (!CheckRequest(nullptr, 0)) {
         const DWORD dwWait = GetWaitTime();
         Trace("\nCKeepAliveThread::KeepAliveLoop: GetWaitTime returned %s",
               dwWait == INFINITE ? "INFINITE" : FormatMs(dwWait));
         if (dwWait < DUE_MS) {
             SendKeepAlive();
-        } else if (WaitForSingleObject(RequestEvent(), dwWait) == WAIT_OBJECT_0) {
-            return; // any command ends the loop and stays pending
+        } else {
+            // A new session (or interval) is taken up at once.
+            WaitForMultipleObjects(2, handles, FALSE, dwWait);
         }
     }
 }

@@ -44,4 +44,5 @@ private:
     CBuffer m_SessionHeader; // empty: none
     DWORD m_dwInterval = INFINITE;
     DWORD m_dwLastTick = 0;
+    HANDLE m_hSessionChanged = nullptr; // automatic reset, set by SetSession
 };

@@ -136,9 +136,12 @@ void CStartSync::SynchronizeLocked(CPushPin* pVideo, const RTPHEADERRECORD& firs
           "%s",
           pVideo->Letter(), FormatTime(tDelta));
     AdjustStartTimeLocked(pVideo, tDelta, m_tExpectedStartTime);
-    // The video starts at its sync point: the frames before it cannot be
-    // decoded.
-    pVideo->DiscardPrerollSamples(pVideo->StreamTimeOf(sync));
+    // Playback starts at the video sync point: video before it cannot be
+    // decoded, and the other streams start with it.
+    const int64_t tStart = pVideo->StreamTimeOf(sync);
+    for (int i = 0; i < m_pSession->PinCountLocked(); i++) {
+        m_pSession->PinLocked(i)->DiscardPrerollSamples(tStart);
+    }
     pVideo->SetExpectedStartTime(m_tExpectedStartTime);
     Trace("\nCZRtspSrc::OnPinFirstDataAvailable(%c): Set expectedStartTime to %s",
           pVideo->Letter(), FormatTime(m_tExpectedStartTime));
