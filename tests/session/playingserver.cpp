@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -178,19 +179,18 @@ void CPlayingServer::Serve(SOCKET s, int nConnection) {
             hook = m_hook;
         }
         m_changed.notify_all();
-        std::string answer;
-        const Action action = hook ? hook(request, &answer) : ANSWER_DEFAULT;
         const int nCSeq = CSeqOf(text);
+        std::string answer = DefaultAnswer(request, nCSeq);
+        const Action action = hook ? hook(request, &answer) : ANSWER_DEFAULT;
         if (action == CLOSE) {
             return;
         }
         if (action == SILENT) {
             continue;
         }
-        if (action == ANSWER || action == ANSWER_AND_CLOSE) {
-            answer = Replace(answer, "{cseq}", std::to_string(nCSeq));
-        } else {
-            answer = DefaultAnswer(request, nCSeq);
+        answer = Replace(answer, "{cseq}", std::to_string(nCSeq));
+        if (request.method == "SETUP") {
+            RecordTrack(request, answer);
         }
         if (!SendOnConnection(s, answer) || action == ANSWER_AND_CLOSE) {
             return;
@@ -224,19 +224,15 @@ std::string CPlayingServer::DefaultAnswer(const Request& request, int nCSeq) {
 }
 
 std::string CPlayingServer::SetupAnswer(const Request& request) {
-    const int nIndex = TrackIndex(request.url);
     char ssrc[16];
-    snprintf(ssrc, sizeof(ssrc), "%08X", SSRC_BASE + (unsigned)nIndex);
+    snprintf(ssrc, sizeof(ssrc), "%08X", SSRC_BASE + (unsigned)TrackIndex(request.url));
     const std::string transport = HeaderValue(request.text, "Transport: ");
-    Track track;
     std::string answer;
     const size_t nInterleaved = transport.find("interleaved=");
     if (nInterleaved != std::string::npos) {
-        track.nRtpChannel = atoi(transport.c_str() + nInterleaved + 12);
         answer = "Transport: RTP/AVP/TCP;unicast;" + transport.substr(nInterleaved);
     } else {
         const size_t nClient = transport.find("client_port=");
-        track.wClientPort = (WORD)atoi(transport.c_str() + nClient + 12);
         sockaddr_in address = {};
         int nLength = sizeof(address);
         getsockname(m_udp, reinterpret_cast<sockaddr*>(&address), &nLength);
@@ -244,14 +240,29 @@ std::string CPlayingServer::SetupAnswer(const Request& request) {
         answer = "Transport: RTP/AVP;unicast;" + transport.substr(nClient) +
                  ";server_port=" + std::to_string(nServer) + "-" + std::to_string(nServer + 1);
     }
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        if ((int)m_tracks.size() <= nIndex) {
-            m_tracks.resize((size_t)nIndex + 1);
-        }
-        m_tracks[(size_t)nIndex] = track;
-    }
     return answer + ";ssrc=" + ssrc + "\r\nSession: 12345678" + m_sessionSuffix + "\r\n";
+}
+
+// The server sends where its answer (perhaps a test's) says.
+void CPlayingServer::RecordTrack(const Request& request, const std::string& answer) {
+    if (answer.compare(0, 12, "RTSP/1.0 200") != 0) {
+        return;
+    }
+    const std::string transport = HeaderValue(answer, "Transport: ");
+    Track track;
+    const size_t nInterleaved = transport.find("interleaved=");
+    const size_t nClient = transport.find("client_port=");
+    if (nInterleaved != std::string::npos) {
+        track.nRtpChannel = atoi(transport.c_str() + nInterleaved + 12);
+    } else if (nClient != std::string::npos) {
+        track.wClientPort = (WORD)atoi(transport.c_str() + nClient + 12);
+    }
+    const size_t nIndex = (size_t)std::max(TrackIndex(request.url), 0);
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_tracks.size() <= nIndex) {
+        m_tracks.resize(nIndex + 1);
+    }
+    m_tracks[nIndex] = track;
 }
 
 bool CPlayingServer::SendOnConnection(SOCKET s, const std::string& bytes) {

@@ -28,11 +28,12 @@ public:
     };
     enum Action {
         ANSWER_DEFAULT, // the server's own answer
-        ANSWER,         // the hook's text, with "CSeq: {cseq}" filled in
+        ANSWER,         // the hook's text ("{cseq}" is filled in)
         SILENT,         // no answer
         CLOSE,          // close the connection instead of answering
         ANSWER_AND_CLOSE,
     };
+    // *pAnswer holds the server's own answer, which the hook may change.
     typedef std::function<Action(const Request&, std::string* pAnswer)> Hook;
 
     // The SDP is served as it is; its tracks are named by a=control.
@@ -72,6 +73,7 @@ private:
     bool ReadRequest(SOCKET s, std::string* pPending, std::string* pRequest);
     std::string DefaultAnswer(const Request& request, int nCSeq);
     std::string SetupAnswer(const Request& request);
+    void RecordTrack(const Request& request, const std::string& answer);
     void StartSending(SOCKET s);
     void StopSending();
     void SendLoop(SOCKET s);

@@ -19,7 +19,7 @@ struct RecordedSample {
     bool bDiscontinuity;
 };
 
-class CSampleRecorder : public IPinStream {
+class CSampleRecorder final : public IPinStream {
 public:
     HRESULT DeliverSample(IMFSample* pSample) override;
     HRESULT EndOfStream() override;

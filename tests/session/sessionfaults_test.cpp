@@ -218,6 +218,90 @@ const FaultCase FAULTS[] = {
      }},
 };
 
+// The server's own answer to the first request of a method, with one piece
+// of it replaced.
+CPlayingServer::Hook Rewrite(const std::string& method, const std::string& from,
+                             const std::string& to) {
+    auto bDone = std::make_shared<bool>(false);
+    return [=](const CPlayingServer::Request& request, std::string* pAnswer) {
+        const size_t i = pAnswer->find(from);
+        if (*bDone || request.method != method || i == std::string::npos) {
+            return CPlayingServer::ANSWER_DEFAULT;
+        }
+        *bDone = true;
+        pAnswer->replace(i, from.size(), to);
+        return CPlayingServer::ANSWER;
+    };
+}
+
+// Absurd values from a hostile server: a clear error or a stream that plays,
+// never a crash, a flood of requests or unbounded memory.
+const FaultCase HOSTILE[] = {
+    {"ServerPortZero", 1, "",
+     [](CPlayingServer* pServer) {
+         pServer->SetHook(Rewrite("SETUP", ";server_port=", ";server_port=0-0;x="));
+     },
+     [](CSessionUnderTest* p) { EXPECT_EQ(p->session->Run(0), S_OK); }},
+    {"ServerPort65535", 1, "",
+     [](CPlayingServer* pServer) {
+         pServer->SetHook(Rewrite("SETUP", ";server_port=", ";server_port=65535-65536;x="));
+     },
+     [](CSessionUnderTest* p) { EXPECT_EQ(p->session->Run(0), S_OK); }},
+    {"Channel255", 1, "?Transport=TCP",
+     [](CPlayingServer* pServer) {
+         pServer->SetHook(Rewrite("SETUP", "interleaved=0-1", "interleaved=255-256"));
+     },
+     [](CSessionUnderTest* p) {
+         EXPECT_EQ(p->session->Run(0), S_OK);
+         EXPECT_EQ(p->session->GetPin(0)->RtpChannel(), 255);
+     }},
+    {"TimeoutZero", 1, "", [](CPlayingServer* pServer) { pServer->SetSessionSuffix(";timeout=0"); },
+     [](CSessionUnderTest* p) {
+         EXPECT_EQ(p->session->Run(0), S_OK);
+         EXPECT_EQ(p->session->KeepAlive()->Interval(), INFINITE);
+     }},
+    {"TimeoutHuge", 1, "",
+     [](CPlayingServer* pServer) { pServer->SetSessionSuffix(";timeout=4294967295"); },
+     [](CSessionUnderTest* p) {
+         EXPECT_EQ(p->session->Run(0), S_OK);
+         EXPECT_EQ(p->session->KeepAlive()->Interval(), 86400000u - 20000u);
+     }},
+    {"ThousandRtpInfoEntries", 2, "",
+     [](CPlayingServer* pServer) {
+         std::string entries;
+         for (int i = 0; i < 1000; i++) {
+             entries += (i ? "," : "") + std::string("url=rtsp://127.0.0.1/stream/track") +
+                        std::to_string(i % 3 + 1) + ";seq=1;rtptime=" + std::to_string(i);
+         }
+         pServer->SetHook(OnFirst("PLAY", "", CPlayingServer::ANSWER,
+                                  std::string(OK_HEAD) + "Session: 12345678\r\nRTP-Info: " +
+                                      entries + "\r\n\r\n"));
+     },
+     [](CSessionUnderTest* p) {
+         EXPECT_EQ(p->session->Run(0), S_OK);
+         EXPECT_TRUE(p->AllPinsReceive(3));
+     }},
+    {"HugeSessionId", 1, "",
+     [](CPlayingServer* pServer) {
+         pServer->SetHook(Rewrite("SETUP", "Session: 12345678",
+                                  "Session: " + std::string(65536, 'S')));
+     },
+     [](CSessionUnderTest* p) { EXPECT_EQ(p->session->Run(0), ZRMM_E_RTSP_SETUP_FAILED); }},
+    {"SsrcChangesWithEveryPacket", 1, "?Transport=TCP",
+     [](CPlayingServer* pServer) { pServer->SetChangingSsrc(true); },
+     [](CSessionUnderTest* p) {
+         // The first foreign SSRC is followed, every later one dropped.
+         p->session->Run(0);
+         EXPECT_LE(p->recorders[0]->Samples().size(), 1u);
+     }},
+    {"FramesForChannelsNoPinOwns", 1, "?Transport=TCP",
+     [](CPlayingServer* pServer) { pServer->SetStrayChannel(9); },
+     [](CSessionUnderTest* p) {
+         EXPECT_EQ(p->session->Run(0), S_OK);
+         EXPECT_TRUE(p->AllPinsReceive(5));
+     }},
+};
+
 class SessionFaultTest : public testing::TestWithParam<FaultCase> {};
 
 TEST_P(SessionFaultTest, Recovers) {
@@ -229,9 +313,11 @@ TEST_P(SessionFaultTest, Recovers) {
     fault.check(&test);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, SessionFaultTest, testing::ValuesIn(FAULTS),
-                         [](const testing::TestParamInfo<FaultCase>& param) {
-                             return std::string(param.param.pszName);
-                         });
+std::string CaseName(const testing::TestParamInfo<FaultCase>& param) {
+    return param.param.pszName;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, SessionFaultTest, testing::ValuesIn(FAULTS), CaseName);
+INSTANTIATE_TEST_SUITE_P(Hostile, SessionFaultTest, testing::ValuesIn(HOSTILE), CaseName);
 
 } // namespace
