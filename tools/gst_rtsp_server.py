@@ -22,6 +22,7 @@ Mounts:
     /klv           KLV metadata (smpte336m) pushed from this script
     /av            two tracks: H.264 video and AAC audio
     /vod           a stored H.264 presentation of 30 s with a range
+    --file /PATH=FILE  also serves an H.264 Matroska file (the benchmark's)
 
 The GObject bindings need Debian's interpreter, /usr/bin/python3.
 """
@@ -151,6 +152,8 @@ def parse_arguments():
     parser.add_argument("--auth", choices=["none", "basic", "digest"], default="none")
     parser.add_argument("--user", default="user")
     parser.add_argument("--password", default="password")
+    parser.add_argument("--file", action="append", default=[], metavar="/PATH=FILE",
+                        help="serve an H.264 Matroska file on a mount of its own")
     parser.add_argument("--protocols", default="udp,tcp,http",
                         help="comma-separated: " + ",".join(PROTOCOLS))
     args = parser.parse_args()
@@ -190,7 +193,12 @@ def main():
         # Multicast needs group addresses to hand out (TTL 1).
         multicast_pool = GstRtspServer.RTSPAddressPool()
         multicast_pool.add_range("239.255.42.1", "239.255.42.254", 45000, 45999, 1)
-        for path, launch in pipelines(files).items():
+        launches = pipelines(files)
+        for mount in args.file:
+            path, name = mount.split("=", 1)
+            launches[path] = ("filesrc location=%s ! matroskademux ! h264parse ! "
+                              "rtph264pay name=pay0 pt=96 config-interval=-1" % name)
+        for path, launch in launches.items():
             factory = GstRtspServer.RTSPMediaFactory()
             factory.set_launch("( %s )" % launch)
             factory.set_shared(False)

@@ -69,13 +69,11 @@ void CZRtspSrc::ResetSession() {
 
 // The pin array changes only on the thread that runs Load and the state
 // machine, which therefore walks it without the pin-list lock.
-void CZRtspSrc::StopPins(bool bStart) {
+void CZRtspSrc::StopPins() {
     for (int i = 0; i < m_nPins; i++) {
-        const HRESULT hr = (HRESULT)m_ppPins[i]->CallLoopWorker(bStart ? LOOPCMD_START
-                                                                       : LOOPCMD_STOP);
-        if (FAILED(hr)) {
-            Trace(bStart ? "\nCZRtspSrc::StopPins: Warning: CallWorker(LOOPCMD_START) returned %s"
-                         : "\nCZRtspSrc::StopPins: Warning: CallWorker(RECVCMD_STOP) returned %s",
+        const HRESULT hr = (HRESULT)m_ppPins[i]->CallLoopWorker(LOOPCMD_STOP);
+        if (FAILED(hr) && m_ppPins[i]->LoopThreadExists()) {
+            Trace("\nCZRtspSrc::StopPins: Warning: CallWorker(RECVCMD_STOP) returned %s",
                   HResultName(hr));
         }
     }
@@ -215,7 +213,7 @@ HRESULT CZRtspSrc::ReopenConnection(bool* pbReopened) {
         return ZRMM_E_SERVER_NOT_RESPONDING;
     }
     FlushBrackets(true);
-    StopPins(false);
+    StopPins();
     FlushBrackets(false);
     Trace("\nCZRtspSrc::PrepareToRun: ReOpenSocket()");
     // The reader uses the connection without a lock: it stops first.
@@ -269,7 +267,7 @@ HRESULT CZRtspSrc::SendPlayCommands() {
     }
     for (int i = 0; i < m_nPins; i++) {
         CPushPin* pPin = m_ppPins[i];
-        hr = (HRESULT)pPin->CallLoopWorker(LOOPCMD_START);
+        hr = pPin->StartProcessLoop();
         if (FAILED(hr)) {
             return hr;
         }
@@ -434,7 +432,7 @@ HRESULT CZRtspSrc::PauseStreaming() {
         StopPinReaders();
     }
     FlushBrackets(true);
-    StopPins(false);
+    StopPins();
     FlushBrackets(false);
     if (m_FilterRTSPState.load() != RTSPSTATE_REOPENSOCKET) {
         const HRESULT hr = SendPauseCommand();
@@ -457,7 +455,7 @@ HRESULT CZRtspSrc::StopStreaming() {
     if (m_StreamingType == STREAMINGTYPE_UDP) {
         StopPinReaders();
     }
-    StopPins(false);
+    StopPins();
     FlushBrackets(false);
     for (int i = 0; i < m_nPins; i++) {
         if (m_ppPins[i]->RTSPState() == RTSPSTATE_RUNNING) {

@@ -49,7 +49,7 @@ CZRtspSrc::CZRtspSrc(HRESULT* phr)
     Trace("\n\n----------------------------------------\n                           "
           "CZRtspSrc::CZRtspSrc(0x%08X), Built on 09/30/2011",
           (unsigned)(uintptr_t)this);
-    if (!m_hStarvation || !m_Reader.Create()) {
+    if (!m_hStarvation) {
         *phr = E_OUTOFMEMORY;
     }
 }
@@ -126,6 +126,10 @@ HRESULT CZRtspSrc::Load(const WCHAR* pszUrl, const AM_MEDIA_TYPE* pmt) {
     const BYTE* pb = reinterpret_cast<const BYTE*>(&m_dwServerAddress);
     hr = m_RequestUrl.AppendFormat("rtsp://%u.%u.%u.%u%s", pb[0], pb[1], pb[2], pb[3],
                                    m_Path.Text());
+    // The reader thread idles until the connection is open.
+    if (SUCCEEDED(hr) && !m_Reader.ThreadExists() && !m_Reader.Create()) {
+        hr = E_OUTOFMEMORY;
+    }
     if (SUCCEEDED(hr)) {
         hr = OpenSocket(TRUE, m_nMaxTimeout * 1000);
         if (FAILED(hr)) {
@@ -371,10 +375,8 @@ HRESULT CZRtspSrc::AddOutputPin(StreamDescription* pStream) {
         m_ppPins[m_nPins++] = pPin;
     }
     pPin->SetStreamDescription(pStream);
+    pPin->SetStreamingType(m_StreamingType);
     hr = pPin->SetBaseUrl(m_Path.Text());
-    if (SUCCEEDED(hr)) {
-        hr = pPin->SetStreamingType(m_StreamingType);
-    }
     if (FAILED(hr)) {
         return hr;
     }
@@ -440,7 +442,7 @@ HRESULT CZRtspSrc::ProbeFormat(CPushPin* pPin, int nIndex) {
         if (m_StreamingType == STREAMINGTYPE_UDP) {
             pPin->CallWorker(RECVCMD_READ);
         }
-        hr = (HRESULT)pPin->CallLoopWorker(LOOPCMD_START);
+        hr = pPin->StartProcessLoop();
         if (SUCCEEDED(hr)) {
             hr = pPin->WaitForFormat();
         }

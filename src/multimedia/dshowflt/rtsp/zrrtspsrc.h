@@ -36,8 +36,8 @@ enum { State_Stopped = 0, State_Paused = 1, State_Running = 2 };
 
 class CZRtspSrc : public CRTSPCommand, private IControlConnectionOwner {
 public:
-    // Starts the reader thread (idle); *phr becomes E_OUTOFMEMORY when that
-    // fails.
+    // *phr becomes E_OUTOFMEMORY when an event cannot be created. The
+    // reader thread starts with the first Load.
     explicit CZRtspSrc(HRESULT* phr);
     ~CZRtspSrc() override;
 
@@ -80,13 +80,20 @@ public:
     // A pin's data connection closed.
     void OnSocketClosed();
 
+protected:
+    // The answers as they are applied, one step each (for fuzzing without a
+    // network): a DESCRIBE answer that makes the pins, a SETUP answer for a
+    // pin, a PLAY answer.
+    HRESULT ProcessDescribeResponse(const char* pAnswer, int nAnswer);
+    HRESULT ApplySetupAnswer(CPushPin* pPin, const char* pAnswer, int nAnswer);
+    void ApplyPlayAnswer(const char* pAnswer, int nAnswer);
+
 private:
     // Loading (zrrtspsrc.cpp).
     void Unload();
     HRESULT ConnectToServer();
     void DetectKeepAliveMethod();
     HRESULT SendDescribe();
-    HRESULT ProcessDescribeResponse(const char* pAnswer, int nAnswer);
     HRESULT SetPlayUrl();
     HRESULT SetContentBase(const char* pAnswer, int nAnswer);
     void AutoDetectTransportType();
@@ -101,7 +108,7 @@ private:
     void SetFilterStateDirect(int nState, const char* pszTraceFormat);
     void SetPinsState(int nState);
     void ResetSession();
-    void StopPins(bool bStart);
+    void StopPins();
     void StopPinReaders();
     void FlushBrackets(bool bBegin);
     HRESULT PrepareToRun();
@@ -122,7 +129,6 @@ private:
 
     // SETUP and PLAY (transportnegotiation.cpp).
     HRESULT SendSetupCommand(CPushPin* pPin, int nIndex);
-    HRESULT ApplySetupAnswer(CPushPin* pPin, const char* pAnswer, int nAnswer);
     HRESULT ApplyUdpTransport(CPushPin* pPin, const char* pAnswer, int nAnswer, int* pnPortText);
     void ApplyRtcpPort(CPushPin* pPin, const char* pAnswer, int nAnswer, int nPortText);
     void ApplySessionTimeout(const char* pAnswer, int nAnswer, int nSessionEnd);
@@ -131,7 +137,6 @@ private:
     HRESULT SendUDPHolePunchPackets();
     HRESULT SendPlayCommand();
     HRESULT RecoverLostPlaySession();
-    void ApplyPlayAnswer(const char* pAnswer, int nAnswer);
     void ApplyRtpInfo(const char* pAnswer, int nAnswer, int nRtpInfo);
 
     // IControlConnectionOwner: the reader's view of the session.

@@ -204,7 +204,10 @@ bool CPushPin::IsNamedBy(const char* pszUrl, int cchUrl) const {
 
 HRESULT CPushPin::OpenUdpSockets(BOOL bMulticast, DWORD dwInterface, DWORD dwAddress,
                                  uint32_t nBasePort) {
-    const HRESULT hr = m_SocketPair.Open(bMulticast, dwInterface, dwAddress, nBasePort);
+    HRESULT hr = StartReaderThread();
+    if (SUCCEEDED(hr)) {
+        hr = m_SocketPair.Open(bMulticast, dwInterface, dwAddress, nBasePort);
+    }
     SetHolePunchDestination(m_SocketPair.HolePunchDestination());
     return hr;
 }
@@ -222,8 +225,8 @@ void CPushPin::CloseSockets() {
     m_RtcpSocket.CloseSocket(TRUE);
 }
 
-HRESULT CPushPin::SetStreamingType(int nStreamingType) {
-    return SetInterleaved(nStreamingType != STREAMINGTYPE_UDP);
+void CPushPin::SetStreamingType(int nStreamingType) {
+    SetInterleaved(nStreamingType != STREAMINGTYPE_UDP);
 }
 
 // ---- Time base -----------------------------------------------------------------

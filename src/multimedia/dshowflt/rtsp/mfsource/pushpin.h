@@ -70,7 +70,7 @@ public:
     WORD LocalRtpPort() const { return ntohs(GetPort()); }
     CSocket* RtcpSocket() { return &m_RtcpSocket; }
     void CloseSockets();
-    HRESULT SetStreamingType(int nStreamingType);
+    void SetStreamingType(int nStreamingType);
 
     // Time base. The start synchronisation calls these with its lock held.
     int64_t StreamTimeOf(const RTPHEADERRECORD& record);

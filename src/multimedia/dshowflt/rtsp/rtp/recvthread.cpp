@@ -33,9 +33,16 @@ CRecvThread::CRecvThread(HRESULT* phr) : CAMThread2(phr) {
     m_hDataReceived = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     m_hRtpData = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     m_hRtcpData = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!m_hDataReceived || !m_hRtpData || !m_hRtcpData || !CreateLoopThread()) {
+    if (!m_hDataReceived || !m_hRtpData || !m_hRtcpData) {
         *phr = E_OUTOFMEMORY;
     }
+}
+
+HRESULT CRecvThread::StartProcessLoop() {
+    if (!LoopThreadExists() && !CreateLoopThread()) {
+        return E_OUTOFMEMORY;
+    }
+    return (HRESULT)CallLoopWorker(LOOPCMD_START);
 }
 
 CRecvThread::~CRecvThread() {
@@ -59,12 +66,8 @@ void CRecvThread::SetChannels(int nRtpChannel, int nRtcpChannel) {
     m_nRtcpChannel = nRtcpChannel;
 }
 
-HRESULT CRecvThread::SetInterleaved(BOOL bInterleaved) {
-    m_bInterleaved = bInterleaved;
-    if (!bInterleaved && !ThreadExists() && !Create()) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+HRESULT CRecvThread::StartReaderThread() {
+    return ThreadExists() || Create() ? S_OK : E_OUTOFMEMORY;
 }
 
 void CRecvThread::SetHolePunchDestination(const sockaddr_in& destination) {

@@ -43,11 +43,14 @@ public:
     // loses the oldest packets (a gap the parser reports) instead of memory.
     static const int MAX_QUEUED_PACKETS = 4096;
 
-    // Starts the loop thread; *phr becomes E_OUTOFMEMORY when that fails.
+    // *phr becomes E_OUTOFMEMORY when an event cannot be created. The loop
+    // thread starts with the first StartProcessLoop.
     explicit CRecvThread(HRESULT* phr);
     // Ends both threads (RECVCMD_EXIT, then LOOPCMD_EXIT).
     ~CRecvThread() override;
 
+    // LOOPCMD_START, starting the loop thread first if needed.
+    HRESULT StartProcessLoop();
     // Queues a packet of the channel: the RTP channel feeds the loop thread,
     // any other channel the RTCP worker. No data (size 0) queues the end
     // marker, which ends the stream.
@@ -64,9 +67,10 @@ public:
     void SetChannels(int nRtpChannel, int nRtcpChannel);
     int RtpChannel() const { return m_nRtpChannel.load(); }
     int RtcpChannel() const { return m_nRtcpChannel.load(); }
-    // Clear: the stream receives on its own UDP socket, with a reader thread
-    // (E_OUTOFMEMORY when it cannot be started).
-    HRESULT SetInterleaved(BOOL bInterleaved);
+    // Set: the stream's packets come from the control connection.
+    void SetInterleaved(BOOL bInterleaved) { m_bInterleaved = bInterleaved; }
+    // The reader thread of a stream that receives on its own UDP socket.
+    HRESULT StartReaderThread();
     BOOL IsInterleaved() const { return m_bInterleaved; }
     void SetHolePunchDestination(const sockaddr_in& destination);
     bool IsReading() const { return m_bReading.load() != 0; }
