@@ -28,6 +28,26 @@ std::string AdtsHeader(const StreamDescription& desc, size_t nAccessUnit) {
     return std::string(header, 7);
 }
 
+// GStreamer's payloader repeats SPS and PPS before every IDR slice, also
+// between the slices of one picture, and FFmpeg starts a new picture at each
+// SPS: the pictures FFmpeg counts in one access unit.
+int H264PicturesCounted(const std::string& frame) {
+    int nPictures = 1;
+    bool bSlice = false;
+    for (size_t i = 0; i + 3 < frame.size(); i++) {
+        if (frame[i] != 0 || frame[i + 1] != 0 || frame[i + 2] != 1) {
+            continue;
+        }
+        const int nType = frame[i + 3] & 0x1F;
+        if (nType == 7 && bSlice) {
+            nPictures++;
+            bSlice = false;
+        }
+        bSlice = bSlice || nType == 1 || nType == 5;
+    }
+    return nPictures;
+}
+
 void Append(const std::string& path, const std::string& bytes, const char* pszMode) {
     FILE* pFile = fopen(path.c_str(), pszMode);
     if (pFile) {
@@ -53,7 +73,7 @@ void WriteDecodeFile(const std::string& directory, const std::string& name,
             data += AdtsHeader(desc, sample.bytes.size());
         }
         data += sample.bytes;
-        nCount++;
+        nCount += desc.m_nCompression == COMPRESSION_H264 ? H264PicturesCounted(sample.bytes) : 1;
     }
     std::string file = name;
     std::string options;

@@ -12,6 +12,7 @@
 
 #include "decodeoutput.h"
 #include "rtsp/mfsource/pushpin.h"
+#include "rtsp/rtp/mediatypeutil.h"
 #include "rtsp/zrrtspsrc.h"
 #include "samplerecorder.h"
 
