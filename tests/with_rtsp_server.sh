@@ -4,7 +4,8 @@
 # ZR_RTSP_PORT, and stops the server when the program ends.
 #   with_rtsp_server.sh [server options --] program [arguments]
 # Server options are those of tools/gst_rtsp_server.py (--auth basic|digest,
-# --user, --password, --protocols ...).
+# --user, --password, --protocols ...). ZR_SERVER_PRELOAD, when set, is
+# preloaded into the server only.
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 server_args=()
@@ -14,7 +15,8 @@ if printf '%s\n' "$@" | grep -qx -- '--'; then
 fi
 fifo="$(mktemp -u)"
 mkfifo "$fifo"
-/usr/bin/python3 "$here/../tools/gst_rtsp_server.py" "${server_args[@]}" >"$fifo" &
+LD_PRELOAD="${ZR_SERVER_PRELOAD:-}" /usr/bin/python3 "$here/../tools/gst_rtsp_server.py" \
+    "${server_args[@]}" >"$fifo" &
 server=$!
 trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; rm -f "$fifo"' EXIT
 port=""
