@@ -471,11 +471,12 @@ int CRecvThread::SwitchToIgnoredSSRCIfPresent() {
     if (m_IgnoredList.Count() == 0) {
         return 0;
     }
-    Trace("\nCRecvThread::SwitchToIgnoredSSRCIfPresent: It looks like the server gave me the "
-          "wrong SSRC for pin %c! Switch to waiting for packets with SSRC=%08x",
-          Letter(), m_dwFirstForeignSSRC);
+    // The loop owns the foreign SSRC while it runs.
     CallLoopWorker(LOOPCMD_STOP);
     const uint32_t dwSSRC = m_dwFirstForeignSSRC;
+    Trace("\nCRecvThread::SwitchToIgnoredSSRCIfPresent: It looks like the server gave me the "
+          "wrong SSRC for pin %c! Switch to waiting for packets with SSRC=%08x",
+          Letter(), dwSSRC);
     m_RtpQueue.PrependList(&m_IgnoredList);
     SetEvent(m_hRtpData);
     m_Parser.SetExpectedSSRC(dwSSRC);
