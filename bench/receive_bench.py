@@ -87,7 +87,7 @@ def main():
             for name, command, stop in clients:
                 cpu, rss, output, wall = measure(command, args.seconds, stop)
                 lost = [line for line in output.splitlines()
-                        if "discontinuities=" in line or "missed" in line.lower()]
+                        if "gaps=" in line or "missed" in line.lower()]
                 rows.append((transport, name, cpu, rss, wall, "; ".join(lost)[:70]))
     finally:
         server.send_signal(signal.SIGTERM)

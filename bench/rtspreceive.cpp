@@ -4,7 +4,8 @@
 //
 //     rtspreceive URL SECONDS
 //
-// Prints one line per stream: frames, discontinuities and bytes received.
+// Prints one line per stream: frames, gaps (discontinuities after the first
+// frame, which always carries one) and bytes received.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -25,14 +26,14 @@ public:
         pSample->GetUINT32(MFSampleExtension_Discontinuity, &nDiscontinuity);
         pSample->GetTotalLength(&cbTotal);
         m_nFrames++;
-        m_nDiscontinuities += nDiscontinuity != 0;
+        m_nGaps += nDiscontinuity != 0 && m_nFrames > 1;
         m_qwBytes += cbTotal;
         return S_OK;
     }
     HRESULT EndOfStream() override { return S_OK; }
 
     std::atomic<int> m_nFrames{0};
-    std::atomic<int> m_nDiscontinuities{0};
+    std::atomic<int> m_nGaps{0};
     std::atomic<uint64_t> m_qwBytes{0};
 };
 
@@ -64,8 +65,8 @@ int main(int argc, char** argv) {
         pSession->Stop();
     }
     for (size_t i = 0; i < streams.size(); i++) {
-        printf("stream %zu: frames=%d discontinuities=%d bytes=%llu\n", i,
-               streams[i]->m_nFrames.load(), streams[i]->m_nDiscontinuities.load(),
+        printf("stream %zu: frames=%d gaps=%d bytes=%llu\n", i, streams[i]->m_nFrames.load(),
+               streams[i]->m_nGaps.load(),
                (unsigned long long)streams[i]->m_qwBytes.load());
     }
     pSession->Release();

@@ -46,7 +46,9 @@ bool ReadRecord(const CBuffer* pBuffer, RTPHEADERRECORD* pRecord) {
     return true;
 }
 
-// The NAL unit types of an Annex B frame (3-byte start codes), as flags.
+// What the front of an Annex B frame (3-byte start codes) holds up to its
+// first slice: parameter sets, and whether that slice is an IDR slice. The
+// scan stops at the slice, so it costs little whatever the frame's size.
 struct NalSummary {
     bool bParameterSets = false;
     bool bIdr = false;
@@ -55,25 +57,23 @@ struct NalSummary {
 
 NalSummary SummarizeH264Frame(const BYTE* p, int n) {
     NalSummary summary;
+    bool bAudOpen = false;
     for (int i = 0; i + 3 < n; i++) {
         if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) {
             continue;
         }
-        const int nType = p[i + 3] & 0x1F;
-        if (nType == H264_NAL_SPS || nType == H264_NAL_PPS) {
-            summary.bParameterSets = true;
-        } else if (nType == H264_NAL_IDR) {
-            summary.bIdr = true;
-        }
-        if (i == 0 && nType == H264_NAL_AUD) {
-            summary.nLeadingAudSize = -1; // ends at the next start code
-        } else if (summary.nLeadingAudSize < 0) {
+        if (bAudOpen) {
             summary.nLeadingAudSize = i;
+            bAudOpen = false;
         }
+        const int nType = p[i + 3] & 0x1F;
+        if (nType >= 1 && nType <= 5) {
+            summary.bIdr = nType == H264_NAL_IDR;
+            break;
+        }
+        summary.bParameterSets |= nType == H264_NAL_SPS || nType == H264_NAL_PPS;
+        bAudOpen = i == 0 && nType == H264_NAL_AUD;
         i += 3;
-    }
-    if (summary.nLeadingAudSize < 0) {
-        summary.nLeadingAudSize = 0;
     }
     return summary;
 }
