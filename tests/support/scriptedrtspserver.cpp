@@ -4,27 +4,32 @@
 #include <cstring>
 
 CScriptedRtspServer& CScriptedRtspServer::Expect(const char* pszMethod) {
-    m_steps.push_back({Step::EXPECT, pszMethod, {}});
+    m_steps.push_back({Step::EXPECT, pszMethod, {}, 0});
     return *this;
 }
 
 CScriptedRtspServer& CScriptedRtspServer::Send(const std::string& bytes, std::vector<size_t> cuts) {
-    m_steps.push_back({Step::SEND, bytes, std::move(cuts)});
+    m_steps.push_back({Step::SEND, bytes, std::move(cuts), 0});
+    return *this;
+}
+
+CScriptedRtspServer& CScriptedRtspServer::Pause(DWORD dwMs) {
+    m_steps.push_back({Step::PAUSE, "", {}, dwMs});
     return *this;
 }
 
 CScriptedRtspServer& CScriptedRtspServer::Close() {
-    m_steps.push_back({Step::CLOSE, "", {}});
+    m_steps.push_back({Step::CLOSE, "", {}, 0});
     return *this;
 }
 
 CScriptedRtspServer& CScriptedRtspServer::Reset() {
-    m_steps.push_back({Step::RESET, "", {}});
+    m_steps.push_back({Step::RESET, "", {}, 0});
     return *this;
 }
 
 CScriptedRtspServer& CScriptedRtspServer::WaitForClientClose() {
-    m_steps.push_back({Step::WAIT_CLOSE, "", {}});
+    m_steps.push_back({Step::WAIT_CLOSE, "", {}, 0});
     return *this;
 }
 
@@ -129,6 +134,9 @@ void CScriptedRtspServer::Run(SOCKET s) {
             CTcpPeer::SendAll(s, step.text.data() + from, (int)(step.text.size() - from));
             break;
         }
+        case Step::PAUSE:
+            Sleep(step.dwMs);
+            break;
         case Step::CLOSE:
             CTcpPeer::Close(s);
             return;
