@@ -103,13 +103,16 @@ void CRTSPMessageStream::Drop(int n) {
     m_nStart += n;
     m_nLineScan = 0;
     m_nHeaderScan = 0;
+    m_nFrontKind = RTSPMESSAGE_NONE;
+    m_nFrontCSeq = RTSP_CSEQ_NONE;
+    m_nFrontLength = 0;
+    m_nFailedBytes = 0;
 }
 
 void CRTSPMessageStream::Reset() {
     m_Text.ResetLength();
     m_nStart = 0;
-    m_nLineScan = 0;
-    m_nHeaderScan = 0;
+    Drop(0);
 }
 
 HRESULT CRTSPMessageStream::SkipToStartLine(int* pnKind) {
@@ -134,12 +137,13 @@ HRESULT CRTSPMessageStream::SkipToStartLine(int* pnKind) {
             // A line this long starts no message. The last bytes of what is
             // dropped may begin the next one, so they stay. Only a line that
             // begins like an answer fails the exchange that waits.
-            const bool bAnswer = BeginsWithVersion(p, pEnd);
-            Drop(m_nLineScan - (kVersionLength - 1));
-            if (bAnswer) {
+            const int nDrop = m_nLineScan - (kVersionLength - 1);
+            if (BeginsWithVersion(p, pEnd)) {
                 *pnKind = RTSPMESSAGE_ANSWER;
+                m_nFailedBytes = nDrop;
                 return ZRMM_E_RTSP_RESPONSE_TOO_LARGE;
             }
+            Drop(nDrop);
             continue;
         }
         if (IsStatusLine(p, pLineEnd)) {
@@ -160,13 +164,40 @@ HRESULT CRTSPMessageStream::SkipToStartLine(int* pnKind) {
 }
 
 HRESULT CRTSPMessageStream::Next(RTSPMessage* pMessage) {
-    pMessage->nKind = RTSPMESSAGE_NONE;
-    pMessage->nCSeq = RTSP_CSEQ_NONE;
     pMessage->pText = nullptr;
     pMessage->cbText = 0;
-    HRESULT hr = SkipToStartLine(&pMessage->nKind);
+    HRESULT hr = FrameFront();
+    pMessage->nKind = m_nFrontKind;
+    pMessage->nCSeq = m_nFrontCSeq;
     if (hr != S_OK) {
+        if (FAILED(hr)) {
+            Drop(m_nFailedBytes);
+        }
         return hr;
+    }
+    if (Pending() < m_nFrontLength) {
+        return S_FALSE;
+    }
+    pMessage->pText = reinterpret_cast<const char*>(m_Text.Data()) + m_nStart;
+    pMessage->cbText = m_nFrontLength;
+    Drop(m_nFrontLength);
+    return S_OK;
+}
+
+// What is known of the message at the front is kept, so that a message that
+// arrives in many small pieces is not parsed again for each of them.
+HRESULT CRTSPMessageStream::FrameFront() {
+    if (m_nFrontLength > 0) {
+        return S_OK;
+    }
+    if (m_nFrontKind == RTSPMESSAGE_NONE) {
+        int nKind = RTSPMESSAGE_NONE;
+        HRESULT hr = SkipToStartLine(&nKind);
+        if (hr != S_OK) {
+            m_nFrontKind = nKind;
+            return hr;
+        }
+        m_nFrontKind = nKind;
     }
     const char* p = reinterpret_cast<const char*>(m_Text.Data()) + m_nStart;
     const int n = Pending();
@@ -176,24 +207,19 @@ HRESULT CRTSPMessageStream::Next(RTSPMessage* pMessage) {
         if (n <= RTSP_MAX_HEADER_BLOCK) {
             return S_FALSE;
         }
-        pMessage->nCSeq = ReadCSeq(p, n);
-        Drop(n - (kVersionLength - 1));
+        m_nFrontCSeq = ReadCSeq(p, n);
+        m_nFailedBytes = n - (kVersionLength - 1);
         return ZRMM_E_RTSP_RESPONSE_TOO_LARGE;
     }
-    pMessage->nCSeq = ReadCSeq(p, nHeaderEnd);
+    m_nFrontCSeq = ReadCSeq(p, nHeaderEnd);
     int nBody = 0;
-    hr = nHeaderEnd > RTSP_MAX_HEADER_BLOCK ? ZRMM_E_RTSP_RESPONSE_TOO_LARGE
-                                            : ReadContentLength(p, nHeaderEnd, &nBody);
+    HRESULT hr = nHeaderEnd > RTSP_MAX_HEADER_BLOCK ? ZRMM_E_RTSP_RESPONSE_TOO_LARGE
+                                                    : ReadContentLength(p, nHeaderEnd, &nBody);
     if (FAILED(hr)) {
-        Drop(nHeaderEnd);
+        m_nFailedBytes = nHeaderEnd;
         return hr;
     }
-    if (n - nHeaderEnd < nBody) {
-        return S_FALSE;
-    }
-    pMessage->pText = p;
-    pMessage->cbText = nHeaderEnd + nBody;
-    Drop(pMessage->cbText);
+    m_nFrontLength = nHeaderEnd + nBody;
     return S_OK;
 }
 

@@ -55,8 +55,13 @@ public:
     int Capacity() const { return m_Text.Capacity(); }
 
 private:
-    // Drops n bytes at the front.
+    // Drops n bytes at the front, and what was known of the message there.
     void Drop(int n);
+    // Finds out what the message at the front is and how long it is. S_OK
+    // when its length is known; S_FALSE while its header block has not
+    // arrived; a failure when it cannot be framed (m_nFailedBytes are then
+    // to be dropped).
+    HRESULT FrameFront();
     // Drops what precedes the next start line and tells its kind. S_FALSE
     // while that line has not arrived whole; ZRMM_E_RTSP_RESPONSE_TOO_LARGE
     // when a line that begins like an answer grows beyond a header block's
@@ -64,7 +69,11 @@ private:
     HRESULT SkipToStartLine(int* pnKind);
 
     CBuffer m_Text;
-    int m_nStart = 0;      // the front: the bytes before it are consumed
-    int m_nLineScan = 0;   // bytes at the front known to hold no line end
-    int m_nHeaderScan = 0; // bytes at the front known to hold no header end
+    int m_nStart = 0;                    // the front: the bytes before it are consumed
+    int m_nLineScan = 0;                 // bytes at the front known to hold no line end
+    int m_nHeaderScan = 0;               // bytes at the front known to hold no header end
+    int m_nFrontKind = RTSPMESSAGE_NONE; // of the message at the front, once known
+    int64_t m_nFrontCSeq = RTSP_CSEQ_NONE;
+    int m_nFrontLength = 0; // header block and body, once the header block is in
+    int m_nFailedBytes = 0; // what a failure of FrameFront leaves to drop
 };
