@@ -126,9 +126,11 @@ bool GetQuotedParam(const char* p, int n, const char* pszName, CBaseBuffer* pVal
         return false;
     }
     // A quoted value ends on its own line: one that runs into the next line
-    // would carry the server's line break into our next request.
+    // would carry the server's line break into our next request. A zero byte
+    // ends it too, as it would end the value as text.
     int nClose = nOpen + 1;
-    while (nClose < n && p[nClose] != '"' && p[nClose] != '\r' && p[nClose] != '\n') {
+    while (nClose < n && p[nClose] != '"' && p[nClose] != '\r' && p[nClose] != '\n' &&
+           p[nClose] != '\0') {
         nClose++;
     }
     if (nClose >= n || p[nClose] != '"') {

@@ -45,7 +45,8 @@ int ResponseStatusCode(const char* p, int n);
 
 // The value of a name that is immediately followed by a double-quoted value
 // (realm="x"), searching from nFrom; false when the name is absent or not
-// followed by a quoted value that closes on the same line.
+// followed by a quoted value that closes on the same line (and holds no zero
+// byte).
 bool GetQuotedParam(const char* p, int n, const char* pszName, CBaseBuffer* pValue, int nFrom = 0);
 
 // The number after a name that is immediately followed by '=' (the name
