@@ -369,8 +369,8 @@ TEST(HostileServerTest, ClearErrorOrTheRightAnswer) {
         {"a Content-Length beyond the limit fails at once",
          [](CScriptedRtspServer* s) {
              s->Expect("DESCRIBE")
-                 .Send("RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 2000000000\r\n\r\n" +
-                       std::string(FLOOD_BYTES, 'x'));
+                 .Send("RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 2000000000\r\n\r\n")
+                 .Flood('x', FLOOD_BYTES);
              s->Expect("OPTIONS").Send(Answer(2)).WaitForClientClose();
          },
          {{RTSPMETHOD_DESCRIBE, ZRMM_E_RTSP_RESPONSE_TOO_LARGE}, {RTSPMETHOD_OPTIONS, S_OK, 200}},
@@ -381,7 +381,8 @@ TEST(HostileServerTest, ClearErrorOrTheRightAnswer) {
         {"a header block that never ends fails",
          [](CScriptedRtspServer* s) {
              s->Expect("DESCRIBE")
-                 .Send("RTSP/1.0 200 OK\r\nCSeq: 1\r\nX-Pad: " + std::string(FLOOD_BYTES, 'y'));
+                 .Send("RTSP/1.0 200 OK\r\nCSeq: 1\r\nX-Pad: ")
+                 .Flood('y', FLOOD_BYTES);
              s->Expect("OPTIONS").Send(Answer(2)).WaitForClientClose();
          },
          {{RTSPMETHOD_DESCRIBE, ZRMM_E_RTSP_RESPONSE_TOO_LARGE}, {RTSPMETHOD_OPTIONS, S_OK, 200}},

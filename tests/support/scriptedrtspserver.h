@@ -21,6 +21,9 @@ public:
     CScriptedRtspServer& Expect(const char* pszMethod);
     // Sends the bytes, cut into separate sends at the given offsets.
     CScriptedRtspServer& Send(const std::string& bytes, std::vector<size_t> cuts = {});
+    // Sends n copies of the byte c, a few kilobytes at a time (a flood that
+    // the server itself does not hold in memory).
+    CScriptedRtspServer& Flood(char c, size_t n);
     // Stays silent for a while, as a slow server does between two segments
     // of an answer (a fault to replay, never a means of synchronisation).
     CScriptedRtspServer& Pause(DWORD dwMs);
@@ -47,10 +50,11 @@ public:
 
 private:
     struct Step {
-        enum Kind { EXPECT, SEND, PAUSE, CLOSE, RESET, WAIT_CLOSE } kind;
+        enum Kind { EXPECT, SEND, FLOOD, PAUSE, CLOSE, RESET, WAIT_CLOSE } kind;
         std::string text;
         std::vector<size_t> cuts;
         DWORD dwMs;
+        size_t nFlood;
     };
 
     void Run(SOCKET s);
