@@ -108,17 +108,6 @@ TEST_F(AuthenticationTest, BasicCredentialsAreOneBase64Line) {
     EXPECT_EQ(header.find('\n'), header.size() - 1);
 }
 
-TEST_F(AuthenticationTest, AUserNameThatCannotBeQuotedIsNotSent) {
-    for (const char* pszUser : {"ad\"min", "admin\r\nX-Injected: yes"}) {
-        m_auth.SetCredentials(pszUser, "p");
-        ASSERT_EQ(Challenge(DIGEST, 0), S_OK);
-        EXPECT_EQ(m_auth.BuildAuthorizationHeader(RTSPMETHOD_DESCRIBE), E_INVALIDARG) << pszUser;
-        // Basic sends it Base64-encoded.
-        ASSERT_EQ(Challenge("Basic realm=\"cam\"", 0), S_OK);
-        EXPECT_EQ(m_auth.BuildAuthorizationHeader(RTSPMETHOD_DESCRIBE), S_OK);
-    }
-}
-
 TEST_F(AuthenticationTest, DigestIsPreferredOverBasic) {
     m_auth.SetCredentials("u", "p");
     ASSERT_EQ(Challenge("Basic realm=\"basic\"\r\n"
