@@ -19,6 +19,7 @@ enum TestCommand {
     CMD_LOOP = 20,               // replies, then loops until a command is pending
     CMD_BLOCK = 21,              // replies, then waits for the release event
     CMD_DESTROY_ON_RELEASE = 22, // replies, waits for the release event, then deletes
+    CMD_SLOW = 23,               // waits for the release event, then replies
     LOOP_ENDED = 99,             // logged when the loop noticed a command
 };
 
@@ -37,6 +38,7 @@ public:
     ~CCommandLog() {
         CloseHandle(m_hLoopEntered);
         CloseHandle(m_hRelease);
+        CloseHandle(m_hReplied);
     }
     void Add(DWORD dw) {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -49,7 +51,8 @@ public:
 
     HANDLE m_hLoopEntered = NewEvent();
     HANDLE m_hRelease = NewEvent();
-    HANDLE m_hDestroyed = nullptr; // set by the test before CMD_DESTROY_ON_RELEASE
+    HANDLE m_hReplied = NewEvent(); // set after each reply to CMD_A, CMD_B or CMD_C
+    HANDLE m_hDestroyed = nullptr;  // set by the test before CMD_DESTROY_ON_RELEASE
 
 private:
     std::mutex m_lock;
@@ -69,6 +72,12 @@ DWORD Serve(TWorker* pWorker, CCommandLog* pLog, TGet get, TCheck check, TReply 
         case CMD_A:
         case CMD_B:
         case CMD_C:
+            reply(ReplyOf(dwCommand));
+            SetEvent(pLog->m_hReplied);
+            break;
+        case CMD_SLOW:
+            SetEvent(pLog->m_hLoopEntered);
+            WaitForSingleObject(pLog->m_hRelease, kWaitMs);
             reply(ReplyOf(dwCommand));
             break;
         case CMD_LOOP:
@@ -218,6 +227,28 @@ TEST_F(AMThreadTest, CallAfterUntakenPostWaitsForItsReply) {
     CloseHandle(hCalling);
     EXPECT_EQ(dwReply, ReplyOf(CMD_C));
     EXPECT_EQ(m_log.Log(), (std::vector<DWORD>{CMD_BLOCK, CMD_A, CMD_C}));
+}
+
+TEST_F(AMThreadTest, APostedReplyNobodyTookIsNotTakenForALaterCall) {
+    // The reply to a posted command is left for nobody.
+    m_pWorker->PostRequest(CMD_A);
+    ASSERT_EQ(WaitForSingleObject(m_log.m_hReplied, kWaitMs), WAIT_OBJECT_0);
+    // A posted command that takes its time before it replies.
+    m_pWorker->PostRequest(CMD_SLOW);
+    ASSERT_EQ(WaitForSingleObject(m_log.m_hLoopEntered, kWaitMs), WAIT_OBJECT_0);
+    HANDLE hCalling = NewEvent();
+    DWORD dwReply = 0;
+    std::thread caller([&] {
+        SetEvent(hCalling);
+        dwReply = m_pWorker->CallWorker(CMD_C);
+    });
+    ASSERT_EQ(WaitForSingleObject(hCalling, kWaitMs), WAIT_OBJECT_0);
+    SetEvent(m_log.m_hRelease);
+    caller.join();
+    CloseHandle(hCalling);
+    // The call waited for the slow command's reply and then got its own.
+    EXPECT_EQ(dwReply, ReplyOf(CMD_C));
+    EXPECT_EQ(m_log.Log(), (std::vector<DWORD>{CMD_A, CMD_SLOW, CMD_C}));
 }
 
 // On the loop channel, while the first channel goes on serving on its own.

@@ -228,6 +228,16 @@ TEST_F(SocketTest, SendAllWritesLargeBuffersAcrossPartialSends) {
     EXPECT_TRUE(received == data);
 }
 
+TEST_F(SocketTest, SendAllToAPeerThatTakesNothingTimesOut) {
+    Connect();
+    // More than the socket buffers of both ends hold, and the peer reads
+    // nothing: the send runs out of room.
+    const int nSize = 64 * 1024 * 1024;
+    std::vector<BYTE> data((size_t)nSize);
+    EXPECT_EQ(CSocket::SendAll(&m_socket, data.data(), nSize, 200),
+              HRESULT_FROM_WIN32(WSAETIMEDOUT));
+}
+
 TEST_F(SocketTest, CloseWithResetEmptiesTheBufferAndShrinksTheMessageSize) {
     Connect();
     ASSERT_EQ(m_socket.SetContents("abc", 3), S_OK);

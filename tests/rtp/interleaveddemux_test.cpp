@@ -65,25 +65,43 @@ TEST_F(InterleavedDemuxTest, SeparatesFramesFromText) {
         std::vector<std::pair<int, std::string>> m_Frames;
         std::string m_Text;
         int m_nResyncBytes;
+        int m_nShortFrameBytes;
     };
     const Case cases[] = {
         // A response between frames; the last frame waits for what follows.
-        {Frame(0, "aa") + RESPONSE + Frame(2, "bbb") + tail, {{0, "aa"}, {2, "bbb"}}, RESPONSE, 0},
+        {Frame(0, "aaaaaaaa") + RESPONSE + Frame(2, "bbbbbbbb") + tail,
+         {{0, "aaaaaaaa"}, {2, "bbbbbbbb"}},
+         RESPONSE,
+         0,
+         0},
         // An unknown channel costs the '$'; the bytes up to the next frame
         // start are text.
-        {"$\x09xyz" + Frame(3, "packet") + Frame(0, "next") + "RTSP",
-         {{3, "packet"}, {0, "next"}},
+        {"$\x09xyz" + Frame(3, "packet!!") + Frame(0, "next one") + "RTSP",
+         {{3, "packet!!"}, {0, "next one"}},
          "\x09xyzRTSP",
-         1},
+         1,
+         0},
         // A damaged length is cut at an embedded frame.
-        {damaged + embedded + Frame(0, "z") + "RTSP/1.0",
-         {{0, "0123456789"}, {1, std::string(50, 'n')}, {0, "z"}},
+        {damaged + embedded + Frame(0, "zzzzzzzz") + "RTSP/1.0",
+         {{0, "0123456789"}, {1, std::string(50, 'n')}, {0, "zzzzzzzz"}},
          "RTSP/1.0",
+         0,
          0},
         // Without an embedded frame start a frame is delivered as announced,
         // even one that holds what looks like a frame start.
-        {Frame(0, "$\x01 looks like one") + RESPONSE, {{0, "$\x01 looks like one"}}, RESPONSE, 0},
-        {Frame(0, "abcdefgh") + "garbage!", {{0, "abcdefgh"}}, "garbage!", 0},
+        {Frame(0, "$\x01 looks like one") + RESPONSE,
+         {{0, "$\x01 looks like one"}},
+         RESPONSE,
+         0,
+         0},
+        {Frame(0, "abcdefgh") + "garbage!", {{0, "abcdefgh"}}, "garbage!", 0, 0},
+        // Too short for an RTP or RTCP header: dropped, never an empty
+        // packet that would read as the end of the stream.
+        {Frame(0, "") + Frame(1, "1234567") + Frame(0, "12345678") + RESPONSE,
+         {{0, "12345678"}},
+         RESPONSE,
+         0,
+         4 + 11},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.m_Text);
@@ -95,6 +113,7 @@ TEST_F(InterleavedDemuxTest, SeparatesFramesFromText) {
         EXPECT_EQ(sink.frames, c.m_Frames);
         EXPECT_EQ(sink.text, c.m_Text);
         EXPECT_EQ(demux.ResyncBytes(), c.m_nResyncBytes);
+        EXPECT_EQ(demux.ShortFrameBytes(), c.m_nShortFrameBytes);
     }
 }
 
@@ -133,16 +152,16 @@ TEST_F(InterleavedDemuxTest, ShortTextIsNotHeldBack) {
 
 TEST_F(InterleavedDemuxTest, AFailedDeliveryStopsAndKeepsTheRest) {
     m_sink.hrPacket = E_OUTOFMEMORY;
-    const std::string rest = Frame(1, "second") + "RTSP";
-    EXPECT_EQ(Receive(Frame(0, "first") + rest), E_OUTOFMEMORY);
+    const std::string rest = Frame(1, "second packet") + "RTSP";
+    EXPECT_EQ(Receive(Frame(0, "first packet") + rest), E_OUTOFMEMORY);
     EXPECT_EQ(m_sink.frames.size(), 1u);
-    EXPECT_EQ(Held(), Frame(0, "first") + rest);
+    EXPECT_EQ(Held(), Frame(0, "first packet") + rest);
 }
 
 TEST_F(InterleavedDemuxTest, ChunkingDoesNotChangeTheResult) {
     std::string stream;
     for (int i = 0; i < 40; i++) {
-        stream += Frame(i % 4, std::string((size_t)(i * 37 % 300), (char)('a' + i % 26)));
+        stream += Frame(i % 4, std::string((size_t)(i * 37 % 300 + 8), (char)('a' + i % 26)));
         if (i % 9 == 4) {
             stream += RESPONSE;
         }

@@ -35,7 +35,7 @@ protected:
     HRESULT Challenge(const std::string& scheme, int nAttempt, const char* pszUri = "/live") {
         const std::string answer =
             "RTSP/1.0 401 Unauthorized\r\nCSeq: 2\r\nWWW-Authenticate: " + scheme + "\r\n\r\n";
-        return m_auth.OnUnauthorized(answer.data(), (int)answer.size(), pszUri, nAttempt,
+        return m_auth.OnUnauthorized(answer.data(), (int)answer.size(), pszUri, nAttempt, m_bUI,
                                      "10.0.0.9");
     }
     std::string Header(int nMethod = RTSPMETHOD_DESCRIBE) {
@@ -43,6 +43,7 @@ protected:
         return m_auth.AuthorizationHeader();
     }
     CRTSPAuthentication m_auth;
+    bool m_bUI = true;
 };
 
 } // namespace
@@ -128,7 +129,7 @@ TEST_F(AuthenticationTest, UnusableChallengesFail) {
 }
 
 TEST_F(AuthenticationTest, WithoutCredentialsAndWithoutUiThe401Stands) {
-    m_auth.SetEnableSecurityUI(FALSE);
+    m_bUI = false;
     EXPECT_EQ(Challenge(DIGEST, 0), S_FALSE);
     EXPECT_EQ(g_nPrompts, 0);
     // A wrong password: resent once, then the second 401 stands.

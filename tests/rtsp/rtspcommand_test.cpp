@@ -3,6 +3,8 @@
 // the interleaved demultiplexer in between.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "commandrig.h"
 #include "rtsp/rtsprequest.h"
 #include "scriptedrtspserver.h"
+#include "tracecapture.h"
 
 namespace {
 
@@ -56,34 +59,52 @@ protected:
     CTestSessionOwner& m_owner;
 };
 
-const std::string OK_NO_LENGTH = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nPublic: OPTIONS, DESCRIBE\r\n\r\n";
+// An answer with the given CSeq, status, extra header lines and body (a
+// Content-Length header is added for a body).
+std::string Answer(int nCSeq, const std::string& status = "200 OK", const std::string& headers = "",
+                   const std::string& body = "") {
+    std::string answer = "RTSP/1.0 " + status + "\r\nCSeq: " + std::to_string(nCSeq) + "\r\n";
+    answer += headers;
+    if (!body.empty()) {
+        answer += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    }
+    return answer + "\r\n" + body;
+}
+
 const std::string SDP = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Session\r\nm=video 0 RTP/AVP 96\r\n";
-const std::string DESCRIBE_OK = "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Type: application/sdp\r\n"
-                                "Content-Length: " +
-                                std::to_string(SDP.size()) + "\r\n\r\n" + SDP;
-const std::string DIGEST_401 = "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n"
-                               "WWW-Authenticate: Digest realm=\"cam\", nonce=\"f00d\"\r\n\r\n";
+const std::string CHALLENGE = "WWW-Authenticate: Digest realm=\"cam\", nonce=\"f00d\"\r\n";
+
+std::string OkNoLength(int nCSeq) {
+    return Answer(nCSeq, "200 OK", "Public: OPTIONS, DESCRIBE\r\n");
+}
+std::string DescribeOk(int nCSeq) {
+    return Answer(nCSeq, "200 OK", "Content-Type: application/sdp\r\n", SDP);
+}
+std::string Digest401(int nCSeq) {
+    return Answer(nCSeq, "401 Unauthorized", CHALLENGE);
+}
 
 } // namespace
 
 TEST_F(RTSPCommandTest, AnswersWithoutLengthWithZeroLengthAndSplitAcrossSegments) {
     const std::string empty = "RTSP/1.0 200 OK\r\nCSeq: 3\r\nContent-Length: 0\r\n\r\n";
+    const std::string describeOk = DescribeOk(2);
     m_server.Expect("OPTIONS rtsp://127.0.0.1/live/stream?x=1 RTSP/1.0")
-        .Send(OK_NO_LENGTH)
+        .Send(OkNoLength(1))
         .Expect("DESCRIBE")
-        .Send(DESCRIBE_OK, {5, 30, DESCRIBE_OK.size() - SDP.size() - 2, DESCRIBE_OK.size() - 3})
+        .Send(describeOk, {5, 30, describeOk.size() - SDP.size() - 2, describeOk.size() - 3})
         .Expect("OPTIONS")
         .Send(empty)
         .WaitForClientClose();
     Connect();
     ASSERT_EQ(Send(RTSPMETHOD_OPTIONS), S_OK);
     EXPECT_EQ(m_command.LastStatusCode(), 200u);
-    EXPECT_EQ(Response(), OK_NO_LENGTH);
+    EXPECT_EQ(Response(), OkNoLength(1));
     EXPECT_TRUE(m_command.ResponseContains("DESCRIBE"));
     ASSERT_EQ(
         m_command.SendCommand(RTSPMETHOD_DESCRIBE, "Accept: application/sdp\r\n", URL, WAIT_MS),
         S_OK);
-    EXPECT_EQ(Response(), DESCRIBE_OK);
+    EXPECT_EQ(Response(), describeOk);
     ASSERT_EQ(Send(RTSPMETHOD_OPTIONS), S_OK);
     EXPECT_EQ(Response(), empty);
     EXPECT_EQ(m_command.CSeq(), 4u);
@@ -97,8 +118,9 @@ TEST_F(RTSPCommandTest, AnswersWithoutLengthWithZeroLengthAndSplitAcrossSegments
 
 TEST_F(RTSPCommandTest, DigestRetriesTakeTheNextCSeqAndALater401AsksForAReconnect) {
     m_command.Authentication()->SetCredentials("admin", "secret");
-    m_server.Expect("DESCRIBE").Send(DIGEST_401).Expect("DESCRIBE").Send(DESCRIBE_OK);
-    m_server.Expect("SETUP").Send(DIGEST_401).Expect("SETUP").Send(DIGEST_401).WaitForClientClose();
+    m_server.Expect("DESCRIBE").Send(Digest401(1)).Expect("DESCRIBE").Send(DescribeOk(2));
+    m_server.Expect("SETUP").Send(Digest401(3)).Expect("SETUP").Send(Digest401(4));
+    m_server.WaitForClientClose();
     Connect();
     ASSERT_EQ(Send(RTSPMETHOD_DESCRIBE), S_OK);
     EXPECT_EQ(m_command.LastStatusCode(), 200u);
@@ -119,22 +141,6 @@ TEST_F(RTSPCommandTest, DigestRetriesTakeTheNextCSeqAndALater401AsksForAReconnec
         << requests[1];
 }
 
-TEST_F(RTSPCommandTest, AWrongPasswordGets401AfterExactlyOneResend) {
-    m_command.Authentication()->SetCredentials("admin", "wrong");
-    m_command.Authentication()->SetEnableSecurityUI(FALSE);
-    m_server.Expect("DESCRIBE")
-        .Send(DIGEST_401)
-        .Expect("DESCRIBE")
-        .Send(DIGEST_401)
-        .WaitForClientClose();
-    Connect();
-    EXPECT_EQ(Send(RTSPMETHOD_DESCRIBE), S_FALSE);
-    EXPECT_EQ(m_command.LastStatusCode(), 401u);
-    EXPECT_EQ(g_nPrompts, 0);
-    Finish();
-    EXPECT_EQ(m_server.Requests().size(), 2u);
-}
-
 TEST_F(RTSPCommandTest, FramesAroundAndInsideAnAnswerAreDemultiplexed) {
     const std::string play = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nRTP-Info: url=x;seq=1\r\n\r\n";
     const std::string rtp = std::string("\x80\x60\x00\x01", 4) + std::string(100, 'v');
@@ -150,7 +156,7 @@ TEST_F(RTSPCommandTest, FramesAroundAndInsideAnAnswerAreDemultiplexed) {
     m_server.Expect("PLAY").Send(bytes, {17, 74, 134}).WaitForClientClose();
     Connect(true);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
-    EXPECT_EQ(Response().substr(0, play.size()), play);
+    EXPECT_EQ(Response(), play);
     Finish();
     const auto packets = m_owner.Packets();
     ASSERT_GE(packets.size(), 4u);
@@ -175,7 +181,7 @@ TEST_F(RTSPCommandTest, ACloseWhileAnAnswerIsAwaitedEndsTheWaitWithReset) {
 TEST_F(RTSPCommandTest, AConnectionClosedWhileRunningEndsTheRunningStreams) {
     m_owner.m_bRunning = true;
     m_owner.m_nStreamStates[0] = 4; // the video pin runs, the audio pin does not
-    m_server.Expect("PLAY").Send(OK_NO_LENGTH).Reset();
+    m_server.Expect("PLAY").Send(OkNoLength(1)).Reset();
     Connect(true);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
     ASSERT_EQ(WaitForSingleObject(m_owner.m_hConnectionLost, WAIT_MS), (DWORD)WAIT_OBJECT_0);
@@ -187,7 +193,7 @@ TEST_F(RTSPCommandTest, AConnectionClosedWhileRunningEndsTheRunningStreams) {
 }
 
 TEST_F(RTSPCommandTest, FlushDropsTheAnswerAndNoAnswerTimesOut) {
-    m_server.Expect("OPTIONS").Send(OK_NO_LENGTH).Expect("GET_PARAMETER").WaitForClientClose();
+    m_server.Expect("OPTIONS").Send(OkNoLength(1)).Expect("GET_PARAMETER").WaitForClientClose();
     Connect();
     ASSERT_EQ(Send(RTSPMETHOD_OPTIONS), S_OK);
     EXPECT_EQ(m_reader.CallWorker(RECVCMD_FLUSH), (DWORD)S_OK);
@@ -201,21 +207,285 @@ TEST_F(RTSPCommandTest, FlushDropsTheAnswerAndNoAnswerTimesOut) {
 
 TEST_F(RTSPCommandTest, TheFirstPlayAfterDescribeMeasuresTheDelay) {
     m_server.Expect("DESCRIBE")
-        .Send(DESCRIBE_OK)
+        .Pause(300)
+        .Send(DescribeOk(1))
         .Expect("PLAY")
-        .Send(OK_NO_LENGTH)
+        .Send(OkNoLength(2))
         .Expect("PLAY")
-        .Send(OK_NO_LENGTH)
+        .Send(OkNoLength(3))
         .WaitForClientClose();
     Connect();
     ASSERT_EQ(Send(RTSPMETHOD_DESCRIBE), S_OK);
     EXPECT_FALSE(m_command.m_bDescribeToPlayMeasured);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
     ASSERT_TRUE(m_command.m_bDescribeToPlayMeasured);
-    // DESCRIBE's answer took at least its 200 ms settle wait.
+    // The server took 300 ms to answer DESCRIBE (the clock may tick coarsely).
     const int64_t tDelay = m_command.m_tDescribeToPlayDelay;
-    EXPECT_GE(tDelay, 150 * 10000);
+    EXPECT_GE(tDelay, 250 * 10000);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
     EXPECT_EQ(m_command.m_tDescribeToPlayDelay, tDelay); // only the first PLAY counts
     Finish();
+}
+
+namespace {
+
+const std::string RTP_PACKET = std::string("\x80\x60\x00\x01", 4) + std::string(20, 'v');
+// Far beyond any real answer; the answer text must stay within its limits.
+const size_t FLOOD_BYTES = 8 * 1024 * 1024;
+const int BOUNDED_BYTES = 2 * 1024 * 1024;
+
+// One request of a case and what must come of it.
+struct Exchange {
+    int nMethod;
+    HRESULT hr;
+    uint32_t nStatus = 0; // of the last answer
+    std::string answer;   // the whole answer text, when given
+    DWORD dwWaitMs = WAIT_MS;
+};
+
+// What the server received, what the streams were given, what was traced.
+struct Outcome {
+    std::vector<std::string> requests;
+    CCommandRig* pRig;
+    std::string trace;
+};
+
+struct HostileServerCase {
+    const char* pszCase;
+    std::function<void(CScriptedRtspServer*)> script;
+    std::vector<Exchange> exchanges;
+    std::function<void(const Outcome&)> check = nullptr;
+    std::function<void(CRTSPCommand*)> setup = nullptr;
+    bool bInterleaved = false;
+    bool bTrace = false;
+    const char* pszUrl = URL;
+};
+
+void SetCredentials(CRTSPCommand* pCommand) {
+    pCommand->Authentication()->SetCredentials("admin", "pw");
+}
+
+void RunCase(const HostileServerCase& c) {
+    SCOPED_TRACE(c.pszCase);
+    g_nPrompts = 0;
+    CScriptedRtspServer server;
+    c.script(&server);
+    auto pRig = std::make_unique<CCommandRig>();
+    CRTSPCommand& command = pRig->m_command;
+    command.Authentication()->SetLoginPrompt(&CancelPrompt);
+    if (c.setup) {
+        c.setup(&command);
+    }
+    std::unique_ptr<CTraceCapture> pTrace(c.bTrace ? new CTraceCapture() : nullptr);
+    server.Start();
+    ASSERT_EQ(pRig->Connect(server.Address(), htons(server.Port()), c.bInterleaved), S_OK);
+    for (const Exchange& e : c.exchanges) {
+        SCOPED_TRACE(RTSPMethodName(e.nMethod));
+        const DWORD dwStart = GetTickCount();
+        EXPECT_EQ(command.SendCommand(e.nMethod, nullptr, c.pszUrl, e.dwWaitMs), e.hr);
+        if (e.hr != HRESULT_FROM_WIN32(WSAETIMEDOUT)) {
+            EXPECT_LT(GetTickCount() - dwStart, e.dwWaitMs) << "the exchange waited to its end";
+        }
+        EXPECT_EQ(command.LastStatusCode(), e.nStatus);
+        if (!e.answer.empty()) {
+            EXPECT_EQ(pRig->Response(), e.answer);
+        }
+    }
+    const std::string trace = pTrace ? pTrace->Text() : "";
+    pTrace.reset();
+    pRig->Disconnect();
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+    if (c.check) {
+        c.check({server.Requests(), pRig.get(), trace});
+    }
+}
+
+void ExpectRequests(const Outcome& o, size_t nRequests) {
+    EXPECT_EQ(o.requests.size(), nRequests);
+}
+
+void ExpectBoundedMemory(const Outcome& o) {
+    EXPECT_LT(o.pRig->m_command.ResponseCapacity(), BOUNDED_BYTES);
+}
+
+} // namespace
+
+// Servers that lie or misbehave, as an attacker's camera would: every answer
+// is framed by its header block and length and matched to its request by
+// CSeq; whatever the server sends, the outcome is the right answer or a
+// clear error, in bounded time and bounded memory.
+TEST(HostileServerTest, ClearErrorOrTheRightAnswer) {
+    const std::string zeroEnded = Answer(1, "200 OK", "", std::string("ab\0", 3));
+    const std::string blankBody = Answer(1, "200 OK", "", "\r\n");
+    const std::string lowerCase = "RTSP/1.0 200 OK\r\nCSeq: 1\r\ncontent-length: 21\r\n\r\n";
+    const std::string lengthInBody = "Content-Length: 999\r\n";
+    const std::string serverRequests =
+        "SET_PARAMETER rtsp://127.0.0.1/live RTSP/1.0\r\nCSeq: 7\r\nContent-Length: 4\r\n\r\nx: y"
+        "OPTIONS * RTSP/1.0\r\nCSeq: 8\r\n\r\n";
+    const HostileServerCase cases[] = {
+        {"an escaped line break in a control URL stays escaped in the Digest URI",
+         [](CScriptedRtspServer* s) {
+             s->Expect("SETUP").Send(Digest401(1));
+             s->Expect("SETUP").Send(Answer(2)).WaitForClientClose();
+         },
+         {{RTSPMETHOD_SETUP, S_OK, 200}},
+         [](const Outcome& o) {
+             ASSERT_EQ(o.requests.size(), 2u);
+             EXPECT_NE(o.requests[1].find("uri=\"/live/track1%0D%0AX-Injected:%20yes\""),
+                       std::string::npos)
+                 << o.requests[1];
+             EXPECT_EQ(o.requests[1].find("\nX-Injected"), std::string::npos);
+         },
+         SetCredentials,
+         false,
+         false,
+         "rtsp://127.0.0.1/live/track1%0D%0AX-Injected:%20yes"},
+        {"a user name with a line break is never sent",
+         [](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE").Send(Digest401(1)).WaitForClientClose();
+         },
+         {{RTSPMETHOD_DESCRIBE, E_INVALIDARG, 401}},
+         [](const Outcome& o) { ExpectRequests(o, 1); },
+         [](CRTSPCommand* p) {
+             p->Authentication()->SetCredentials("admin\r\nX-Injected: yes", "pw");
+         }},
+        {"a Session id with a line break is never sent",
+         [](CScriptedRtspServer* s) { s->WaitForClientClose(); },
+         {{RTSPMETHOD_PLAY, E_INVALIDARG}},
+         [](const Outcome& o) { ExpectRequests(o, 0); },
+         [](CRTSPCommand* p) { p->m_SessionHeader.AppendText("Session: 1\r\nX-Injected: 1\r\n"); }},
+        {"a Content-Length beyond the limit fails at once",
+         [](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE")
+                 .Send("RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 2000000000\r\n\r\n")
+                 .Flood('x', FLOOD_BYTES);
+             s->Expect("OPTIONS").Send(Answer(2)).WaitForClientClose();
+         },
+         {{RTSPMETHOD_DESCRIBE, ZRMM_E_RTSP_RESPONSE_TOO_LARGE}, {RTSPMETHOD_OPTIONS, S_OK, 200}},
+         ExpectBoundedMemory},
+        {"a header block that never ends fails",
+         [](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE")
+                 .Send("RTSP/1.0 200 OK\r\nCSeq: 1\r\nX-Pad: ")
+                 .Flood('y', FLOOD_BYTES);
+             s->Expect("OPTIONS").Send(Answer(2)).WaitForClientClose();
+         },
+         {{RTSPMETHOD_DESCRIBE, ZRMM_E_RTSP_RESPONSE_TOO_LARGE}, {RTSPMETHOD_OPTIONS, S_OK, 200}},
+         ExpectBoundedMemory},
+        {"a header block split by a pause is waited for",
+         [](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE").Send(DescribeOk(1).substr(0, 26)).Pause(300);
+             s->Send(DescribeOk(1).substr(26)).WaitForClientClose();
+         },
+         {{RTSPMETHOD_DESCRIBE, S_OK, 200, DescribeOk(1)}}},
+        {"a late answer is dropped, not taken for the next request's",
+         [](CScriptedRtspServer* s) {
+             s->Expect("GET_PARAMETER").Expect("PLAY");
+             s->Send(Answer(1) + Answer(2, "404 Not Found")).WaitForClientClose();
+         },
+         {{RTSPMETHOD_GET_PARAMETER, HRESULT_FROM_WIN32(WSAETIMEDOUT), 0, "", 300},
+          {RTSPMETHOD_PLAY, S_OK, 404, Answer(2, "404 Not Found")}}},
+        {"requests of the server are answered, never taken for answers",
+         [serverRequests](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE").Send(serverRequests + Digest401(1));
+             s->Expect("RTSP/1.0 501 Not Implemented\r\nCSeq: 7\r\n\r\n");
+             s->Expect("RTSP/1.0 200 OK\r\nCSeq: 8\r\n");
+             s->Expect("DESCRIBE").Send(DescribeOk(2)).WaitForClientClose();
+         },
+         {{RTSPMETHOD_DESCRIBE, S_OK, 200, DescribeOk(2)}},
+         nullptr,
+         SetCredentials},
+        {"a close after part of an answer fails it, and the next request at once",
+         [](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE").Send(Answer(1, "200 OK", "Content-Length: 10\r\n") + "12345");
+             s->Close();
+         },
+         {{RTSPMETHOD_DESCRIBE, HRESULT_FROM_WIN32(WSAECONNRESET)},
+          {RTSPMETHOD_OPTIONS, HRESULT_FROM_WIN32(WSAECONNRESET)}}},
+        {"EnableSecurityUI=0 in the URL keeps the login prompt away",
+         [](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE").Send(Digest401(1)).WaitForClientClose();
+         },
+         {{RTSPMETHOD_DESCRIBE, S_FALSE, 401}},
+         [](const Outcome&) { EXPECT_EQ(g_nPrompts, 0); },
+         [](CRTSPCommand* p) {
+             CBuffer path;
+             path.AppendText("/live?EnableSecurityUI=0");
+             EXPECT_EQ(p->ParseOptions(&path), S_OK);
+         }},
+        {"frames too short for an RTP or RTCP header are dropped",
+         [](CScriptedRtspServer* s) {
+             s->Expect("PLAY").Send(CScriptedRtspServer::Frame(0, "") +
+                                    CScriptedRtspServer::Frame(1, "abc") +
+                                    CScriptedRtspServer::Frame(0, RTP_PACKET) + Answer(1));
+             s->WaitForClientClose();
+         },
+         {{RTSPMETHOD_PLAY, S_OK, 200}},
+         [](const Outcome& o) {
+             EXPECT_EQ(o.pRig->m_owner.Packets(),
+                       (std::vector<std::pair<int, std::string>>{{0, RTP_PACKET}}));
+         },
+         nullptr,
+         true},
+        {"a damaged frame full of '$' is traced in bounded space",
+         [](CScriptedRtspServer* s) {
+             s->Expect("PLAY").Send(CScriptedRtspServer::Frame(0, std::string(4000, '$')) + "xxxx" +
+                                    Answer(1));
+             s->WaitForClientClose();
+         },
+         {{RTSPMETHOD_PLAY, S_OK, 200, Answer(1)}},
+         [](const Outcome& o) {
+             EXPECT_LT(o.trace.size(), 64 * 1024u);
+             EXPECT_EQ(o.pRig->m_owner.Packets().size(), 1u);
+         },
+         nullptr,
+         true,
+         true},
+        {"a body that ends with a zero byte is complete",
+         [zeroEnded](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE").Send(zeroEnded).WaitForClientClose();
+         },
+         {{RTSPMETHOD_DESCRIBE, S_OK, 200, zeroEnded}}},
+        {"a body that starts with a line break is complete",
+         [blankBody](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE").Send(blankBody).WaitForClientClose();
+         },
+         {{RTSPMETHOD_DESCRIBE, S_OK, 200, blankBody}}},
+        {"header names in any case, looked up in the header block only",
+         [lowerCase, lengthInBody](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE").Send(lowerCase).Pause(300);
+             s->Send(lengthInBody).WaitForClientClose();
+         },
+         {{RTSPMETHOD_DESCRIBE, S_OK, 200, lowerCase + lengthInBody}}},
+        {"each Digest challenge is read from its own line, afresh",
+         [](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE")
+                 .Send(Answer(1, "401 Unauthorized",
+                              "WWW-Authenticate: Digest realm=\"cam\", "
+                              "nonce=\"n1\", qop=\"auth\"\r\n"));
+             s->Expect("DESCRIBE").Send(Answer(2));
+             s->Expect("SETUP").Send(Answer(3, "401 Unauthorized",
+                                            "X-Note: nonce=\"evil\"\r\nWWW-Authenticate: Digest "
+                                            "realm=\"cam\", nonce=\"n2\"\r\n"));
+             s->Expect("SETUP").Send(Answer(4)).WaitForClientClose();
+         },
+         {{RTSPMETHOD_DESCRIBE, S_OK, 200}, {RTSPMETHOD_SETUP, S_OK, 200}},
+         [](const Outcome& o) {
+             ASSERT_EQ(o.requests.size(), 4u);
+             EXPECT_NE(o.requests[1].find("qop=\"auth\""), std::string::npos) << o.requests[1];
+             char szResponse[33];
+             CRTSPAuthentication::DigestCalcResponse("SETUP", "", "cam", "n2", "/live/stream",
+                                                     "admin", "pw", "7c2e91d5", "00000001",
+                                                     szResponse);
+             EXPECT_NE(o.requests[3].find(std::string("nonce=\"n2\", uri=\"/live/stream\", "
+                                                      "response=\"") +
+                                          szResponse + "\"\r\n"),
+                       std::string::npos)
+                 << o.requests[3];
+         },
+         SetCredentials},
+    };
+    for (const HostileServerCase& c : cases) {
+        RunCase(c);
+    }
 }

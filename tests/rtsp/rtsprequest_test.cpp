@@ -37,3 +37,27 @@ TEST(RTSPRequestTest, MethodTable) {
     EXPECT_STREQ(RTSPMethodName(9), "");
     EXPECT_STREQ(RTSPMethodName(-1), "");
 }
+
+TEST(RTSPRequestTest, ValuesFromTheServerOrTheUrlNeverAddALine) {
+    CBuffer request;
+    struct Case {
+        const char* pszUrl;
+        const char* pszSessionOrCookie;
+        const char* pszAuthorization;
+    };
+    const Case cases[] = {
+        {"rtsp://h/track1\r\nX-Injected: yes", "", ""},
+        {"rtsp://h/a b", "", ""},
+        {"rtsp://h/x", "Session: 1\r\nX-Injected: yes\r\n", ""},
+        {"rtsp://h/x", "Session: 1\r", ""},
+        {"rtsp://h/x", "", "Authorization: Digest username=\"a\nb\"\r\n"},
+    };
+    for (const Case& c : cases) {
+        for (int nMethod : {RTSPMETHOD_PLAY, RTSPMETHOD_GET}) {
+            EXPECT_EQ(FormatRequest(&request, nMethod, c.pszUrl, 1, nullptr, nullptr,
+                                    c.pszSessionOrCookie, c.pszAuthorization),
+                      E_INVALIDARG)
+                << c.pszUrl << c.pszSessionOrCookie << c.pszAuthorization;
+        }
+    }
+}

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "common/zrerrors.h"
 #include "rtsp/rtspresponse.h"
 
 namespace {
@@ -11,28 +12,43 @@ int Status(const std::string& text) {
 }
 } // namespace
 
-TEST(RTSPResponseTest, CompleteWhenTheAnnouncedBodyIsIn) {
-    const std::string head = "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Length: 10\r\n\r\n";
-    const std::pair<std::string, bool> cases[] = {
-        {"", false},
-        // Without Content-Length an answer is complete at once.
-        {"RTSP/1.0 200 OK\r\nCSeq: 1\r\n", true},
-        {"R", true},
-        {head, false},
-        {head + "v=0\r\no=", false},
-        {head + "v=0\r\no=- 1", true},
-        {head + "v=0\r\no=- 1 extra", true},
-        // The other capitalisation, and bare line feeds.
-        {"RTSP/1.0 200 OK\nContent-length: 3\n\nabc", true},
-        {"RTSP/1.0 200 OK\nContent-length: 3\n\nab", false},
-        // A zero length is complete only when written as zero.
-        {"RTSP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", true},
-        {"RTSP/1.0 200 OK\r\nContent-Length:0\r\n", true},
-        {"RTSP/1.0 200 OK\r\nContent-Length: x\r\n\r\n", false},
-        {"RTSP/1.0 200 OK\r\nContent-Length: -4\r\n\r\n", false},
+TEST(RTSPResponseTest, TheHeaderBlockEndsAtTheEmptyLineAndAnnouncesTheBody) {
+    struct Case {
+        std::string header; // up to the end of the header block
+        std::string rest;
+        bool bEnded;
+        HRESULT hr; // of ReadContentLength
+        int nLength;
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(IsResponseComplete(c.first.data(), (int)c.first.size()), c.second) << c.first;
+    const std::string status = "RTSP/1.0 200 OK\r\nCSeq: 2\r\n";
+    const Case cases[] = {
+        {"", "", false, S_OK, 0},
+        {status, "", false, S_OK, 0},
+        {status + "\r\n", "", true, S_OK, 0},
+        // Any capitalisation and blanks around the value; bare line feeds.
+        {"RTSP/1.0 200 OK\ncontent-LENGTH :\t3 \n\n", "abc", true, S_OK, 3},
+        // A server that ends lines with CR alone: the byte after the empty
+        // line tells whether an LF belongs to it.
+        {"RTSP/1.0 200 OK\rContent-Length: 1\r\r", "x", true, S_OK, 1},
+        {"RTSP/1.0 200 OK\rContent-Length: 1\r\r", "", false, S_OK, 0},
+        // Only the header block counts.
+        {status + "\r\n", "Content-Length: 5\r\n", true, S_OK, 0},
+        {status + "Content-Length: x\r\n\r\n", "", true, ZRMM_E_RTSP_BAD_RESPONSE, 0},
+        {status + "Content-Length: -4\r\n\r\n", "", true, ZRMM_E_RTSP_BAD_RESPONSE, 0},
+        {status + "Content-Length: 1 2\r\n\r\n", "", true, ZRMM_E_RTSP_BAD_RESPONSE, 0},
+        {status + "Content-Length: 1048577\r\n\r\n", "", true, ZRMM_E_RTSP_RESPONSE_TOO_LARGE, 0},
+        {status + "Content-Length: 1048576\r\n\r\n", "", true, S_OK, 1048576},
+    };
+    for (const Case& c : cases) {
+        const std::string text = c.header + c.rest;
+        SCOPED_TRACE(text);
+        const int nHeaderEnd = FindHeaderEnd(text.data(), (int)text.size());
+        EXPECT_EQ(nHeaderEnd, c.bEnded ? (int)c.header.size() : -1);
+        if (nHeaderEnd >= 0) {
+            int nLength = -1;
+            EXPECT_EQ(ReadContentLength(text.data(), nHeaderEnd, &nLength), c.hr);
+            EXPECT_EQ(nLength, c.nLength);
+        }
     }
 }
 

@@ -74,7 +74,6 @@ TEST(UrlOptionsTest, DefaultsWithoutOptionsAndAfterReset) {
     EXPECT_EQ(ParseInto(&options, "/stream?token=abc"), "/stream?token=abc");
     ExpectDefaults(options);
 
-    options.m_bEnableSecurityUIDefault = 0;
     ParseInto(&options, "/s?Timeout=9&Port=3000&Transport=TCP&EnableSecurityUI=0");
     options.m_bMulticast = 1;
     options.ResetOptions();

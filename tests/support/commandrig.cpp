@@ -55,5 +55,5 @@ void CCommandRig::Disconnect() {
 std::string CCommandRig::Response() {
     CBuffer copy;
     m_command.CopyResponse(&copy);
-    return copy.Text();
+    return std::string(copy.Text(), (size_t)copy.TextLength());
 }

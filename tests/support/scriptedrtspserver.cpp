@@ -4,27 +4,37 @@
 #include <cstring>
 
 CScriptedRtspServer& CScriptedRtspServer::Expect(const char* pszMethod) {
-    m_steps.push_back({Step::EXPECT, pszMethod, {}});
+    m_steps.push_back({Step::EXPECT, pszMethod, {}, 0, 0});
     return *this;
 }
 
 CScriptedRtspServer& CScriptedRtspServer::Send(const std::string& bytes, std::vector<size_t> cuts) {
-    m_steps.push_back({Step::SEND, bytes, std::move(cuts)});
+    m_steps.push_back({Step::SEND, bytes, std::move(cuts), 0, 0});
+    return *this;
+}
+
+CScriptedRtspServer& CScriptedRtspServer::Flood(char c, size_t n) {
+    m_steps.push_back({Step::FLOOD, std::string(1, c), {}, 0, n});
+    return *this;
+}
+
+CScriptedRtspServer& CScriptedRtspServer::Pause(DWORD dwMs) {
+    m_steps.push_back({Step::PAUSE, "", {}, dwMs, 0});
     return *this;
 }
 
 CScriptedRtspServer& CScriptedRtspServer::Close() {
-    m_steps.push_back({Step::CLOSE, "", {}});
+    m_steps.push_back({Step::CLOSE, "", {}, 0, 0});
     return *this;
 }
 
 CScriptedRtspServer& CScriptedRtspServer::Reset() {
-    m_steps.push_back({Step::RESET, "", {}});
+    m_steps.push_back({Step::RESET, "", {}, 0, 0});
     return *this;
 }
 
 CScriptedRtspServer& CScriptedRtspServer::WaitForClientClose() {
-    m_steps.push_back({Step::WAIT_CLOSE, "", {}});
+    m_steps.push_back({Step::WAIT_CLOSE, "", {}, 0, 0});
     return *this;
 }
 
@@ -129,6 +139,20 @@ void CScriptedRtspServer::Run(SOCKET s) {
             CTcpPeer::SendAll(s, step.text.data() + from, (int)(step.text.size() - from));
             break;
         }
+        case Step::FLOOD: {
+            const std::string piece(16384, step.text[0]);
+            for (size_t n = step.nFlood; n > 0;) {
+                const size_t nPiece = n < piece.size() ? n : piece.size();
+                if (!CTcpPeer::SendAll(s, piece.data(), (int)nPiece)) {
+                    break;
+                }
+                n -= nPiece;
+            }
+            break;
+        }
+        case Step::PAUSE:
+            Sleep(step.dwMs);
+            break;
         case Step::CLOSE:
             CTcpPeer::Close(s);
             return;

@@ -1,9 +1,9 @@
 // A scripted RTSP server for the faults no real server produces on demand:
-// answers without Content-Length, answers split at chosen bytes, interleaved
-// frames around and inside answers, damaged frames, a close while an answer
-// is awaited. The script is a list of steps that a background thread plays
-// against one accepted connection: wait for a request, send bytes (in pieces),
-// close or reset. It runs in both builds.
+// answers without Content-Length, answers split at chosen bytes or by a
+// pause, interleaved frames around and inside answers, damaged frames, late
+// answers, requests of its own, floods, a close while an answer is awaited. The script is a list of
+// steps that a background thread plays against one accepted connection: wait for a request, send
+// bytes (in pieces), close or reset. It runs in both builds.
 #pragma once
 
 #include <mutex>
@@ -21,6 +21,12 @@ public:
     CScriptedRtspServer& Expect(const char* pszMethod);
     // Sends the bytes, cut into separate sends at the given offsets.
     CScriptedRtspServer& Send(const std::string& bytes, std::vector<size_t> cuts = {});
+    // Sends n copies of the byte c, a few kilobytes at a time (a flood that
+    // the server itself does not hold in memory).
+    CScriptedRtspServer& Flood(char c, size_t n);
+    // Stays silent for a while, as a slow server does between two segments
+    // of an answer (a fault to replay, never a means of synchronisation).
+    CScriptedRtspServer& Pause(DWORD dwMs);
     // Orderly close, or reset.
     CScriptedRtspServer& Close();
     CScriptedRtspServer& Reset();
@@ -44,9 +50,11 @@ public:
 
 private:
     struct Step {
-        enum Kind { EXPECT, SEND, CLOSE, RESET, WAIT_CLOSE } kind;
+        enum Kind { EXPECT, SEND, FLOOD, PAUSE, CLOSE, RESET, WAIT_CLOSE } kind;
         std::string text;
         std::vector<size_t> cuts;
+        DWORD dwMs;
+        size_t nFlood;
     };
 
     void Run(SOCKET s);

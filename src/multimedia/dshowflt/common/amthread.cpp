@@ -56,7 +56,13 @@ bool CWorkerChannel::Create(LPTHREAD_START_ROUTINE pfnStart, void* pContext) {
     if (m_hThread || !m_hRequest || !m_hComplete) {
         return false;
     }
-    ResetEvent(m_hRequest);
+    {
+        // A new thread starts with no command outstanding.
+        CAutoLock state(&m_StateLock);
+        ResetEvent(m_hRequest);
+        m_nTaken = m_nIssued;
+        m_nAnswered = m_nIssued;
+    }
     m_dwThreadId.store(0);
     m_hThread = CreateThread(nullptr, 0, pfnStart, pContext, 0, nullptr);
     return m_hThread != nullptr;
@@ -67,7 +73,14 @@ bool CWorkerChannel::ThreadExists() const {
     return m_hThread != nullptr;
 }
 
-bool CWorkerChannel::WaitForCompletion() {
+uint32_t CWorkerChannel::IssueCommand(DWORD dwParam) {
+    CAutoLock state(&m_StateLock);
+    m_dwParam = dwParam;
+    SetEvent(m_hRequest);
+    return ++m_nIssued;
+}
+
+bool CWorkerChannel::WaitForAnswer(uint32_t nCommand) {
     HANDLE hThread;
     {
         CAutoLock worker(&m_WorkerLock);
@@ -76,10 +89,22 @@ bool CWorkerChannel::WaitForCompletion() {
     if (!hThread) {
         return false;
     }
-    // The completion event comes first, so that a reply given just before
-    // the thread ended (EXIT) is still taken.
+    // Every reply sets the completion event; the command numbers tell whose
+    // reply it was. A reply given just before the thread ended (EXIT) still
+    // counts.
     HANDLE handles[2] = {m_hComplete, hThread};
-    return WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0;
+    for (;;) {
+        {
+            CAutoLock state(&m_StateLock);
+            if (m_nAnswered == nCommand) {
+                return true;
+            }
+        }
+        if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0) {
+            CAutoLock state(&m_StateLock);
+            return m_nAnswered == nCommand;
+        }
+    }
 }
 
 DWORD CWorkerChannel::CallWorker(DWORD dwParam) {
@@ -88,22 +113,23 @@ DWORD CWorkerChannel::CallWorker(DWORD dwParam) {
         return (DWORD)E_FAIL;
     }
     // A posted command that the worker has not answered yet is completed
-    // first, so that its reply is not taken for this command's.
-    if (WaitForSingleObject(m_hRequest, 0) == WAIT_OBJECT_0 || m_bServingPosted.load()) {
-        if (!WaitForCompletion()) {
-            return (DWORD)E_FAIL;
-        }
-    } else {
-        ResetEvent(m_hComplete);
+    // first: one command is outstanding at a time.
+    uint32_t nPending;
+    {
+        CAutoLock state(&m_StateLock);
+        nPending = m_nIssued;
     }
-    m_dwParam = dwParam;
-    m_bPosted = false;
-    SetEvent(m_hRequest);
-    if (WaitForCompletion()) {
-        return m_dwReturnVal.load();
+    if (!WaitForAnswer(nPending)) {
+        return (DWORD)E_FAIL;
     }
-    // The worker ended without taking the command: withdraw it, so that the
+    const uint32_t nCommand = IssueCommand(dwParam);
+    if (WaitForAnswer(nCommand)) {
+        CAutoLock state(&m_StateLock);
+        return m_dwReturnVal;
+    }
+    // The worker ended without answering: withdraw the command, so that the
     // request event does not report a command nobody will serve.
+    CAutoLock state(&m_StateLock);
     ResetEvent(m_hRequest);
     return (DWORD)E_FAIL;
 }
@@ -113,19 +139,17 @@ void CWorkerChannel::PostRequest(DWORD dwParam) {
         return;
     }
     if (ThreadExists()) {
-        m_dwParam = dwParam;
-        m_bPosted = true;
-        SetEvent(m_hRequest);
+        IssueCommand(dwParam);
     }
     m_AccessLock.Unlock();
 }
 
 DWORD CWorkerChannel::GetRequest() {
     WaitForSingleObject(m_hRequest, INFINITE);
-    DWORD dwParam = m_dwParam;
-    m_bServingPosted = m_bPosted.load();
+    CAutoLock state(&m_StateLock);
+    m_nTaken = m_nIssued;
     ResetEvent(m_hRequest);
-    return dwParam;
+    return m_dwParam;
 }
 
 bool CWorkerChannel::CheckRequest(DWORD* pdwParam, DWORD dwTimeoutMs) {
@@ -133,18 +157,23 @@ bool CWorkerChannel::CheckRequest(DWORD* pdwParam, DWORD dwTimeoutMs) {
         return false;
     }
     if (pdwParam) {
+        CAutoLock state(&m_StateLock);
         *pdwParam = m_dwParam;
     }
     return true;
 }
 
 void CWorkerChannel::Reply(DWORD dwReply) {
-    m_dwReturnVal = dwReply;
-    ResetEvent(m_hRequest);
+    {
+        CAutoLock state(&m_StateLock);
+        m_dwReturnVal = dwReply;
+        m_nAnswered = m_nTaken;
+        // A command posted while this one was served stays pending.
+        if (m_nIssued == m_nTaken) {
+            ResetEvent(m_hRequest);
+        }
+    }
     SetEvent(m_hComplete);
-    // Cleared only after the completion is signalled: a caller that sees it
-    // clear also finds that signal and discards it.
-    m_bServingPosted = false;
 }
 
 void CWorkerChannel::Close() {

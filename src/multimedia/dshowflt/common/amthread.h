@@ -44,21 +44,27 @@ public:
     void SetThreadId(DWORD dwThreadId) { m_dwThreadId.store(dwThreadId); }
 
 private:
-    // Waits for the completion event; false when the thread ended instead.
-    bool WaitForCompletion();
+    // Stores a command for the worker; its number.
+    uint32_t IssueCommand(DWORD dwParam);
+    // Waits until the worker has answered command nCommand; false when the
+    // thread ended first.
+    bool WaitForAnswer(uint32_t nCommand);
 
-    std::atomic<DWORD> m_dwParam{0};
-    std::atomic<DWORD> m_dwReturnVal{0};
-    // A posted command is waiting (m_bPosted) or being served without reply
-    // yet (m_bServingPosted); CallWorker lets its reply pass first.
-    std::atomic<bool> m_bPosted{false};
-    std::atomic<bool> m_bServingPosted{false};
+    // Every command stored gets the next number. A reply answers the number
+    // the worker took, so a reply that nobody waited for (a posted command's)
+    // is never taken for the answer to a later call. Guarded by m_StateLock.
+    DWORD m_dwParam = 0;
+    DWORD m_dwReturnVal = 0;
+    uint32_t m_nIssued = 0;       // the last command stored
+    uint32_t m_nTaken = 0;        // the last command the worker took
+    uint32_t m_nAnswered = 0;     // the last command answered
     HANDLE m_hRequest = nullptr;  // manual reset: a loop may test it repeatedly
-    HANDLE m_hComplete = nullptr; // automatic reset: one caller released per reply
+    HANDLE m_hComplete = nullptr; // automatic reset: set by every reply
     HANDLE m_hThread = nullptr;
     std::atomic<DWORD> m_dwThreadId{0};
     CCritSec m_AccessLock;         // callers take turns; one command outstanding
     mutable CCritSec m_WorkerLock; // guards the thread handle
+    mutable CCritSec m_StateLock;  // guards the command numbers, parameter and reply
 };
 
 class CAMThread {

@@ -232,6 +232,10 @@ const CodeName g_names[] = {
     {0x8005004A, "ZRMM_E_AUTHENTICATION_REQUIRED - Authentication is required"},
     {0x8005004B,
      "ZRMM_E_RTSP_SWITCHED_TO_TCP - Internal use - the session switched to TCP streaming"},
+    {0x80050050, "ZRMM_E_RTSP_RESPONSE_TOO_LARGE - The RTSP server sent a response larger than "
+                 "64 KB of header or 1 MB of body"},
+    {0x80050051, "ZRMM_E_RTSP_BAD_RESPONSE - The RTSP server sent a response whose length "
+                 "cannot be read"},
     {0x80050052,
      "ZRMM_E_ABORT_WAIT_RESET_SOURCE - The wait for data was aborted by calling ResetSource"},
     {0x80050053, "ZRMM_E_ABORT_WAIT_STOP - The wait for data was aborted by calling Stop"},

@@ -12,7 +12,6 @@ const LONG kStreamEvents = FD_READ | FD_WRITE | FD_CLOSE;               // 0x23
 const int32_t kTcpMaxMessageSize = 65536;
 const int32_t kClosedMaxMessageSize = 512;
 const DWORD kReceiveTimeoutMs = 500;
-const DWORD kSendRoomTimeoutMs = 10000;
 
 HRESULT LastSocketError() {
     return HRESULT_FROM_WIN32((DWORD)WSAGetLastError());
@@ -299,7 +298,8 @@ HRESULT CSocket::MyRecv(BYTE* pBuffer, int nSize, int* pnReceived) {
     return S_OK;
 }
 
-HRESULT CSocket::SendAll(CSocket* pConnection, const void* pData, int nLength) {
+HRESULT CSocket::SendAll(CSocket* pConnection, const void* pData, int nLength,
+                         DWORD dwRoomTimeoutMs) {
     CAutoLock lock(&pConnection->m_SendLock);
     const char* p = static_cast<const char*>(pData);
     bool bTimedOut = false;
@@ -324,12 +324,16 @@ HRESULT CSocket::SendAll(CSocket* pConnection, const void* pData, int nLength) {
             continue;
         }
         // A full send buffer: wait for room, and give up only when the peer
-        // took nothing during a whole wait.
-        if (nError != WSAEWOULDBLOCK || bTimedOut) {
+        // took nothing during a whole wait. That is a time-out: "would
+        // block" reads as "no data yet" to the receive path.
+        if (nError != WSAEWOULDBLOCK) {
             return HRESULT_FROM_WIN32((DWORD)nError);
         }
+        if (bTimedOut) {
+            return HRESULT_FROM_WIN32(WSAETIMEDOUT);
+        }
         HRESULT hr = S_OK;
-        switch (pConnection->WaitForNetworkEvent(nullptr, kSendRoomTimeoutMs, FD_WRITE, &hr)) {
+        switch (pConnection->WaitForNetworkEvent(nullptr, dwRoomTimeoutMs, FD_WRITE, &hr)) {
         case NETWAIT_PEER_CLOSED:
             return HRESULT_FROM_WIN32(WSAECONNRESET);
         case NETWAIT_ERROR:

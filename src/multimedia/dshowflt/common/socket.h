@@ -31,6 +31,9 @@ enum {
     NETWAIT_ERROR = 4,       // an error; its HRESULT goes to the error out-parameter
 };
 
+// How long a send waits for room in a full send buffer before it gives up.
+const DWORD SEND_ROOM_TIMEOUT_MS = 10000;
+
 // The empty interface base that socket users derive through.
 class CSocketHelper {};
 
@@ -64,10 +67,12 @@ public:
     // connection (also a zero-byte receive): HRESULT_FROM_WIN32(WSAECONNRESET).
     HRESULT MyRecv(BYTE* pBuffer, int nSize, int* pnReceived);
     // Writes all bytes on a TCP connection under its send lock. While the
-    // send buffer is full it waits for room, up to 10 s at a time (no room
-    // after a whole wait gives HRESULT_FROM_WIN32(WSAEWOULDBLOCK)); a
-    // connection aborted on this side is opened again and the rest resent.
-    static HRESULT SendAll(CSocket* pConnection, const void* pData, int nLength);
+    // send buffer is full it waits for room, up to dwRoomTimeoutMs at a time
+    // (a peer that takes nothing during a whole wait gives
+    // HRESULT_FROM_WIN32(WSAETIMEDOUT)); a connection aborted on this side is
+    // opened again and the rest resent.
+    static HRESULT SendAll(CSocket* pConnection, const void* pData, int nLength,
+                           DWORD dwRoomTimeoutMs = SEND_ROOM_TIMEOUT_MS);
 
     // Waits for an event of lMask (time-out 0xFFFFFFFF: no limit; hAbort may
     // be null) and returns one of the NETWAIT_ outcomes.

@@ -41,6 +41,10 @@
 #define ZRMM_E_AUTHENTICATION_REQUIRED ((HRESULT)0x8005004AL)
 // Internal: the session switched to TCP while probing a stream's format.
 #define ZRMM_E_RTSP_SWITCHED_TO_TCP ((HRESULT)0x8005004BL)
+// An answer (or a request) from the server beyond the size limits of one
+// message, or one whose length cannot be read.
+#define ZRMM_E_RTSP_RESPONSE_TOO_LARGE ((HRESULT)0x80050050L)
+#define ZRMM_E_RTSP_BAD_RESPONSE ((HRESULT)0x80050051L)
 #define ZRMM_E_ABORT_WAIT_RESET_SOURCE ((HRESULT)0x80050052L)
 #define ZRMM_E_ABORT_WAIT_STOP ((HRESULT)0x80050053L)
 #define ZRMM_E_MAX_PINS_EXCEEDED ((HRESULT)0x80050059L)

@@ -1,6 +1,7 @@
 #include "authentication.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "common/base64.h"
 #include "common/format.h"
@@ -43,6 +44,37 @@ HRESULT PlatformLoginPrompt(const char* pszServer, const char* pszRealm, CBaseBu
     }
     memset(szPassword, 0, sizeof(szPassword));
     return hr;
+}
+
+HRESULT SetText(CBaseBuffer* pText, const char* psz) {
+    pText->ResetLength();
+    return pText->AppendText(psz);
+}
+
+// The value of the first WWW-Authenticate header of the scheme, behind the
+// scheme's name.
+bool FindChallenge(const char* pAnswer, int cbAnswer, const char* pszScheme, int* pnStart,
+                   int* pnEnd) {
+    const int nHeaderEnd = FindHeaderEnd(pAnswer, cbAnswer);
+    const int n = nHeaderEnd < 0 ? cbAnswer : nHeaderEnd;
+    const int nScheme = (int)strlen(pszScheme);
+    int nStart, nEnd;
+    for (int nFrom = 0; FindHeader(pAnswer, n, "WWW-Authenticate", &nStart, &nEnd, nFrom);
+         nFrom = nEnd) {
+        if (nEnd - nStart > nScheme &&
+            _strnicmp(pAnswer + nStart, pszScheme, (size_t)nScheme) == 0 &&
+            pAnswer[nStart + nScheme] == ' ') {
+            *pnStart = nStart + nScheme + 1;
+            *pnEnd = nEnd;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether a value can stand between the double quotes of a header parameter.
+bool IsQuotable(const char* psz) {
+    return strpbrk(psz, "\r\n\"") == nullptr;
 }
 
 } // namespace
@@ -142,6 +174,12 @@ HRESULT CRTSPAuthentication::BuildDigest(int nMethod) {
     if (m_Nonce.TextLength() == 0) {
         return S_OK;
     }
+    for (const CBuffer* pValue : {&m_User, &m_Realm, &m_Nonce, &m_Qop, &m_DigestUri}) {
+        if (!IsQuotable(pValue->Text())) {
+            Trace("\nCRTSPCommand::BuildAuthorizationHeader: cannot quote \"%s\"", pValue->Text());
+            return E_INVALIDARG;
+        }
+    }
     char szResponse[33];
     DigestCalcResponse(RTSPMethodName(nMethod), m_Qop.Text(), m_Realm.Text(), m_Nonce.Text(),
                        m_DigestUri.Text(), m_User.Text(), m_Password.Text(), DIGEST_CLIENT_NONCE,
@@ -159,34 +197,42 @@ HRESULT CRTSPAuthentication::BuildDigest(int nMethod) {
         szResponse);
 }
 
-// Digest is preferred when a server offers both schemes.
+// Each challenge is read afresh from its own WWW-Authenticate line: a
+// parameter it lacks is not taken from an earlier challenge, nor from another
+// header. Digest is preferred when a server offers both schemes.
 HRESULT CRTSPAuthentication::ParseChallenge(const char* pAnswer, int cbAnswer,
                                             const char* pszDigestUri) {
-    const int nDigest = FindText(pAnswer, cbAnswer, "Digest ");
-    if (nDigest >= 0) {
-        m_nScheme = AUTHSCHEME_DIGEST;
-        CBuffer qop;
-        if (GetQuotedParam(pAnswer, cbAnswer, "qop=", &qop, nDigest)) {
-            m_Qop.Swap(qop);
-        }
-        if (!GetQuotedParam(pAnswer, cbAnswer, "realm=", &m_Realm, nDigest) ||
-            !GetQuotedParam(pAnswer, cbAnswer, "nonce=", &m_Nonce)) {
+    int nStart, nEnd;
+    CBuffer realm, nonce, qop;
+    if (FindChallenge(pAnswer, cbAnswer, "Digest", &nStart, &nEnd)) {
+        const char* p = pAnswer + nStart;
+        const int n = nEnd - nStart;
+        GetQuotedParam(p, n, "qop=", &qop);
+        if (!GetQuotedParam(p, n, "realm=", &realm) || !GetQuotedParam(p, n, "nonce=", &nonce)) {
             return E_FAIL;
         }
-        m_DigestUri.ResetLength();
-        return m_DigestUri.AppendText(pszDigestUri);
-    }
-    const int nBasic = FindText(pAnswer, cbAnswer, "Basic ");
-    if (nBasic >= 0) {
+        HRESULT hr = SetText(&m_DigestUri, pszDigestUri);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        m_nScheme = AUTHSCHEME_DIGEST;
+    } else if (FindChallenge(pAnswer, cbAnswer, "Basic", &nStart, &nEnd)) {
+        if (!GetQuotedParam(pAnswer + nStart, nEnd - nStart, "realm=", &realm)) {
+            return E_FAIL;
+        }
         m_nScheme = AUTHSCHEME_BASIC;
-        return GetQuotedParam(pAnswer, cbAnswer, "realm=", &m_Realm, nBasic) ? S_OK : E_FAIL;
+    } else {
+        return E_FAIL;
     }
-    return E_FAIL;
+    m_Realm.Swap(realm);
+    m_Nonce.Swap(nonce);
+    m_Qop.Swap(qop);
+    return S_OK;
 }
 
 HRESULT CRTSPAuthentication::OnUnauthorized(const char* pAnswer, int cbAnswer,
                                             const char* pszDigestUri, int nAttempt,
-                                            const char* pszServer) {
+                                            bool bEnableSecurityUI, const char* pszServer) {
     if (m_bAuthorized && nAttempt > 0) {
         return ZRMM_E_RTSP_RECONNECT;
     }
@@ -198,7 +244,7 @@ HRESULT CRTSPAuthentication::OnUnauthorized(const char* pAnswer, int cbAnswer,
     if (nAttempt == 0 && (m_User.TextLength() > 0 || m_Password.TextLength() > 0)) {
         return S_OK;
     }
-    if (!m_bEnableSecurityUI) {
+    if (!bEnableSecurityUI) {
         return S_FALSE;
     }
     return ShowLoginDialog(pszServer);

@@ -21,15 +21,20 @@ public:
     void Reset();
 
     // Rebuilds the Authorization header for a request of the given method.
+    // E_INVALIDARG when a value would have to be quoted that cannot be (one
+    // with a line break or a double quote, such as a user name decoded from
+    // "%0D%0A" in the URL).
     HRESULT BuildAuthorizationHeader(int nMethod);
 
     // The 401 step of an exchange. pAnswer is the 401 answer, pszDigestUri
     // the path (without query) of the challenged request's URL, nAttempt the
-    // number of sends of this exchange after the first. S_OK: send again with
-    // credentials. S_FALSE: the 401 stands. ZRMM_E_RTSP_RECONNECT: credentials
-    // that worked before are refused now. E_FAIL: the challenge is unusable.
+    // number of sends of this exchange after the first; without
+    // bEnableSecurityUI (the URL option EnableSecurityUI=0) the user is never
+    // asked. S_OK: send again with credentials. S_FALSE: the 401 stands.
+    // ZRMM_E_RTSP_RECONNECT: credentials that worked before are refused now.
+    // E_FAIL: the challenge is unusable.
     HRESULT OnUnauthorized(const char* pAnswer, int cbAnswer, const char* pszDigestUri,
-                           int nAttempt, const char* pszServer);
+                           int nAttempt, bool bEnableSecurityUI, const char* pszServer);
 
     // Records an answer with status 200: credentials, when sent, were accepted.
     void OnAuthorizedAnswer();
@@ -37,7 +42,6 @@ public:
     bool IsAuthorized() const { return m_bAuthorized != FALSE; }
 
     HRESULT SetCredentials(const char* pszUser, const char* pszPassword);
-    void SetEnableSecurityUI(BOOL bEnable) { m_bEnableSecurityUI = bEnable; }
     void SetLoginPrompt(LoginPromptFn pfn) { m_pfnLoginPrompt = pfn; }
 
     const char* AuthorizationHeader() const { return m_AuthorizationHeader.Text(); }
@@ -71,6 +75,5 @@ private:
     CBuffer m_Password;
     CBuffer m_AuthorizationHeader;
     BOOL m_bAuthorized = FALSE;
-    BOOL m_bEnableSecurityUI = TRUE;
     LoginPromptFn m_pfnLoginPrompt;
 };

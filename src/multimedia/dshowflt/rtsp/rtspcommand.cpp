@@ -1,5 +1,7 @@
 #include "rtspcommand.h"
 
+#include <cstring>
+
 #include "common/base64.h"
 #include "common/hresultname.h"
 #include "common/trace.h"
@@ -10,8 +12,6 @@
 namespace {
 
 const HRESULT HR_TIMEDOUT = HRESULT_FROM_WIN32(WSAETIMEDOUT);
-// After the first bytes of an answer the reader may still be adding more.
-const DWORD SETTLE_WAIT_MS = 200;
 
 } // namespace
 
@@ -65,6 +65,26 @@ void CRTSPCommand::MeasureDescribeToPlay(int nMethod) {
     }
 }
 
+HRESULT CRTSPCommand::OpenSocketHelper(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTimeoutMs) {
+    {
+        CAutoLock lock(&m_ResponseLock);
+        m_bConnectionClosed = false;
+    }
+    return CSocket::OpenSocketHelper(bAllocBuffer, bConnect, dwTimeoutMs);
+}
+
+// Through the tunnel, RTSP messages travel Base64-encoded on the POST
+// connection.
+HRESULT CRTSPCommand::EncodeForTunnel(CBaseBuffer* pText) {
+    CZRBase64Encoder encoder;
+    if (encoder.Encode(pText->Data(), pText->TextLength(), nullptr, 0) <= 0) {
+        Trace("\nBuildAndSendCommand:   encoder.Encode returned %s", HResultName(E_FAIL));
+        return E_FAIL;
+    }
+    pText->Swap(encoder);
+    return pText->AppendTerminatingZero();
+}
+
 HRESULT CRTSPCommand::BuildAndSendCommand(int nMethod, const char* pszExtraHeaders,
                                           const char* pszUrl) {
     HRESULT hr = m_Auth.BuildAuthorizationHeader(nMethod);
@@ -77,39 +97,47 @@ HRESULT CRTSPCommand::BuildAndSendCommand(int nMethod, const char* pszExtraHeade
                        bHttpMethod ? m_CookieHeader.Text() : m_SessionHeader.Text(),
                        m_Auth.AuthorizationHeader());
     if (FAILED(hr)) {
+        Trace("\nBuildAndSendCommand: cannot format the request (%s)", HResultName(hr));
         return hr;
     }
     CSocket* pConnection = this;
     if (m_StreamingType == STREAMINGTYPE_HTTP && nMethod != RTSPMETHOD_GET) {
         pConnection = &m_PostSocket;
         if (!bHttpMethod) {
-            // Through the tunnel, RTSP requests travel Base64-encoded on the
-            // POST connection.
             Trace("\nBuildAndSendCommand encoding the following command as "
                   "base64:\n-----------BEGIN-----------------\n%s-------------END-----------------",
                   request.Text());
-            CZRBase64Encoder encoder;
-            if (encoder.Encode(request.Data(), request.TextLength(), nullptr, 0) <= 0) {
-                Trace("\nBuildAndSendCommand:   encoder.Encode returned %s", HResultName(E_FAIL));
-                return E_FAIL;
-            }
-            request.Swap(encoder);
-            hr = request.AppendTerminatingZero();
+            hr = EncodeForTunnel(&request);
             if (FAILED(hr)) {
                 return hr;
             }
         }
     }
     MeasureDescribeToPlay(nMethod);
-    return SendRaw(pConnection, request.Text(), request.TextLength());
+    return SendRaw(pConnection, request.Text(), request.TextLength(), nMethod);
 }
 
-HRESULT CRTSPCommand::SendRaw(CSocket* pConnection, const char* pText, int cbText) {
+// From here until its end, the exchange takes the answer with the CSeq of
+// this request; a POST is never answered.
+HRESULT CRTSPCommand::BeginExchange(int nMethod) {
+    CAutoLock lock(&m_ResponseLock);
+    if (m_bConnectionClosed) {
+        Trace("\nCRTSPCommand: the connection has closed, the request is not sent");
+        return HRESULT_FROM_WIN32(WSAECONNRESET);
+    }
     ResetEvent(m_hResponseReceived);
-    m_hrResponse = HR_TIMEDOUT; // until the reader reports an answer or a failure
-    {
-        CAutoLock lock(&m_ResponseLock);
-        m_Response.ResetLength();
+    m_Response.ResetLength();
+    m_hrResponse = HR_TIMEDOUT;
+    m_bAwaiting = nMethod != RTSPMETHOD_POST;
+    m_nAwaitedCSeq = IsRTSPMethod(nMethod) ? (int64_t)m_nCSeq : RTSP_CSEQ_NONE;
+    m_nStatusCode = 0;
+    return S_OK;
+}
+
+HRESULT CRTSPCommand::SendRaw(CSocket* pConnection, const char* pText, int cbText, int nMethod) {
+    HRESULT hr = BeginExchange(nMethod);
+    if (FAILED(hr)) {
+        return hr;
     }
     Trace("\n\nSending command(%d):\n-----------BEGIN-----------------\n%s\n-------------END--"
           "---------------",
@@ -117,77 +145,23 @@ HRESULT CRTSPCommand::SendRaw(CSocket* pConnection, const char* pText, int cbTex
     return CSocket::SendAll(pConnection, pText, cbText);
 }
 
-bool CRTSPCommand::IsResponseCompleteLocked() {
-    return IsResponseComplete(m_Response.Text(), m_Response.TextLength());
-}
-
-bool CRTSPCommand::HasHeaderEndedLocked() {
-    const char* p = m_Response.Text();
-    const int n = m_Response.TextLength();
-    return FindText(p, n, "\r\n\r\n") >= 0 || FindText(p, n, "\n\n") >= 0;
-}
-
-// Waits up to dwWaitMs for more answer bytes. Bytes that leave the header
-// block unfinished do not end the wait: a header cut into several segments
-// would otherwise pass for a complete answer without Content-Length.
-void CRTSPCommand::WaitForMoreBytes(DWORD dwWaitMs) {
-    int nSize;
-    {
-        CAutoLock lock(&m_ResponseLock);
-        nSize = m_Response.TextLength();
-    }
-    Trace("\nReadResponse: + Wait %dms, size=%d", (int)dwWaitMs, nSize);
-    const DWORD dwStart = GetTickCount();
-    for (DWORD dwElapsed = 0; dwElapsed < dwWaitMs; dwElapsed = GetTickCount() - dwStart) {
-        if (WaitForSingleObject(m_hResponseReceived, dwWaitMs - dwElapsed) != WAIT_OBJECT_0) {
-            break;
-        }
-        CAutoLock lock(&m_ResponseLock);
-        if (HasHeaderEndedLocked()) {
-            break;
-        }
-        ResetEvent(m_hResponseReceived);
-    }
-    {
-        CAutoLock lock(&m_ResponseLock);
-        nSize = m_Response.TextLength();
-    }
-    Trace("\nReadResponse: - Wait %dms, size=%d", (int)dwWaitMs, nSize);
-}
-
-// Waits up to dwWaitMs for the first bytes of the answer, then in steps of
-// 200 ms while the answer is incomplete and time is left. Every answer costs
-// at least one such step unless more bytes arrive.
+// Waits up to dwWaitMs for the reader to end the exchange: with the whole
+// answer, or with a failure. When the wait ends first, what arrived of the
+// answer is taken as it is; the caller judges its status code.
 HRESULT CRTSPCommand::ReadResponse(DWORD dwWaitMs) {
-    const DWORD dwStart = GetTickCount();
-    if (WaitForSingleObject(m_hResponseReceived, dwWaitMs) != WAIT_OBJECT_0) {
-        Trace("\nReadResponse: m_ResponseReceived.Wait(%s) failed", FormatMs(dwWaitMs));
-        return m_hrResponse;
-    }
-    ResetEvent(m_hResponseReceived);
-    if (SUCCEEDED(m_hrResponse.load())) {
-        WaitForMoreBytes(SETTLE_WAIT_MS);
-    }
-    // A failure reported by the reader (the connection closed) ends the wait:
-    // no more bytes will come.
-    while (SUCCEEDED(m_hrResponse.load())) {
-        {
-            CAutoLock lock(&m_ResponseLock);
-            if (IsResponseCompleteLocked()) {
-                break;
-            }
-        }
-        if (GetTickCount() - dwStart >= dwWaitMs) {
+    WaitForSingleObject(m_hResponseReceived, dwWaitMs);
+    CAutoLock lock(&m_ResponseLock);
+    if (m_bAwaiting) {
+        m_bAwaiting = false; // a late answer is dropped
+        if (m_Messages.TakePartialAnswer(m_nAwaitedCSeq, &m_Response)) {
             Trace("\nReadResponse: The response is still incomplete, but too much time has "
                   "elapsed, so stop waiting");
-            break;
+            m_hrResponse = S_OK;
+        } else {
+            Trace("\nReadResponse: m_ResponseReceived.Wait(%s) failed", FormatMs(dwWaitMs));
         }
-        Trace("\nReadResponse: The response is incomplete, so continue waiting");
-        ResetEvent(m_hResponseReceived);
-        WaitForMoreBytes(SETTLE_WAIT_MS);
     }
-    if (TraceEnabled()) {
-        CAutoLock lock(&m_ResponseLock);
+    if (SUCCEEDED(m_hrResponse)) {
         Trace("\nReceived response(%d bytes):\n-----------BEGIN-----------------\n%s-------------"
               "END-----------------\n",
               m_Response.TextLength(), m_Response.Text());
@@ -237,7 +211,7 @@ HRESULT CRTSPCommand::OnUnauthorized(const char* pszUrl, int nAttempt) {
     // only when bytes arrive, and no answer is pending now.
     CAutoLock lock(&m_ResponseLock);
     return m_Auth.OnUnauthorized(m_Response.Text(), m_Response.TextLength(), digestUri.Text(),
-                                 nAttempt, FormatIPAddress(GetAddress()));
+                                 nAttempt, m_bEnableSecurityUI != 0, FormatIPAddress(GetAddress()));
 }
 
 int CRTSPCommand::GetResponseCode() {
@@ -262,35 +236,122 @@ bool CRTSPCommand::GetIntParam(const char* pszName, uint32_t* pnValue) {
 
 HRESULT CRTSPCommand::CopyResponse(CBaseBuffer* pCopy) {
     CAutoLock lock(&m_ResponseLock);
-    pCopy->ResetLength();
-    return pCopy->AppendText(m_Response.Text(), m_Response.TextLength());
+    return SetMessageText(pCopy, m_Response.Text(), m_Response.TextLength());
 }
 
 void CRTSPCommand::ClearResponse() {
     CAutoLock lock(&m_ResponseLock);
     m_Response.ResetLength();
+    m_Messages.Reset();
 }
 
+// Cuts the text into messages and hands each to the exchange, or answers
+// it. Answers to the server go out after the lock is left, and before the
+// waiting request is released, so that they precede anything it sends next.
 void CRTSPCommand::OnResponseBytes(const BYTE* p, int n) {
+    CBuffer replies;
+    bool bEnded = false;
     HRESULT hr;
     {
         CAutoLock lock(&m_ResponseLock);
-        hr = m_Response.AppendText(reinterpret_cast<const char*>(p), n);
-        m_hrResponse = hr;
+        hr = m_Messages.Append(p, n);
+        if (FAILED(hr)) {
+            m_Messages.Reset();
+            bEnded = EndExchangeLocked(hr, nullptr);
+        }
+        RTSPMessage message;
+        for (HRESULT hrNext; SUCCEEDED(hr) && (hrNext = m_Messages.Next(&message)) != S_FALSE;) {
+            bEnded |= OnMessageLocked(hrNext, message, &replies);
+        }
     }
     Trace("\nAdded %d bytes to the response (%02X %02X %02X %02X). m_ResponseHR=%s", n, p[0],
           n > 1 ? p[1] : 0, n > 2 ? p[2] : 0, n > 3 ? p[3] : 0, HResultName(hr));
-    SetEvent(m_hResponseReceived);
+    if (replies.TextLength() > 0) {
+        SendReplies(&replies);
+    }
+    if (bEnded) {
+        SetEvent(m_hResponseReceived);
+    }
+}
+
+bool CRTSPCommand::OnMessageLocked(HRESULT hr, const RTSPMessage& message, CBaseBuffer* pReplies) {
+    if (message.nKind == RTSPMESSAGE_REQUEST) {
+        // A request whose CSeq cannot be echoed gets no answer.
+        if (SUCCEEDED(hr) && message.nCSeq >= 0) {
+            const bool bOptions = strncmp(message.pText, "OPTIONS ", 8) == 0;
+            Trace("\nCRTSPCommand: the server sent a request (CSeq %u), answered with %d",
+                  (uint32_t)message.nCSeq, bOptions ? 200 : 501);
+            pReplies->AppendFormat(bOptions
+                                       ? "RTSP/1.0 200 OK\r\nCSeq: %u\r\nPublic: OPTIONS\r\n\r\n"
+                                       : "RTSP/1.0 501 Not Implemented\r\nCSeq: %u\r\n\r\n",
+                                   (uint32_t)message.nCSeq);
+        }
+        return false;
+    }
+    const bool bAwaited =
+        m_bAwaiting && (message.nCSeq == RTSP_CSEQ_NONE || message.nCSeq == m_nAwaitedCSeq);
+    if (!bAwaited) {
+        Trace("\nCRTSPCommand: dropped an answer that no request waits for (CSeq %d, %s)",
+              (int)message.nCSeq, HResultName(hr));
+        return false;
+    }
+    return EndExchangeLocked(hr, SUCCEEDED(hr) ? &message : nullptr);
+}
+
+// Ends the exchange that waits with the answer, or with the failure.
+bool CRTSPCommand::EndExchangeLocked(HRESULT hr, const RTSPMessage* pAnswer) {
+    if (!m_bAwaiting) {
+        return false;
+    }
+    m_bAwaiting = false;
+    m_Response.ResetLength();
+    m_hrResponse = pAnswer ? SetMessageText(&m_Response, pAnswer->pText, pAnswer->cbText) : hr;
+    return true;
+}
+
+void CRTSPCommand::SendReplies(CBaseBuffer* pReplies) {
+    CSocket* pConnection = this;
+    if (m_StreamingType == STREAMINGTYPE_HTTP) {
+        pConnection = &m_PostSocket;
+        if (FAILED(EncodeForTunnel(pReplies))) {
+            return;
+        }
+    }
+    const HRESULT hr = CSocket::SendAll(pConnection, pReplies->Text(), pReplies->TextLength());
+    if (FAILED(hr)) {
+        Trace("\nCRTSPCommand: answering the server failed %s", HResultName(hr));
+    }
 }
 
 void CRTSPCommand::OnResponseFailure(HRESULT hr) {
-    m_hrResponse = hr;
-    SetEvent(m_hResponseReceived);
+    bool bEnded;
+    {
+        CAutoLock lock(&m_ResponseLock);
+        bEnded = EndExchangeLocked(hr, nullptr);
+    }
+    if (bEnded) {
+        SetEvent(m_hResponseReceived);
+    }
 }
 
 void CRTSPCommand::OnConnectionClosed() {
-    HRESULT hrAwaited = HR_TIMEDOUT;
-    if (m_hrResponse.compare_exchange_strong(hrAwaited, HRESULT_FROM_WIN32(WSAECONNRESET))) {
+    bool bEnded;
+    {
+        CAutoLock lock(&m_ResponseLock);
+        m_bConnectionClosed = true;
+        bEnded = EndExchangeLocked(HRESULT_FROM_WIN32(WSAECONNRESET), nullptr);
+    }
+    if (bEnded) {
         SetEvent(m_hResponseReceived);
     }
+}
+
+void CRTSPCommand::OnReadLoopStarted() {
+    CAutoLock lock(&m_ResponseLock);
+    m_Messages.Reset();
+}
+
+int CRTSPCommand::ResponseCapacity() {
+    CAutoLock lock(&m_ResponseLock);
+    return m_Messages.Capacity() + m_Response.Capacity();
 }

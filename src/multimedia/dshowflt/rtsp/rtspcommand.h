@@ -5,14 +5,20 @@
 // which holds its command lock across every exchange. Answers are parsed no
 // further than the status line here: callers look up the headers they need.
 //
-// Locks: the session's command lock (outside), then the response lock. The
-// reader thread takes only the response lock, to append answer bytes.
+// An answer belongs to a request by its CSeq: the reader cuts the text of
+// the connection into messages, keeps the answer with the CSeq of the request
+// that waits (or one without CSeq, as HTTP answers are), drops answers that
+// nobody waits for, and answers the server's own requests itself (OPTIONS
+// with 200, everything else with 501).
+//
+// Locks: the session's command lock (outside), then the response lock, then
+// a connection's send lock. The reader thread takes the response lock to
+// hand over text and a send lock, never both at once, to answer the server.
 #pragma once
-
-#include <atomic>
 
 #include "authentication.h"
 #include "common/socket.h"
+#include "rtspmessagestream.h"
 #include "urloptions.h"
 
 class CRTSPCommand : public CSocket, public CUrlOptions {
@@ -28,10 +34,17 @@ public:
     HRESULT ReOpenSocket();
     // Closes the control connection and, in HTTP mode, the POST connection.
     void Close(BOOL bReset);
+    // Opening the control connection anew forgets that the old one closed.
+    HRESULT OpenSocketHelper(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTimeoutMs) override;
 
     // One complete exchange, authentication retries included. S_OK: an
     // answer arrived, whatever its status (see GetResponseCode). S_FALSE: the
-    // answer is a 401 that could not be answered. Failures are negative.
+    // answer is a 401 that could not be answered. Failures are negative:
+    // HRESULT_FROM_WIN32(WSAECONNRESET) at once when the reader has seen the
+    // connection close, ZRMM_E_RTSP_RESPONSE_TOO_LARGE or
+    // ZRMM_E_RTSP_BAD_RESPONSE for an answer that cannot be framed,
+    // E_INVALIDARG for a request that would carry a line break or quote
+    // where none may be.
     HRESULT SendCommand(int nMethod, const char* pszExtraHeaders, const char* pszUrl,
                         DWORD dwWaitMs);
     // Formats the request with the current Authorization header and sends it
@@ -40,7 +53,9 @@ public:
     // Waits for the answer to the request sent last (see the .cpp).
     HRESULT ReadResponse(DWORD dwWaitMs);
 
-    // Look-ups in the answer text, under the response lock.
+    // Look-ups in the answer of the last exchange, under the response lock.
+    // The text is exactly that answer: never a server's request, never
+    // another request's answer.
     int GetResponseCode();
     uint32_t LastStatusCode() const { return m_nStatusCode; }
     bool ResponseContains(const char* pszText);
@@ -49,12 +64,19 @@ public:
     HRESULT CopyResponse(CBaseBuffer* pCopy);
     void ClearResponse();
 
-    // The reader's side: answer bytes arrived; a failure ends the wait.
+    // The reader's side: text arrived (on the reader thread, which also
+    // sends the answers to the server's requests); a failure ends the wait.
     void OnResponseBytes(const BYTE* p, int n);
     void OnResponseFailure(HRESULT hr);
     // The peer closed the connection: a pending wait ends with
-    // HRESULT_FROM_WIN32(WSAECONNRESET).
+    // HRESULT_FROM_WIN32(WSAECONNRESET), and so does every request until the
+    // connection is opened again.
     void OnConnectionClosed();
+    // The read loop starts on a connection: text left from before goes.
+    void OnReadLoopStarted();
+    // The storage that answer text takes (it stays within the limits of one
+    // message, whatever the server sends).
+    int ResponseCapacity();
 
     uint32_t CSeq() const { return m_nCSeq; }
     void ResetCSeq() { m_nCSeq = 1; }
@@ -77,18 +99,29 @@ public:
     BOOL m_bDescribeToPlayMeasured = FALSE;
 
 private:
-    HRESULT SendRaw(CSocket* pConnection, const char* pText, int cbText);
-    bool IsResponseCompleteLocked();
-    bool HasHeaderEndedLocked();
-    void WaitForMoreBytes(DWORD dwWaitMs);
+    HRESULT SendRaw(CSocket* pConnection, const char* pText, int cbText, int nMethod);
+    HRESULT BeginExchange(int nMethod);
+    HRESULT EncodeForTunnel(CBaseBuffer* pText);
     void MeasureDescribeToPlay(int nMethod);
     HRESULT OnUnauthorized(const char* pszUrl, int nAttempt);
 
+    // The reader's side, under the response lock: true when the exchange
+    // that waits has ended.
+    bool OnMessageLocked(HRESULT hr, const RTSPMessage& message, CBaseBuffer* pReplies);
+    bool EndExchangeLocked(HRESULT hr, const RTSPMessage* pAnswer);
+    void SendReplies(CBaseBuffer* pReplies);
+
     CRTSPAuthentication m_Auth;
-    HANDLE m_hResponseReceived = nullptr; // manual reset, set by the reader
-    std::atomic<HRESULT> m_hrResponse{S_OK};
+    HANDLE m_hResponseReceived = nullptr; // manual reset: set when an exchange ends
     CCritSec m_ResponseLock;
-    CBuffer m_Response;
+    // Guarded by the response lock:
+    CRTSPMessageStream m_Messages; // text not yet cut into messages
+    CBuffer m_Response;            // the answer of the last exchange
+    HRESULT m_hrResponse = S_OK;
+    bool m_bAwaiting = false; // a request waits for its answer
+    int64_t m_nAwaitedCSeq = RTSP_CSEQ_NONE;
+    bool m_bConnectionClosed = false;
+
     uint32_t m_nStatusCode = 0;
     uint32_t m_nCSeq = 1;
     DWORD m_dwDescribeTick = 0;

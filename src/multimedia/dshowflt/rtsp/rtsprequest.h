@@ -29,7 +29,10 @@ inline bool IsRTSPMethod(int nMethod) {
 // of complete header lines (each ending with CR LF) or empty. For RTSP the
 // slots are the caller's extra headers, the common headers, the Session
 // header and the Authorization header; for HTTP the Session slot carries the
-// x-sessioncookie header instead and there is no CSeq.
+// x-sessioncookie header instead and there is no CSeq. E_INVALIDARG when the
+// URL holds a blank or control character, or the Session (cookie) or
+// Authorization slot is more than one line: values that come from the server
+// or the URL never add lines to a request.
 HRESULT FormatRequest(CBaseBuffer* pRequest, int nMethod, const char* pszUrl, uint32_t nCSeq,
                       const char* pszExtra, const char* pszCommon, const char* pszSessionOrCookie,
                       const char* pszAuthorization);

@@ -3,11 +3,16 @@
 #include <cstring>
 
 #include "boundedtext.h"
+#include "common/zrerrors.h"
 
 namespace {
 
-int SkipSpace(const char* p, int n, int i) {
-    return (int)(SkipWhiteSpace(p + i, p + n) - p);
+// Spaces and tabs, the blanks inside a header line.
+const char* SkipBlanks(const char* p, const char* pEnd) {
+    while (p < pEnd && (*p == ' ' || *p == '\t')) {
+        p++;
+    }
+    return p;
 }
 
 } // namespace
@@ -25,50 +30,81 @@ int FindText(const char* p, int n, const char* pszNeedle, int nFrom) {
     return -1;
 }
 
-bool FindContentLength(const char* p, int n, int* pnLength, int* pnBodyStart, int* pnValueStart) {
-    int i = FindText(p, n, "Content-Length:");
-    if (i < 0) {
-        i = FindText(p, n, "Content-length:");
-    }
-    if (i < 0) {
-        return false;
-    }
-    const int nValue = SkipSpace(p, n, i + 15);
-    const int32_t length = ReadInt(p + nValue, p + n);
-    *pnLength = length < 0 ? 0 : (int)length;
-    // The body follows the blank line after the header; servers that end
-    // lines with a bare CR or LF are accepted too.
-    int nBody = FindText(p, n, "\r\n\r\n", nValue);
-    if (nBody >= 0) {
-        nBody += 4;
-    } else if ((nBody = FindText(p, n, "\r\r", nValue)) >= 0 ||
-               (nBody = FindText(p, n, "\n\n", nValue)) >= 0) {
-        nBody += 2;
-    } else {
-        for (nBody = nValue; nBody < n && p[nBody] != '\r' && p[nBody] != '\n'; nBody++) {
+int FindHeaderEnd(const char* p, int n, int nFrom) {
+    // The block ends with an empty line: LF LF, LF CR LF, or CR CR from a
+    // server that ends lines with CR alone. After CR CR the next byte says
+    // whether an LF belongs to the empty line, so it is waited for.
+    for (int i = nFrom > 1 ? nFrom : 1; i < n; i++) {
+        if (p[i] == '\n' &&
+            (p[i - 1] == '\n' || (p[i - 1] == '\r' && i >= 2 && p[i - 2] == '\n'))) {
+            return i + 1;
+        }
+        if (p[i] == '\r' && p[i - 1] == '\r') {
+            if (i + 1 >= n) {
+                return -1;
+            }
+            return p[i + 1] == '\n' ? i + 2 : i + 1;
         }
     }
-    *pnBodyStart = SkipSpace(p, n, nBody);
-    if (pnValueStart) {
-        *pnValueStart = nValue;
-    }
-    return true;
+    return -1;
 }
 
-bool IsResponseComplete(const char* p, int n) {
-    if (n <= 0) {
+bool FindHeader(const char* p, int n, const char* pszName, int* pnValueStart, int* pnValueEnd,
+                int nFrom) {
+    const int nName = (int)strlen(pszName);
+    const char* pEnd = p + n;
+    for (const char* pLine = p + (nFrom > 0 ? nFrom : 0); pLine < pEnd;) {
+        const char* pLineEnd = FindLineEnd(pLine, pEnd);
+        if (pLineEnd == pEnd) {
+            return false;
+        }
+        if (pLineEnd - pLine > nName && _strnicmp(pLine, pszName, (size_t)nName) == 0) {
+            const char* pColon = SkipBlanks(pLine + nName, pLineEnd);
+            if (pColon < pLineEnd && *pColon == ':') {
+                *pnValueStart = (int)(SkipBlanks(pColon + 1, pLineEnd) - p);
+                *pnValueEnd = (int)(pLineEnd - p);
+                return true;
+            }
+        }
+        // The LF of a CR LF reads as an empty line, which names no header.
+        pLine = pLineEnd + 1;
+    }
+    return false;
+}
+
+HRESULT ReadContentLength(const char* p, int nHeaderEnd, int* pnLength) {
+    *pnLength = 0;
+    int nStart, nEnd;
+    if (!FindHeader(p, nHeaderEnd, "Content-Length", &nStart, &nEnd)) {
+        return S_OK;
+    }
+    // Only digits: a length that cannot be read leaves no way to find where
+    // the body ends and the next message begins.
+    if (nStart == nEnd || !IsDecimalDigit(p[nStart])) {
+        return ZRMM_E_RTSP_BAD_RESPONSE;
+    }
+    int64_t nLength = 0;
+    int i = nStart;
+    for (; i < nEnd && IsDecimalDigit(p[i]); i++) {
+        nLength = nLength * 10 + (p[i] - '0');
+        if (nLength > RTSP_MAX_BODY) {
+            return ZRMM_E_RTSP_RESPONSE_TOO_LARGE;
+        }
+    }
+    if (SkipBlanks(p + i, p + nEnd) != p + nEnd) {
+        return ZRMM_E_RTSP_BAD_RESPONSE;
+    }
+    *pnLength = (int)nLength;
+    return S_OK;
+}
+
+bool FindContentLength(const char* p, int n, int* pnLength, int* pnBodyStart) {
+    const int nHeaderEnd = FindHeaderEnd(p, n);
+    if (nHeaderEnd < 0 || FAILED(ReadContentLength(p, nHeaderEnd, pnLength))) {
         return false;
     }
-    int nLength, nBody, nValue;
-    if (!FindContentLength(p, n, &nLength, &nBody, &nValue)) {
-        return true;
-    }
-    // A length of 0 counts only when written as such; anything unreadable
-    // leaves the answer incomplete.
-    if (nLength < 1 && !(nValue < n && p[nValue] == '0')) {
-        return false;
-    }
-    return (int64_t)nBody + nLength <= n;
+    *pnBodyStart = nHeaderEnd;
+    return true;
 }
 
 int ResponseStatusCode(const char* p, int n) {
@@ -90,9 +126,11 @@ bool GetQuotedParam(const char* p, int n, const char* pszName, CBaseBuffer* pVal
         return false;
     }
     // A quoted value ends on its own line: one that runs into the next line
-    // would carry the server's line break into our next request.
+    // would carry the server's line break into our next request. A zero byte
+    // ends it too, as it would end the value as text.
     int nClose = nOpen + 1;
-    while (nClose < n && p[nClose] != '"' && p[nClose] != '\r' && p[nClose] != '\n') {
+    while (nClose < n && p[nClose] != '"' && p[nClose] != '\r' && p[nClose] != '\n' &&
+           p[nClose] != '\0') {
         nClose++;
     }
     if (nClose >= n || p[nClose] != '"') {

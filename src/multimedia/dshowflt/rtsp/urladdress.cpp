@@ -208,33 +208,13 @@ HRESULT ParseInternetAddress(const WCHAR* pszUrl, DWORD* pdwAddress, WORD* pwPor
 }
 
 HRESULT UrlPathWithoutQuery(const char* pszUrl, CBaseBuffer* pPath) {
-    CBaseBuffer url;
-    HRESULT hr = url.AppendText(pszUrl);
-    WCHAR* pszWideUrl = SUCCEEDED(hr) ? url.ToWide(CP_UTF8) : nullptr;
-    WCHAR* pszWidePath = new (std::nothrow) WCHAR[URL_MAX_PATH + 1];
-    if (!pszWideUrl || !pszWidePath) {
-        delete[] pszWideUrl;
-        delete[] pszWidePath;
-        return E_OUTOFMEMORY;
+    // The path is taken as the request line carries it, escapes undecoded:
+    // decoded, "%0D%0A" in a server's control URL would put a line break
+    // into the Authorization header.
+    const char* pPathStart = pszUrl;
+    if (const char* pAuthority = strstr(pszUrl, "://")) {
+        pPathStart = pAuthority + 3 + strcspn(pAuthority + 3, "/?");
     }
-    URL_COMPONENTSW uc = {};
-    uc.dwStructSize = sizeof(uc);
-    uc.lpszUrlPath = pszWidePath;
-    uc.dwUrlPathLength = URL_MAX_PATH + 1;
     pPath->ResetLength();
-    if (InternetCrackUrlW(pszWideUrl, 0, ICU_ESCAPE, &uc)) {
-        hr = pPath->SetFromWide(pszWidePath, CP_UTF8);
-    } else {
-        hr = pPath->AppendText(pszUrl);
-    }
-    delete[] pszWideUrl;
-    delete[] pszWidePath;
-    if (SUCCEEDED(hr)) {
-        const int nQuery = FindText(pPath->Text(), pPath->TextLength(), "?");
-        if (nQuery >= 0) {
-            pPath->SetLength(nQuery);
-            hr = pPath->AppendTerminatingZero();
-        }
-    }
-    return hr;
+    return pPath->AppendText(pPathStart, (int)strcspn(pPathStart, "?"));
 }

@@ -43,7 +43,7 @@ HRESULT ParseInternetAddress(const WCHAR* pszUrl, DWORD* pdwAddress, WORD* pwPor
 // as %XX (upper-case hex). The result is zero-terminated text.
 HRESULT EncodeRequestPath(const char* p, int n, CBaseBuffer* pOut);
 
-// The path of a URL (UTF-8) without its query, as the URL cracker gives it:
-// the Digest URI of a challenged request. When the URL cannot be cracked the
-// whole URL is taken.
+// The path of a URL without its query, as the request line carries it (its
+// escapes stay as they are): the Digest URI of a challenged request. A URL
+// without "://" is all path.
 HRESULT UrlPathWithoutQuery(const char* pszUrl, CBaseBuffer* pPath);

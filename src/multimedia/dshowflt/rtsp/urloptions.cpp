@@ -54,8 +54,7 @@ void CUrlOptions::ResetOptions() {
     m_nBasePort = kDefaultBasePort;
     m_nTrace = 0;
     m_nG726Reversed = 0;
-    m_bEnableSecurityUIDefault = 1;
-    m_bEnableSecurityUI = m_bEnableSecurityUIDefault;
+    m_bEnableSecurityUI = 1;
     m_bMulticast = 0;
     m_nRequestedStreamingType = STREAMINGTYPE_UDP;
     m_StreamingType = STREAMINGTYPE_UDP;

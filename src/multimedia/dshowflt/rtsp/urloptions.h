@@ -29,14 +29,13 @@ public:
     // applies it. An unknown Transport word gives ZRMM_E_BAD_URL_OPTION.
     HRESULT ParseOptions(CBaseBuffer* pPath);
 
-    uint32_t m_nMaxTimeout;      // seconds; connect time-out and data deadline (0: none)
-    uint32_t m_nTimeout;         // seconds; longer request and data waits (0: not set)
-    int64_t m_tBufferingAmount;  // 100-ns units (Latency= is in milliseconds)
-    uint32_t m_nBasePort;        // first local UDP port tried for a stream's RTP/RTCP pair
-    uint32_t m_nTrace;           // non-zero turns tracing on
-    uint32_t m_nG726Reversed;    // non-zero: G.726 frames are delivered as received
-    int32_t m_bEnableSecurityUI; // 0 forbids the login dialog
-    int32_t m_bEnableSecurityUIDefault;
+    uint32_t m_nMaxTimeout;            // seconds; connect time-out and data deadline (0: none)
+    uint32_t m_nTimeout;               // seconds; longer request and data waits (0: not set)
+    int64_t m_tBufferingAmount;        // 100-ns units (Latency= is in milliseconds)
+    uint32_t m_nBasePort;              // first local UDP port tried for a stream's RTP/RTCP pair
+    uint32_t m_nTrace;                 // non-zero turns tracing on
+    uint32_t m_nG726Reversed;          // non-zero: G.726 frames are delivered as received
+    int32_t m_bEnableSecurityUI;       // 0 forbids the login dialog (read at every 401)
     int32_t m_bMulticast;              // multicast Transport lines
     int32_t m_nRequestedStreamingType; // STREAMINGTYPE_, from Transport=
     int32_t m_StreamingType;           // STREAMINGTYPE_ in use

@@ -7,8 +7,11 @@
 #include "rtsp/rtspstate.h"
 
 namespace {
-const int MAX_DISCARD_DUMP = 64;
 const DWORD FLUSH_SECOND_DRAIN_MS = 100;
+
+int DumpLength(int n) {
+    return n < INTERLEAVED_MAX_DUMP ? n : INTERLEAVED_MAX_DUMP;
+}
 } // namespace
 
 CControlConnectionReader::CControlConnectionReader(CRTSPCommand* pConnection,
@@ -58,6 +61,7 @@ void CControlConnectionReader::ReadLoop() {
         CAutoLock lock(m_pConnection->LockObject());
         m_pConnection->ResetLength();
     }
+    m_pConnection->OnReadLoopStarted();
     bool bClosed = false;
     DWORD dwCommand;
     while (!CheckRequest(&dwCommand, 0) && m_pConnection->IsOpen() && ReceiveOnce(&bClosed)) {
@@ -66,7 +70,7 @@ void CControlConnectionReader::ReadLoop() {
     if (nLeft > 0) {
         Trace("\nCZRtspSrc::ReadLoop: Finished reading, but there are %d unprocessed bytes:",
               nLeft);
-        TraceHexDump("\nUnprocessed data", m_pConnection->Data(), nLeft);
+        TraceHexDump("\nUnprocessed data", m_pConnection->Data(), DumpLength(nLeft));
     }
     m_bReadLoopActive = false;
     if (bClosed) {
@@ -180,7 +184,7 @@ HRESULT CControlConnectionReader::OnPacketReceived(int nChannel, const BYTE* pPa
     const HRESULT hr = m_pOwner->QueueData(nChannel, pPacket, cbPacket);
     if (hr == S_FALSE) {
         Trace("\nCZRtspSrc::OnPacketReceived: Discard %d bytes for stream %d", cbPacket, nChannel);
-        TraceHexDump("", pPacket, cbPacket < MAX_DISCARD_DUMP ? cbPacket : MAX_DISCARD_DUMP);
+        TraceHexDump("", pPacket, DumpLength(cbPacket));
         return S_OK;
     }
     return hr;

@@ -8,6 +8,7 @@ namespace {
 
 const BYTE FRAME_START = 0x24; // '$'
 const int FRAME_HEADER = 4;
+const int MAX_CANDIDATE_DUMPS = 4;
 
 // The first four bytes at p for traces (zero beyond n).
 void FirstFour(const BYTE* p, int n, BYTE b[4]) {
@@ -72,9 +73,15 @@ HRESULT CInterleavedDemux::OnDataAvailable(CBaseBuffer* pBuffer) {
             IsCorruptedPacket(p + FRAME_HEADER, n - FRAME_HEADER, &cbPacket) == FRAME_WAIT) {
             break;
         }
-        hr = m_pSink->OnPacketReceived(nChannel, p + FRAME_HEADER, cbPacket);
-        if (FAILED(hr)) {
-            break;
+        if (cbPacket < INTERLEAVED_MIN_PACKET) {
+            Trace("\nCZRtspSrc::OnDataAvailable: Dropped a frame of %d bytes for stream %d",
+                  cbPacket, nChannel);
+            m_nShortFrameBytes += cbPacket + FRAME_HEADER;
+        } else {
+            hr = m_pSink->OnPacketReceived(nChannel, p + FRAME_HEADER, cbPacket);
+            if (FAILED(hr)) {
+                break;
+            }
         }
         p += cbPacket + FRAME_HEADER;
         n -= cbPacket + FRAME_HEADER;
@@ -108,12 +115,18 @@ int CInterleavedDemux::IsCorruptedPacket(const BYTE* pPayload, int cbAvailable, 
         return FRAME_TAKE;
     }
     // The stated length runs past the frame's real end: look for a frame of
-    // a known channel starting inside it.
+    // a known channel starting inside it. The dumps are few and short: a
+    // frame full of '$' would otherwise dump itself once per byte.
+    int nDumps = 0;
     for (int i = 1; i < cbPacket; i++) {
         if (pPayload[i] != FRAME_START) {
             continue;
         }
-        TraceHexDump("  IsCorruptedPacket", pPayload + i, cbPacket - i);
+        if (nDumps++ < MAX_CANDIDATE_DUMPS) {
+            const int cbDump = cbPacket - i;
+            TraceHexDump("  IsCorruptedPacket", pPayload + i,
+                         cbDump < INTERLEAVED_MAX_DUMP ? cbDump : INTERLEAVED_MAX_DUMP);
+        }
         if (m_pSink->IsStreamChannel(pPayload[i + 1])) {
             *pcbPacket = i;
             Trace("\n- IsCorruptedPacket: reduced packet size to %d, found embedded %02X %02X "

@@ -10,9 +10,10 @@
 //   |                  RTP or RTCP packet (length bytes) ...
 //
 // Frames of the streams' channels go to their streams; every other byte is
-// answer text. Because frames can be damaged or cut, each frame is checked
-// against the bytes that follow it, and cut short at an embedded frame start
-// when that is the only consistent reading.
+// answer text. A frame too short to hold an RTP or RTCP header is dropped:
+// an empty packet is what the receive path takes for the end of a stream. Because frames can be
+// damaged or cut, each frame is checked against the bytes that follow it, and cut short at an
+// embedded frame start when that is the only consistent reading.
 #pragma once
 
 #include "common/buffer.h"
@@ -28,6 +29,13 @@ public:
     // Bytes that are not frames: answer text for the request side.
     virtual void OnResponseText(const BYTE* pText, int cbText) = 0;
 };
+
+// The shortest packet a frame may carry: the RTCP header with the sender's
+// SSRC (RFC 3550 section 6.4); an RTP header takes 12 bytes.
+const int INTERLEAVED_MIN_PACKET = 8;
+
+// At most this many bytes of a frame go into one hex dump of a trace.
+const int INTERLEAVED_MAX_DUMP = 64;
 
 // IsCorruptedPacket answers.
 enum {
@@ -53,8 +61,10 @@ public:
     // follow its 4-byte header.
     int IsCorruptedPacket(const BYTE* pPayload, int cbAvailable, int* pcbPacket);
 
-    // '$' bytes dropped to resynchronise after an unknown channel.
+    // '$' bytes dropped to resynchronise after an unknown channel, and bytes
+    // of frames dropped as too short (headers included).
     int64_t ResyncBytes() const { return m_nResyncBytes; }
+    int64_t ShortFrameBytes() const { return m_nShortFrameBytes; }
 
 private:
     int CountTextBytes(const BYTE* p, int n);
@@ -62,4 +72,5 @@ private:
     IInterleavedSink* m_pSink;
     bool m_bInterleaved = true;
     int64_t m_nResyncBytes = 0;
+    int64_t m_nShortFrameBytes = 0;
 };
