@@ -284,7 +284,7 @@ const FaultCase HOSTILE[] = {
     {"HugeSessionId", 1, "",
      [](CPlayingServer* pServer) {
          pServer->SetHook(Rewrite("SETUP", "Session: 12345678",
-                                  "Session: " + std::string(65536, 'S')));
+                                  "Session: " + std::string(60000, 'S')));
      },
      [](CSessionUnderTest* p) { EXPECT_EQ(p->session->Run(0), ZRMM_E_RTSP_SETUP_FAILED); }},
     {"SsrcChangesWithEveryPacket", 1, "?Transport=TCP",

@@ -107,6 +107,28 @@ bool ReadNptSeconds(const char* p, int n, int i, int64_t* pt) {
     return true;
 }
 
+// The header's value in the answer's header block: [*pp, *pp + *pn); an
+// empty range when the answer has no such header.
+bool HeaderValue(const char* p, int n, const char* pszName, const char** pp, int* pn) {
+    int nHeaderEnd = FindHeaderEnd(p, n);
+    int nStart = 0;
+    int nEnd = 0;
+    if (nHeaderEnd < 0) {
+        nHeaderEnd = n;
+    }
+    const bool bFound = FindHeader(p, nHeaderEnd, pszName, &nStart, &nEnd);
+    *pp = p + (bFound ? nStart : 0);
+    *pn = bFound ? nEnd - nStart : 0;
+    return bFound;
+}
+
+// "Connection: close": the server ends the connection after this answer.
+bool AsksToClose(const char* p, int n) {
+    const char* v;
+    int nv;
+    return HeaderValue(p, n, "Connection", &v, &nv) && nv >= 5 && _strnicmp(v, "close", 5) == 0;
+}
+
 } // namespace
 
 // ---- SETUP ---------------------------------------------------------------------
@@ -149,25 +171,25 @@ HRESULT CZRtspSrc::ApplySetupAnswer(CPushPin* pPin, const char* p, int n) {
     if (m_StreamingType != STREAMINGTYPE_HTTP) {
         m_KeepAlive.ClearSession();
     }
-    const int nSession = FindText(p, n, SESSION_PREFIX);
-    if (nSession < 0) {
+    const char* pSession;
+    int nSession;
+    if (!HeaderValue(p, n, "Session", &pSession, &nSession)) {
         return ZRMM_E_RTSP_SETUP_FAILED;
     }
-    const int nIdStart = nSession + (int)strlen(SESSION_PREFIX);
-    const int nIdEnd = ValueEnd(p, n, nIdStart, "\r\n;");
-    for (int i = nIdStart; i < nIdEnd; i++) {
-        if ((unsigned char)p[i] < 0x20 || p[i] == 0x7F) {
+    const int nIdEnd = ValueEnd(pSession, nSession, 0, ";");
+    for (int i = 0; i < nIdEnd; i++) {
+        if ((unsigned char)pSession[i] <= 0x20 || pSession[i] == 0x7F) {
             return ZRMM_E_RTSP_SETUP_FAILED;
         }
     }
-    if (nIdEnd == nIdStart || nIdEnd - nIdStart > MAX_SESSION_ID) {
-        Trace("\nRTSPSrc.SendSetupCommand: unusable session id (%d bytes)", nIdEnd - nIdStart);
+    if (nIdEnd == 0 || nIdEnd > MAX_SESSION_ID) {
+        Trace("\nRTSPSrc.SendSetupCommand: unusable session id (%d bytes)", nIdEnd);
         return ZRMM_E_RTSP_SETUP_FAILED;
     }
     m_SessionHeader.ResetLength();
     HRESULT hr = m_SessionHeader.AppendText(SESSION_PREFIX);
     if (SUCCEEDED(hr)) {
-        hr = m_SessionHeader.AppendText(p + nIdStart, nIdEnd - nIdStart);
+        hr = m_SessionHeader.AppendText(pSession, nIdEnd);
     }
     if (SUCCEEDED(hr)) {
         hr = m_SessionHeader.AppendText("\r\n");
@@ -175,34 +197,38 @@ HRESULT CZRtspSrc::ApplySetupAnswer(CPushPin* pPin, const char* p, int n) {
     if (FAILED(hr)) {
         return hr;
     }
-    const int nSsrc = FindText(p, n, "ssrc=");
+    ApplySessionTimeout(pSession + nIdEnd, nSession - nIdEnd);
+    // Everything else comes from the Transport header.
+    const char* t;
+    int nt;
+    HeaderValue(p, n, "Transport", &t, &nt);
+    const int nSsrc = FindText(t, nt, "ssrc=");
     uint32_t dwSsrc = 0xFFFFFFFF;
-    if (nSsrc < 0 || !ReadHex32(p, n, nSsrc + 5, &dwSsrc)) {
+    if (nSsrc < 0 || !ReadHex32(t, nt, nSsrc + 5, &dwSsrc)) {
         dwSsrc = 0xFFFFFFFF;
     }
     pPin->SetExpectedSSRC(dwSsrc);
-    ApplySessionTimeout(p, n, nIdEnd);
-    int nPortText = -1;
     if (m_StreamingType != STREAMINGTYPE_UDP) {
         m_SelectedTransportType = 0;
         uint32_t nRtp = 0;
-        const int nInterleaved = FindText(p, n, "interleaved=");
-        if (nInterleaved < 0 || !ReadNumber(p, n, nInterleaved + 12, &nRtp) ||
+        const int nInterleaved = FindText(t, nt, "interleaved=");
+        if (nInterleaved < 0 || !ReadNumber(t, nt, nInterleaved + 12, &nRtp) ||
             nRtp > MAX_CHANNEL) {
             return ZRMM_E_BAD_INTERLEAVE_OPTION;
         }
         uint32_t nRtcp = nRtp + 1;
-        const int nDash = FindText(p, n, "-", nInterleaved + 12);
+        const int nDash = FindText(t, nt, "-", nInterleaved + 12);
         if (nDash >= 0) {
-            ReadNumber(p, n, nDash + 1, &nRtcp);
+            ReadNumber(t, nt, nDash + 1, &nRtcp);
         }
         pPin->SetChannels((int)nRtp, nRtcp <= MAX_CHANNEL ? (int)nRtcp : (int)nRtp);
     } else {
-        hr = ApplyUdpTransport(pPin, p, n, &nPortText);
+        int nPortText = -1;
+        hr = ApplyUdpTransport(pPin, t, nt, &nPortText);
         if (FAILED(hr)) {
             return hr;
         }
-        ApplyRtcpPort(pPin, p, n, nPortText);
+        ApplyRtcpPort(pPin, t, nt, nPortText);
     }
     pPin->SetRTSPState(RTSPSTATE_SEND_RTSP_PLAY);
     return S_OK;
@@ -210,10 +236,10 @@ HRESULT CZRtspSrc::ApplySetupAnswer(CPushPin* pPin, const char* p, int n) {
 
 // The keep-alive comes 20 s before a long time-out, half-way through a short
 // one.
-void CZRtspSrc::ApplySessionTimeout(const char* p, int n, int nSessionEnd) {
+// The parameters after the session id, [p, p + n).
+void CZRtspSrc::ApplySessionTimeout(const char* p, int n) {
     uint32_t nTimeout = 0;
-    if (!FindNumber(p, n, "timeout=", &nTimeout, nSessionEnd) &&
-        !FindNumber(p, n, "Timeout=", &nTimeout, nSessionEnd)) {
+    if (!FindNumber(p, n, "timeout=", &nTimeout) && !FindNumber(p, n, "Timeout=", &nTimeout)) {
         return;
     }
     if (nTimeout == 0) {
@@ -424,8 +450,13 @@ HRESULT CZRtspSrc::SendPlayCommand() {
         return hr;
     }
     const uint32_t nStatus = LastStatusCode();
+    CBuffer answer;
+    hr = CopyResponse(&answer);
+    if (FAILED(hr)) {
+        return hr;
+    }
     if (bSessionLost || nStatus == 454 || nStatus == 455 ||
-        (nStatus != 200 && ResponseContains("Connection: Close"))) {
+        (nStatus != 200 && AsksToClose(answer.Text(), answer.TextLength()))) {
         hr = RecoverLostPlaySession();
         if (FAILED(hr)) {
             return hr;
@@ -434,7 +465,6 @@ HRESULT CZRtspSrc::SendPlayCommand() {
     if (LastStatusCode() != 200) {
         return ZRMM_E_RTSP_PLAY_FAILED;
     }
-    CBuffer answer;
     hr = CopyResponse(&answer);
     if (FAILED(hr)) {
         return hr;
@@ -460,21 +490,18 @@ HRESULT CZRtspSrc::RecoverLostPlaySession() {
 
 void CZRtspSrc::ApplyPlayAnswer(const char* p, int n) {
     m_StartSync.Reset();
-    const int nRtpInfo = FindText(p, n, "RTP-Info: ");
-    if (nRtpInfo >= 0) {
-        ApplyRtpInfo(p, n, nRtpInfo + 10);
+    const char* v;
+    int nv;
+    if (HeaderValue(p, n, "RTP-Info", &v, &nv)) {
+        ApplyRtpInfo(v, nv);
         return;
     }
-    const int nRange = FindText(p, n, "Range: npt=");
-    if (nRange < 0) {
-        return;
-    }
-    const int nValue = nRange + 11;
     int64_t tStart = 0;
-    if (n - nValue >= 3 && _strnicmp(p + nValue, "now", 3) == 0) {
+    if (!HeaderValue(p, n, "Range", &v, &nv) || nv < 4 || _strnicmp(v, "npt=", 4) != 0 ||
+        (nv >= 7 && _strnicmp(v + 4, "now", 3) == 0)) {
         return;
     }
-    if (ReadNptSeconds(p, n, nValue, &tStart)) {
+    if (ReadNptSeconds(v, nv, 4, &tStart)) {
         CAutoLock syncLock(m_StartSync.LockObject());
         m_StartSync.SetPinsStartTime(tStart - m_StartSync.ExpectedStartTime());
     }
@@ -483,15 +510,14 @@ void CZRtspSrc::ApplyPlayAnswer(const char* p, int n) {
 // RTP-Info: url=<control URL>;seq=<n>;rtptime=<t>[,url=...]. Each stream
 // named by an entry starts at that RTP timestamp. Entries naming no stream
 // are skipped.
-void CZRtspSrc::ApplyRtpInfo(const char* p, int n, int nStart) {
-    const int nLineEnd = ValueEnd(p, n, nStart, "\r\n");
+void CZRtspSrc::ApplyRtpInfo(const char* p, int n) {
     int64_t tExpected;
     {
         CAutoLock syncLock(m_StartSync.LockObject());
         tExpected = m_StartSync.ExpectedStartTime();
     }
-    for (int i = nStart; i < nLineEnd;) {
-        const int nEntryEnd = ValueEnd(p, nLineEnd, i, ",");
+    for (int i = 0; i < n;) {
+        const int nEntryEnd = ValueEnd(p, n, i, ",");
         const int nUrl = FindText(p, nEntryEnd, "url=", i);
         const int nRtpTime = FindText(p, nEntryEnd, "rtptime=", i);
         uint32_t dwRtpTime = 0;

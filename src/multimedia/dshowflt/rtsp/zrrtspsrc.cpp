@@ -119,7 +119,6 @@ HRESULT CZRtspSrc::Load(const WCHAR* pszUrl, const AM_MEDIA_TYPE* pmt) {
     if (FAILED(hr)) {
         return hr;
     }
-    Authentication()->SetEnableSecurityUI(m_bEnableSecurityUI);
     m_Reader.SetInterleaved(m_StreamingType != STREAMINGTYPE_UDP);
     SetAddress(m_dwServerAddress, wPort, INADDR_ANY, FALSE, FALSE);
     m_RequestUrl.ResetLength();
@@ -304,18 +303,20 @@ HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
 // empty ("rtsp:///live/"), which leaves the path.
 HRESULT CZRtspSrc::SetContentBase(const char* pAnswer, int nAnswer) {
     m_Path.ResetLength();
-    const int nHeader = FindText(pAnswer, nAnswer, "Content-Base:");
-    if (nHeader < 0) {
+    int nHeaderEnd = FindHeaderEnd(pAnswer, nAnswer);
+    int i = 0;
+    int nEnd = 0;
+    if (nHeaderEnd < 0) {
+        nHeaderEnd = nAnswer;
+    }
+    if (!FindHeader(pAnswer, nHeaderEnd, "Content-Base", &i, &nEnd)) {
         return m_Path.AppendText(m_RequestUrl.Text());
     }
-    int i = nHeader + (int)strlen("Content-Base:");
-    while (i < nAnswer && (pAnswer[i] == ' ' || pAnswer[i] == '\t')) {
-        i++;
-    }
-    int nEnd = i;
-    while (nEnd < nAnswer && pAnswer[nEnd] != '\r' && pAnswer[nEnd] != '\n' &&
-           pAnswer[nEnd] != ';') {
-        nEnd++;
+    for (int k = i; k < nEnd; k++) {
+        if (pAnswer[k] == ';') {
+            nEnd = k;
+            break;
+        }
     }
     if (nEnd - i >= 8 && _strnicmp(pAnswer + i, "rtsp:///", 8) == 0) {
         i += 7;

@@ -131,13 +131,13 @@ private:
     HRESULT SendSetupCommand(CPushPin* pPin, int nIndex);
     HRESULT ApplyUdpTransport(CPushPin* pPin, const char* pAnswer, int nAnswer, int* pnPortText);
     void ApplyRtcpPort(CPushPin* pPin, const char* pAnswer, int nAnswer, int nPortText);
-    void ApplySessionTimeout(const char* pAnswer, int nAnswer, int nSessionEnd);
+    void ApplySessionTimeout(const char* pParameters, int nParameters);
     HRESULT SendSetupCommands();
     bool SwitchTransportAfter461(int* pnRetry, HRESULT* phr);
     HRESULT SendUDPHolePunchPackets();
     HRESULT SendPlayCommand();
     HRESULT RecoverLostPlaySession();
-    void ApplyRtpInfo(const char* pAnswer, int nAnswer, int nRtpInfo);
+    void ApplyRtpInfo(const char* pRtpInfo, int nRtpInfo);
 
     // IControlConnectionOwner: the reader's view of the session.
     bool IsStreamChannel(int nChannel) override;
