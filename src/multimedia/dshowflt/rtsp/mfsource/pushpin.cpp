@@ -98,6 +98,7 @@ CPushPin::CPushPin(CZRtspSrc* pSession, HRESULT* phr)
 
 CPushPin::~CPushPin() {
     // The threads end before the members they use go away.
+    EndThreads();
     CloseSockets();
     FreeMediaType(&m_mt);
 }

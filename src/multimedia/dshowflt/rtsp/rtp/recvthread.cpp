@@ -38,14 +38,7 @@ CRecvThread::CRecvThread(HRESULT* phr) : CAMThread2(phr) {
     }
 }
 
-HRESULT CRecvThread::StartProcessLoop() {
-    if (!LoopThreadExists() && !CreateLoopThread()) {
-        return E_OUTOFMEMORY;
-    }
-    return (HRESULT)CallLoopWorker(LOOPCMD_START);
-}
-
-CRecvThread::~CRecvThread() {
+void CRecvThread::EndThreads() {
     if (ThreadExists()) {
         CallWorker(RECVCMD_EXIT);
     }
@@ -54,6 +47,17 @@ CRecvThread::~CRecvThread() {
         CallLoopWorker(LOOPCMD_EXIT);
     }
     CloseLoopThread();
+}
+
+HRESULT CRecvThread::StartProcessLoop() {
+    if (!LoopThreadExists() && !CreateLoopThread()) {
+        return E_OUTOFMEMORY;
+    }
+    return (HRESULT)CallLoopWorker(LOOPCMD_START);
+}
+
+CRecvThread::~CRecvThread() {
+    EndThreads();
     for (HANDLE h : {m_hDataReceived, m_hRtpData, m_hRtcpData}) {
         if (h) {
             CloseHandle(h);

@@ -46,8 +46,10 @@ public:
     // *phr becomes E_OUTOFMEMORY when an event cannot be created. The loop
     // thread starts with the first StartProcessLoop.
     explicit CRecvThread(HRESULT* phr);
-    // Ends both threads (RECVCMD_EXIT, then LOOPCMD_EXIT).
     ~CRecvThread() override;
+    // Ends both threads (RECVCMD_EXIT, then LOOPCMD_EXIT). A derived class
+    // calls it first in its destructor: the threads call into it.
+    void EndThreads();
 
     // LOOPCMD_START, starting the loop thread first if needed.
     HRESULT StartProcessLoop();
