@@ -395,7 +395,11 @@ bool CPushPin::DropNewestBufferedSample() {
 }
 
 void CPushPin::ClearBufferedSamples() {
-    m_SamplePool.AppendList(&m_SampleBuffers);
+    // The sample list's lock comes before the pool's (the discards hold it
+    // while they give buffers back): never the other way round.
+    CBufferList cleared;
+    cleared.AppendList(&m_SampleBuffers);
+    m_SamplePool.AppendList(&cleared);
 }
 
 void CPushPin::DiscardPrerollSamples(int64_t tStartTime) {
