@@ -9,6 +9,7 @@
 #include "winsock.h"
 #include "wininet.h"
 #include "com.h"
+#include "dshowinterfaces.h"
 #include "propvariant.h"
 #include "mferror_codes.h"
 #include "mfobjects.h"

@@ -8,6 +8,7 @@
 #include "common/threadcommands.h"
 #include "common/trace.h"
 #include "common/zrerrors.h"
+#include "interfacetable.h"
 #include "mfsource/pushpin.h"
 #include "rtp/mediatype.h"
 #include "rtp/mediatypeutil.h"
@@ -68,11 +69,19 @@ CZRtspSrc::~CZRtspSrc() {
     }
 }
 
-ULONG CZRtspSrc::AddRef() {
+STDMETHODIMP CZRtspSrc::QueryInterface(REFIID riid, void** ppv) {
+    static const ComInterfaceEntry<CZRtspSrc> kInterfaces[] = {
+        COM_INTERFACE_ENTRY(CZRtspSrc, IFileSourceFilter),
+        COM_INTERFACE_ENTRY(CZRtspSrc, IAMFilterMiscFlags),
+    };
+    return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
+}
+
+STDMETHODIMP_(ULONG) CZRtspSrc::AddRef() {
     return ++m_cRef;
 }
 
-ULONG CZRtspSrc::Release() {
+STDMETHODIMP_(ULONG) CZRtspSrc::Release() {
     const ULONG cRef = --m_cRef;
     if (cRef == 0) {
         delete this;
@@ -82,7 +91,7 @@ ULONG CZRtspSrc::Release() {
 
 // ---- Loading -------------------------------------------------------------------
 
-HRESULT CZRtspSrc::Load(const WCHAR* pszUrl, const AM_MEDIA_TYPE* pmt) {
+STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
     Unload();
     CAutoLock filterLock(&m_FilterLock);
     const WCHAR* pszGiven = pszUrl ? pszUrl : L"";
@@ -174,13 +183,13 @@ void CZRtspSrc::Unload() {
     ResetCSeq();
 }
 
-HRESULT CZRtspSrc::GetCurFile(WCHAR** ppszUrl, AM_MEDIA_TYPE* pmt) {
+STDMETHODIMP CZRtspSrc::GetCurFile(LPOLESTR* ppszUrl, AM_MEDIA_TYPE* pmt) {
     if (!ppszUrl) {
         return E_POINTER;
     }
     *ppszUrl = nullptr;
     if (m_Url.Length() > 0) {
-        *ppszUrl = static_cast<WCHAR*>(CoTaskMemAlloc((size_t)m_Url.Length()));
+        *ppszUrl = static_cast<LPOLESTR>(CoTaskMemAlloc((size_t)m_Url.Length()));
         if (!*ppszUrl) {
             return E_OUTOFMEMORY;
         }

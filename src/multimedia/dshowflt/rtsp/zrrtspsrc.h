@@ -34,21 +34,29 @@ class CPushPin;
 // design).
 enum { State_Stopped = 0, State_Paused = 1, State_Running = 2 };
 
-class CZRtspSrc : public CRTSPCommand, private IControlConnectionOwner {
+class CZRtspSrc : public IFileSourceFilter,
+                  public CRTSPCommand,
+                  public IAMFilterMiscFlags,
+                  private IControlConnectionOwner {
 public:
     // *phr becomes E_OUTOFMEMORY when an event cannot be created. The
     // reader thread starts with the first Load.
     explicit CZRtspSrc(HRESULT* phr);
     ~CZRtspSrc() override;
 
-    ULONG AddRef();
-    ULONG Release();
+    // IUnknown: IFileSourceFilter (also for IUnknown) and IAMFilterMiscFlags.
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
 
-    // Opens the URL: options, connection, OPTIONS, DESCRIBE, one pin per
-    // usable stream. A loaded session is unloaded first.
-    HRESULT Load(const WCHAR* pszUrl, const AM_MEDIA_TYPE* pmt);
-    // A task-memory copy of the URL (null when none).
-    HRESULT GetCurFile(WCHAR** ppszUrl, AM_MEDIA_TYPE* pmt);
+    // IFileSourceFilter. Load opens the URL: options, connection, OPTIONS,
+    // DESCRIBE, one pin per usable stream; a loaded session is unloaded
+    // first. GetCurFile gives a task-memory copy of the URL (null when none).
+    STDMETHOD(Load)(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) override;
+    STDMETHOD(GetCurFile)(LPOLESTR* ppszUrl, AM_MEDIA_TYPE* pmt) override;
+    // IAMFilterMiscFlags: a source.
+    STDMETHOD_(ULONG, GetMiscFlags)() override { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
+
     HRESULT Run(int64_t tStart);
     HRESULT Pause();
     HRESULT Stop();
