@@ -8,6 +8,9 @@
 #include "dshowtypes.h"
 #include "winsock.h"
 #include "wininet.h"
+#include "com.h"
+#include "propvariant.h"
+#include "mferror_codes.h"
 #include "platform_ext.h"
 
 // Trace formats use the Windows printf extensions (%S, %I64d), which the glibc

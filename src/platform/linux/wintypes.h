@@ -21,6 +21,18 @@ typedef char CHAR;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef uint64_t DWORD64;
+typedef uint64_t QWORD;
+typedef uint8_t UINT8;
+typedef uint8_t UCHAR;
+typedef uint16_t UINT16;
+typedef uint32_t UINT32;
+typedef uint64_t UINT64;
+typedef int32_t INT32;
+typedef int64_t INT64;
+typedef float FLOAT;
+typedef double DOUBLE;
+typedef int32_t SCODE;
+typedef int16_t VARIANT_BOOL;
 typedef uintptr_t UINT_PTR;
 typedef intptr_t INT_PTR;
 typedef uintptr_t ULONG_PTR;
@@ -62,6 +74,14 @@ typedef union _LARGE_INTEGER {
     };
     LONGLONG QuadPart;
 } LARGE_INTEGER;
+
+typedef union _ULARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        DWORD HighPart;
+    };
+    ULONGLONG QuadPart;
+} ULARGE_INTEGER;
 
 typedef struct _SYSTEMTIME {
     WORD wYear;

@@ -12,7 +12,21 @@
 #include <mmreg.h>
 #include <uuids.h>
 #include <vfwmsgs.h>
+#include <objbase.h>
+#include <propidl.h>
+#include <mfapi.h>
+#include <mfidl.h>
+#include <mfobjects.h>
+#include <mferror.h>
 
+
+// COM interfaces have public non-virtual destructors in the Windows headers,
+// so every class that implements one trips -Wnon-virtual-dtor here. The Linux
+// build, whose interfaces protect their destructors, keeps the check for the
+// same code.
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+
+#include "mfschemehandler.h"
 #include "platform_ext.h"
 
 // Trace and request formats use the Windows printf conventions; the compiler
