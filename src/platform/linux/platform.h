@@ -11,6 +11,8 @@
 #include "com.h"
 #include "propvariant.h"
 #include "mferror_codes.h"
+#include "mfobjects.h"
+#include "mfapi.h"
 #include "platform_ext.h"
 
 // Trace formats use the Windows printf extensions (%S, %I64d), which the glibc
