@@ -24,8 +24,9 @@ bool IsAttributeType(VARTYPE vt) {
     }
 }
 
-// Objects compare by identity, strings, GUIDs and blobs by content.
-bool ValuesEqual(const PROPVARIANT& a, const PROPVARIANT& b) {
+} // namespace
+
+bool AttributeValuesEqual(const PROPVARIANT& a, const PROPVARIANT& b) {
     if (a.vt != b.vt) {
         return false;
     }
@@ -50,7 +51,7 @@ bool ValuesEqual(const PROPVARIANT& a, const PROPVARIANT& b) {
     }
 }
 
-const AttributeItem* FindIn(const std::vector<AttributeItem>& items, REFGUID key) {
+const AttributeItem* FindItem(const AttributeItems& items, REFGUID key) {
     for (const AttributeItem& item : items) {
         if (IsEqualGUID(item.key, key)) {
             return &item;
@@ -59,21 +60,17 @@ const AttributeItem* FindIn(const std::vector<AttributeItem>& items, REFGUID key
     return nullptr;
 }
 
-// Every item of pSmall is in pLarge with an equal value; with bIntersection,
-// items missing from pLarge are skipped.
-bool ItemsMatch(const std::vector<AttributeItem>& small, const std::vector<AttributeItem>& large,
-                bool bIntersection) {
+bool ItemsMatch(const AttributeItems& small, const AttributeItems& large, bool bIntersection) {
     for (const AttributeItem& item : small) {
-        const AttributeItem* pOther = FindIn(large, item.key);
-        if (pOther ? !ValuesEqual(item.value, pOther->value) : !bIntersection) {
+        const AttributeItem* pOther = FindItem(large, item.key);
+        if (pOther ? !AttributeValuesEqual(item.value, pOther->value) : !bIntersection) {
             return false;
         }
     }
     return true;
 }
 
-// A copy of every item of an attribute object, taken under its store lock.
-HRESULT Snapshot(IMFAttributes* pAttributes, std::vector<AttributeItem>* pItems) {
+HRESULT CopyItemsOf(IMFAttributes* pAttributes, AttributeItems* pItems) {
     pAttributes->LockStore();
     UINT32 nItems = 0;
     HRESULT hr = pAttributes->GetCount(&nItems);
@@ -84,8 +81,6 @@ HRESULT Snapshot(IMFAttributes* pAttributes, std::vector<AttributeItem>* pItems)
     pAttributes->UnlockStore();
     return hr;
 }
-
-} // namespace
 
 AttributeItem& AttributeItem::operator=(AttributeItem&& other) noexcept {
     if (this != &other) {
@@ -98,12 +93,7 @@ AttributeItem& AttributeItem::operator=(AttributeItem&& other) noexcept {
 }
 
 AttributeItem* AttributeStore::FindLocked(REFGUID guidKey) {
-    for (AttributeItem& item : m_items) {
-        if (IsEqualGUID(item.key, guidKey)) {
-            return &item;
-        }
-    }
-    return nullptr;
+    return const_cast<AttributeItem*>(FindItem(m_items, guidKey));
 }
 
 template <class Read>
@@ -147,7 +137,7 @@ HRESULT AttributeStore::CompareItem(REFGUID guidKey, REFPROPVARIANT Value, BOOL*
     }
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     AttributeItem* pItem = FindLocked(guidKey);
-    *pbResult = pItem && ValuesEqual(pItem->value, Value);
+    *pbResult = pItem && AttributeValuesEqual(pItem->value, Value);
     return S_OK;
 }
 
@@ -159,8 +149,8 @@ HRESULT AttributeStore::Compare(IMFAttributes* pTheirs, MF_ATTRIBUTES_MATCH_TYPE
     *pbResult = FALSE;
     // Their items are copied first, so that no two store locks are held at
     // once (pTheirs may be this very store).
-    std::vector<AttributeItem> theirs;
-    HRESULT hr = Snapshot(pTheirs, &theirs);
+    AttributeItems theirs;
+    HRESULT hr = CopyItemsOf(pTheirs, &theirs);
     if (FAILED(hr)) {
         return hr;
     }
@@ -358,7 +348,7 @@ HRESULT AttributeStore::SetItem(REFGUID guidKey, REFPROPVARIANT Value) {
 }
 
 HRESULT AttributeStore::DeleteItem(REFGUID guidKey) {
-    std::vector<AttributeItem> removed;
+    AttributeItems removed;
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     for (auto it = m_items.begin(); it != m_items.end(); ++it) {
         if (IsEqualGUID(it->key, guidKey)) {
@@ -371,7 +361,7 @@ HRESULT AttributeStore::DeleteItem(REFGUID guidKey) {
 }
 
 HRESULT AttributeStore::DeleteAllItems() {
-    std::vector<AttributeItem> removed;
+    AttributeItems removed;
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     removed.swap(m_items);
     return S_OK;
@@ -476,7 +466,7 @@ HRESULT AttributeStore::CopyAllItems(IMFAttributes* pDest) {
     if (!pDest) {
         return E_POINTER;
     }
-    std::vector<AttributeItem> items;
+    AttributeItems items;
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         for (const AttributeItem& item : m_items) {

@@ -24,6 +24,18 @@ struct AttributeItem {
     AttributeItem& operator=(AttributeItem&& other) noexcept;
     ~AttributeItem() { PropVariantClear(&value); }
 };
+typedef std::vector<AttributeItem> AttributeItems;
+
+// Values compare by type and then: objects by identity, strings, GUIDs and
+// blobs by content, numbers by value.
+bool AttributeValuesEqual(const PROPVARIANT& a, const PROPVARIANT& b);
+// The item of key, or null.
+const AttributeItem* FindItem(const AttributeItems& items, REFGUID key);
+// A copy of every item of an attribute object, taken under its store lock.
+HRESULT CopyItemsOf(IMFAttributes* pAttributes, AttributeItems* pItems);
+// Every item of small is in large with an equal value; with bIntersection,
+// items whose key large lacks are skipped.
+bool ItemsMatch(const AttributeItems& small, const AttributeItems& large, bool bIntersection);
 
 // The items in the order they were first set, under a recursive lock that
 // LockStore holds across calls. Methods have the meaning and results of the
@@ -68,7 +80,7 @@ private:
     HRESULT ReadTyped(REFGUID guidKey, VARTYPE vt, Read read);
 
     std::recursive_mutex m_lock;
-    std::vector<AttributeItem> m_items;
+    AttributeItems m_items;
 };
 
 // IMFAttributes for an interface derived from it, answered by a store.

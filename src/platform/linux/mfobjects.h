@@ -105,7 +105,7 @@ protected:
     ~IMFSample() = default;
 };
 
-// ---- Events -------------------------------------------------------------------------
+// ---- Events -----------------------------------------------------------------
 typedef DWORD MediaEventType;
 enum {
     MEUnknown = 0,
@@ -181,7 +181,7 @@ protected:
     ~IMFMediaEventQueue() = default;
 };
 
-// ---- Asynchronous results and work queues --------------------------------------------
+// ---- Asynchronous results and work queues -----------------------------------
 #define MFASYNC_FAST_IO_PROCESSING_CALLBACK 0x00000001
 #define MFASYNC_SIGNAL_CALLBACK 0x00000002
 #define MFASYNC_BLOCKING_CALLBACK 0x00000004
@@ -214,7 +214,7 @@ protected:
     ~IMFAsyncCallback() = default;
 };
 
-// ---- Media types and activation objects ------------------------------------------------
+// ---- Media types and activation objects -------------------------------------
 #define MF_MEDIATYPE_EQUAL_MAJOR_TYPES 0x00000001
 #define MF_MEDIATYPE_EQUAL_FORMAT_TYPES 0x00000002
 #define MF_MEDIATYPE_EQUAL_FORMAT_DATA 0x00000004
@@ -230,6 +230,22 @@ struct IMFMediaType : public IMFAttributes {
 protected:
     ~IMFMediaType() = default;
 };
+
+typedef enum _MFVideoInterlaceMode {
+    MFVideoInterlace_Unknown = 0,
+    MFVideoInterlace_Progressive = 2,
+    MFVideoInterlace_FieldInterleavedUpperFirst = 3,
+    MFVideoInterlace_FieldInterleavedLowerFirst = 4,
+    MFVideoInterlace_FieldSingleUpper = 5,
+    MFVideoInterlace_FieldSingleLower = 6,
+    MFVideoInterlace_MixedInterlaceOrProgressive = 7
+} MFVideoInterlaceMode;
+
+// A media type as transforms register it: major type and subtype.
+typedef struct _MFT_REGISTER_TYPE_INFO {
+    GUID guidMajorType;
+    GUID guidSubtype;
+} MFT_REGISTER_TYPE_INFO;
 
 struct IMFActivate : public IMFAttributes {
     STDMETHOD(ActivateObject)(REFIID riid, void** ppv) PURE;

@@ -13,6 +13,7 @@
 #include "mferror_codes.h"
 #include "mfobjects.h"
 #include "mfapi.h"
+#include "mfidl.h"
 #include "platform_ext.h"
 
 // Trace formats use the Windows printf extensions (%S, %I64d), which the glibc
