@@ -35,7 +35,6 @@ TEST(MFMediaTypeTest, MajorTypeAndCompression) {
 }
 
 TEST(MFMediaTypeTest, IsEqualReportsWhichPartsMatch) {
-    const UINT8 sequenceHeader[] = {0, 0, 1, 0x67};
     struct Case {
         const char* pszName;
         std::function<void(IMFMediaType* pOurs, IMFMediaType* pTheirs)> change;
@@ -49,21 +48,6 @@ TEST(MFMediaTypeTest, IsEqualReportsWhichPartsMatch) {
              MFSetAttributeSize(pOurs, MF_MT_FRAME_SIZE, 640, 480);
          },
          0xF, S_OK},
-        {"different format data",
-         [](IMFMediaType* pOurs, IMFMediaType* pTheirs) {
-             MFSetAttributeSize(pOurs, MF_MT_FRAME_SIZE, 640, 480);
-             MFSetAttributeSize(pTheirs, MF_MT_FRAME_SIZE, 320, 240);
-         },
-         MF_MEDIATYPE_EQUAL_MAJOR_TYPES | MF_MEDIATYPE_EQUAL_FORMAT_TYPES |
-             MF_MEDIATYPE_EQUAL_FORMAT_USER_DATA,
-         S_FALSE},
-        {"user data on one side",
-         [&sequenceHeader](IMFMediaType* pOurs, IMFMediaType*) {
-             pOurs->SetBlob(MF_MT_USER_DATA, sequenceHeader, sizeof(sequenceHeader));
-         },
-         MF_MEDIATYPE_EQUAL_MAJOR_TYPES | MF_MEDIATYPE_EQUAL_FORMAT_TYPES |
-             MF_MEDIATYPE_EQUAL_FORMAT_DATA,
-         S_FALSE},
         {"different subtype",
          [](IMFMediaType*, IMFMediaType* pTheirs) {
              pTheirs->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_HEVC);
