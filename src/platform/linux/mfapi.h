@@ -14,8 +14,9 @@
 #define MFSTARTUP_LITE (MFSTARTUP_NOSOCKET)
 #define MFSTARTUP_FULL 0
 
-// Calls pair up with MFShutdown; MF_E_BAD_STARTUP_VERSION unless Version is
-// MF_VERSION.
+// Calls pair up with MFShutdown, which stops the work queue at the last one;
+// MF_E_BAD_STARTUP_VERSION unless Version is MF_VERSION or the older
+// 0x00010070.
 STDAPI MFStartup(ULONG Version, DWORD dwFlags = MFSTARTUP_FULL);
 STDAPI MFShutdown();
 
