@@ -16,6 +16,7 @@
 
 #include "common/buffer.h"
 #include "common/bufferlist.h"
+#include "rtpsequence.h"
 
 class CByteReader;
 
@@ -42,7 +43,7 @@ enum : uint32_t {
     RTPFLAG_DISCONTINUITY = 0x02,
     RTPFLAG_SYNCPOINT = 0x04,
     RTPFLAG_RTCP = 0x08,
-    RTPFLAG_TIMESTAMP_RAISED = 0x10,
+    RTPFLAG_TIMESTAMP_RAISED = 0x10, // the timestamp offset grew (wrap or restart)
 };
 
 // Payload kinds: the RTP payload type, except that a stream's dynamic payload
@@ -76,6 +77,8 @@ const char* RTPPayloadKindName(uint32_t dwKind);
 
 // What the parser knows of the packet it is working on. It is saved with a
 // packet held in the reordering queue and restored when the packet comes out.
+// Timestamps are extended only for packets that are used, in sequence order:
+// until then m_qwTimestamp holds the packet's 32-bit RTP timestamp.
 struct RTPHEADERRECORD {
     uint32_t m_dwPayloadKind;
     uint32_t m_dwSequence;
@@ -176,15 +179,21 @@ private:
     // Reordering queue.
     enum QueueAnswer { QUEUE_EMPTY, QUEUE_HELD, QUEUE_RELEASED, QUEUE_DUPLICATE, QUEUE_ERROR };
     QueueAnswer QueueStep(const BYTE* pPacket, int nSize, BYTE** ppData, int* pnSize);
+    QueueAnswer HoldLocked(const BYTE* pPacket, int nSize);
+    CBuffer* ReleasableHeadLocked();
     void InsertHeldLocked(CBuffer* pBuffer);
     bool IsHeldLocked(uint32_t dwSequence);
+    int CountHeldBehindLocked();
+    void DropHeldLocked(bool bBehind);
     void DropHeld();
+    void DropStaleHeld();
 
     // ParseHeader steps.
     int SequenceStep(BYTE** ppData, int* pnSize, bool bFromQueue);
     int HoldOutOfOrder(BYTE** ppData, int* pnSize);
+    int DropLatePacket();
     int DispatchPayload(BYTE** ppData, int* pnSize);
-    void ExtendTimestamp(uint32_t dwTimestamp);
+    void ExtendTimestamp();
     bool IsRtcpKind() const;
 
     // Frame assembly.
@@ -215,8 +224,7 @@ private:
     int m_nState = RTPSTATE_MAYBE;
     uint32_t m_dwDetectedKind = RTPKIND_NONE;
     uint32_t m_dwLastSequence = 0xFFFFFFFF;
-    // Consecutive packets that came behind the last sequence number.
-    int m_nLatePackets = 0;
+    CRTPSequenceHistory m_Delivered;
 
     // Configuration.
     int32_t m_nSessionPayloadType = -1;
@@ -229,8 +237,13 @@ private:
     bool m_bAuHeaders = false;
 
     RTPHEADERRECORD m_Record = {};
-    // False until the first RTP timestamp after a reset has been read.
+    // The timeline of the packets used so far: the extended and the 32-bit
+    // timestamp of the last one, and the offset between the two, which only
+    // grows. False until the first packet after a reset has been used.
     bool m_bTimestampKnown = false;
+    uint64_t m_qwLastTimestamp = 0;
+    uint32_t m_dwLastRtpTimestamp = 0;
+    uint64_t m_qwTimestampOffset = 0;
 
     // Reordering queue: held packets in sequence order, and their free pool.
     CBufferList m_Held;
