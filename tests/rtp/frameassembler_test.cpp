@@ -58,21 +58,25 @@ TEST_F(FrameAssemblerTest, FramesWithoutMarkerEndWithTheNextTimestamp) {
     EXPECT_EQ(frames[1].qwTimestamp, 6600u);
     EXPECT_EQ(frames[2].output, Concat({VOP_P, {0x33}}));
     EXPECT_EQ(frames[2].qwTimestamp, 10200u);
-    for (const ParseOutput& frame : frames) {
-        EXPECT_TRUE(frame.dwFlags & RTPFLAG_SYNCPOINT);
-    }
+    // Only the I-VOP is a sync point.
+    EXPECT_TRUE(frames[0].dwFlags & RTPFLAG_SYNCPOINT);
+    EXPECT_FALSE(frames[1].dwFlags & RTPFLAG_SYNCPOINT);
+    EXPECT_FALSE(frames[2].dwFlags & RTPFLAG_SYNCPOINT);
 }
 
-TEST_F(FrameAssemblerTest, DiscontinuityTravelsWithItsPacket) {
-    // One packet lost between the two halves of frame 3000: the frame keeps
-    // its first half, and the flag comes with the packet after the gap.
-    std::vector<TestPacket> packets = {{VOP_I, 3000, false, 0}, {{0x01}, 3000, true, 1}};
+TEST_F(FrameAssemblerTest, AGapDropsTheFrameInProgressAndFlagsTheNextOne) {
+    // The last packet of frame 3000 and the first of frame 6600 are lost:
+    // frame 3000 is dropped, and the rest of frame 6600 goes out flagged.
+    std::vector<TestPacket> packets = {
+        {VOP_I, 3000, false, 0}, {{0x22, 0x33}, 6600, false, 2}, {{0x44}, 6600, true, 0}};
     for (uint32_t i = 1; i <= CRTPParser::REORDER_DEPTH; i++) {
-        packets.push_back({VOP_P, 3000 + 3600 * i, true, 0});
+        packets.push_back({VOP_P, 6600 + 3600 * i, true, 0});
     }
     std::vector<ParseOutput> frames = Feed(RTPKIND_MP4V, packets);
     ASSERT_EQ(frames.size(), 1u + CRTPParser::REORDER_DEPTH);
-    EXPECT_EQ(frames[0].output, Concat({VOP_I, {0x01}}));
-    EXPECT_TRUE(frames[0].dwFlags & RTPFLAG_DISCONTINUITY);
+    EXPECT_EQ(frames[0].output, Bytes({0x22, 0x33, 0x44}));
+    EXPECT_EQ(frames[0].qwTimestamp, 6600u);
+    EXPECT_EQ(frames[0].dwFlags & (RTPFLAG_DISCONTINUITY | RTPFLAG_SYNCPOINT),
+              (uint32_t)RTPFLAG_DISCONTINUITY);
     EXPECT_FALSE(frames[1].dwFlags & RTPFLAG_DISCONTINUITY);
 }

@@ -153,6 +153,8 @@ TEST_F(JPEGDepacketizerTest, FragmentsJoinInOffsetOrderAndAWrongOffsetDiscardsTh
               {Concat({MainHeader(5, 0, 80), {6}}), 3000, true, 0}});
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].qwTimestamp, 3000u);
+    // The frame after the broken one follows a gap.
+    EXPECT_TRUE(frames[0].dwFlags & RTPFLAG_DISCONTINUITY);
     const Bytes& image = frames[0].output;
     EXPECT_EQ(Bytes(image.end() - 8, image.end()), Bytes({1, 2, 3, 4, 5, 6, 0xFF, 0xD9}));
 }
@@ -168,6 +170,8 @@ TEST_F(JPEGDepacketizerTest, AfterAGapFragmentsWaitForTheNextFrame) {
     std::vector<ParseOutput> frames = Feed(packets);
     ASSERT_EQ(frames.size(), (size_t)CRTPParser::REORDER_DEPTH);
     EXPECT_EQ(frames[0].qwTimestamp, 6000u);
+    EXPECT_TRUE(frames[0].dwFlags & RTPFLAG_DISCONTINUITY);
+    EXPECT_FALSE(frames[1].dwFlags & RTPFLAG_DISCONTINUITY);
 }
 
 TEST_F(JPEGDepacketizerTest, RefusesWhatCannotBeRebuilt) {

@@ -1,5 +1,6 @@
 #include "mpeg4vol.h"
 
+#include "annexb.h"
 #include "bitreader.h"
 #include "common/zrerrors.h"
 
@@ -37,6 +38,16 @@ int TimeIncrementBits(uint32_t nResolution) {
 }
 
 } // namespace
+
+bool IsMpeg4KeyFrame(const BYTE* pFrame, int nSize) {
+    for (int i = FindStartCode(pFrame, nSize, 0); i >= 0 && i + 4 < nSize;
+         i = FindStartCode(pFrame, nSize, i + 3)) {
+        if (pFrame[i + 3] == MPEG4_VOP) {
+            return (pFrame[i + 4] >> 6) == 0;
+        }
+    }
+    return false;
+}
 
 HRESULT ReadMpeg4VisualObject(const BYTE* p, int cb, Mpeg4VisualObjectInfo* pInfo) {
     CBitReader bits(p, cb);

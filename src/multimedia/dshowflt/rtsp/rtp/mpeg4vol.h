@@ -14,6 +14,7 @@ enum : BYTE {
     MPEG4_VOL_LAST = 0x2F,
     MPEG4_VISUAL_OBJECT_SEQUENCE = 0xB0,
     MPEG4_VISUAL_OBJECT = 0xB5,
+    MPEG4_VOP = 0xB6,
 };
 
 struct Mpeg4VisualObjectInfo {
@@ -31,6 +32,10 @@ struct Mpeg4VolInfo {
     int32_t m_nParHeight = 0;
     int32_t m_nTimeIncrementResolution = 0;
 };
+
+// True when the first video object plane of the frame is intra coded
+// (vop_coding_type 0, section 6.2.5): the frames a decoder can start with.
+bool IsMpeg4KeyFrame(const BYTE* pFrame, int nSize);
 
 // Reads the visual object header whose bytes follow 00 00 01 B5.
 HRESULT ReadMpeg4VisualObject(const BYTE* p, int cb, Mpeg4VisualObjectInfo* pInfo);

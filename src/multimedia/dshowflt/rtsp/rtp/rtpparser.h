@@ -200,14 +200,14 @@ private:
     bool IsFrameInProgress() const;
     static bool CanGrow(const CBaseBuffer& buffer, int nMore);
     void AbandonFrame();
+    void BeginFramePacket();
+    int FrameError(int* pnSize);
     void StartFrame();
-    void FinishFrameFlags(KeyFrameTest pfnKeyFrame);
+    void FinishFrameFlags(KeyFrameTest pfnKeyFrame, const BYTE* pFrame, int nFrame);
     int AssembleNalOutput(BYTE** ppData, int* pnSize, KeyFrameTest pfnKeyFrame);
 
     // NAL units of the H.264 and H.265 depacketizers.
     enum NalState { NAL_OPEN, NAL_COMPLETE, NAL_DROPPED, NAL_ERROR };
-    void BeginVideoPacket();
-    int VideoError(int* pnSize);
     bool SetSingleNal(const BYTE* pStartCode, int nStartCode, const BYTE* pNal, int nNal);
     bool AppendAggregatedUnits(const BYTE* pUnits, int nSize, int nUnitHeader,
                                const BYTE* pStartCode, int nStartCode);
@@ -216,6 +216,7 @@ private:
     int FinishNalPacket(int nNalState, BYTE** ppData, int* pnSize, KeyFrameTest pfnKeyFrame);
 
     // JPEG image headers.
+    int DropJPEGFrame(int nResult, int* pnSize);
     HRESULT AppendJPEGHeaders(CByteReader* pReader, uint32_t dwType, uint32_t dwQ,
                               int nRestartInterval);
     HRESULT AppendJPEGQuantTables(CByteReader* pReader, uint32_t dwQ);
