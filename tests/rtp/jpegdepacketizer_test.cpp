@@ -137,9 +137,19 @@ TEST_F(JPEGDepacketizerTest, TablesFromThePacketAndRestartMarkers) {
     EXPECT_EQ(Bytes(frames[0].output.begin() + (long)nScanStart, frames[0].output.end()),
               Bytes({0xAB, 0xCD, 0xFF, 0xD9}));
 
-    // A table header whose length does not cover two tables is refused.
-    const Bytes shortTables = Concat({MainHeader(0, 1, 255), {0x00, 0x00, 0x00, 0x40}, tables});
-    EXPECT_TRUE(Feed({{shortTables, 3000, true, 0}}).empty());
+    // One table (FFmpeg's packetizer) serves both components; less than one
+    // is refused.
+    const Bytes oneTable = Concat({MainHeader(0, 1, 255), {0x00, 0x00, 0x00, 0x40}, tables});
+    frames = Feed({{oneTable, 3000, true, 0}});
+    ASSERT_EQ(frames.size(), 1u);
+    segments = HeaderSegments(frames[0].output, &nScanStart);
+    ASSERT_EQ(segments[0].body.size(), 130u);
+    EXPECT_EQ(Bytes(segments[0].body.begin() + 1, segments[0].body.begin() + 65),
+              Bytes(segments[0].body.begin() + 66, segments[0].body.end()));
+    EXPECT_EQ(Bytes(frames[0].output.begin() + (long)nScanStart, frames[0].output.end() - 2),
+              Bytes(tables.begin() + 64, tables.end()));
+    const Bytes shortTable = Concat({MainHeader(0, 1, 255), {0x00, 0x00, 0x00, 0x3F}, tables});
+    EXPECT_TRUE(Feed({{shortTable, 6000, true, 0}}).empty());
 }
 
 TEST_F(JPEGDepacketizerTest, FragmentsJoinInOffsetOrderAndAWrongOffsetDiscardsTheFrame) {

@@ -139,12 +139,15 @@ HRESULT CRTPParser::AppendJPEGQuantTables(CByteReader* pReader, uint32_t dwQ) {
     const int nTableSize = bTablePrecision ? 128 : 64;
     const BYTE* pTables = pReader->Current();
     // The entropy-coded data follows the whole table data.
-    if (wLength < 2 * nTableSize || !pReader->Skip(wLength)) {
+    if (wLength < nTableSize || !pReader->Skip(wLength)) {
         Trace("\nCRTPParser::ParseJPEGHeader: Bad quantization table header! Length=%d, "
               "precision=%d, size=%d",
               (int)wLength, (int)bPrecision, pReader->Remaining());
         return E_INVALIDARG;
     }
+    // Some senders (FFmpeg's packetizer) send a single table when luminance
+    // and chrominance share it; decoders then use it for both.
+    const BYTE* pSecondTable = wLength >= 2 * nTableSize ? pTables + nTableSize : pTables;
     const int nSegmentLength = 2 * nTableSize + 4;
     const BYTE rgSegment[] = {0xFF, 0xDB, (BYTE)(nSegmentLength >> 8), (BYTE)nSegmentLength,
                               (BYTE)(bTablePrecision << 4)};
@@ -157,7 +160,7 @@ HRESULT CRTPParser::AppendJPEGQuantTables(CByteReader* pReader, uint32_t dwQ) {
         hr = Append(&bSecondId, 1);
     }
     if (SUCCEEDED(hr)) {
-        hr = Append(pTables + nTableSize, nTableSize);
+        hr = Append(pSecondTable, nTableSize);
     }
     return hr;
 }
