@@ -75,8 +75,14 @@ struct StreamDescription {
     int32_t m_nAvgBitRate = 0;
     ParamSet* m_pParamSets = nullptr;
     double m_dFrameRate;
+    // Set by a=framerate; otherwise the sequence header's timing, when it has
+    // some, replaces the default frame rate.
+    int32_t m_bFrameRateGiven = 0;
     int32_t m_nWidth = -1;
     int32_t m_nHeight = -1;
+    // Sample aspect ratio from the sequence header; 0:0 when unspecified.
+    int32_t m_nSarWidth = 0;
+    int32_t m_nSarHeight = 0;
     int32_t m_nSampleRate = -1;
     int32_t m_nChannels = -1;
     int32_t m_nBitRate = -1;

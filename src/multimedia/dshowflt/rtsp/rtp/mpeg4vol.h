@@ -27,8 +27,8 @@ struct Mpeg4VolInfo {
     int32_t m_nObjectType = 0; // video_object_type_indication
     int32_t m_nWidth = 0;
     int32_t m_nHeight = 0;
-    int32_t m_nAspectRatio = 0; // aspect_ratio_info; 15: m_nParWidth:m_nParHeight
-    int32_t m_nParWidth = 0;
+    int32_t m_nAspectRatio = 0; // aspect_ratio_info
+    int32_t m_nParWidth = 0;    // the pixel aspect ratio it gives; 0: unspecified
     int32_t m_nParHeight = 0;
     int32_t m_nTimeIncrementResolution = 0;
 };
