@@ -25,6 +25,7 @@
 #include "common/bytereader.h"
 #include "common/trace.h"
 #include "rtsp/rtp/rtpparser.h"
+#include "rtsp/sessiondescription.h"
 
 // Checks one output of the parser: bytes and size, and the parser for its
 // record.
@@ -73,7 +74,12 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
     CRTPParser parser;
     parser.SetPayloadType(96, dwKind);
     parser.SetClockRate(rgRates[bSetup & 3]);
-    parser.SetAuHeaders((bSetup & 4) != 0);
+    StreamDescription desc;
+    desc.m_bAuHeaders = (bSetup & 4) != 0;
+    desc.m_nSizeLength = 13;
+    desc.m_nIndexLength = 3;
+    desc.m_nIndexDeltaLength = 3;
+    parser.SetAuHeaders(desc);
     parser.Reset();
 
     uint16_t wSequence = 1000;

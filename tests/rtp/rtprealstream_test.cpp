@@ -20,6 +20,7 @@
 #include "rtpcapturefile.h"
 #include "rtptestutil.h"
 #include "rtsp/rtp/g726bitorder.h"
+#include "rtsp/sessiondescription.h"
 
 namespace {
 
@@ -128,7 +129,12 @@ PlayResult Play(const RtpCapture& capture, const std::vector<Bytes>& packets, CR
     pParser->SetPayloadType(capture.CapsInt("payload"),
                             RTPPayloadKindFromCompression(CompressionOf(encoding)));
     pParser->SetClockRate(capture.CapsInt("clock-rate"));
-    pParser->SetAuHeaders(encoding == "MPEG4-GENERIC");
+    StreamDescription desc;
+    desc.m_bAuHeaders = encoding == "MPEG4-GENERIC";
+    desc.m_nSizeLength = 13;
+    desc.m_nIndexLength = 3;
+    desc.m_nIndexDeltaLength = 3;
+    pParser->SetAuHeaders(desc);
     pParser->Reset();
 
     PlayResult result;

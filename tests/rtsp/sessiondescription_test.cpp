@@ -46,7 +46,7 @@ TEST(SessionDescriptionTest, TransferMovesOwnedPointers) {
     source.m_nCompression = COMPRESSION_H264;
     source.m_nReceiverSsrc = 0x12345678;
     source.m_nKlvClockRate = 1000;
-    source.m_bFrameRateGiven = 1;
+    source.m_bFrameRateKnown = 1;
     source.m_nSarWidth = 64;
     source.m_nSarHeight = 45;
     ASSERT_EQ(source.SetControl("trackID=1", 9), S_OK);
@@ -70,7 +70,7 @@ TEST(SessionDescriptionTest, TransferMovesOwnedPointers) {
     EXPECT_EQ(target.m_nCompression, COMPRESSION_H264);
     EXPECT_EQ(target.m_nReceiverSsrc, 0x12345678u);
     EXPECT_EQ(target.m_nKlvClockRate, 1000);
-    EXPECT_EQ(target.m_bFrameRateGiven, 1);
+    EXPECT_EQ(target.m_bFrameRateKnown, 1);
     EXPECT_EQ(target.m_nSarWidth, 64);
     EXPECT_EQ(target.m_nSarHeight, 45);
 

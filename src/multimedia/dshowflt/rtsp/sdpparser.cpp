@@ -184,7 +184,7 @@ HRESULT CSdpParser::ProcessAttribute(const char* pValue, const char* pLineEnd) {
     }
     if ((p = SkipPrefix(pValue, pLineEnd, "framerate:"))) {
         m_pStream->m_dFrameRate = ReadDouble(p, pLineEnd);
-        m_pStream->m_bFrameRateGiven = 1;
+        m_pStream->m_bFrameRateKnown = 1;
     } else if ((p = SkipPrefix(pValue, pLineEnd, "control:"))) {
         return m_pStream->SetControl(p, (int)(pLineEnd - p));
     } else if ((p = SkipPrefix(pValue, pLineEnd, "AvgBitRate:integer;"))) {

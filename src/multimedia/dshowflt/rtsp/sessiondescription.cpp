@@ -97,7 +97,7 @@ void StreamDescription::TransferTo(StreamDescription* pTarget) {
     pTarget->m_pParamSets = m_pParamSets;
     pTarget->m_nParamSetCapacity = m_nParamSetCapacity;
     pTarget->m_dFrameRate = m_dFrameRate;
-    pTarget->m_bFrameRateGiven = m_bFrameRateGiven;
+    pTarget->m_bFrameRateKnown = m_bFrameRateKnown;
     pTarget->m_nWidth = m_nWidth;
     pTarget->m_nHeight = m_nHeight;
     pTarget->m_nSarWidth = m_nSarWidth;

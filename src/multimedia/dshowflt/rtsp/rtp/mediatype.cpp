@@ -77,8 +77,9 @@ void TakeSequenceInfo(int32_t nWidth, int32_t nHeight, int32_t nSarWidth, int32_
     pDesc->m_nHeight = nHeight;
     pDesc->m_nSarWidth = nSarWidth;
     pDesc->m_nSarHeight = nSarHeight;
-    if (!pDesc->m_bFrameRateGiven && dFrameRate > 0.0) {
+    if (!pDesc->m_bFrameRateKnown && dFrameRate > 0.0) {
         pDesc->m_dFrameRate = dFrameRate;
+        pDesc->m_bFrameRateKnown = 1;
     }
 }
 

@@ -101,6 +101,29 @@ void CRTPParser::Reset() {
     m_bWaitingForStart = true;
     m_dwDecodingOrder = 0;
     m_dwExpectedOffset = 0;
+    m_nAuCount = 0;
+    m_nAuNext = 0;
+    m_FrameInterval.Reset();
+}
+
+// A video frame that goes out counts for the frame interval.
+void CRTPParser::NoteOutput() {
+    switch (m_Record.m_dwPayloadKind) {
+    case RTPKIND_H264:
+    case RTPKIND_H265:
+    case RTPKIND_JPEG:
+    case RTPKIND_MP4V:
+        m_FrameInterval.AddFrame(m_Record.m_qwTimestamp);
+        break;
+    default:
+        break;
+    }
+}
+
+// Whether a call with an empty input would give more: access units of the
+// packet, or packets held in the reordering queue.
+bool CRTPParser::HasMoreOutput() {
+    return HasPendingAccessUnits() || m_Held.Count() > 0;
 }
 
 int64_t CRTPParser::ToRTPTime(int64_t tTime) const {
@@ -297,6 +320,10 @@ int CRTPParser::IsRTP(const BYTE* pPacket, int nSize) {
 
 int CRTPParser::ParseHeader(BYTE** ppData, int* pnSize) {
     bool bFromQueue = false;
+    if (*pnSize < 1 && HasPendingAccessUnits()) {
+        NextAccessUnit(ppData, pnSize);
+        return HasMoreOutput() ? RTPPACKET_GOOD_MULTIPLE : RTPPACKET_GOOD;
+    }
     if (*pnSize < 1) {
         switch (QueueStep(nullptr, 0, ppData, pnSize)) {
         case QUEUE_RELEASED:
@@ -329,11 +356,11 @@ int CRTPParser::ParseHeader(BYTE** ppData, int* pnSize) {
                 return RTPPACKET_DISCARD;
             }
         }
-        const bool bHeld = m_Held.Count() > 0;
         if (*pnSize > 0) {
-            return bHeld ? RTPPACKET_GOOD_MULTIPLE : RTPPACKET_GOOD;
+            NoteOutput();
+            return HasMoreOutput() ? RTPPACKET_GOOD_MULTIPLE : RTPPACKET_GOOD;
         }
-        if (!bHeld || QueueStep(nullptr, 0, ppData, pnSize) != QUEUE_RELEASED) {
+        if (m_Held.Count() == 0 || QueueStep(nullptr, 0, ppData, pnSize) != QUEUE_RELEASED) {
             *pnSize = 0;
             return RTPPACKET_GOOD;
         }
@@ -435,7 +462,7 @@ int CRTPParser::DispatchPayload(BYTE** ppData, int* pnSize) {
     case RTPKIND_KLV:
         return CollectFrame(ppData, pnSize);
     case RTPKIND_AAC:
-        return StripAuHeaders(ppData, pnSize);
+        return SplitAccessUnits(ppData, pnSize);
     case RTPKIND_AMR:
         return ConvertAMRToStorage(ppData, pnSize);
     case RTPKIND_RTCP_SR:

@@ -16,9 +16,11 @@
 
 #include "common/buffer.h"
 #include "common/bufferlist.h"
+#include "frameinterval.h"
 #include "rtpsequence.h"
 
 class CByteReader;
+struct StreamDescription;
 
 // Whether a stream carries RTP at all, as IsRTP decides it.
 enum {
@@ -120,8 +122,9 @@ public:
     void SetPayloadType(int32_t nSessionPayloadType, uint32_t dwInternalKind);
     void SetClockRate(int32_t nClockRate);
     void SetExpectedSSRC(uint32_t dwSSRC);
-    // Whether mpeg4-generic payloads start with an AU-header section.
-    void SetAuHeaders(bool bAuHeaders) { m_bAuHeaders = bAuHeaders; }
+    // Whether mpeg4-generic payloads start with an AU-header section, and its
+    // layout: the description's m_bAuHeaders and AU-header field sizes.
+    void SetAuHeaders(const StreamDescription& desc);
 
     // Back to the start of a stream, at the start of every processing loop.
     void Reset();
@@ -133,7 +136,8 @@ public:
     int IsRTP(const BYTE* pPacket, int nSize);
     // Parses one packet and runs its depacketizer; on success *ppData and
     // *pnSize describe the payload to deliver, which stays valid until the
-    // next call. A size of 0 asks for the next packet of the reordering queue.
+    // next call. A size of 0 asks for the next output: the next access unit
+    // of an mpeg4-generic packet, or the next packet of the reordering queue.
     int ParseHeader(BYTE** ppData, int* pnSize);
 
     int64_t ToRTPTime(int64_t tTime) const;
@@ -148,6 +152,9 @@ public:
     void SetArrivalTick(uint32_t dwTick) { m_Record.m_dwArrivalTick = dwTick; }
     uint32_t ExpectedSSRC() const { return m_dwExpectedSSRC; }
     int32_t ClockRate() const { return m_nClockRate; }
+    // The frame interval of a video stream, in 100 ns, measured on the RTP
+    // timestamps of its first frames; 0 until enough frames were seen.
+    int64_t FrameDuration() const { return (int64_t)To100ns(m_FrameInterval.Interval()); }
     // Picture size from the last JPEG main header.
     uint32_t Width() const { return m_dwWidth; }
     uint32_t Height() const { return m_dwHeight; }
@@ -164,7 +171,9 @@ public:
     int ParseJPEGHeader(BYTE** ppData, int* pnSize);
     // MPEG-4 video and KLV metadata: frames by timestamp and marker bit.
     int CollectFrame(BYTE** ppData, int* pnSize);
-    int StripAuHeaders(BYTE** ppData, int* pnSize);
+    // mpeg4-generic audio: the first access unit of the packet; the others
+    // follow on calls with an empty input.
+    int SplitAccessUnits(BYTE** ppData, int* pnSize);
     int ConvertAMRToStorage(BYTE** ppData, int* pnSize);
     int ReadSenderReport(BYTE** ppData, int* pnSize);
     // Delivers the frame in progress: on entry *ppData and *pnSize are the
@@ -193,6 +202,8 @@ private:
     int HoldOutOfOrder(BYTE** ppData, int* pnSize);
     int DropLatePacket();
     int DispatchPayload(BYTE** ppData, int* pnSize);
+    bool HasMoreOutput();
+    void NoteOutput();
     void ExtendTimestamp();
     bool IsRtcpKind() const;
 
@@ -215,6 +226,11 @@ private:
                        const BYTE* pFragment, int nFragment);
     int FinishNalPacket(int nNalState, BYTE** ppData, int* pnSize, KeyFrameTest pfnKeyFrame);
 
+    // Access units of mpeg4-generic packets.
+    bool ReadAuSizes(const BYTE* pHeaders, int nHeaderBits, int nData);
+    bool HasPendingAccessUnits() const;
+    void NextAccessUnit(BYTE** ppData, int* pnSize);
+
     // JPEG image headers.
     int DropJPEGFrame(int nResult, int* pnSize);
     HRESULT AppendJPEGHeaders(CByteReader* pReader, uint32_t dwType, uint32_t dwQ,
@@ -236,6 +252,16 @@ private:
     uint32_t m_dwNumerator = 9;
     uint32_t m_dwDenominator = 1000;
     bool m_bAuHeaders = false;
+    // Field sizes in bits of the AU headers (RFC 3640 section 4.1).
+    struct CAuLayout {
+        int32_t m_nSizeLength;
+        int32_t m_nIndexLength;
+        int32_t m_nIndexDeltaLength;
+        int32_t m_nCtsDeltaLength;
+        int32_t m_nDtsDeltaLength;
+        int32_t m_nRandomAccessIndication;
+    };
+    CAuLayout m_AuLayout = {};
 
     RTPHEADERRECORD m_Record = {};
     // The timeline of the packets used so far: the extended and the 32-bit
@@ -251,6 +277,7 @@ private:
     CBufferList m_Pool;
 
     RTCPSENDERINFO m_SenderReport = {};
+    CFrameInterval m_FrameInterval;
 
     // Frame assembly (the frame itself is this object's own buffer).
     CBuffer m_CarryOver;
@@ -261,6 +288,15 @@ private:
     // dropped until the next start fragment.
     bool m_bWaitingForStart = true;
     uint32_t m_dwDecodingOrder = 0;
+
+    // The access units of the last mpeg4-generic packet: their sizes, the
+    // next to go out and where its bytes start in the parser's own buffer,
+    // and the packet's timestamp.
+    CBaseBuffer m_AuSizes;
+    int m_nAuCount = 0;
+    int m_nAuNext = 0;
+    int m_nAuOffset = 0;
+    uint64_t m_qwAuTimestamp = 0;
 
     // JPEG.
     uint32_t m_dwExpectedOffset = 0;
