@@ -16,26 +16,49 @@
 //   2 bytes timestamp step, big-endian (only with bit 3)
 //   2 bytes payload length, big-endian (cut to what is left)
 //   the payload
+// Header fields the harness fixes (version, CSRCs, SSRC, payload type) are
+// fuzzed by rtp_packet_fuzzer, which takes raw packets.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <vector>
 
-#include "fuzzinvariant.h"
 #include "common/bytereader.h"
 #include "common/trace.h"
+#include "fuzzinvariant.h"
 #include "rtsp/rtp/rtpparser.h"
 #include "rtsp/sessiondescription.h"
 
-// Checks one output of the parser: bytes and size, and the parser for its
-// record.
-typedef void (*RtpOutputCheck)(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE bSetup);
+typedef std::vector<BYTE> FuzzBytes;
+
+// An RTP packet the harness sent: its payload as the parser must give it
+// (RTP header and padding removed) and its timestamp.
+struct FuzzSent {
+    FuzzBytes payload;
+    uint32_t dwTimestamp;
+};
+
+// One output of the parser, with what the harness sent: the packets sent
+// with the sequence number of the output's record, and every RTP timestamp
+// sent since the last reset.
+struct RtpFuzzOutput {
+    const BYTE* pData;
+    int nSize;
+    CRTPParser* pParser;
+    BYTE bSetup;
+    const std::vector<FuzzSent>* pSent; // null for RTCP
+    const std::set<uint32_t>* pTimestamps;
+};
+
+typedef void (*RtpOutputCheck)(const RtpFuzzOutput& out);
 
 inline void DropTraceLine(const char*) {}
 
-inline std::vector<BYTE> FuzzPacket(BYTE bControl, uint16_t wSequence, uint32_t dwTimestamp,
-                                    const BYTE* pPayload, int nPayload) {
-    std::vector<BYTE> packet;
+inline FuzzBytes FuzzPacket(BYTE bControl, uint16_t wSequence, uint32_t dwTimestamp,
+                            const BYTE* pPayload, int nPayload) {
+    FuzzBytes packet;
     if (bControl & 0x40) {
         const int nWords = nPayload / 4;
         packet = {(BYTE)(0x80 | ((bControl & 0x10) ? 0x20 : 0)), (BYTE)(200 + (bControl & 3)),
@@ -61,6 +84,16 @@ inline std::vector<BYTE> FuzzPacket(BYTE bControl, uint16_t wSequence, uint32_t 
     return packet;
 }
 
+// The payload of an RTP packet that FuzzPacket built, as the parser must
+// give it: without the padding that its last byte counts.
+inline FuzzBytes FuzzPayload(BYTE bControl, const BYTE* pPayload, int nPayload) {
+    int nPadding = 0;
+    if ((bControl & 0x10) && nPayload > 0) {
+        nPadding = pPayload[nPayload - 1];
+    }
+    return nPadding <= nPayload ? FuzzBytes(pPayload, pPayload + nPayload - nPadding) : FuzzBytes();
+}
+
 inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
                        RtpOutputCheck pfnCheck) {
     CByteReader reader(pData, nData > 0x7FFFFFFF ? 0x7FFFFFFF : (int)nData);
@@ -82,6 +115,8 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
     parser.SetAuHeaders(desc);
     parser.Reset();
 
+    std::map<uint16_t, std::vector<FuzzSent>> sent;
+    std::set<uint32_t> timestamps;
     uint16_t wSequence = 1000;
     uint32_t dwTimestamp = 0xFFFF0000;
     BYTE bControl = 0;
@@ -103,8 +138,14 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
         dwTimestamp += wStep;
         if (bControl & 0x80) {
             parser.Reset();
+            sent.clear();
+            timestamps.clear();
         }
-        std::vector<BYTE> packet = FuzzPacket(bControl, wSequence, dwTimestamp, pPayload, nPayload);
+        FuzzBytes packet = FuzzPacket(bControl, wSequence, dwTimestamp, pPayload, nPayload);
+        if (!(bControl & 0x40)) {
+            sent[wSequence].push_back({FuzzPayload(bControl, pPayload, nPayload), dwTimestamp});
+            timestamps.insert(dwTimestamp);
+        }
 
         parser.IsRTP(packet.data(), (int)packet.size());
         BYTE* pOut = packet.data();
@@ -120,7 +161,10 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
                 const bool bInPacket =
                     pOut >= packet.data() && pOut + nOut <= packet.data() + packet.size();
                 FUZZ_INVARIANT(bInPacket || parser.OwnsBytes(pOut, nOut));
-                pfnCheck(pOut, nOut, &parser, bSetup);
+                const bool bRtcp = (parser.Flags() & RTPFLAG_RTCP) != 0;
+                auto it = sent.find((uint16_t)parser.HeaderRecord().m_dwSequence);
+                FUZZ_INVARIANT(bRtcp || it != sent.end());
+                pfnCheck({pOut, nOut, &parser, bSetup, bRtcp ? nullptr : &it->second, &timestamps});
             }
             if (nResult != RTPPACKET_GOOD_MULTIPLE) {
                 break;

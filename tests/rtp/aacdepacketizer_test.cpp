@@ -28,32 +28,22 @@ protected:
 } // namespace
 
 TEST_F(AACDepacketizerTest, EveryAccessUnitIsASampleOfItsOwn) {
-    // One header: size 3, index 0.
-    std::vector<ParseOutput> outs = Parse({0x00, 0x10, 0x00, 0x18, 0x21, 0x10, 0x04});
-    ASSERT_EQ(outs.size(), 1u);
-    EXPECT_EQ(outs[0].nResult, RTPPACKET_GOOD);
-    EXPECT_EQ(outs[0].output, Bytes({0x21, 0x10, 0x04}));
-    // Three headers (sizes 2, 1 and 1): three samples, 1024 ticks apart.
-    outs = Parse({0x00, 0x30, 0x00, 0x10, 0x00, 0x08, 0x00, 0x08, 0xA1, 0xA2, 0xB1, 0xC1});
-    ASSERT_EQ(outs.size(), 3u);
-    const Bytes expected[] = {{0xA1, 0xA2}, {0xB1}, {0xC1}};
-    for (size_t i = 0; i < outs.size(); i++) {
-        EXPECT_EQ(outs[i].nResult, i < 2 ? RTPPACKET_GOOD_MULTIPLE : RTPPACKET_GOOD);
-        EXPECT_EQ(outs[i].output, expected[i]);
-        EXPECT_EQ(outs[i].qwTimestamp, 1024u + 1024u * i);
-        EXPECT_EQ(outs[i].tTime, (int64_t)(outs[i].qwTimestamp * 10000000 / 44100));
-    }
-    // With CTS and DTS deltas and the random access flag in the headers.
+    // Headers with CTS and DTS deltas and the random access flag:
+    // 13+3 size 2 | CTS 1+4 | DTS 0 | RAP 1; 13+3 size 1 | CTS 0 | DTS 1+4 | RAP 0
+    // = 46 bits. Two samples, 1024 ticks apart.
     m_desc.m_nCtsDeltaLength = 4;
     m_desc.m_nDtsDeltaLength = 4;
     m_desc.m_nRandomAccessIndication = 1;
     m_parser.SetAuHeaders(m_desc);
-    // 13+3 size 2 | CTS 1+4 | DTS 0 | RAP 1; 13+3 size 1 | CTS 0 | DTS 1+4 | RAP 0
-    //  = 16 + 5 + 1 + 1 + 16 + 1 + 5 + 1 = 46 bits.
-    outs = Parse({0x00, 0x2E, 0x00, 0x10, 0x82, 0x00, 0x10, 0x80, 0xA1, 0xA2, 0xB1});
+    std::vector<ParseOutput> outs =
+        Parse({0x00, 0x2E, 0x00, 0x10, 0x82, 0x00, 0x10, 0x80, 0xA1, 0xA2, 0xB1});
     ASSERT_EQ(outs.size(), 2u);
+    EXPECT_EQ(outs[0].nResult, RTPPACKET_GOOD_MULTIPLE);
     EXPECT_EQ(outs[0].output, Bytes({0xA1, 0xA2}));
+    EXPECT_EQ(outs[1].nResult, RTPPACKET_GOOD);
     EXPECT_EQ(outs[1].output, Bytes({0xB1}));
+    EXPECT_EQ(outs[1].qwTimestamp, 2048u);
+    EXPECT_EQ(outs[1].tTime, (int64_t)(2048 * 10000000ull / 44100));
 }
 
 TEST_F(AACDepacketizerTest, DataTheHeadersDoNotDescribeGoesOutWhole) {

@@ -169,21 +169,6 @@ TEST_F(JPEGDepacketizerTest, FragmentsJoinInOffsetOrderAndAWrongOffsetDiscardsTh
     EXPECT_EQ(Bytes(image.end() - 8, image.end()), Bytes({1, 2, 3, 4, 5, 6, 0xFF, 0xD9}));
 }
 
-TEST_F(JPEGDepacketizerTest, AfterAGapFragmentsWaitForTheNextFrame) {
-    // The start of frame 3000 is lost; its fragment at offset 3 happens to
-    // match frame 0's expected offset but must not join it.
-    std::vector<TestPacket> packets = {{Concat({MainHeader(0, 1, 50), {1, 2, 3}}), 0, false, 0},
-                                       {Concat({MainHeader(3, 1, 50), {4}}), 3000, true, 2}};
-    for (uint32_t i = 1; i <= CRTPParser::REORDER_DEPTH; i++) {
-        packets.push_back({Concat({MainHeader(0, 1, 50), {(BYTE)i}}), 3000 + 3000 * i, true, 0});
-    }
-    std::vector<ParseOutput> frames = Feed(packets);
-    ASSERT_EQ(frames.size(), (size_t)CRTPParser::REORDER_DEPTH);
-    EXPECT_EQ(frames[0].qwTimestamp, 6000u);
-    EXPECT_TRUE(frames[0].dwFlags & RTPFLAG_DISCONTINUITY);
-    EXPECT_FALSE(frames[1].dwFlags & RTPFLAG_DISCONTINUITY);
-}
-
 TEST_F(JPEGDepacketizerTest, RefusesWhatCannotBeRebuilt) {
     const Bytes rgBad[] = {
         Concat({MainHeader(0, 1, 50, 40, 30, 1), {1}}), // interlaced field

@@ -153,7 +153,7 @@ std::string FixtureBytes(const std::string& file) {
 
 const std::string kSc3("\0\0\1", 3);
 const std::string kSc4("\0\0\0\1", 4);
-const size_t kBiWidth = 52, kBiHeight = 56;
+const size_t kBiWidth = 52;
 
 } // namespace
 

@@ -482,7 +482,7 @@ TEST_P(RealStreamTest, SurvivesLossDuplicationReorderingAndLatePackets) {
                 EXPECT_EQ(it->second->bytes, frame.bytes) << frame.qwTimestamp;
             }
         }
-        if (nCompression == H264 || nCompression == H265) {
+        if (!IsPacketAudio(nCompression)) {
             // The first frame out after each gap is flagged.
             for (int64_t nGap : impaired.afterGap) {
                 auto it = std::find_if(result.frames.begin(), result.frames.end(),

@@ -335,6 +335,8 @@ int CRTPParser::ParseHeader(BYTE** ppData, int* pnSize) {
             return RTPPACKET_BAD;
         }
     } else {
+        // Access units left of the previous packet go with it.
+        m_nAuCount = 0;
         const int nResult = GetRTPInfo(*ppData, *pnSize);
         if (nResult != RTPPACKET_GOOD) {
             return nResult;
