@@ -29,7 +29,7 @@ void CheckAccessUnit(const RtpFuzzOutput& out) {
         return;
     }
     // The first access unit of a packet has the packet's timestamp.
-    const uint32_t dwTimestamp = (uint32_t)out.pParser->Timestamp();
+    const uint32_t dwTimestamp = SentTimestamp(*out.pParser);
     bool bFound = false;
     for (const FuzzSent& sent : *out.pSent) {
         const size_t nOffset = sent.dwTimestamp == dwTimestamp ? 0 : g_nOffset;

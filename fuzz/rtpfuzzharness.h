@@ -54,6 +54,14 @@ struct RtpFuzzOutput {
 
 typedef void (*RtpOutputCheck)(const RtpFuzzOutput& out);
 
+// The 32-bit timestamp that was sent for the record's extended one: the
+// timeline's offset grows by 2^32 at a wrap, and at a restart (which the
+// harness's reordering can bring about) by any amount.
+inline uint32_t SentTimestamp(const CRTPParser& parser) {
+    const RTPHEADERRECORD& record = parser.HeaderRecord();
+    return (uint32_t)(record.m_qwTimestamp - record.m_qwTimestampOffset);
+}
+
 inline void DropTraceLine(const char*) {}
 
 inline FuzzBytes FuzzPacket(BYTE bControl, uint16_t wSequence, uint32_t dwTimestamp,

@@ -102,44 +102,6 @@ TEST_F(RTPParserTest, ChecksTheExpectedSSRC) {
     EXPECT_EQ(out.qwTimestamp, 900u);
 }
 
-TEST_F(RTPParserTest, ReordersAHeldPacket) {
-    EXPECT_EQ(Parse(Pcma(10)).nResult, RTPPACKET_GOOD);
-    EXPECT_EQ(Parse(Pcma(12)).nResult, RTPPACKET_DISCARD);
-    EXPECT_EQ(m_parser.HeldPackets(), 1);
-    ParseOutput out = Parse(Pcma(11));
-    EXPECT_EQ(out.nResult, RTPPACKET_GOOD_MULTIPLE);
-    EXPECT_EQ(out.output, Bytes({11}));
-    out = Parse(Bytes());
-    EXPECT_EQ(out.nResult, RTPPACKET_GOOD);
-    EXPECT_EQ(out.output, Bytes({12}));
-    EXPECT_FALSE(out.dwFlags & RTPFLAG_DISCONTINUITY);
-    EXPECT_EQ(Parse(Bytes()).nResult, RTPPACKET_BAD); // nothing held
-
-    // Reset drops what is held.
-    Parse(Pcma(14));
-    ASSERT_EQ(m_parser.HeldPackets(), 1);
-    m_parser.Reset();
-    EXPECT_EQ(m_parser.HeldPackets(), 0);
-    EXPECT_EQ(Parse(Pcma(40)).nResult, RTPPACKET_GOOD);
-}
-
-TEST_F(RTPParserTest, GivesUpOnAGapWhenTheQueueOverflows) {
-    Parse(Pcma(100));
-    for (uint16_t w = 102; w <= 106; w++) {
-        EXPECT_EQ(Parse(Pcma(w)).nResult, RTPPACKET_DISCARD);
-    }
-    // The sixth held packet releases the lowest with the discontinuity flag.
-    std::vector<ParseOutput> outs = ParseDrain(&m_parser, Pcma(107));
-    ASSERT_EQ(outs.size(), 6u);
-    EXPECT_EQ(outs[0].output, Bytes({102}));
-    EXPECT_TRUE(outs[0].dwFlags & RTPFLAG_DISCONTINUITY);
-    for (size_t i = 1; i < outs.size(); i++) {
-        EXPECT_EQ(outs[i].output, Bytes({(BYTE)(102 + i)}));
-        EXPECT_FALSE(outs[i].dwFlags & RTPFLAG_DISCONTINUITY);
-    }
-    EXPECT_EQ(outs.back().nResult, RTPPACKET_GOOD);
-}
-
 TEST_F(RTPParserTest, SequenceWrapsAround) {
     Parse(Pcma(65534, 0, 1));
     ParseOutput out = Parse(Pcma(65535, 0, 2));
