@@ -21,7 +21,7 @@ void CheckFrame(const RtpFuzzOutput& out) {
         return;
     }
     FUZZ_INVARIANT(out.nSize <= CRTPParser::MAX_FRAME_SIZE + 0x10000);
-    FUZZ_INVARIANT(out.pTimestamps->count(SentTimestamp(*out.pParser)) == 1);
+    FUZZ_INVARIANT(IsSentTimestamp(out));
     if (!(out.bSetup & 0x08) && (out.pParser->Flags() & RTPFLAG_SYNCPOINT)) {
         FUZZ_INVARIANT(HasIntraVop(out.pData, out.nSize));
     }

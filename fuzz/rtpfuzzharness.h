@@ -41,8 +41,8 @@ struct FuzzSent {
 };
 
 // One output of the parser, with what the harness sent: the packets sent
-// with the sequence number of the output's record, and every RTP timestamp
-// sent since the last reset.
+// with the sequence number of the output's record, every RTP timestamp sent
+// since the last reset, and every offset the parser's timeline had.
 struct RtpFuzzOutput {
     const BYTE* pData;
     int nSize;
@@ -50,16 +50,30 @@ struct RtpFuzzOutput {
     BYTE bSetup;
     const std::vector<FuzzSent>* pSent; // null for RTCP
     const std::set<uint32_t>* pTimestamps;
+    const std::set<uint64_t>* pOffsets;
 };
 
 typedef void (*RtpOutputCheck)(const RtpFuzzOutput& out);
 
-// The 32-bit timestamp that was sent for the record's extended one: the
-// timeline's offset grows by 2^32 at a wrap, and at a restart (which the
-// harness's reordering can bring about) by any amount.
+// The 32-bit timestamp that was sent for the record's extended one, when it
+// was extended with the timeline's current offset: the offset grows by 2^32
+// at a wrap, and at a restart (which the harness's reordering can bring
+// about) by any amount.
 inline uint32_t SentTimestamp(const CRTPParser& parser) {
     const RTPHEADERRECORD& record = parser.HeaderRecord();
     return (uint32_t)(record.m_qwTimestamp - record.m_qwTimestampOffset);
+}
+
+// Whether the record's timestamp is one sent, extended with an offset the
+// timeline had: a frame completed by the next packet was extended before
+// that packet raised the offset.
+inline bool IsSentTimestamp(const RtpFuzzOutput& out) {
+    for (uint64_t qwOffset : *out.pOffsets) {
+        if (out.pTimestamps->count((uint32_t)(out.pParser->Timestamp() - qwOffset))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 inline void DropTraceLine(const char*) {}
@@ -125,6 +139,7 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
 
     std::map<uint16_t, std::vector<FuzzSent>> sent;
     std::set<uint32_t> timestamps;
+    std::set<uint64_t> offsets = {0};
     uint16_t wSequence = 1000;
     uint32_t dwTimestamp = 0xFFFF0000;
     BYTE bControl = 0;
@@ -148,6 +163,7 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
             parser.Reset();
             sent.clear();
             timestamps.clear();
+            offsets = {0};
         }
         FuzzBytes packet = FuzzPacket(bControl, wSequence, dwTimestamp, pPayload, nPayload);
         if (!(bControl & 0x40)) {
@@ -161,6 +177,7 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
         for (;;) {
             const int nResult = parser.ParseHeader(&pOut, &nOut);
             FUZZ_INVARIANT(nResult >= RTPPACKET_GOOD && nResult <= RTPPACKET_GOOD_MULTIPLE);
+            offsets.insert(parser.HeaderRecord().m_qwTimestampOffset);
             if (nResult != RTPPACKET_GOOD && nResult != RTPPACKET_GOOD_MULTIPLE) {
                 break;
             }
@@ -172,7 +189,8 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
                 const bool bRtcp = (parser.Flags() & RTPFLAG_RTCP) != 0;
                 auto it = sent.find((uint16_t)parser.HeaderRecord().m_dwSequence);
                 FUZZ_INVARIANT(bRtcp || it != sent.end());
-                pfnCheck({pOut, nOut, &parser, bSetup, bRtcp ? nullptr : &it->second, &timestamps});
+                pfnCheck({pOut, nOut, &parser, bSetup, bRtcp ? nullptr : &it->second, &timestamps,
+                          &offsets});
             }
             if (nResult != RTPPACKET_GOOD_MULTIPLE) {
                 break;
