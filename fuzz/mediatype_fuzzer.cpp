@@ -1,7 +1,9 @@
 // BuildMediaType on every stream of a fuzzed description, then the media
 // type's invariants: format block present exactly when it has a size, the
 // VIDEOINFOHEADER's biSize and the WAVEFORMATEX's cbSize matching the block,
-// a failed build leaving no block; and a copy equal to the original.
+// a failed build leaving no block; a frame rate replaced only when the
+// description gave none, and a sample aspect ratio of 16-bit terms; and a
+// copy equal to the original.
 #include <cstring>
 #include <memory>
 
@@ -35,6 +37,8 @@ void CheckFormatBlock(const AM_MEDIA_TYPE& mt) {
 void BuildAndCheck(StreamDescription* pStream) {
     const int32_t nWidth = pStream->m_nWidth;
     const int32_t nHeight = pStream->m_nHeight;
+    const double dFrameRate = pStream->m_dFrameRate;
+    const bool bFrameRateKnown = pStream->m_bFrameRateKnown != 0;
     AM_MEDIA_TYPE mt;
     const HRESULT hr = BuildMediaType(&mt, pStream);
     if (FAILED(hr)) {
@@ -47,6 +51,11 @@ void BuildAndCheck(StreamDescription* pStream) {
         // the description's stays.
         FUZZ_INVARIANT((pStream->m_nWidth == nWidth && pStream->m_nHeight == nHeight) ||
                        (pStream->m_nWidth > 0 && pStream->m_nHeight > 0));
+        FUZZ_INVARIANT(
+            pStream->m_dFrameRate == dFrameRate ||
+            (!bFrameRateKnown && pStream->m_bFrameRateKnown && pStream->m_dFrameRate > 0.0));
+        FUZZ_INVARIANT(pStream->m_nSarWidth >= 0 && pStream->m_nSarWidth <= 0xFFFF &&
+                       pStream->m_nSarHeight >= 0 && pStream->m_nSarHeight <= 0xFFFF);
     } else {
         FUZZ_INVARIANT(pStream->m_nWidth == nWidth && pStream->m_nHeight == nHeight);
     }

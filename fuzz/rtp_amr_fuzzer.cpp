@@ -5,10 +5,12 @@
 
 namespace {
 
-void CheckFrames(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE) {
-    if (pParser->Flags() & RTPFLAG_RTCP) {
+void CheckFrames(const RtpFuzzOutput& out) {
+    if (!out.pSent) {
         return;
     }
+    const BYTE* pOutput = out.pData;
+    const int nSize = out.nSize;
     int i = 0;
     while (i < nSize) {
         i += AMRStorageFrameSize(pOutput[i] >> 3);

@@ -1,4 +1,5 @@
-// G.711 and G.726 pass through unchanged; every G.726 frame then goes through
+// G.711 and G.726 pass through unchanged: every output is the payload of a
+// packet sent with its sequence number. Every G.726 frame then goes through
 // the bit-order conversion with the code-word size that setup bits 3-4 pick,
 // which must keep every code word's bits.
 #include "rtpfuzzharness.h"
@@ -16,18 +17,28 @@ int CountBits(const BYTE* p, int n) {
     return nBits;
 }
 
-void CheckConversion(const BYTE* pOutput, int nSize, CRTPParser*, BYTE bSetup) {
-    const int nBitsPerCodeWord = 2 + ((bSetup >> 3) & 3);
-    std::vector<BYTE> frame(pOutput, pOutput + nSize);
-    const int nCodeBits = nSize * 8 / nBitsPerCodeWord * nBitsPerCodeWord;
+void CheckConversion(const RtpFuzzOutput& out) {
+    if (!out.pSent) {
+        return;
+    }
+    const FuzzBytes frame(out.pData, out.pData + out.nSize);
+    bool bSent = false;
+    for (const FuzzSent& sent : *out.pSent) {
+        bSent = bSent || sent.payload == frame;
+    }
+    FUZZ_INVARIANT(bSent);
+
+    const int nBitsPerCodeWord = 2 + ((out.bSetup >> 3) & 3);
+    FuzzBytes converted = frame;
+    const int nCodeBits = out.nSize * 8 / nBitsPerCodeWord * nBitsPerCodeWord;
     // The bits of the complete code words, least significant bit first.
     int nBefore = CountBits(frame.data(), nCodeBits / 8);
     if (nCodeBits % 8) {
         const BYTE bLow = (BYTE)(frame[nCodeBits / 8] & ((1 << (nCodeBits % 8)) - 1));
         nBefore += CountBits(&bLow, 1);
     }
-    ConvertG726BitOrder(frame.data(), nSize, nBitsPerCodeWord);
-    FUZZ_INVARIANT(CountBits(frame.data(), nSize) == nBefore);
+    ConvertG726BitOrder(converted.data(), out.nSize, nBitsPerCodeWord);
+    FUZZ_INVARIANT(CountBits(converted.data(), out.nSize) == nBefore);
 }
 
 } // namespace

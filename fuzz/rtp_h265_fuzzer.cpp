@@ -3,10 +3,12 @@
 
 namespace {
 
-void CheckFrame(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE) {
-    if (pParser->Flags() & RTPFLAG_RTCP) {
+void CheckFrame(const RtpFuzzOutput& out) {
+    if (!out.pSent) {
         return;
     }
+    const BYTE* pOutput = out.pData;
+    const int nSize = out.nSize;
     FUZZ_INVARIANT(nSize >= 4 && pOutput[0] == 0 && pOutput[1] == 0 && pOutput[2] == 0 &&
                    pOutput[3] == 1);
     FUZZ_INVARIANT(nSize <= CRTPParser::MAX_FRAME_SIZE);

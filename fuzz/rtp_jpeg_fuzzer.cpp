@@ -3,13 +3,15 @@
 
 namespace {
 
-void CheckImage(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE) {
-    if (pParser->Flags() & RTPFLAG_RTCP) {
+void CheckImage(const RtpFuzzOutput& out) {
+    if (!out.pSent) {
         return;
     }
+    const BYTE* pOutput = out.pData;
+    const int nSize = out.nSize;
     FUZZ_INVARIANT(nSize >= 4 && pOutput[0] == 0xFF && pOutput[1] == 0xD8);
     FUZZ_INVARIANT(pOutput[nSize - 2] == 0xFF && pOutput[nSize - 1] == 0xD9);
-    FUZZ_INVARIANT(pParser->Width() > 0 && pParser->Height() > 0);
+    FUZZ_INVARIANT(out.pParser->Width() > 0 && out.pParser->Height() > 0);
 }
 
 } // namespace

@@ -16,25 +16,71 @@
 //   2 bytes timestamp step, big-endian (only with bit 3)
 //   2 bytes payload length, big-endian (cut to what is left)
 //   the payload
+// Header fields the harness fixes (version, CSRCs, SSRC, payload type) are
+// fuzzed by rtp_packet_fuzzer, which takes raw packets.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <vector>
 
-#include "fuzzinvariant.h"
 #include "common/bytereader.h"
 #include "common/trace.h"
+#include "fuzzinvariant.h"
 #include "rtsp/rtp/rtpparser.h"
+#include "rtsp/sessiondescription.h"
 
-// Checks one output of the parser: bytes and size, and the parser for its
-// record.
-typedef void (*RtpOutputCheck)(const BYTE* pOutput, int nSize, CRTPParser* pParser, BYTE bSetup);
+typedef std::vector<BYTE> FuzzBytes;
+
+// An RTP packet the harness sent: its payload as the parser must give it
+// (RTP header and padding removed) and its timestamp.
+struct FuzzSent {
+    FuzzBytes payload;
+    uint32_t dwTimestamp;
+};
+
+// One output of the parser, with what the harness sent: the packets sent
+// with the sequence number of the output's record, every RTP timestamp sent
+// since the last reset, and every offset the parser's timeline had.
+struct RtpFuzzOutput {
+    const BYTE* pData;
+    int nSize;
+    CRTPParser* pParser;
+    BYTE bSetup;
+    const std::vector<FuzzSent>* pSent; // null for RTCP
+    const std::set<uint32_t>* pTimestamps;
+    const std::set<uint64_t>* pOffsets;
+};
+
+typedef void (*RtpOutputCheck)(const RtpFuzzOutput& out);
+
+// The 32-bit timestamp that was sent for the record's extended one, when it
+// was extended with the timeline's current offset: the offset grows by 2^32
+// at a wrap, and at a restart (which the harness's reordering can bring
+// about) by any amount.
+inline uint32_t SentTimestamp(const CRTPParser& parser) {
+    const RTPHEADERRECORD& record = parser.HeaderRecord();
+    return (uint32_t)(record.m_qwTimestamp - record.m_qwTimestampOffset);
+}
+
+// Whether the record's timestamp is one sent, extended with an offset the
+// timeline had: a frame completed by the next packet was extended before
+// that packet raised the offset.
+inline bool IsSentTimestamp(const RtpFuzzOutput& out) {
+    for (uint64_t qwOffset : *out.pOffsets) {
+        if (out.pTimestamps->count((uint32_t)(out.pParser->Timestamp() - qwOffset))) {
+            return true;
+        }
+    }
+    return false;
+}
 
 inline void DropTraceLine(const char*) {}
 
-inline std::vector<BYTE> FuzzPacket(BYTE bControl, uint16_t wSequence, uint32_t dwTimestamp,
-                                    const BYTE* pPayload, int nPayload) {
-    std::vector<BYTE> packet;
+inline FuzzBytes FuzzPacket(BYTE bControl, uint16_t wSequence, uint32_t dwTimestamp,
+                            const BYTE* pPayload, int nPayload) {
+    FuzzBytes packet;
     if (bControl & 0x40) {
         const int nWords = nPayload / 4;
         packet = {(BYTE)(0x80 | ((bControl & 0x10) ? 0x20 : 0)), (BYTE)(200 + (bControl & 3)),
@@ -60,6 +106,16 @@ inline std::vector<BYTE> FuzzPacket(BYTE bControl, uint16_t wSequence, uint32_t 
     return packet;
 }
 
+// The payload of an RTP packet that FuzzPacket built, as the parser must
+// give it: without the padding that its last byte counts.
+inline FuzzBytes FuzzPayload(BYTE bControl, const BYTE* pPayload, int nPayload) {
+    int nPadding = 0;
+    if ((bControl & 0x10) && nPayload > 0) {
+        nPadding = pPayload[nPayload - 1];
+    }
+    return nPadding <= nPayload ? FuzzBytes(pPayload, pPayload + nPayload - nPadding) : FuzzBytes();
+}
+
 inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
                        RtpOutputCheck pfnCheck) {
     CByteReader reader(pData, nData > 0x7FFFFFFF ? 0x7FFFFFFF : (int)nData);
@@ -73,9 +129,17 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
     CRTPParser parser;
     parser.SetPayloadType(96, dwKind);
     parser.SetClockRate(rgRates[bSetup & 3]);
-    parser.SetAuHeaders((bSetup & 4) != 0);
+    StreamDescription desc;
+    desc.m_bAuHeaders = (bSetup & 4) != 0;
+    desc.m_nSizeLength = 13;
+    desc.m_nIndexLength = 3;
+    desc.m_nIndexDeltaLength = 3;
+    parser.SetAuHeaders(desc);
     parser.Reset();
 
+    std::map<uint16_t, std::vector<FuzzSent>> sent;
+    std::set<uint32_t> timestamps;
+    std::set<uint64_t> offsets = {0};
     uint16_t wSequence = 1000;
     uint32_t dwTimestamp = 0xFFFF0000;
     BYTE bControl = 0;
@@ -97,8 +161,15 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
         dwTimestamp += wStep;
         if (bControl & 0x80) {
             parser.Reset();
+            sent.clear();
+            timestamps.clear();
+            offsets = {0};
         }
-        std::vector<BYTE> packet = FuzzPacket(bControl, wSequence, dwTimestamp, pPayload, nPayload);
+        FuzzBytes packet = FuzzPacket(bControl, wSequence, dwTimestamp, pPayload, nPayload);
+        if (!(bControl & 0x40)) {
+            sent[wSequence].push_back({FuzzPayload(bControl, pPayload, nPayload), dwTimestamp});
+            timestamps.insert(dwTimestamp);
+        }
 
         parser.IsRTP(packet.data(), (int)packet.size());
         BYTE* pOut = packet.data();
@@ -106,6 +177,7 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
         for (;;) {
             const int nResult = parser.ParseHeader(&pOut, &nOut);
             FUZZ_INVARIANT(nResult >= RTPPACKET_GOOD && nResult <= RTPPACKET_GOOD_MULTIPLE);
+            offsets.insert(parser.HeaderRecord().m_qwTimestampOffset);
             if (nResult != RTPPACKET_GOOD && nResult != RTPPACKET_GOOD_MULTIPLE) {
                 break;
             }
@@ -114,7 +186,11 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
                 const bool bInPacket =
                     pOut >= packet.data() && pOut + nOut <= packet.data() + packet.size();
                 FUZZ_INVARIANT(bInPacket || parser.OwnsBytes(pOut, nOut));
-                pfnCheck(pOut, nOut, &parser, bSetup);
+                const bool bRtcp = (parser.Flags() & RTPFLAG_RTCP) != 0;
+                auto it = sent.find((uint16_t)parser.HeaderRecord().m_dwSequence);
+                FUZZ_INVARIANT(bRtcp || it != sent.end());
+                pfnCheck({pOut, nOut, &parser, bSetup, bRtcp ? nullptr : &it->second, &timestamps,
+                          &offsets});
             }
             if (nResult != RTPPACKET_GOOD_MULTIPLE) {
                 break;

@@ -1,20 +1,32 @@
 #!/usr/bin/python3
-"""Captures the RTP packets of GStreamer's payloaders into the fixture files
-that the RTP parser tests replay (tests/data/rtp/*.rtp).
+"""Captures the RTP packets of GStreamer's payloaders and of FFmpeg's RTP
+muxer into the fixture files that the RTP parser tests replay
+(tests/data/rtp/*.rtp), each with the session description that announces it
+(*.sdp).
 
 Run with Debian's interpreter, which has the GStreamer bindings:
     /usr/bin/python3 tools/capture_rtp.py [OUTPUT_DIR] [NAME...]
+    /usr/bin/python3 tools/capture_rtp.py --sdp-only [OUTPUT_DIR] [NAME...]
+The second form writes the descriptions of existing GStreamer captures again
+from their caps, without capturing.
 
 File format of a capture (.rtp), made for easy reading from C++:
     "ZRRTP 1\n"
     "caps <the RTP caps of the payloader's source pad>\n"
     then every packet as a 16-bit big-endian length followed by the packet.
+For FFmpeg's captures the caps line is made from the description FFmpeg
+wrote. The description of a GStreamer capture is made from its caps the way
+GStreamer's RTSP server makes it; FFmpeg's is the one it wrote, with its
+version and port made constant.
 
-The sources are GStreamer test sources with fixed settings, so a capture is
-reproducible except for the encoders' own choices; the tests check counts and
-invariants, never exact bytes.
+The sources are test sources with fixed settings, so a capture is
+reproducible except for the encoders' own choices and the random sequence
+numbers and timestamps; the tests check counts and invariants, never exact
+bytes.
 """
 import os
+import re
+import socket
 import struct
 import subprocess
 import sys
@@ -77,13 +89,151 @@ CAPTURES = {
     "pcma": AUDIO.format(n=50, spb=160, rate=8000, ch=1) + " ! alawenc ! rtppcmapay pt=8",
     "pcmu": AUDIO.format(n=50, spb=160, rate=8000, ch=1) + " ! mulawenc ! rtppcmupay pt=0",
     # G.726 with the RFC 3551 packing (force-aal2=false), 32 and 24 kbit/s.
+    # G.726-32 with the RFC 3551 packing (force-aal2=false). At 24 and 40
+    # kbit/s the payloader's streams decode to noise: those come from FFmpeg.
     "g726_32": (AUDIO.format(n=50, spb=160, rate=8000, ch=1)
                 + " ! avenc_g726 bitrate=32000 ! rtpg726pay pt=100 force-aal2=false max-ptime=20000000"),
-    "g726_24": (AUDIO.format(n=50, spb=160, rate=8000, ch=1)
-                + " ! avenc_g726 bitrate=24000 ! rtpg726pay pt=100 force-aal2=false max-ptime=20000000"),
     # KLV units pushed from here; the larger ones span several packets.
     "klv": "appsrc name=src format=time caps=meta/x-klv,parsed=true ! rtpklvpay pt=99",
 }
+
+
+FFMPEG_VIDEO = "-re -f lavfi -i testsrc=size=320x240:rate=25:duration={d}"
+FFMPEG_TONE = "-re -f lavfi -i sine=frequency={f}:sample_rate={rate}:duration={d}"
+
+# FFmpeg's RTP muxer: name -> (input and encoder options, packet size). The
+# parameter sets of H.264 and H.265 go into the description
+# (+global_header), not into the stream.
+FFMPEG_CAPTURES = {
+    # B-frames: RTP timestamps out of order.
+    "ffmpeg_h264_bframes": (FFMPEG_VIDEO.format(d=2) + " -c:v libx264 -pix_fmt yuv420p -bf 2"
+                            " -g 25 -b:v 300k -flags +global_header", 1400),
+    "ffmpeg_h265_bframes": (FFMPEG_VIDEO.format(d=2) + " -c:v libx265 -pix_fmt yuv420p -b:v 300k"
+                            " -x265-params log-level=error:bframes=3:keyint=25"
+                            " -flags +global_header", 1400),
+    # Packetization mode 0 (single NAL units, slices cut to fit), with High
+    # 4:4:4 Predictive.
+    "ffmpeg_h264_mode0_high444": (FFMPEG_VIDEO.format(d=2) + " -c:v libx264 -pix_fmt yuv444p"
+                                  " -g 25 -b:v 300k -x264-params slice-max-size=1300"
+                                  " -rtpflags h264_mode0 -flags +global_header", 1400),
+    # One 64-byte quantization table per frame, shared by all components.
+    "ffmpeg_mjpeg": (FFMPEG_VIDEO.format(d=1) + " -c:v mjpeg -huffman default -pix_fmt yuvj420p"
+                     " -q:v 15", 1400),
+    # Several access units per packet.
+    "ffmpeg_aac": (FFMPEG_TONE.format(f=440, rate=44100, d=2) + " -ac 2 -c:a aac -b:a 64k", 1400),
+    # Five frames per packet (100 ms); Debian's FFmpeg has no AMR encoder, so
+    # GStreamer's encodes the file that FFmpeg sends ({tmp} is a scratch
+    # directory).
+    "ffmpeg_amr": ("-re -i {tmp}/tone.amr -c:a copy -max_delay 100000", 1400),
+    # Static payload type 8 without an rtpmap line.
+    "ffmpeg_pcma": (FFMPEG_TONE.format(f=440, rate=8000, d=1) + " -c:a pcm_alaw", 172),
+    # G.726 in the RFC 3551 packing ("G726-n"; g726 would be AAL2-G726-n).
+    "ffmpeg_g726_24": (FFMPEG_TONE.format(f=1000, rate=8000, d=1) + " -c:a g726le -b:a 24k",
+                       112),
+    "ffmpeg_g726_40": (FFMPEG_TONE.format(f=1000, rate=8000, d=1) + " -c:a g726le -b:a 40k",
+                       112),
+}
+
+# Caps fields that GStreamer's RTSP server does not put into a=fmtp.
+SDP_RESERVED = {"media", "payload", "clock-rate", "encoding-name", "encoding-params", "ssrc",
+                "timestamp-offset", "seqnum-offset", "npt-start", "npt-stop", "play-speed",
+                "play-scale", "clock-base", "onvif-mode"}
+SDP_HEADER = "v=0\r\no=- 0 0 IN IP4 127.0.0.1\r\ns=capture\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+
+
+def sdp_from_caps(caps):
+    """The media section that GStreamer's RTSP server writes for these caps:
+    rtpmap, a-* fields as attributes, the other fields as fmtp parameters."""
+    st = Gst.Caps.from_string(caps).get_structure(0)
+    values = {st.nth_field_name(i): str(st.get_value(st.nth_field_name(i)))
+              for i in range(st.n_fields())}
+    pt = values["payload"]
+    lines = ["m=%s 0 RTP/AVP %s" % (values["media"], pt)]
+    rtpmap = "%s/%s" % (values["encoding-name"], values["clock-rate"])
+    if "encoding-params" in values:
+        rtpmap += "/" + values["encoding-params"]
+    lines.append("a=rtpmap:%s %s" % (pt, rtpmap))
+    fmtp = []
+    for name, value in values.items():
+        if name.startswith("a-"):
+            lines.append("a=%s:%s" % (name[2:], value))
+        elif name not in SDP_RESERVED and not name.startswith("x-"):
+            fmtp.append("%s=%s" % (name, value))
+    if fmtp:
+        lines.append("a=fmtp:%s %s" % (pt, ";".join(fmtp)))
+    return SDP_HEADER + "".join(line + "\r\n" for line in lines)
+
+
+def caps_from_sdp(sdp):
+    """A caps line in GStreamer's notation from the media section of a
+    description: media, payload type, rtpmap and fmtp parameters."""
+    fields = []
+    media = re.search(r"^m=(\w+) \d+ RTP/AVP (\d+)", sdp, re.M)
+    fields += ["media=(string)" + media.group(1), "payload=(int)" + media.group(2)]
+    rtpmap = re.search(r"^a=rtpmap:\d+ ([^/\s]+)/(\d+)(?:/(\d+))?", sdp, re.M)
+    if rtpmap:
+        fields += ["clock-rate=(int)" + rtpmap.group(2), "encoding-name=(string)" + rtpmap.group(1)]
+        if rtpmap.group(3):
+            fields.append("encoding-params=(string)" + rtpmap.group(3))
+    fmtp = re.search(r"^a=fmtp:\d+ (.*)$", sdp, re.M)
+    for parameter in (fmtp.group(1).split(";") if fmtp else []):
+        name, _, value = parameter.strip().partition("=")
+        if "," in value:
+            value = '"%s"' % value
+        fields.append("%s=(string)%s" % (name, value))
+    return "application/x-rtp, " + ", ".join(fields)
+
+
+def write_capture(out_dir, name, caps, packets, sdp):
+    path = os.path.join(out_dir, name + ".rtp")
+    with open(path, "wb") as f:
+        f.write(b"ZRRTP 1\n")
+        f.write(b"caps " + caps.encode() + b"\n")
+        for p in packets:
+            f.write(struct.pack(">H", len(p)) + p)
+    with open(os.path.join(out_dir, name + ".sdp"), "w", newline="") as f:
+        f.write(sdp)
+    print("%s: %d packets, %d bytes" % (path, len(packets), os.path.getsize(path)))
+
+
+def prepare_amr(tmp):
+    """A storage-format AMR file (RFC 4867 section 5) of a 440 Hz tone."""
+    pipeline = Gst.parse_launch(AUDIO.format(n=100, spb=160, rate=8000, ch=1)
+                                + " ! amrnbenc band-mode=MR122 ! appsink name=sink sync=false")
+    data = bytearray(b"#!AMR\n")
+    for buf in pull_buffers(pipeline):
+        data += buf
+    with open(os.path.join(tmp, "tone.amr"), "wb") as f:
+        f.write(data)
+
+
+def capture_ffmpeg(name, out_dir, tmp):
+    if name == "ffmpeg_amr":
+        prepare_amr(tmp)
+    options, packet_size = FFMPEG_CAPTURES[name]
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sock.bind(("127.0.0.1", 0))
+    sock.settimeout(1.0)
+    sdp_path = os.path.join(tmp, name + ".sdp")
+    url = "rtp://127.0.0.1:%d?pkt_size=%d" % (sock.getsockname()[1], packet_size)
+    process = subprocess.Popen(["ffmpeg", "-nostdin", "-v", "error", "-y"]
+                               + options.replace("{tmp}", tmp).split()
+                               + ["-f", "rtp", "-sdp_file", sdp_path, url])
+    packets = []
+    while True:
+        try:
+            packets.append(sock.recv(65536))
+        except socket.timeout:
+            if process.poll() is not None:
+                break
+    sock.close()
+    if process.returncode != 0:
+        raise RuntimeError("ffmpeg failed for " + name)
+    with open(sdp_path) as f:
+        sdp = f.read()
+    sdp = re.sub(r"a=tool:libavformat .*", "a=tool:libavformat LIBAVFORMAT_VERSION", sdp)
+    sdp = re.sub(r"^(m=\w+) \d+", r"\1 5004", sdp, flags=re.M)
+    write_capture(out_dir, name, caps_from_sdp(sdp), packets, sdp)
 
 
 def klv_unit(index):
@@ -113,46 +263,61 @@ def prepare_mp4v(tmp):
                     "-g", "10", os.path.join(tmp, "mp4v.mkv")], check=True)
 
 
+def pull_buffers(pipeline, caps_out=None, before_pull=None):
+    """Plays the pipeline to its end and gives the bytes of every buffer that
+    reaches its appsink "sink"; the caps of the first go into caps_out."""
+    sink = pipeline.get_by_name("sink")
+    pipeline.set_state(Gst.State.PLAYING)
+    if before_pull:
+        before_pull(pipeline)
+    while True:
+        sample = sink.emit("pull-sample")
+        if sample is None:
+            break
+        if caps_out is not None and not caps_out:
+            caps_out.append(sample.get_caps().to_string())
+        buf = sample.get_buffer()
+        ok, info = buf.map(Gst.MapFlags.READ)
+        yield bytes(info.data)
+        buf.unmap(info)
+    pipeline.set_state(Gst.State.NULL)
+
+
 def capture(name, launch, out_dir, tmp):
     if name == "mp4v":
         prepare_mp4v(tmp)
     launch = launch.replace("{tmp}", tmp)
     pipeline = Gst.parse_launch(launch + " ! appsink name=sink sync=false")
-    sink = pipeline.get_by_name("sink")
-    packets = []
-    pipeline.set_state(Gst.State.PLAYING)
-    if name == "klv":
-        feed_klv(pipeline)
-    caps = None
-    while True:
-        sample = sink.emit("pull-sample")
-        if sample is None:
-            break
-        if caps is None:
-            caps = sample.get_caps().to_string()
-        buf = sample.get_buffer()
-        ok, info = buf.map(Gst.MapFlags.READ)
-        packets.append(bytes(info.data))
-        buf.unmap(info)
-    pipeline.set_state(Gst.State.NULL)
-    path = os.path.join(out_dir, name + ".rtp")
-    with open(path, "wb") as f:
-        f.write(b"ZRRTP 1\n")
-        f.write(b"caps " + caps.encode() + b"\n")
-        for p in packets:
-            f.write(struct.pack(">H", len(p)) + p)
-    print("%s: %d packets, %d bytes" % (path, len(packets), os.path.getsize(path)))
+    caps = []
+    packets = list(pull_buffers(pipeline, caps, feed_klv if name == "klv" else None))
+    write_capture(out_dir, name, caps[0], packets, sdp_from_caps(caps[0]))
+
+
+def write_sdp_only(name, out_dir):
+    with open(os.path.join(out_dir, name + ".rtp"), "rb") as f:
+        f.readline()
+        caps = f.readline().decode()[len("caps "):].rstrip("\n")
+    with open(os.path.join(out_dir, name + ".sdp"), "w", newline="") as f:
+        f.write(sdp_from_caps(caps))
 
 
 def main():
     Gst.init(None)
     args = sys.argv[1:]
+    sdp_only = bool(args) and args[0] == "--sdp-only"
+    if sdp_only:
+        args.pop(0)
     out_dir = args.pop(0) if args and os.path.isdir(args[0]) else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data", "rtp")
-    names = args or sorted(CAPTURES)
+    names = args or sorted(CAPTURES) + ([] if sdp_only else sorted(FFMPEG_CAPTURES))
     with tempfile.TemporaryDirectory() as tmp:
         for name in names:
-            capture(name, CAPTURES[name], out_dir, tmp)
+            if sdp_only:
+                write_sdp_only(name, out_dir)
+            elif name in FFMPEG_CAPTURES:
+                capture_ffmpeg(name, out_dir, tmp)
+            else:
+                capture(name, CAPTURES[name], out_dir, tmp)
 
 
 if __name__ == "__main__":

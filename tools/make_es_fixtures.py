@@ -59,7 +59,7 @@ CASES = [
     ("h264_704x576_sar_extended", "h264",
      "-c:v libx264 -profile:v main -pix_fmt yuv420p -vf setsar=7/5", "704x576", 25, 1, True),
     ("h264_1280x720_high444", "h264", "-c:v libx264 -profile:v high444 -pix_fmt yuv444p",
-     "1280x720", 25, 1, False),
+     "1280x720", 25, 1, True),
     # H.265: Main and Main 10, conformance windows, 4:4:4, sub-layers.
     ("h265_1920x1080_main", "hevc", "-c:v libx265 -pix_fmt yuv420p -x265-params " + X265_QUIET,
      "1920x1080", 25, 1, True),

@@ -4,10 +4,7 @@
 
 namespace {
 
-// Hand-built KLV units (SMPTE 336M): a 16-byte universal label, a BER length
-// and the value; and MPEG-4 visual start codes (VOP 00 00 01 B6).
-const Bytes KLV_KEY = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x0B, 0x01, 0x01,
-                       0x0E, 0x01, 0x03, 0x01, 0x01, 0x00, 0x00, 0x00};
+// MPEG-4 visual start codes (VOP 00 00 01 B6).
 const Bytes VOP_I = {0x00, 0x00, 0x01, 0xB6, 0x10, 0x60, 0x51, 0x82};
 const Bytes VOP_P = {0x00, 0x00, 0x01, 0xB6, 0x50, 0xF0, 0x23, 0xE1};
 
@@ -23,17 +20,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(FrameAssemblerTest, KlvUnitSpanningPacketsIsOneSample) {
-    const Bytes first = Concat({KLV_KEY, {0x05, 'a', 'b'}});
-    const Bytes second = {'c', 'd', 'e'};
-    std::vector<ParseOutput> frames =
-        Feed(RTPKIND_KLV, {{first, 9000, false, 0}, {second, 9000, true, 0}});
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].output, Concat({first, second}));
-    EXPECT_TRUE(frames[0].dwFlags & RTPFLAG_SYNCPOINT);
-    EXPECT_EQ(frames[0].qwTimestamp, 9000u);
-}
 
 TEST_F(FrameAssemblerTest, OnePacketFrameIsDeliveredFromThePacket) {
     SetUpParser(&m_parser, RTPKIND_MP4V);
@@ -58,21 +44,4 @@ TEST_F(FrameAssemblerTest, FramesWithoutMarkerEndWithTheNextTimestamp) {
     EXPECT_EQ(frames[1].qwTimestamp, 6600u);
     EXPECT_EQ(frames[2].output, Concat({VOP_P, {0x33}}));
     EXPECT_EQ(frames[2].qwTimestamp, 10200u);
-    for (const ParseOutput& frame : frames) {
-        EXPECT_TRUE(frame.dwFlags & RTPFLAG_SYNCPOINT);
-    }
-}
-
-TEST_F(FrameAssemblerTest, DiscontinuityTravelsWithItsPacket) {
-    // One packet lost between the two halves of frame 3000: the frame keeps
-    // its first half, and the flag comes with the packet after the gap.
-    std::vector<TestPacket> packets = {{VOP_I, 3000, false, 0}, {{0x01}, 3000, true, 1}};
-    for (uint32_t i = 1; i <= CRTPParser::REORDER_DEPTH; i++) {
-        packets.push_back({VOP_P, 3000 + 3600 * i, true, 0});
-    }
-    std::vector<ParseOutput> frames = Feed(RTPKIND_MP4V, packets);
-    ASSERT_EQ(frames.size(), 1u + CRTPParser::REORDER_DEPTH);
-    EXPECT_EQ(frames[0].output, Concat({VOP_I, {0x01}}));
-    EXPECT_TRUE(frames[0].dwFlags & RTPFLAG_DISCONTINUITY);
-    EXPECT_FALSE(frames[1].dwFlags & RTPFLAG_DISCONTINUITY);
 }

@@ -57,6 +57,7 @@ TEST(H264SpsTest, ProfilesAndInterlace) {
         {"h264_1920x1080_high.h264", 100, 1, true},
         {"h264_640x360_high10.h264", 110, 1, true},
         {"h264_1920x1080_high422.h264", 122, 2, true},
+        {"h264_1280x720_high444.h264", 244, 3, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.m_pszFile);
@@ -90,8 +91,8 @@ TEST(H264SpsTest, RefusesWhatIsNotASupportedSps) {
     std::vector<BYTE> forbidden = kBaseline640x480;
     forbidden[0] |= 0x80;
     EXPECT_EQ(Read(forbidden, &info), ZRMM_E_INVALID_HEADER);
-    // Profile 244 (High 4:4:4 Predictive) and 83 (Scalable Baseline).
-    for (BYTE profile : {244, 83, 0}) {
+    // Profile 83 (Scalable Baseline) and 118 (Multiview High).
+    for (BYTE profile : {83, 118, 0}) {
         std::vector<BYTE> other = kBaseline640x480;
         other[1] = profile;
         EXPECT_EQ(Read(other, &info), ZRMM_E_INVALID_HEADER) << (int)profile;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -152,7 +153,7 @@ std::string FixtureBytes(const std::string& file) {
 
 const std::string kSc3("\0\0\1", 3);
 const std::string kSc4("\0\0\0\1", 4);
-const size_t kBiWidth = 52, kBiHeight = 56;
+const size_t kBiWidth = 52;
 
 } // namespace
 
@@ -165,9 +166,9 @@ TEST(MediaTypeTest, H264CarriesTheSequenceHeaderAndTheSpsSize) {
                         "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=" +
                         SpropParameterSets(sets) + "\n");
     ASSERT_EQ(stream.Build(), S_OK);
-    // 333,333 at the default 30 fps.
+    // Without a=framerate, 400,000 from the 25 fps of the SPS timing.
     ExpectType(stream.Type(), Video(0x34363248, true,
-                                    VideoInfo(0x34363248, 1280, 720, 333333, 2000000, 3840 * 720,
+                                    VideoInfo(0x34363248, 1280, 720, 400000, 2000000, 3840 * 720,
                                               kSc3 + units[0] + kSc3 + units[1])));
     // The SPS size is written back into the description.
     EXPECT_EQ(stream.Stream().m_nWidth, 1280);
@@ -188,17 +189,64 @@ TEST(MediaTypeTest, H264SizeFromTheSpsOrFromTheDescription) {
                                      VideoInfo(0x34363248, 1366, 768, 400000, 0, 4100 * 768,
                                                kSc3 + units[0] + kSc3 + units[1])));
 
-    // An SPS of a refused profile, and a PPS first: the description's size
-    // stays.
+    // An SPS of a refused profile (Scalable Baseline), and a PPS first: the
+    // description's size stays.
+    std::string scalable = FixtureBytes("h264_1280x720_main.h264");
+    scalable[4] = 83;
     CTypedStream refused("m=video 0 RTP/AVP 96\na=rtpmap:96 H264/90000\n"
                          "a=fmtp:96 width=1280;height=720;sprop-parameter-sets=" +
-                         SpropParameterSets(FixtureBytes("h264_1280x720_high444.h264")) + "\n");
+                         SpropParameterSets(scalable) + "\n");
     ASSERT_EQ(refused.Build(), S_OK);
     EXPECT_EQ(Field(refused.Type(), kBiWidth, 8), Le(1280, 4) + Le(720, 4));
     CTypedStream ppsFirst("m=video 0 RTP/AVP 96\na=rtpmap:96 H264/90000\n"
                           "a=fmtp:96 sprop-parameter-sets=aM48gA==,Z0IAHpWoKA9k\n");
     ASSERT_EQ(ppsFirst.Build(), S_OK);
     EXPECT_EQ(Field(ppsFirst.Type(), kBiWidth, 8), Le(0, 8));
+}
+
+TEST(MediaTypeTest, SequenceHeadersGiveSizeAspectRatioAndFrameRate) {
+    // Every encoded header fixture as the sprop or config of a description
+    // without a=framerate, and once more with one: size, sample aspect ratio
+    // and frame rate as ffprobe sees them. MPEG-4 headers carry no rate.
+    std::vector<EsFixture> fixtures = LoadEsFixtures("h264_", ".h264");
+    for (const std::vector<EsFixture>& more :
+         {LoadEsFixtures("h265_", ".h265"), LoadEsFixtures("mp4v_", ".m4v")}) {
+        fixtures.insert(fixtures.end(), more.begin(), more.end());
+    }
+    for (const EsFixture& fixture : fixtures) {
+        SCOPED_TRACE(fixture.m_File);
+        const std::vector<std::string> units = SplitAnnexB(fixture.m_Bytes);
+        std::string media;
+        if (fixture.m_File.rfind("h264_", 0) == 0) {
+            media =
+                "H264/90000\na=fmtp:96 sprop-parameter-sets=" + SpropParameterSets(fixture.m_Bytes);
+        } else if (fixture.m_File.rfind("h265_", 0) == 0) {
+            media = "H265/90000\na=fmtp:96 sprop-vps=" + SpropParameterSets(kSc3 + units[0]) +
+                    ";sprop-sps=" + SpropParameterSets(kSc3 + units[1]) +
+                    ";sprop-pps=" + SpropParameterSets(kSc3 + units[2]);
+        } else {
+            media = "MP4V-ES/90000\na=fmtp:96 config=" + Hex(fixture.m_Bytes);
+        }
+        const bool bMpeg4 = fixture.m_File.rfind("mp4v_", 0) == 0;
+        for (const char* pszFrameRate : {"", "a=framerate:30\n"}) {
+            CTypedStream stream(std::string("m=video 0 RTP/AVP 96\n") + pszFrameRate +
+                                "a=rtpmap:96 " + media + "\n");
+            ASSERT_EQ(stream.Build(), S_OK);
+            EXPECT_EQ(Field(stream.Type(), kBiWidth, 8),
+                      Le((uint32_t)fixture.m_nWidth, 4) + Le((uint32_t)fixture.m_nHeight, 4));
+            ExpectSameAspectRatio(stream.Stream().m_nSarWidth, stream.Stream().m_nSarHeight,
+                                  fixture);
+            const bool bFromHeader = !*pszFrameRate && !bMpeg4;
+            const int64_t tExpected =
+                bFromHeader ? (int64_t)(10000000.0 / fixture.m_dFrameRate) : 333333;
+            EXPECT_NEAR((double)stream.Stream().m_dFrameRate,
+                        bFromHeader ? fixture.m_dFrameRate : 30.0, 1e-4);
+            // AvgTimePerFrame, within the manifest's six digits of the rate.
+            int64_t tAvgTimePerFrame = 0;
+            memcpy(&tAvgTimePerFrame, Field(stream.Type(), 40, 8).data(), 8);
+            EXPECT_NEAR((double)tAvgTimePerFrame, (double)tExpected, 2.0);
+        }
+    }
 }
 
 TEST(MediaTypeTest, H265UsesFourByteStartCodesAndNeedsAllThreeSets) {

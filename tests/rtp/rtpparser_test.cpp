@@ -102,44 +102,6 @@ TEST_F(RTPParserTest, ChecksTheExpectedSSRC) {
     EXPECT_EQ(out.qwTimestamp, 900u);
 }
 
-TEST_F(RTPParserTest, ReordersAHeldPacket) {
-    EXPECT_EQ(Parse(Pcma(10)).nResult, RTPPACKET_GOOD);
-    EXPECT_EQ(Parse(Pcma(12)).nResult, RTPPACKET_DISCARD);
-    EXPECT_EQ(m_parser.HeldPackets(), 1);
-    ParseOutput out = Parse(Pcma(11));
-    EXPECT_EQ(out.nResult, RTPPACKET_GOOD_MULTIPLE);
-    EXPECT_EQ(out.output, Bytes({11}));
-    out = Parse(Bytes());
-    EXPECT_EQ(out.nResult, RTPPACKET_GOOD);
-    EXPECT_EQ(out.output, Bytes({12}));
-    EXPECT_FALSE(out.dwFlags & RTPFLAG_DISCONTINUITY);
-    EXPECT_EQ(Parse(Bytes()).nResult, RTPPACKET_BAD); // nothing held
-
-    // Reset drops what is held.
-    Parse(Pcma(14));
-    ASSERT_EQ(m_parser.HeldPackets(), 1);
-    m_parser.Reset();
-    EXPECT_EQ(m_parser.HeldPackets(), 0);
-    EXPECT_EQ(Parse(Pcma(40)).nResult, RTPPACKET_GOOD);
-}
-
-TEST_F(RTPParserTest, GivesUpOnAGapWhenTheQueueOverflows) {
-    Parse(Pcma(100));
-    for (uint16_t w = 102; w <= 106; w++) {
-        EXPECT_EQ(Parse(Pcma(w)).nResult, RTPPACKET_DISCARD);
-    }
-    // The sixth held packet releases the lowest with the discontinuity flag.
-    std::vector<ParseOutput> outs = ParseDrain(&m_parser, Pcma(107));
-    ASSERT_EQ(outs.size(), 6u);
-    EXPECT_EQ(outs[0].output, Bytes({102}));
-    EXPECT_TRUE(outs[0].dwFlags & RTPFLAG_DISCONTINUITY);
-    for (size_t i = 1; i < outs.size(); i++) {
-        EXPECT_EQ(outs[i].output, Bytes({(BYTE)(102 + i)}));
-        EXPECT_FALSE(outs[i].dwFlags & RTPFLAG_DISCONTINUITY);
-    }
-    EXPECT_EQ(outs.back().nResult, RTPPACKET_GOOD);
-}
-
 TEST_F(RTPParserTest, SequenceWrapsAround) {
     Parse(Pcma(65534, 0, 1));
     ParseOutput out = Parse(Pcma(65535, 0, 2));
@@ -167,53 +129,108 @@ TEST_F(RTPParserTest, SkipsDuplicatesAndLatePackets) {
     EXPECT_EQ(Parse(Pcma(22)).nResult, RTPPACKET_DISCARD);
     EXPECT_EQ(Parse(Pcma(22)).nResult, RTPPACKET_DUPLICATE);
     EXPECT_EQ(ParseDrain(&m_parser, Pcma(21)).size(), 2u);
-    // 21 and 20 have been passed: they come too late.
-    EXPECT_EQ(Parse(Pcma(21)).nResult, RTPPACKET_DISCARD);
-    EXPECT_EQ(Parse(Pcma(20)).nResult, RTPPACKET_DISCARD);
+    // 21 and 20 come again after they were delivered: duplicates too.
+    EXPECT_EQ(Parse(Pcma(21)).nResult, RTPPACKET_DUPLICATE);
+    EXPECT_EQ(Parse(Pcma(20)).nResult, RTPPACKET_DUPLICATE);
+    // 24 is lost until the queue gives up on it; then it comes too late.
+    for (uint16_t w = 25; w <= 30; w++) {
+        ParseDrain(&m_parser, Pcma(w));
+    }
+    EXPECT_EQ(Parse(Pcma(24)).nResult, RTPPACKET_DISCARD);
+    EXPECT_EQ(Parse(Pcma(22)).nResult, RTPPACKET_DUPLICATE);
     EXPECT_EQ(m_parser.HeldPackets(), 0);
-    EXPECT_EQ(Parse(Pcma(23)).nResult, RTPPACKET_GOOD);
+    EXPECT_EQ(Parse(Pcma(31)).nResult, RTPPACKET_GOOD);
 }
 
 TEST_F(RTPParserTest, FollowsASenderThatRestartsItsNumberingBackwards) {
-    Parse(Pcma(5000));
+    Parse(Pcma(5000, 0, 1));
+    // A stray from far back is held until the old numbering goes on.
+    EXPECT_EQ(Parse(Pcma(1000, 0, 2)).nResult, RTPPACKET_DISCARD);
+    EXPECT_EQ(Parse(Pcma(5001, 0, 3)).output, Bytes({3}));
+    EXPECT_EQ(m_parser.HeldPackets(), 0);
+    // A new numbering is held until it is clearly one, then comes out whole
+    // and in order; what waited of the old numbering is dropped.
+    EXPECT_EQ(Parse(Pcma(5003, 0, 4)).nResult, RTPPACKET_DISCARD);
     for (uint16_t w = 100; w < 100 + CRTPParser::REORDER_DEPTH; w++) {
-        EXPECT_EQ(Parse(Pcma(w)).nResult, RTPPACKET_DISCARD);
+        EXPECT_EQ(Parse(Pcma(w, 0, (BYTE)w)).nResult, RTPPACKET_DISCARD);
     }
-    ParseOutput out = Parse(Pcma(100 + CRTPParser::REORDER_DEPTH));
-    EXPECT_EQ(out.nResult, RTPPACKET_GOOD);
-    EXPECT_TRUE(out.dwFlags & RTPFLAG_DISCONTINUITY);
+    std::vector<ParseOutput> outs = ParseDrain(
+        &m_parser, Pcma(100 + CRTPParser::REORDER_DEPTH, 0, 100 + CRTPParser::REORDER_DEPTH));
+    ASSERT_EQ(outs.size(), 1u + CRTPParser::REORDER_DEPTH);
+    for (size_t i = 0; i < outs.size(); i++) {
+        EXPECT_EQ(outs[i].output, Bytes({(BYTE)(100 + i)}));
+        EXPECT_EQ((outs[i].dwFlags & RTPFLAG_DISCONTINUITY) != 0, i == 0) << i;
+    }
+    EXPECT_EQ(m_parser.HeldPackets(), 0);
     EXPECT_EQ(Parse(Pcma(106)).nResult, RTPPACKET_GOOD);
+    EXPECT_EQ(Parse(Pcma(5004)).nResult, RTPPACKET_DISCARD);
 }
 
 TEST_F(RTPParserTest, ExtendsTimestamps) {
-    // 90 kHz: 9 ticks are 1000 units of 100 ns.
-    ParseOutput out = Parse(Pcma(1, 900000));
-    EXPECT_EQ(out.qwTimestamp, 900000u);
-    EXPECT_EQ(out.tTime, 100000000);
-    // Back by less than one second: used as it is.
-    out = Parse(Pcma(2, 900000 - 89999));
-    EXPECT_EQ(out.qwTimestamp, 900000u - 89999);
-    EXPECT_FALSE(out.dwFlags & RTPFLAG_TIMESTAMP_RAISED);
-    // Back by more (a sender restart): continues 33 ms (2970 ticks) later.
-    out = Parse(Pcma(3, 1000));
-    EXPECT_EQ(out.qwTimestamp, 900000u - 89999 + 2970);
-    EXPECT_TRUE(out.dwFlags & RTPFLAG_TIMESTAMP_RAISED);
-    out = Parse(Pcma(4, 4000));
-    EXPECT_EQ(out.qwTimestamp, 900000u - 89999 + 2970 + 3000);
-    EXPECT_FALSE(out.dwFlags & RTPFLAG_TIMESTAMP_RAISED);
+    struct Step {
+        uint32_t dwTimestamp;
+        uint64_t qwExtended;
+        uint64_t qwOffset;
+        uint32_t dwFlags; // of RTPFLAG_TIMESTAMP_RAISED and RTPFLAG_DISCONTINUITY
+    };
+    const uint64_t k2e32 = 0x100000000ull;
+    const uint32_t RAISED = RTPFLAG_TIMESTAMP_RAISED, GAP = RTPFLAG_DISCONTINUITY;
+    // Packets in sequence, 90 kHz: one second is 90000 ticks, 33 ms 2970.
+    const std::vector<std::vector<Step>> runs = {
+        {{900000, 900000, 0, 0},
+         // Back by less than one second: used as it is (a B-frame).
+         {810001, 810001, 0, 0},
+         // Back by more (a sender restart): continues 33 ms later.
+         {1000, 810001 + 2970, 810001 + 2970 - 1000, RAISED},
+         {4000, 810001 + 2970 + 3000, 810001 + 2970 - 1000, 0}},
+        // The 32-bit counter wraps around; a B-frame from before the wrap
+        // keeps its place and leaves the offset alone.
+        {{0xFFFFF000, 0xFFFFF000, 0, 0},
+         {0x00000100, k2e32 + 0x100, k2e32, RAISED},
+         {0xFFFFF800, 0xFFFFF800, k2e32, 0},
+         {0x00000200, k2e32 + 0x200, k2e32, 0}},
+        // Forward by 2^31 ticks or more is a jump of hours, not a restart:
+        // taken as it is and flagged as a gap.
+        {{0x1000, 0x1000, 0, 0},
+         {0x80001000, 0x80001000, 0, GAP},
+         {0x80001000 + 3000, 0x80001000 + 3000, 0, 0}},
+        {{0x10000, 0x10000, 0, 0},
+         {0xFFFE0000, 0xFFFE0000, 0, GAP},
+         {0x100, k2e32 + 0x100, k2e32, RAISED}},
+    };
+    for (const std::vector<Step>& run : runs) {
+        m_parser.Reset();
+        uint16_t wSequence = 1;
+        for (const Step& step : run) {
+            SCOPED_TRACE(step.dwTimestamp);
+            ParseOutput out = Parse(Pcma(wSequence++, step.dwTimestamp));
+            EXPECT_EQ(out.qwTimestamp, step.qwExtended);
+            EXPECT_EQ(out.tTime, (int64_t)(step.qwExtended * 1000 / 9));
+            EXPECT_EQ(m_parser.HeaderRecord().m_qwTimestampOffset, step.qwOffset);
+            EXPECT_EQ(out.dwFlags & (RAISED | GAP), step.dwFlags);
+        }
+    }
+}
 
-    // The 32-bit counter wrapping continues at 2^32.
-    m_parser.Reset();
-    Parse(Pcma(1, 0xFFFFF000));
-    out = Parse(Pcma(3, 0x00000100));
-    EXPECT_EQ(out.qwTimestamp, 0x100000100ull);
-    EXPECT_TRUE(out.dwFlags & RTPFLAG_TIMESTAMP_RAISED);
-    // A packet from before the wrap that arrives after it keeps its place.
-    std::vector<ParseOutput> outs = ParseDrain(&m_parser, Pcma(2, 0xFFFFF800));
-    ASSERT_EQ(outs.size(), 2u);
-    EXPECT_EQ(outs[0].qwTimestamp, 0xFFFFF800ull);
-    EXPECT_EQ(outs[1].qwTimestamp, 0x100000100ull);
-    EXPECT_EQ(Parse(Pcma(4, 0x00000200)).qwTimestamp, 0x100000200ull);
+TEST_F(RTPParserTest, LatePacketsLeaveTheTimelineAlone) {
+    // 8 kHz audio in 20 ms packets: 2.4 s are 120 packets. One packet comes
+    // that late, a second one is repeated 50 places late, and another source
+    // sends a packet in between: none of them moves the times of the packets
+    // after them.
+    m_parser.SetClockRate(8000);
+    m_parser.SetExpectedSSRC(0x11223344);
+    for (uint16_t w = 0; w < 300; w++) {
+        if (w == 200) {
+            EXPECT_EQ(Parse(Pcma(80, 80 * 160)).nResult, RTPPACKET_DISCARD);
+            EXPECT_EQ(Parse(Pcma(150, 150 * 160)).nResult, RTPPACKET_DUPLICATE);
+            EXPECT_EQ(Parse(MakeRtpPacket(7, 1, false, {1}, 8, 0x55667788)).nResult,
+                      RTPPACKET_INVALID_SSRC);
+        }
+        ParseOutput out = Parse(Pcma(w, 1000000u + w * 160u));
+        ASSERT_EQ(out.nResult, RTPPACKET_GOOD) << w;
+        EXPECT_EQ(out.qwTimestamp, 1000000u + w * 160u);
+        EXPECT_FALSE(out.dwFlags & (RTPFLAG_DISCONTINUITY | RTPFLAG_TIMESTAMP_RAISED));
+    }
 }
 
 TEST_F(RTPParserTest, ConvertsWithTheReducedClockFraction) {
@@ -251,6 +268,12 @@ TEST_F(RTPParserTest, RecognisesRtcpOnTheRtpPath) {
     EXPECT_EQ(out.output, Bytes({1, 2, 3, 4}));
     EXPECT_FALSE(Parse(Pcma(51)).dwFlags & RTPFLAG_DISCONTINUITY);
 
-    Bytes shortSr(sr.begin(), sr.begin() + 20);
-    EXPECT_EQ(Parse(shortSr).nResult, RTPPACKET_BAD);
+    // A report too short for its sender information is dropped, and the
+    // last one read stays.
+    Bytes shortSr = RtcpSenderReport(0x12345678);
+    shortSr.resize(20);
+    out = Parse(shortSr);
+    EXPECT_EQ(out.nResult, RTPPACKET_DISCARD);
+    EXPECT_TRUE(out.output.empty());
+    EXPECT_EQ(m_parser.LastSenderReport().m_dwSSRC, 0x0BADF00Du);
 }

@@ -90,10 +90,10 @@ std::vector<ExpectedSession> ExpectedSessions() {
         {"ffmpeg_mp4v.sdp", "127.0.0.1", {
             {V, COMPRESSION_MP4V, 96, 90000, nullptr, 1, -1, -1, -1, "", S_OK, 640, 480}}},
         {"ffmpeg_mjpeg.sdp", "127.0.0.1", {
-            {V, COMPRESSION_JPEG, 26, -1, nullptr, 0, -1, -1, -1, "", S_OK, -1, -1}}},
-        // Only payload type 0 gets defaults without an rtpmap line.
+            {V, COMPRESSION_JPEG, 26, 90000, nullptr, 0, -1, -1, -1, "", S_OK, -1, -1}}},
+        // Static payload types without an rtpmap line.
         {"ffmpeg_pcma_pcmu.sdp", "", {
-            {A, COMPRESSION_NONE, 8, -1, nullptr, 0, -1, -1, 64000, "127.0.0.1", kUntyped, -1, -1},
+            {A, COMPRESSION_ALAW, 8, 8000, nullptr, 0, 8000, 1, 64000, "127.0.0.1", S_OK, -1, -1},
             {A, COMPRESSION_MULAW, 0, 8000, nullptr, 0, 8000, 1, 64000, "127.0.0.1", S_OK, -1, -1}}},
         {"ffmpeg_g726.sdp", "127.0.0.1", {
             {A, kAal2, 97, 8000, nullptr, 0, -1, -1, 24000, "", kUntyped, -1, -1}}},

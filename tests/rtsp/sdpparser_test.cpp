@@ -43,7 +43,9 @@ std::string ParamSetsHex(const StreamDescription& stream) {
 TEST(SdpParserTest, MediaLinesAndStaticPayloadTypes) {
     SessionDescription desc;
     ASSERT_EQ(Parse("m=audio 0 RTP/AVP 0\r\nm=video 5004 RTP/AVP 26 97\nm=video 0 RTP/AVP 96\n"
-                    "m=text 9 RTP/AVP 98\nm=application  0  RTP/AVP  107\nm=audio x RTP/AVP\n",
+                    "m=text 9 RTP/AVP 98\nm=application  0  RTP/AVP  107\nm=audio x RTP/AVP\n"
+                    "m=audio 0 RTP/AVP 8\nm=video 0 RTP/AVP 33\nm=audio 0 RTP/AVP 8\n"
+                    "a=rtpmap:8 PCMA/16000/2\n",
                     &desc),
               S_OK);
     struct Expected {
@@ -51,15 +53,20 @@ TEST(SdpParserTest, MediaLinesAndStaticPayloadTypes) {
     };
     const Expected expected[] = {
         {STREAMTYPE_AUDIO, 0, 0, COMPRESSION_MULAW, 8000},
-        {STREAMTYPE_VIDEO, 5004, 26, COMPRESSION_JPEG, -1},
+        {STREAMTYPE_VIDEO, 5004, 26, COMPRESSION_JPEG, 90000},
         {STREAMTYPE_VIDEO, 0, 96, COMPRESSION_NONE, -1},
         {STREAMTYPE_OTHER, 9, 98, COMPRESSION_NONE, -1},
         {STREAMTYPE_APPLICATION, 0, 107, COMPRESSION_NONE, -1},
         // No digit where the port and the format are expected.
         {STREAMTYPE_AUDIO, 0, -1, COMPRESSION_NONE, -1},
+        // Every static type of RFC 3551 that the system plays has its format
+        // without an rtpmap line; one that follows wins.
+        {STREAMTYPE_AUDIO, 0, 8, COMPRESSION_ALAW, 8000},
+        {STREAMTYPE_VIDEO, 0, 33, COMPRESSION_NONE, 90000},
+        {STREAMTYPE_AUDIO, 0, 8, COMPRESSION_ALAW, 16000},
     };
-    ASSERT_EQ(desc.m_nStreams, 6);
-    for (int i = 0; i < 6; i++) {
+    ASSERT_EQ(desc.m_nStreams, 9);
+    for (int i = 0; i < 9; i++) {
         SCOPED_TRACE(i);
         const StreamDescription& stream = *desc.m_ppStreams[i];
         EXPECT_EQ(stream.m_nStreamType, expected[i].nType);
@@ -69,9 +76,12 @@ TEST(SdpParserTest, MediaLinesAndStaticPayloadTypes) {
         EXPECT_EQ(stream.m_nClockRate, expected[i].nClockRate);
         EXPECT_EQ(stream.m_dFrameRate, 30.0); // the default frame rate
     }
-    // Payload type 0 brings its sample rate and channel count along.
+    // Audio types bring their sample rate and channel count along.
     EXPECT_EQ(desc.m_ppStreams[0]->m_nSampleRate, 8000);
     EXPECT_EQ(desc.m_ppStreams[0]->m_nChannels, 1);
+    EXPECT_EQ(desc.m_ppStreams[6]->m_nSampleRate, 8000);
+    EXPECT_EQ(desc.m_ppStreams[6]->m_nChannels, 1);
+    EXPECT_EQ(desc.m_ppStreams[8]->m_nChannels, 2);
     EXPECT_EQ(desc.m_ppStreams[1]->m_nWidth, -1);
 }
 
@@ -129,8 +139,10 @@ TEST(SdpParserTest, RtpMapCodecTable) {
         {"application", "99 smpte336m", COMPRESSION_KLVA, -1, -1, -1, -1, 90000},
         {"audio", "96 L16/44100/2", MAKEFOURCC('L', '1', '6', '/'), 44100, -1, -1, -1, -1},
         {"video", "96 VP8/90000", MAKEFOURCC('V', 'P', '8', '/'), 90000, -1, -1, -1, -1},
-        // Names are compared case-sensitively.
-        {"video", "96 h264/90000", MAKEFOURCC('h', '2', '6', '4'), 90000, -1, -1, -1, -1},
+        // Names are compared in any letter case (RFC 4566).
+        {"video", "96 h264/90000", COMPRESSION_H264, 90000, -1, -1, -1, -1},
+        {"application", "99 SMPTE336M/90000", COMPRESSION_KLVA, -1, -1, -1, -1, 90000},
+        {"audio", "8 pcma/8000", COMPRESSION_ALAW, 8000, 8000, 1, -1, -1},
         // Bytes beyond the line count as zero.
         {"video", "96 AB", MAKEFOURCC('A', 'B', 0, 0), -1, -1, -1, -1, -1},
     };

@@ -46,6 +46,9 @@ TEST(SessionDescriptionTest, TransferMovesOwnedPointers) {
     source.m_nCompression = COMPRESSION_H264;
     source.m_nReceiverSsrc = 0x12345678;
     source.m_nKlvClockRate = 1000;
+    source.m_bFrameRateKnown = 1;
+    source.m_nSarWidth = 64;
+    source.m_nSarHeight = 45;
     ASSERT_EQ(source.SetControl("trackID=1", 9), S_OK);
     ASSERT_EQ(source.SetConnectionAddress("239.0.0.1", 9), S_OK);
     const BYTE sps[] = {0x67, 0x42};
@@ -67,6 +70,9 @@ TEST(SessionDescriptionTest, TransferMovesOwnedPointers) {
     EXPECT_EQ(target.m_nCompression, COMPRESSION_H264);
     EXPECT_EQ(target.m_nReceiverSsrc, 0x12345678u);
     EXPECT_EQ(target.m_nKlvClockRate, 1000);
+    EXPECT_EQ(target.m_bFrameRateKnown, 1);
+    EXPECT_EQ(target.m_nSarWidth, 64);
+    EXPECT_EQ(target.m_nSarHeight, 45);
 
     EXPECT_EQ(source.m_pszControl, nullptr);
     EXPECT_EQ(source.m_pParamSets, nullptr);

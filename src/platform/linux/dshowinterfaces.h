@@ -13,6 +13,9 @@ extern "C" const GUID TIME_FORMAT_NONE;
 extern "C" const GUID TIME_FORMAT_FRAME;
 extern "C" const GUID TIME_FORMAT_MEDIA_TIME;
 
+// The run states of a filter.
+typedef enum _FilterState { State_Stopped = 0, State_Paused = 1, State_Running = 2 } FILTER_STATE;
+
 // GetMiscFlags: the filter is a source.
 enum { AM_FILTER_MISC_FLAGS_IS_RENDERER = 0x1, AM_FILTER_MISC_FLAGS_IS_SOURCE = 0x2 };
 

@@ -19,7 +19,6 @@
 #include <mfobjects.h>
 #include <mferror.h>
 
-
 // COM interfaces have public non-virtual destructors in the Windows headers,
 // so every class that implements one trips -Wnon-virtual-dtor here. The Linux
 // build, whose interfaces protect their destructors, keeps the check for the

@@ -10,6 +10,36 @@ namespace {
 // The 41 characters that the FlirSec server writes as its session name.
 const char kFlirSecSessionName[] = "Session streamed by \"FlirSec RTSP Server\"";
 
+// The static payload types of RFC 3551 (section 6, Tables 4 and 5) that this
+// system plays. Senders may describe them without an rtpmap line (FFmpeg does
+// for 0, 8 and 26); an rtpmap line that follows still overrides them.
+struct CStaticPayloadType {
+    int32_t m_nPayloadType;
+    int32_t m_nCompression;
+    int32_t m_nClockRate;
+    int32_t m_nChannels; // audio only
+};
+
+const CStaticPayloadType kStaticPayloadTypes[] = {
+    {0, COMPRESSION_MULAW, 8000, 1},
+    {8, COMPRESSION_ALAW, 8000, 1},
+    {26, COMPRESSION_JPEG, 90000, 0},
+    {33, COMPRESSION_NONE, 90000, 0}, // MPEG-2 transport stream, typed by its number
+};
+
+void ApplyStaticPayloadType(StreamDescription* pStream) {
+    for (const CStaticPayloadType& type : kStaticPayloadTypes) {
+        if (type.m_nPayloadType == pStream->m_nPayloadType) {
+            pStream->m_nCompression = type.m_nCompression;
+            pStream->m_nClockRate = type.m_nClockRate;
+            if (type.m_nChannels > 0) {
+                pStream->m_nSampleRate = type.m_nClockRate;
+                pStream->m_nChannels = type.m_nChannels;
+            }
+        }
+    }
+}
+
 // The parse of one description: the stream description that the media-level
 // lines belong to and the receiver SSRC of the next stream.
 class CSdpParser {
@@ -105,16 +135,7 @@ HRESULT CSdpParser::ProcessMedia(const char* pValue, const char* pLineEnd) {
         return S_OK;
     }
     m_pStream->m_nPayloadType = ReadInt(p, pLineEnd);
-    // RFC 3551 static payload types that need no rtpmap line.
-    if (m_pStream->m_nPayloadType == 26) {
-        m_pStream->m_nCompression = COMPRESSION_JPEG;
-        m_pStream->m_dFrameRate = 30.0;
-    } else if (m_pStream->m_nPayloadType == 0) {
-        m_pStream->m_nCompression = COMPRESSION_MULAW;
-        m_pStream->m_nSampleRate = 8000;
-        m_pStream->m_nClockRate = 8000;
-        m_pStream->m_nChannels = 1;
-    }
+    ApplyStaticPayloadType(m_pStream);
     return S_OK;
 }
 
@@ -163,6 +184,7 @@ HRESULT CSdpParser::ProcessAttribute(const char* pValue, const char* pLineEnd) {
     }
     if ((p = SkipPrefix(pValue, pLineEnd, "framerate:"))) {
         m_pStream->m_dFrameRate = ReadDouble(p, pLineEnd);
+        m_pStream->m_bFrameRateKnown = 1;
     } else if ((p = SkipPrefix(pValue, pLineEnd, "control:"))) {
         return m_pStream->SetControl(p, (int)(pLineEnd - p));
     } else if ((p = SkipPrefix(pValue, pLineEnd, "AvgBitRate:integer;"))) {

@@ -94,19 +94,20 @@ const char* ReadG711(StreamDescription* pStream, const char* pName, const char* 
 }
 
 const CCodecRow kCodecTable[] = {
-    {"H264", COMPRESSION_H264, ReadNothing},
-    {"H265", COMPRESSION_H265, ReadNothing},
-    {"MP4V", COMPRESSION_MP4V, ReadNothing},
-    {"MJPEG", COMPRESSION_JPEG, ReadNothing},
-    {"JPEG", COMPRESSION_JPEG, ReadNothing},
-    {"mpeg4-generic", COMPRESSION_AAC, ReadMpeg4Generic},
-    {"MPEG4-GENERIC", COMPRESSION_AAC, ReadMpeg4Generic},
-    {"G726-", COMPRESSION_G726, ReadG726},
-    {"smpte336m", COMPRESSION_KLVA, ReadKlv},
-    {"AMR", COMPRESSION_AMR, ReadAmr},
-    {"PCMA/", COMPRESSION_ALAW, ReadG711},
+    {"H264", COMPRESSION_H264, ReadNothing}, {"H265", COMPRESSION_H265, ReadNothing},
+    {"MP4V", COMPRESSION_MP4V, ReadNothing}, {"MJPEG", COMPRESSION_JPEG, ReadNothing},
+    {"JPEG", COMPRESSION_JPEG, ReadNothing}, {"mpeg4-generic", COMPRESSION_AAC, ReadMpeg4Generic},
+    {"G726-", COMPRESSION_G726, ReadG726},   {"smpte336m", COMPRESSION_KLVA, ReadKlv},
+    {"AMR", COMPRESSION_AMR, ReadAmr},       {"PCMA/", COMPRESSION_ALAW, ReadG711},
     {"PCMU/", COMPRESSION_MULAW, ReadG711},
 };
+
+// Encoding names are case-insensitive (RFC 4566 section 6, rtpmap); senders
+// write "smpte336m" and "SMPTE336M", "mpeg4-generic" and "MPEG4-GENERIC".
+bool BeginsWithName(const char* p, const char* pEnd, const char* pszName) {
+    const size_t n = strlen(pszName);
+    return (size_t)(pEnd - p) >= n && _strnicmp(p, pszName, n) == 0;
+}
 
 // An unknown encoding keeps its first four bytes, in memory order, as its
 // code (bytes beyond the line count as zero).
@@ -131,7 +132,7 @@ void ProcessRtpMap(StreamDescription* pStream, const char* p, const char* pLineE
     const char* pPosition = pName;
     const CCodecRow* pRow = nullptr;
     for (const CCodecRow& row : kCodecTable) {
-        if (BeginsWith(pName, pLineEnd, row.m_pszPrefix)) {
+        if (BeginsWithName(pName, pLineEnd, row.m_pszPrefix)) {
             pRow = &row;
             break;
         }

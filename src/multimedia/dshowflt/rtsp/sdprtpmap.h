@@ -1,6 +1,7 @@
 // The codec table of "a=rtpmap:<payload> <encoding>/<clock rate>[/<parameters>]"
-// (RFC 4566 section 6): the encoding name gives the compression code, the
-// rest the clock rate, the audio sampling rate and the channel count.
+// (RFC 4566 section 6): the encoding name, in any letter case, gives the
+// compression code, the rest the clock rate, the audio sampling rate and the
+// channel count.
 #pragma once
 
 #include "sessiondescription.h"

@@ -97,8 +97,11 @@ void StreamDescription::TransferTo(StreamDescription* pTarget) {
     pTarget->m_pParamSets = m_pParamSets;
     pTarget->m_nParamSetCapacity = m_nParamSetCapacity;
     pTarget->m_dFrameRate = m_dFrameRate;
+    pTarget->m_bFrameRateKnown = m_bFrameRateKnown;
     pTarget->m_nWidth = m_nWidth;
     pTarget->m_nHeight = m_nHeight;
+    pTarget->m_nSarWidth = m_nSarWidth;
+    pTarget->m_nSarHeight = m_nSarHeight;
     pTarget->m_nSampleRate = m_nSampleRate;
     pTarget->m_nChannels = m_nChannels;
     pTarget->m_nBitRate = m_nBitRate;

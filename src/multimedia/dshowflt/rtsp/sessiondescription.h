@@ -75,8 +75,16 @@ struct StreamDescription {
     int32_t m_nAvgBitRate = 0;
     ParamSet* m_pParamSets = nullptr;
     double m_dFrameRate;
+    // Set when m_dFrameRate is the stream's own: from a=framerate, or from the
+    // timing of its sequence header (written by BuildMediaType). Otherwise it
+    // is the default, and the pin measures the frame interval on the first
+    // frames (CRTPParser::FrameDuration).
+    int32_t m_bFrameRateKnown = 0;
     int32_t m_nWidth = -1;
     int32_t m_nHeight = -1;
+    // Sample aspect ratio from the sequence header; 0:0 when unspecified.
+    int32_t m_nSarWidth = 0;
+    int32_t m_nSarHeight = 0;
     int32_t m_nSampleRate = -1;
     int32_t m_nChannels = -1;
     int32_t m_nBitRate = -1;

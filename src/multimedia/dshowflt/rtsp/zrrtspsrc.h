@@ -30,10 +30,6 @@
 
 class CPushPin;
 
-// The run state the front end records (the filter states of the push-source
-// design).
-enum { State_Stopped = 0, State_Paused = 1, State_Running = 2 };
-
 class CZRtspSrc : public IFileSourceFilter,
                   public CRTSPCommand,
                   public IAMFilterMiscFlags,
@@ -71,7 +67,8 @@ public:
     int64_t Duration() const { return m_Description.m_tDuration; }
     int RTSPState() const { return m_FilterRTSPState.load(); }
 
-    // Written by the front end (State_).
+    // Written by the front end: the filter state (State_Stopped, State_Paused,
+    // State_Running) of the push-source design.
     std::atomic<int> m_nRunState{State_Stopped};
 
     // For the pins and the keep-alive thread.

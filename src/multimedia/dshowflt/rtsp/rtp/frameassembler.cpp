@@ -7,6 +7,7 @@
 // The frame is collected in the parser's own buffer and handed out as a
 // pointer into it; its bytes stay valid until the next packet is parsed.
 #include "common/trace.h"
+#include "mpeg4vol.h"
 #include "rtpparser.h"
 
 namespace {
@@ -46,13 +47,15 @@ void CRTPParser::StartFrame() {
     }
 }
 
-void CRTPParser::FinishFrameFlags(KeyFrameTest pfnKeyFrame) {
+// The flags of a frame that goes out: the discontinuity of a gap before it,
+// and no sync point unless the key-frame test finds one.
+void CRTPParser::FinishFrameFlags(KeyFrameTest pfnKeyFrame, const BYTE* pFrame, int nFrame) {
     // An empty frame is not delivered and cannot carry the flag.
-    if (m_bDiscontinuityPending && !IsEmpty()) {
+    if (m_bDiscontinuityPending && nFrame > 0) {
         m_Record.m_dwFlags |= RTPFLAG_DISCONTINUITY;
         m_bDiscontinuityPending = false;
     }
-    if (pfnKeyFrame && !pfnKeyFrame(Data(), Length())) {
+    if (pfnKeyFrame && !pfnKeyFrame(pFrame, nFrame)) {
         m_Record.m_dwFlags &= ~(uint32_t)RTPFLAG_SYNCPOINT;
     }
 }
@@ -76,23 +79,23 @@ int CRTPParser::AssembleNalOutput(BYTE** ppData, int* pnSize, KeyFrameTest pfnKe
     const int64_t tPacket = (int64_t)m_Record.m_qwTimestamp;
     if (IsFrameInProgress() && tPacket != m_tFrameTimestamp) {
         StartFrame();
-        FinishFrameFlags(pfnKeyFrame);
+        FinishFrameFlags(pfnKeyFrame, Data(), Length());
         *ppData = m_Nal.Data();
         *pnSize = m_Nal.Length();
         return CompleteFrame(ppData, pnSize) == RTPPACKET_GOOD ? RTPPACKET_GOOD
-                                                               : VideoError(pnSize);
+                                                               : FrameError(pnSize);
     }
     StartFrame();
     if (!CanGrow(*this, m_Nal.Length()) || FAILED(Append(m_Nal.Data(), m_Nal.Length()))) {
         Trace("\nCRTPParser::AssembleNalOutput: Cannot grow the frame beyond %d bytes", Length());
-        return VideoError(pnSize);
+        return FrameError(pnSize);
     }
     if (!(m_Record.m_dwFlags & RTPFLAG_MARKER)) {
         m_tFrameTimestamp = tPacket;
         *pnSize = 0;
         return RTPPACKET_GOOD;
     }
-    FinishFrameFlags(pfnKeyFrame);
+    FinishFrameFlags(pfnKeyFrame, Data(), Length());
     *ppData = Data();
     *pnSize = Length();
     ResetLength();
@@ -101,20 +104,24 @@ int CRTPParser::AssembleNalOutput(BYTE** ppData, int* pnSize, KeyFrameTest pfnKe
 }
 
 // MPEG-4 video (RFC 6416) and KLV metadata (RFC 6597) payloads are pieces of
-// one frame per timestamp, the last with the marker bit. Every such frame is
-// a sync point, and a discontinuity travels only with the packet that
-// carries it.
+// one frame per timestamp, the last with the marker bit. A gap drops the
+// frame in progress and flags the next frame delivered, as for H.264. MPEG-4
+// frames are sync points when they start with an I-VOP; KLV frames always.
 int CRTPParser::CollectFrame(BYTE** ppData, int* pnSize) {
+    BeginFramePacket();
+    const KeyFrameTest pfnKeyFrame =
+        m_Record.m_dwPayloadKind == RTPKIND_MP4V ? &IsMpeg4KeyFrame : nullptr;
     const int64_t tPacket = (int64_t)m_Record.m_qwTimestamp;
     if (IsFrameInProgress() && tPacket != m_tFrameTimestamp) {
         StartFrame();
+        FinishFrameFlags(pfnKeyFrame, Data(), Length());
         return CompleteFrame(ppData, pnSize);
     }
     StartFrame();
     if (!(m_Record.m_dwFlags & RTPFLAG_MARKER)) {
         if (!CanGrow(*this, *pnSize) || FAILED(Append(*ppData, *pnSize))) {
             Trace("\nCRTPParser::CollectFrame: Cannot grow the frame beyond %d bytes", Length());
-            return RTPPACKET_BAD;
+            return FrameError(pnSize);
         }
         m_tFrameTimestamp = tPacket;
         *pnSize = 0;
@@ -124,25 +131,26 @@ int CRTPParser::CollectFrame(BYTE** ppData, int* pnSize) {
     if (!IsEmpty()) {
         if (!CanGrow(*this, *pnSize) || FAILED(Append(*ppData, *pnSize))) {
             Trace("\nCRTPParser::CollectFrame: Cannot grow the frame beyond %d bytes", Length());
-            return RTPPACKET_BAD;
+            return FrameError(pnSize);
         }
         *ppData = Data();
         *pnSize = Length();
     }
+    FinishFrameFlags(pfnKeyFrame, *ppData, *pnSize);
     ResetLength();
     m_tFrameTimestamp = FRAME_UNSET;
     return RTPPACKET_GOOD;
 }
 
-// Entry of the H.264 and H.265 depacketizers: a gap abandons the frame in
-// progress.
-void CRTPParser::BeginVideoPacket() {
+// Entry of the depacketizers that assemble frames: a gap abandons the frame
+// in progress.
+void CRTPParser::BeginFramePacket() {
     if (m_Record.m_dwFlags & RTPFLAG_DISCONTINUITY) {
         AbandonFrame();
     }
 }
 
-int CRTPParser::VideoError(int* pnSize) {
+int CRTPParser::FrameError(int* pnSize) {
     AbandonFrame();
     *pnSize = 0;
     return RTPPACKET_BAD;

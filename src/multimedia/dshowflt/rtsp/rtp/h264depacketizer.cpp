@@ -109,7 +109,7 @@ int CRTPParser::FinishNalPacket(int nNalState, BYTE** ppData, int* pnSize,
         *pnSize = 0;
         return RTPPACKET_DISCARD;
     default:
-        return VideoError(pnSize);
+        return FrameError(pnSize);
     }
 }
 
@@ -142,13 +142,13 @@ bool CRTPParser::SetSingleNal(const BYTE* pStartCode, int nStartCode, const BYTE
  * | FU indicator (F|NRI|28) | FU header (S|E|R|Type) | FU payload ...
  */
 int CRTPParser::ParseH264Header(BYTE** ppData, int* pnSize) {
-    BeginVideoPacket();
+    BeginFramePacket();
     const BYTE* p = *ppData;
     const int n = *pnSize;
     if (n < 2 || (p[0] & 0x80)) {
         Trace("\nCRTPParser::ParseH264Header: Bad payload! Size=%d, Seq=%u", n,
               m_Record.m_dwSequence);
-        return VideoError(pnSize);
+        return FrameError(pnSize);
     }
     const int nType = p[0] & 0x1F;
     Trace("\nCRTPParser::ParseH264Header: NAL unit = %d", nType);
@@ -159,7 +159,7 @@ int CRTPParser::ParseH264Header(BYTE** ppData, int* pnSize) {
     case 30:
     case 31:
         Trace("\nCRTPParser::ParseH264Header: Error: Unsupported NAL unit = %d", nType);
-        return VideoError(pnSize);
+        return FrameError(pnSize);
     case H264_STAP_A:
         m_bWaitingForStart = true;
         nNalState =
@@ -167,7 +167,7 @@ int CRTPParser::ParseH264Header(BYTE** ppData, int* pnSize) {
         break;
     case H264_STAP_B:
         if (n < 8) {
-            return VideoError(pnSize);
+            return FrameError(pnSize);
         }
         m_bWaitingForStart = true;
         m_dwDecodingOrder = (uint32_t)(p[1] << 8 | p[2]);
@@ -181,7 +181,7 @@ int CRTPParser::ParseH264Header(BYTE** ppData, int* pnSize) {
         // the frame of the packet's timestamp.
         const bool b16 = nType == H264_MTAP16;
         if (n < (b16 ? 10 : 11)) {
-            return VideoError(pnSize);
+            return FrameError(pnSize);
         }
         m_bWaitingForStart = true;
         m_dwDecodingOrder = (uint32_t)(p[1] << 8 | p[2]);
@@ -197,7 +197,7 @@ int CRTPParser::ParseH264Header(BYTE** ppData, int* pnSize) {
     case H264_FU_B: {
         const bool bB = nType == H264_FU_B;
         if (bB && n < 6) {
-            return VideoError(pnSize);
+            return FrameError(pnSize);
         }
         if (bB) {
             m_dwDecodingOrder = (uint32_t)(p[2] << 8 | p[3]);

@@ -22,15 +22,36 @@ bool IsSupportedProfile(uint32_t nProfile) {
     case 110: // High 10
     case 122: // High 4:2:2
     case 144: // High 4:4:4 (2005 edition)
+    case 244: // High 4:4:4 Predictive
+    case 44:  // CAVLC 4:4:4 Intra
         return true;
     default:
         return false;
     }
 }
 
-// The High profiles carry chroma format, bit depths and scaling matrices.
+// The profiles whose SPS carries chroma format, bit depths and scaling
+// matrices (section 7.3.2.1.1, and 144 of the 2005 edition).
 bool HasChromaFormatSyntax(uint32_t nProfile) {
-    return nProfile == 100 || nProfile == 110 || nProfile == 122 || nProfile == 144;
+    switch (nProfile) {
+    case 100:
+    case 110:
+    case 122:
+    case 144:
+    case 244:
+    case 44:
+    case 83:
+    case 86:
+    case 118:
+    case 128:
+    case 138:
+    case 139:
+    case 134:
+    case 135:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // scaling_list() of section 7.3.2.1.1.1: only read past.

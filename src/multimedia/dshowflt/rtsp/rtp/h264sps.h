@@ -16,7 +16,7 @@ struct H264SpsInfo {
     bool m_bFrameMbsOnly = true;
     int32_t m_nSarWidth = 0; // 0: unspecified
     int32_t m_nSarHeight = 0;
-    double m_dFrameRate = 30.0;
+    double m_dFrameRate = 0.0; // 0: no timing information, or none from 0.1 to 100
 };
 
 // Reads the SPS NAL unit [pNal, pNal + cbNal), beginning with its NAL header

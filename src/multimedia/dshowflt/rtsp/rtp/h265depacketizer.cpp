@@ -60,18 +60,18 @@ bool IsH265KeyFrame(const BYTE* pFrame, int nSize) {
  * | PayloadHdr (Type=49) | FU header (S|E|FuType) | FU payload ...
  */
 int CRTPParser::ParseH265Header(BYTE** ppData, int* pnSize) {
-    BeginVideoPacket();
+    BeginFramePacket();
     const BYTE* p = *ppData;
     const int n = *pnSize;
     if (n < 3 || (p[0] & 0x80)) {
         Trace("\nCRTPParser::ParseH265Header: Bad payload! Size=%d, Seq=%u", n,
               m_Record.m_dwSequence);
-        return VideoError(pnSize);
+        return FrameError(pnSize);
     }
     const int nType = (p[0] >> 1) & 0x3F;
     if (!IsAcceptedH265Type(nType)) {
         Trace("\nCRTPParser::ParseH265Header: Error: Unsupported NAL unit = %d", nType);
-        return VideoError(pnSize);
+        return FrameError(pnSize);
     }
 
     int nNalState = NAL_ERROR;

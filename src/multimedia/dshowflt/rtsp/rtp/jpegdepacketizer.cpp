@@ -139,12 +139,15 @@ HRESULT CRTPParser::AppendJPEGQuantTables(CByteReader* pReader, uint32_t dwQ) {
     const int nTableSize = bTablePrecision ? 128 : 64;
     const BYTE* pTables = pReader->Current();
     // The entropy-coded data follows the whole table data.
-    if (wLength < 2 * nTableSize || !pReader->Skip(wLength)) {
+    if (wLength < nTableSize || !pReader->Skip(wLength)) {
         Trace("\nCRTPParser::ParseJPEGHeader: Bad quantization table header! Length=%d, "
               "precision=%d, size=%d",
               (int)wLength, (int)bPrecision, pReader->Remaining());
         return E_INVALIDARG;
     }
+    // Some senders (FFmpeg's packetizer) send a single table when luminance
+    // and chrominance share it; decoders then use it for both.
+    const BYTE* pSecondTable = wLength >= 2 * nTableSize ? pTables + nTableSize : pTables;
     const int nSegmentLength = 2 * nTableSize + 4;
     const BYTE rgSegment[] = {0xFF, 0xDB, (BYTE)(nSegmentLength >> 8), (BYTE)nSegmentLength,
                               (BYTE)(bTablePrecision << 4)};
@@ -157,7 +160,7 @@ HRESULT CRTPParser::AppendJPEGQuantTables(CByteReader* pReader, uint32_t dwQ) {
         hr = Append(&bSecondId, 1);
     }
     if (SUCCEEDED(hr)) {
-        hr = Append(pTables + nTableSize, nTableSize);
+        hr = Append(pSecondTable, nTableSize);
     }
     return hr;
 }
@@ -224,7 +227,7 @@ int CRTPParser::ParseJPEGHeader(BYTE** ppData, int* pnSize) {
     if (*pnSize < JPEG_MAIN_HEADER + 1) {
         Trace("\nCRTPParser::ParseJPEGHeader: Bad payload! Size=%d, Seq=%u", *pnSize,
               m_Record.m_dwSequence);
-        return RTPPACKET_BAD;
+        return DropJPEGFrame(RTPPACKET_BAD, pnSize);
     }
     reader.ReadByte(&bTypeSpecific);
     reader.ReadUInt24(&dwOffset);
@@ -240,11 +243,13 @@ int CRTPParser::ParseJPEGHeader(BYTE** ppData, int* pnSize) {
         Trace("\nCRTPParser::ParseJPEGHeader: Unsupported image! Type-specific=%d, type=%d, "
               "%dx%d",
               (int)bTypeSpecific, (int)bType, (int)m_dwWidth, (int)m_dwHeight);
-        return RTPPACKET_BAD;
+        return DropJPEGFrame(RTPPACKET_BAD, pnSize);
     }
-    // After a gap the frame being rebuilt has lost data: wait for the next.
+    // After a gap the frame being rebuilt has lost data: wait for the next,
+    // which is flagged.
     if (m_Record.m_dwFlags & RTPFLAG_DISCONTINUITY) {
         m_bWaitingForStart = true;
+        m_bDiscontinuityPending = true;
     }
     if (dwOffset != 0 && m_bWaitingForStart) {
         Trace("\nCRTPParser::ParseJPEGHeader: wait until next start sample. Discard %d bytes",
@@ -256,7 +261,7 @@ int CRTPParser::ParseJPEGHeader(BYTE** ppData, int* pnSize) {
     uint16_t wRestartInterval = 0;
     if (bType & JPEG_TYPE_RESTART) {
         if (reader.Remaining() < JPEG_RESTART_HEADER + 1) {
-            return RTPPACKET_BAD;
+            return DropJPEGFrame(RTPPACKET_BAD, pnSize);
         }
         reader.ReadUInt16(&wRestartInterval);
         reader.Skip(2);
@@ -266,9 +271,7 @@ int CRTPParser::ParseJPEGHeader(BYTE** ppData, int* pnSize) {
         m_dwExpectedOffset = 0;
         if (FAILED(SetContents(JPEG_SOI, sizeof(JPEG_SOI))) ||
             FAILED(AppendJPEGHeaders(&reader, bType, bQ, wRestartInterval))) {
-            ResetLength();
-            m_bWaitingForStart = true;
-            return RTPPACKET_BAD;
+            return DropJPEGFrame(RTPPACKET_BAD, pnSize);
         }
     }
 
@@ -276,13 +279,11 @@ int CRTPParser::ParseJPEGHeader(BYTE** ppData, int* pnSize) {
         Trace("\nCRTPParser::ParseJPEGHeader expected JPEG fragment offset %d and received %d. "
               "Discard corrupted packet!",
               (int)m_dwExpectedOffset, (int)dwOffset);
-        m_dwExpectedOffset = 0;
-        ResetLength();
-        *pnSize = 0;
-        return RTPPACKET_DISCARD;
+        return DropJPEGFrame(RTPPACKET_DISCARD, pnSize);
     }
-    if (FAILED(Append(reader.Current(), reader.Remaining()))) {
-        return RTPPACKET_BAD;
+    if (!CanGrow(*this, reader.Remaining() + (int)sizeof(JPEG_EOI)) ||
+        FAILED(Append(reader.Current(), reader.Remaining()))) {
+        return DropJPEGFrame(RTPPACKET_BAD, pnSize);
     }
     m_dwExpectedOffset += (uint32_t)reader.Remaining();
     if (!(m_Record.m_dwFlags & RTPFLAG_MARKER)) {
@@ -290,12 +291,25 @@ int CRTPParser::ParseJPEGHeader(BYTE** ppData, int* pnSize) {
         return RTPPACKET_GOOD;
     }
     if (FAILED(Append(JPEG_EOI, sizeof(JPEG_EOI)))) {
-        return RTPPACKET_BAD;
+        return DropJPEGFrame(RTPPACKET_BAD, pnSize);
     }
     // The frame is complete; a fragment that is not a frame start has no
     // frame to join until the next one begins.
     m_bWaitingForStart = true;
+    FinishFrameFlags(nullptr, Data(), Length());
     *ppData = Data();
     *pnSize = Length();
     return RTPPACKET_GOOD;
+}
+
+// The frame being rebuilt has lost data: the fragments up to the next frame
+// start are dropped, and the next frame delivered is flagged as following a
+// gap.
+int CRTPParser::DropJPEGFrame(int nResult, int* pnSize) {
+    ResetLength();
+    m_dwExpectedOffset = 0;
+    m_bWaitingForStart = true;
+    m_bDiscontinuityPending = true;
+    *pnSize = 0;
+    return nResult;
 }

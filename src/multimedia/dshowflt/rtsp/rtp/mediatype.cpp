@@ -68,16 +68,32 @@ HRESULT BuildSequenceHeader(const StreamDescription& desc, CBaseBuffer* pHeader)
     return S_OK;
 }
 
-// The picture size from the sequence header. H.264 and MPEG-4 keep the
+// What a sequence header says of the picture, written into the description.
+// Its frame rate replaces the default when the description gives none: a
+// 25 fps stream without a=framerate is not typed as 30 fps.
+void TakeSequenceInfo(int32_t nWidth, int32_t nHeight, int32_t nSarWidth, int32_t nSarHeight,
+                      double dFrameRate, StreamDescription* pDesc) {
+    pDesc->m_nWidth = nWidth;
+    pDesc->m_nHeight = nHeight;
+    pDesc->m_nSarWidth = nSarWidth;
+    pDesc->m_nSarHeight = nSarHeight;
+    if (!pDesc->m_bFrameRateKnown && dFrameRate > 0.0) {
+        pDesc->m_dFrameRate = dFrameRate;
+        pDesc->m_bFrameRateKnown = 1;
+    }
+}
+
+// The picture from the sequence header. H.264 and MPEG-4 keep the
 // description's size when their header does not read; H.265 needs its VPS,
 // SPS and PPS.
-HRESULT ReadPictureSize(const CBaseBuffer& header, StreamDescription* pDesc) {
+HRESULT ReadSequenceInfo(const CBaseBuffer& header, StreamDescription* pDesc) {
     if (pDesc->m_nCompression == COMPRESSION_H265) {
         CMiniParserH265 parser;
         HRESULT hr = parser.ReadSequenceHeader(header.Data(), header.Length());
         if (SUCCEEDED(hr)) {
-            pDesc->m_nWidth = parser.Width();
-            pDesc->m_nHeight = parser.Height();
+            const H265SpsInfo& sps = parser.Sps();
+            TakeSequenceInfo(sps.m_nWidth, sps.m_nHeight, sps.m_nSarWidth, sps.m_nSarHeight,
+                             sps.m_dFrameRate, pDesc);
         }
         return hr;
     }
@@ -86,8 +102,8 @@ HRESULT ReadPictureSize(const CBaseBuffer& header, StreamDescription* pDesc) {
                      ? parser.ReadH264SequenceHeader(header.Data(), header.Length())
                      : parser.ReadMpeg4Configuration(header.Data(), header.Length());
     if (SUCCEEDED(hr)) {
-        pDesc->m_nWidth = parser.Width();
-        pDesc->m_nHeight = parser.Height();
+        TakeSequenceInfo(parser.Width(), parser.Height(), parser.SarWidth(), parser.SarHeight(),
+                         parser.FrameRate(), pDesc);
     }
     return S_OK;
 }
@@ -111,7 +127,7 @@ HRESULT BuildVideoType(StreamDescription* pDesc, AM_MEDIA_TYPE* pmt) {
     if (NeedsParameterSets(pDesc->m_nCompression)) {
         hr = BuildSequenceHeader(*pDesc, &header);
         if (SUCCEEDED(hr)) {
-            hr = ReadPictureSize(header, pDesc);
+            hr = ReadSequenceInfo(header, pDesc);
         }
     }
     if (SUCCEEDED(hr)) {

@@ -17,8 +17,11 @@ enum : WORD {
 };
 
 // Builds the media type of the stream into *pmt (which the caller frees with
-// FreeMediaType) and writes the picture size found in H.264, H.265 and
-// MPEG-4 sequence headers back into the description. Returns S_OK,
+// FreeMediaType) and writes what H.264, H.265 and MPEG-4 sequence headers
+// say of the picture back into the description: its size and sample aspect
+// ratio, and its frame rate when the description gave none. (The
+// VIDEOINFOHEADER has no field for the sample aspect ratio; the Media
+// Foundation type takes it from the description.) Returns S_OK,
 // VFW_E_INVALID_MEDIA_TYPE for a description that cannot be typed, the
 // failure of the H.265 reader, or E_OUTOFMEMORY; on failure *pmt holds no
 // format block.

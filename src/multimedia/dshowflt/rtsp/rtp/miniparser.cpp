@@ -17,6 +17,9 @@ HRESULT CMiniParser::ReadH264SequenceHeader(const BYTE* p, int cb) {
     if (SUCCEEDED(hr)) {
         m_nWidth = sps.m_nWidth;
         m_nHeight = sps.m_nHeight;
+        m_nSarWidth = sps.m_nSarWidth;
+        m_nSarHeight = sps.m_nSarHeight;
+        m_dFrameRate = sps.m_dFrameRate;
     }
     return hr;
 }
@@ -41,6 +44,9 @@ HRESULT CMiniParser::ReadMpeg4Configuration(const BYTE* p, int cb) {
             if (SUCCEEDED(hr)) {
                 m_nWidth = vol.m_nWidth;
                 m_nHeight = vol.m_nHeight;
+                m_nSarWidth = vol.m_nParWidth;
+                m_nSarHeight = vol.m_nParHeight;
+                m_dFrameRate = 0.0;
             }
             return hr;
         }

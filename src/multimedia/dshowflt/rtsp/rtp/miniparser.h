@@ -16,11 +16,19 @@ public:
     // header sets the version, the first video object layer gives the size.
     HRESULT ReadMpeg4Configuration(const BYTE* p, int cb);
 
-    // The picture size of the last successful read.
+    // What the last successful read found: the picture size, the sample
+    // aspect ratio (0:0 unspecified) and the frame rate (0 when the header
+    // has none; MPEG-4 headers give none).
     int32_t Width() const { return m_nWidth; }
     int32_t Height() const { return m_nHeight; }
+    int32_t SarWidth() const { return m_nSarWidth; }
+    int32_t SarHeight() const { return m_nSarHeight; }
+    double FrameRate() const { return m_dFrameRate; }
 
 private:
     int32_t m_nWidth = 0;
     int32_t m_nHeight = 0;
+    int32_t m_nSarWidth = 0;
+    int32_t m_nSarHeight = 0;
+    double m_dFrameRate = 0.0;
 };

@@ -1,5 +1,6 @@
 #include "mpeg4vol.h"
 
+#include "annexb.h"
 #include "bitreader.h"
 #include "common/zrerrors.h"
 
@@ -8,6 +9,8 @@ namespace {
 const uint32_t kVisualObjectTypeVideo = 1;
 const uint32_t kVisualObjectTypeStillTexture = 2;
 const uint32_t kExtendedPar = 15;
+// Table 6-12: the pixel aspect ratios of aspect_ratio_info 1 to 5.
+const int32_t kPixelAspectRatios[6][2] = {{0, 0}, {1, 1}, {12, 11}, {10, 11}, {16, 11}, {40, 33}};
 const uint32_t kShapeRectangular = 0;
 const uint32_t kShapeGrayscale = 3;
 
@@ -37,6 +40,16 @@ int TimeIncrementBits(uint32_t nResolution) {
 }
 
 } // namespace
+
+bool IsMpeg4KeyFrame(const BYTE* pFrame, int nSize) {
+    for (int i = FindStartCode(pFrame, nSize, 0); i >= 0 && i + 4 < nSize;
+         i = FindStartCode(pFrame, nSize, i + 3)) {
+        if (pFrame[i + 3] == MPEG4_VOP) {
+            return (pFrame[i + 4] >> 6) == 0;
+        }
+    }
+    return false;
+}
 
 HRESULT ReadMpeg4VisualObject(const BYTE* p, int cb, Mpeg4VisualObjectInfo* pInfo) {
     CBitReader bits(p, cb);
@@ -72,6 +85,9 @@ HRESULT ReadMpeg4Vol(const BYTE* p, int cb, int32_t nVersion, Mpeg4VolInfo* pInf
     if (info.m_nAspectRatio == (int32_t)kExtendedPar) {
         info.m_nParWidth = (int32_t)bits.ReadBits(8);
         info.m_nParHeight = (int32_t)bits.ReadBits(8);
+    } else if (info.m_nAspectRatio < 6) {
+        info.m_nParWidth = kPixelAspectRatios[info.m_nAspectRatio][0];
+        info.m_nParHeight = kPixelAspectRatios[info.m_nAspectRatio][1];
     }
     if (bits.ReadFlag()) {     // vol_control_parameters
         bits.ReadBits(2 + 1);  // chroma_format, low_delay

@@ -14,6 +14,7 @@ enum : BYTE {
     MPEG4_VOL_LAST = 0x2F,
     MPEG4_VISUAL_OBJECT_SEQUENCE = 0xB0,
     MPEG4_VISUAL_OBJECT = 0xB5,
+    MPEG4_VOP = 0xB6,
 };
 
 struct Mpeg4VisualObjectInfo {
@@ -26,11 +27,15 @@ struct Mpeg4VolInfo {
     int32_t m_nObjectType = 0; // video_object_type_indication
     int32_t m_nWidth = 0;
     int32_t m_nHeight = 0;
-    int32_t m_nAspectRatio = 0; // aspect_ratio_info; 15: m_nParWidth:m_nParHeight
-    int32_t m_nParWidth = 0;
+    int32_t m_nAspectRatio = 0; // aspect_ratio_info
+    int32_t m_nParWidth = 0;    // the pixel aspect ratio it gives; 0: unspecified
     int32_t m_nParHeight = 0;
     int32_t m_nTimeIncrementResolution = 0;
 };
+
+// True when the first video object plane of the frame is intra coded
+// (vop_coding_type 0, section 6.2.5): the frames a decoder can start with.
+bool IsMpeg4KeyFrame(const BYTE* pFrame, int nSize);
 
 // Reads the visual object header whose bytes follow 00 00 01 B5.
 HRESULT ReadMpeg4VisualObject(const BYTE* p, int cb, Mpeg4VisualObjectInfo* pInfo);

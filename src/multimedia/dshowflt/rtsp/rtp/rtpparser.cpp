@@ -85,9 +85,12 @@ void CRTPParser::Reset() {
     m_nState = m_nSessionPayloadType != 0 ? (int)RTPSTATE_MAYBE : (int)RTPSTATE_YES;
     m_dwDetectedKind = RTPKIND_NONE;
     m_dwLastSequence = NO_SEQUENCE;
-    m_nLatePackets = 0;
+    m_Delivered.Clear();
     memset(&m_Record, 0, sizeof(m_Record));
     m_bTimestampKnown = false;
+    m_qwLastTimestamp = 0;
+    m_dwLastRtpTimestamp = 0;
+    m_qwTimestampOffset = 0;
     // Packets held before a stop belong to the numbering of the old run.
     DropHeld();
     ResetLength();
@@ -98,6 +101,29 @@ void CRTPParser::Reset() {
     m_bWaitingForStart = true;
     m_dwDecodingOrder = 0;
     m_dwExpectedOffset = 0;
+    m_nAuCount = 0;
+    m_nAuNext = 0;
+    m_FrameInterval.Reset();
+}
+
+// A video frame that goes out counts for the frame interval.
+void CRTPParser::NoteOutput() {
+    switch (m_Record.m_dwPayloadKind) {
+    case RTPKIND_H264:
+    case RTPKIND_H265:
+    case RTPKIND_JPEG:
+    case RTPKIND_MP4V:
+        m_FrameInterval.AddFrame(m_Record.m_qwTimestamp);
+        break;
+    default:
+        break;
+    }
+}
+
+// Whether a call with an empty input would give more: access units of the
+// packet, or packets held in the reordering queue.
+bool CRTPParser::HasMoreOutput() {
+    return HasPendingAccessUnits() || m_Held.Count() > 0;
 }
 
 int64_t CRTPParser::ToRTPTime(int64_t tTime) const {
@@ -116,29 +142,44 @@ bool CRTPParser::IsRtcpKind() const {
            m_Record.m_dwPayloadKind <= RTPKIND_RTCP_BYE;
 }
 
-// The extended timestamp is the offset plus the 32-bit timestamp; the offset
-// grows by 2^32 when the counter wraps around, and on a sender restart by the
-// amount that continues the stream where it was.
-void CRTPParser::ExtendTimestamp(uint32_t dwTimestamp) {
-    const uint64_t qwOffset = m_Record.m_qwTimestampOffset;
-    uint64_t qwExtended = qwOffset + dwTimestamp;
+// Extends the timestamp of a packet that is used, in sequence order. The
+// offset between extended and 32-bit timestamps grows by 2^32 when the
+// counter wraps around, and on a sender restart by the amount that continues
+// the stream where it was; it never goes back, so a B-frame from before a wrap
+// leaves it alone.
+void CRTPParser::ExtendTimestamp() {
+    const uint32_t dwTimestamp = (uint32_t)m_Record.m_qwTimestamp;
+    const uint64_t qwPrevious = m_qwLastTimestamp;
+    uint64_t qwExtended = dwTimestamp;
     if (m_bTimestampKnown) {
-        // After a jump back, the stream continues 33 ms after the previous packet.
+        // After a restart, the stream continues 33 ms after the previous packet.
         const uint64_t qwStep = ScaleTime(330000, m_dwNumerator, m_dwDenominator);
-        const uint64_t qwPrevious = m_Record.m_qwPreviousTimestamp;
-        qwExtended = RTPExtendTimestamp(qwPrevious, (uint32_t)(qwPrevious - qwOffset), dwTimestamp,
-                                        m_dwTimestampThreshold, qwStep);
+        RTPTimestampStep step = RTPSTEP_NEAR;
+        qwExtended = RTPExtendTimestamp(qwPrevious, m_dwLastRtpTimestamp, dwTimestamp,
+                                        m_dwTimestampThreshold, qwStep, &step);
+        // A jump of hours is no pause of the sender: the pin handles it as a
+        // gap.
+        if (step == RTPSTEP_FORWARD_JUMP) {
+            Trace("\nCRTPParser::ParseHeader: timestamp jumped from %I64u to %I64u. Set "
+                  "discontinuity flag!",
+                  qwPrevious, qwExtended);
+            m_Record.m_dwFlags |= RTPFLAG_DISCONTINUITY;
+        }
     }
-    m_bTimestampKnown = true;
-    const uint64_t qwNewOffset = qwExtended - dwTimestamp;
-    if ((int64_t)qwNewOffset > (int64_t)qwOffset) {
+    const int64_t nOffset = (int64_t)(qwExtended - dwTimestamp);
+    if (m_bTimestampKnown && nOffset > (int64_t)m_qwTimestampOffset) {
         Trace("\nCRTPParser::ParseHeader: wraparound detected: lastRTPTime=%I64u, "
               "curRTPTime=%I64u(%I64u+%I64u). Increase offsetRTPTime from %I64u to %I64u",
-              m_Record.m_qwPreviousTimestamp, qwOffset + dwTimestamp, qwOffset,
-              (uint64_t)dwTimestamp, qwOffset, qwNewOffset);
+              qwPrevious, m_qwTimestampOffset + dwTimestamp, m_qwTimestampOffset,
+              (uint64_t)dwTimestamp, m_qwTimestampOffset, (uint64_t)nOffset);
         m_Record.m_dwFlags |= RTPFLAG_TIMESTAMP_RAISED;
+        m_qwTimestampOffset = (uint64_t)nOffset;
     }
-    m_Record.m_qwTimestampOffset = qwNewOffset;
+    m_bTimestampKnown = true;
+    m_qwLastTimestamp = qwExtended;
+    m_dwLastRtpTimestamp = dwTimestamp;
+    m_Record.m_qwTimestampOffset = m_qwTimestampOffset;
+    m_Record.m_qwPreviousTimestamp = qwPrevious;
     m_Record.m_qwTimestamp = qwExtended;
     m_Record.m_tTime = (int64_t)To100ns(qwExtended);
 }
@@ -192,15 +233,14 @@ int CRTPParser::GetRTPInfo(const BYTE* pPacket, int nSize) {
     }
     m_Record.m_dwSSRC = dwSSRC;
     Trace("\nCRTPParser::ParseHeader: SSRC=0x%08X", dwSSRC);
-    // A packet of another source must not move this stream's timestamps.
     if (m_dwExpectedSSRC != 0xFFFFFFFF && dwSSRC != m_dwExpectedSSRC) {
         Trace("\nCRTPParser::ParseHeader: Discard packet SSRC=0x%08X. Expected SSRC=0x%08X", dwSSRC,
               m_dwExpectedSSRC);
         return RTPPACKET_INVALID_SSRC;
     }
-    m_Record.m_qwPreviousTimestamp = m_Record.m_qwTimestamp;
     m_Record.m_dwFlags = (bSecond & 0x80) ? (uint32_t)RTPFLAG_MARKER : 0u;
-    ExtendTimestamp(dwTimestamp);
+    m_Record.m_qwTimestamp = dwTimestamp;
+    m_Record.m_tTime = 0;
 
     int nHeaderSize = 12 + 4 * (bFirst & 0x0F);
     if (bFirst & 0x10) {
@@ -280,6 +320,10 @@ int CRTPParser::IsRTP(const BYTE* pPacket, int nSize) {
 
 int CRTPParser::ParseHeader(BYTE** ppData, int* pnSize) {
     bool bFromQueue = false;
+    if (*pnSize < 1 && HasPendingAccessUnits()) {
+        NextAccessUnit(ppData, pnSize);
+        return HasMoreOutput() ? RTPPACKET_GOOD_MULTIPLE : RTPPACKET_GOOD;
+    }
     if (*pnSize < 1) {
         switch (QueueStep(nullptr, 0, ppData, pnSize)) {
         case QUEUE_RELEASED:
@@ -291,6 +335,8 @@ int CRTPParser::ParseHeader(BYTE** ppData, int* pnSize) {
             return RTPPACKET_BAD;
         }
     } else {
+        // Access units left of the previous packet go with it.
+        m_nAuCount = 0;
         const int nResult = GetRTPInfo(*ppData, *pnSize);
         if (nResult != RTPPACKET_GOOD) {
             return nResult;
@@ -305,16 +351,18 @@ int CRTPParser::ParseHeader(BYTE** ppData, int* pnSize) {
         nResult = DispatchPayload(ppData, pnSize);
         if (nResult != RTPPACKET_GOOD) {
             *pnSize = 0;
-            // RTCP is not media: its reader must see that the packet was bad.
+            // A report that cannot be read is dropped like a media packet,
+            // and its reader sees that nothing was read; it goes on to the
+            // next report of a compound packet.
             if (IsRtcpKind()) {
-                return RTPPACKET_BAD;
+                return RTPPACKET_DISCARD;
             }
         }
-        const bool bHeld = m_Held.Count() > 0;
         if (*pnSize > 0) {
-            return bHeld ? RTPPACKET_GOOD_MULTIPLE : RTPPACKET_GOOD;
+            NoteOutput();
+            return HasMoreOutput() ? RTPPACKET_GOOD_MULTIPLE : RTPPACKET_GOOD;
         }
-        if (!bHeld || QueueStep(nullptr, 0, ppData, pnSize) != QUEUE_RELEASED) {
+        if (m_Held.Count() == 0 || QueueStep(nullptr, 0, ppData, pnSize) != QUEUE_RELEASED) {
             *pnSize = 0;
             return RTPPACKET_GOOD;
         }
@@ -323,20 +371,21 @@ int CRTPParser::ParseHeader(BYTE** ppData, int* pnSize) {
 }
 
 // Puts the packet in sequence: a packet out of order is held in the reordering
-// queue, which may give back an earlier packet instead. Then strips the header
-// and padding.
+// queue, which may give back an earlier packet instead. The packet that comes
+// out is used: its timestamp is extended and its header and padding stripped.
 int CRTPParser::SequenceStep(BYTE** ppData, int* pnSize, bool bFromQueue) {
-    const bool bRtcp = IsRtcpKind();
     const uint32_t dwLast = m_dwLastSequence;
     const bool bInOrder =
-        bRtcp || dwLast == NO_SEQUENCE || m_Record.m_dwSequence == RTPNextSequence(dwLast);
-    if (!bInOrder && !bFromQueue) {
+        IsRtcpKind() || dwLast == NO_SEQUENCE || m_Record.m_dwSequence == RTPNextSequence(dwLast);
+    const bool bRtcp = IsRtcpKind();
+    if (!bFromQueue && !bInOrder) {
         const int nResult = HoldOutOfOrder(ppData, pnSize);
         if (nResult != RTPPACKET_GOOD) {
             return nResult;
         }
+    } else if (!bFromQueue && !bRtcp) {
+        DropStaleHeld();
     }
-    m_nLatePackets = 0;
     if (!bRtcp && dwLast != NO_SEQUENCE && m_Record.m_dwSequence != RTPNextSequence(dwLast)) {
         m_Record.m_dwFlags |= RTPFLAG_DISCONTINUITY;
         Trace("\n   CRTPParser::ParseHeader: Set discontinuity flag! Seq=%u, lastSeq=%u, size=%d\n",
@@ -345,6 +394,8 @@ int CRTPParser::SequenceStep(BYTE** ppData, int* pnSize, bool bFromQueue) {
     m_Record.m_dwFlags |= RTPFLAG_SYNCPOINT;
     if (!bRtcp) {
         m_dwLastSequence = m_Record.m_dwSequence;
+        m_Delivered.Deliver(m_Record.m_dwSequence);
+        ExtendTimestamp();
     }
 
     const int nHeaderSize = m_Record.m_nHeaderSize;
@@ -360,29 +411,24 @@ int CRTPParser::SequenceStep(BYTE** ppData, int* pnSize, bool bFromQueue) {
 }
 
 // A packet that does not follow the last one. A repeat of the last sequence
-// number is a duplicate. A packet behind it arrived too late to be used,
-// unless more than the queue's depth come in a row: then the sender has
-// restarted its numbering and the stream continues from this packet. Anything
-// else waits in the reordering queue for the gap to fill, and the queue may
-// give back an earlier packet instead.
+// number is a duplicate, and so is one that comes back shortly after it was
+// delivered; one whose place was given up comes too late. A packet further
+// back may start a new numbering of the sender, and one ahead waits for the
+// gap before it to fill: both wait in the reordering queue, which may give
+// back an earlier packet instead.
 int CRTPParser::HoldOutOfOrder(BYTE** ppData, int* pnSize) {
     const uint32_t dwSequence = m_Record.m_dwSequence;
     if (dwSequence == m_dwLastSequence) {
         Trace("\nCRTPParser::ParseHeader: Skip duplicate packet!");
         return RTPPACKET_DUPLICATE;
     }
-    if (RTPSequenceIsBehind(dwSequence, m_dwLastSequence)) {
-        if (++m_nLatePackets <= REORDER_DEPTH) {
-            Trace("\nCRTPParser::ParseHeader: Drop late packet! Seq=%u, lastSeq=%u", dwSequence,
-                  m_dwLastSequence);
-            return RTPPACKET_DISCARD;
-        }
-        Trace("\nCRTPParser::ParseHeader: Sequence restarted at %u (lastSeq=%u)", dwSequence,
-              m_dwLastSequence);
-        DropHeld();
-        return RTPPACKET_GOOD;
+    const bool bBehind = RTPSequenceIsBehind(dwSequence, m_dwLastSequence);
+    if (bBehind && RTPSequenceDistance(dwSequence, m_dwLastSequence) <= RTP_MAX_MISORDER) {
+        return DropLatePacket();
     }
-    m_nLatePackets = 0;
+    if (!bBehind) {
+        DropStaleHeld();
+    }
     switch (QueueStep(*ppData, *pnSize, ppData, pnSize)) {
     case QUEUE_RELEASED:
         return RTPPACKET_GOOD;
@@ -394,6 +440,16 @@ int CRTPParser::HoldOutOfOrder(BYTE** ppData, int* pnSize) {
     default:
         return RTPPACKET_BAD;
     }
+}
+
+int CRTPParser::DropLatePacket() {
+    if (m_Delivered.WasDelivered(m_Record.m_dwSequence)) {
+        Trace("\nCRTPParser::ParseHeader: Skip duplicate packet!");
+        return RTPPACKET_DUPLICATE;
+    }
+    Trace("\nCRTPParser::ParseHeader: Drop late packet! Seq=%u, lastSeq=%u", m_Record.m_dwSequence,
+          m_dwLastSequence);
+    return RTPPACKET_DISCARD;
 }
 
 int CRTPParser::DispatchPayload(BYTE** ppData, int* pnSize) {
@@ -408,7 +464,7 @@ int CRTPParser::DispatchPayload(BYTE** ppData, int* pnSize) {
     case RTPKIND_KLV:
         return CollectFrame(ppData, pnSize);
     case RTPKIND_AAC:
-        return StripAuHeaders(ppData, pnSize);
+        return SplitAccessUnits(ppData, pnSize);
     case RTPKIND_AMR:
         return ConvertAMRToStorage(ppData, pnSize);
     case RTPKIND_RTCP_SR:

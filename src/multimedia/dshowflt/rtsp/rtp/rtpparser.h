@@ -16,8 +16,11 @@
 
 #include "common/buffer.h"
 #include "common/bufferlist.h"
+#include "frameinterval.h"
+#include "rtpsequence.h"
 
 class CByteReader;
+struct StreamDescription;
 
 // Whether a stream carries RTP at all, as IsRTP decides it.
 enum {
@@ -42,7 +45,7 @@ enum : uint32_t {
     RTPFLAG_DISCONTINUITY = 0x02,
     RTPFLAG_SYNCPOINT = 0x04,
     RTPFLAG_RTCP = 0x08,
-    RTPFLAG_TIMESTAMP_RAISED = 0x10,
+    RTPFLAG_TIMESTAMP_RAISED = 0x10, // the timestamp offset grew (wrap or restart)
 };
 
 // Payload kinds: the RTP payload type, except that a stream's dynamic payload
@@ -76,6 +79,8 @@ const char* RTPPayloadKindName(uint32_t dwKind);
 
 // What the parser knows of the packet it is working on. It is saved with a
 // packet held in the reordering queue and restored when the packet comes out.
+// Timestamps are extended only for packets that are used, in sequence order:
+// until then m_qwTimestamp holds the packet's 32-bit RTP timestamp.
 struct RTPHEADERRECORD {
     uint32_t m_dwPayloadKind;
     uint32_t m_dwSequence;
@@ -117,8 +122,9 @@ public:
     void SetPayloadType(int32_t nSessionPayloadType, uint32_t dwInternalKind);
     void SetClockRate(int32_t nClockRate);
     void SetExpectedSSRC(uint32_t dwSSRC);
-    // Whether mpeg4-generic payloads start with an AU-header section.
-    void SetAuHeaders(bool bAuHeaders) { m_bAuHeaders = bAuHeaders; }
+    // Whether mpeg4-generic payloads start with an AU-header section, and its
+    // layout: the description's m_bAuHeaders and AU-header field sizes.
+    void SetAuHeaders(const StreamDescription& desc);
 
     // Back to the start of a stream, at the start of every processing loop.
     void Reset();
@@ -130,7 +136,8 @@ public:
     int IsRTP(const BYTE* pPacket, int nSize);
     // Parses one packet and runs its depacketizer; on success *ppData and
     // *pnSize describe the payload to deliver, which stays valid until the
-    // next call. A size of 0 asks for the next packet of the reordering queue.
+    // next call. A size of 0 asks for the next output: the next access unit
+    // of an mpeg4-generic packet, or the next packet of the reordering queue.
     int ParseHeader(BYTE** ppData, int* pnSize);
 
     int64_t ToRTPTime(int64_t tTime) const;
@@ -145,6 +152,9 @@ public:
     void SetArrivalTick(uint32_t dwTick) { m_Record.m_dwArrivalTick = dwTick; }
     uint32_t ExpectedSSRC() const { return m_dwExpectedSSRC; }
     int32_t ClockRate() const { return m_nClockRate; }
+    // The frame interval of a video stream, in 100 ns, measured on the RTP
+    // timestamps of its first frames; 0 until enough frames were seen.
+    int64_t FrameDuration() const { return (int64_t)To100ns(m_FrameInterval.Interval()); }
     // Picture size from the last JPEG main header.
     uint32_t Width() const { return m_dwWidth; }
     uint32_t Height() const { return m_dwHeight; }
@@ -161,7 +171,9 @@ public:
     int ParseJPEGHeader(BYTE** ppData, int* pnSize);
     // MPEG-4 video and KLV metadata: frames by timestamp and marker bit.
     int CollectFrame(BYTE** ppData, int* pnSize);
-    int StripAuHeaders(BYTE** ppData, int* pnSize);
+    // mpeg4-generic audio: the first access unit of the packet; the others
+    // follow on calls with an empty input.
+    int SplitAccessUnits(BYTE** ppData, int* pnSize);
     int ConvertAMRToStorage(BYTE** ppData, int* pnSize);
     int ReadSenderReport(BYTE** ppData, int* pnSize);
     // Delivers the frame in progress: on entry *ppData and *pnSize are the
@@ -176,29 +188,37 @@ private:
     // Reordering queue.
     enum QueueAnswer { QUEUE_EMPTY, QUEUE_HELD, QUEUE_RELEASED, QUEUE_DUPLICATE, QUEUE_ERROR };
     QueueAnswer QueueStep(const BYTE* pPacket, int nSize, BYTE** ppData, int* pnSize);
+    QueueAnswer HoldLocked(const BYTE* pPacket, int nSize);
+    CBuffer* ReleasableHeadLocked();
     void InsertHeldLocked(CBuffer* pBuffer);
     bool IsHeldLocked(uint32_t dwSequence);
+    int CountHeldBehindLocked();
+    void DropHeldLocked(bool bBehind);
     void DropHeld();
+    void DropStaleHeld();
 
     // ParseHeader steps.
     int SequenceStep(BYTE** ppData, int* pnSize, bool bFromQueue);
     int HoldOutOfOrder(BYTE** ppData, int* pnSize);
+    int DropLatePacket();
     int DispatchPayload(BYTE** ppData, int* pnSize);
-    void ExtendTimestamp(uint32_t dwTimestamp);
+    bool HasMoreOutput();
+    void NoteOutput();
+    void ExtendTimestamp();
     bool IsRtcpKind() const;
 
     // Frame assembly.
     bool IsFrameInProgress() const;
     static bool CanGrow(const CBaseBuffer& buffer, int nMore);
     void AbandonFrame();
+    void BeginFramePacket();
+    int FrameError(int* pnSize);
     void StartFrame();
-    void FinishFrameFlags(KeyFrameTest pfnKeyFrame);
+    void FinishFrameFlags(KeyFrameTest pfnKeyFrame, const BYTE* pFrame, int nFrame);
     int AssembleNalOutput(BYTE** ppData, int* pnSize, KeyFrameTest pfnKeyFrame);
 
     // NAL units of the H.264 and H.265 depacketizers.
     enum NalState { NAL_OPEN, NAL_COMPLETE, NAL_DROPPED, NAL_ERROR };
-    void BeginVideoPacket();
-    int VideoError(int* pnSize);
     bool SetSingleNal(const BYTE* pStartCode, int nStartCode, const BYTE* pNal, int nNal);
     bool AppendAggregatedUnits(const BYTE* pUnits, int nSize, int nUnitHeader,
                                const BYTE* pStartCode, int nStartCode);
@@ -206,7 +226,13 @@ private:
                        const BYTE* pFragment, int nFragment);
     int FinishNalPacket(int nNalState, BYTE** ppData, int* pnSize, KeyFrameTest pfnKeyFrame);
 
+    // Access units of mpeg4-generic packets.
+    bool ReadAuSizes(const BYTE* pHeaders, int nHeaderBits, int nData);
+    bool HasPendingAccessUnits() const;
+    void NextAccessUnit(BYTE** ppData, int* pnSize);
+
     // JPEG image headers.
+    int DropJPEGFrame(int nResult, int* pnSize);
     HRESULT AppendJPEGHeaders(CByteReader* pReader, uint32_t dwType, uint32_t dwQ,
                               int nRestartInterval);
     HRESULT AppendJPEGQuantTables(CByteReader* pReader, uint32_t dwQ);
@@ -215,8 +241,7 @@ private:
     int m_nState = RTPSTATE_MAYBE;
     uint32_t m_dwDetectedKind = RTPKIND_NONE;
     uint32_t m_dwLastSequence = 0xFFFFFFFF;
-    // Consecutive packets that came behind the last sequence number.
-    int m_nLatePackets = 0;
+    CRTPSequenceHistory m_Delivered;
 
     // Configuration.
     int32_t m_nSessionPayloadType = -1;
@@ -227,16 +252,32 @@ private:
     uint32_t m_dwNumerator = 9;
     uint32_t m_dwDenominator = 1000;
     bool m_bAuHeaders = false;
+    // Field sizes in bits of the AU headers (RFC 3640 section 4.1).
+    struct CAuLayout {
+        int32_t m_nSizeLength;
+        int32_t m_nIndexLength;
+        int32_t m_nIndexDeltaLength;
+        int32_t m_nCtsDeltaLength;
+        int32_t m_nDtsDeltaLength;
+        int32_t m_nRandomAccessIndication;
+    };
+    CAuLayout m_AuLayout = {};
 
     RTPHEADERRECORD m_Record = {};
-    // False until the first RTP timestamp after a reset has been read.
+    // The timeline of the packets used so far: the extended and the 32-bit
+    // timestamp of the last one, and the offset between the two, which only
+    // grows. False until the first packet after a reset has been used.
     bool m_bTimestampKnown = false;
+    uint64_t m_qwLastTimestamp = 0;
+    uint32_t m_dwLastRtpTimestamp = 0;
+    uint64_t m_qwTimestampOffset = 0;
 
     // Reordering queue: held packets in sequence order, and their free pool.
     CBufferList m_Held;
     CBufferList m_Pool;
 
     RTCPSENDERINFO m_SenderReport = {};
+    CFrameInterval m_FrameInterval;
 
     // Frame assembly (the frame itself is this object's own buffer).
     CBuffer m_CarryOver;
@@ -247,6 +288,15 @@ private:
     // dropped until the next start fragment.
     bool m_bWaitingForStart = true;
     uint32_t m_dwDecodingOrder = 0;
+
+    // The access units of the last mpeg4-generic packet: their sizes, the
+    // next to go out and where its bytes start in the parser's own buffer,
+    // and the packet's timestamp.
+    CBaseBuffer m_AuSizes;
+    int m_nAuCount = 0;
+    int m_nAuNext = 0;
+    int m_nAuOffset = 0;
+    uint64_t m_qwAuTimestamp = 0;
 
     // JPEG.
     uint32_t m_dwExpectedOffset = 0;

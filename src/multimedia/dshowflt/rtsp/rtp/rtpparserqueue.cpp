@@ -1,7 +1,10 @@
-// The reordering queue of CRTPParser: packets that arrive ahead of a gap are
-// copied, with their header record as side buffer, into buffers of the queue's
-// free pool and held in sequence order until the gap fills or the queue is
-// deeper than REORDER_DEPTH.
+// The reordering queue of CRTPParser: packets that arrive out of order are
+// copied, with their header record as side buffer, into buffers of the
+// queue's free pool and held in sequence order. Packets ahead of a gap wait
+// until the gap fills or more than REORDER_DEPTH of them are held; packets
+// far behind the last one wait to show whether the sender numbers anew,
+// which more than REORDER_DEPTH of them do, or were strays, which the next
+// packet of the old numbering shows.
 #include <cstring>
 
 #include "common/hresultname.h"
@@ -23,32 +26,14 @@ CRTPParser::QueueAnswer CRTPParser::QueueStep(const BYTE* pPacket, int nSize, BY
                                               int* pnSize) {
     CAutoLock lock(m_Held.LockObject());
     if (pPacket) {
-        if (IsHeldLocked(m_Record.m_dwSequence)) {
-            return QUEUE_DUPLICATE;
+        const QueueAnswer answer = HoldLocked(pPacket, nSize);
+        if (answer != QUEUE_HELD) {
+            return answer;
         }
-        CBuffer* pBuffer = m_Pool.GetBuffer(nSize);
-        if (!pBuffer) {
-            Trace("\nCRTPParser::ParseHeader: Cannot hold packet Seq=%u: %s", m_Record.m_dwSequence,
-                  HResultName(E_OUTOFMEMORY));
-            return QUEUE_ERROR;
-        }
-        if (FAILED(pBuffer->SetContents(pPacket, nSize)) ||
-            FAILED(pBuffer->SetSideBuffer(&m_Record, sizeof(m_Record)))) {
-            Trace("\nCRTPParser::ParseHeader: Cannot hold packet Seq=%u: %s", m_Record.m_dwSequence,
-                  HResultName(E_OUTOFMEMORY));
-            m_Pool.PushTail(pBuffer);
-            return QUEUE_ERROR;
-        }
-        InsertHeldLocked(pBuffer);
     }
-
-    CBuffer* pHead = m_Held.PeekHead();
+    CBuffer* pHead = ReleasableHeadLocked();
     if (!pHead) {
-        return QUEUE_EMPTY;
-    }
-    if (HeldSequence(pHead) != RTPNextSequence(m_dwLastSequence) &&
-        m_Held.Count() <= REORDER_DEPTH) {
-        return QUEUE_HELD;
+        return m_Held.Count() > 0 ? QUEUE_HELD : QUEUE_EMPTY;
     }
     m_Held.PopHead();
     memcpy(&m_Record, pHead->SideBuffer()->Data(), sizeof(m_Record));
@@ -61,8 +46,51 @@ CRTPParser::QueueAnswer CRTPParser::QueueStep(const BYTE* pPacket, int nSize, BY
     return QUEUE_RELEASED;
 }
 
+// Copies the packet of the record into the queue: QUEUE_HELD, or
+// QUEUE_DUPLICATE or QUEUE_ERROR.
+CRTPParser::QueueAnswer CRTPParser::HoldLocked(const BYTE* pPacket, int nSize) {
+    if (IsHeldLocked(m_Record.m_dwSequence)) {
+        return QUEUE_DUPLICATE;
+    }
+    CBuffer* pBuffer = m_Pool.GetBuffer(nSize);
+    if (!pBuffer) {
+        Trace("\nCRTPParser::ParseHeader: Cannot hold packet Seq=%u: %s", m_Record.m_dwSequence,
+              HResultName(E_OUTOFMEMORY));
+        return QUEUE_ERROR;
+    }
+    if (FAILED(pBuffer->SetContents(pPacket, nSize)) ||
+        FAILED(pBuffer->SetSideBuffer(&m_Record, sizeof(m_Record)))) {
+        Trace("\nCRTPParser::ParseHeader: Cannot hold packet Seq=%u: %s", m_Record.m_dwSequence,
+              HResultName(E_OUTOFMEMORY));
+        m_Pool.PushTail(pBuffer);
+        return QUEUE_ERROR;
+    }
+    InsertHeldLocked(pBuffer);
+    return QUEUE_HELD;
+}
+
+// The head when it may come out: when it follows the last packet, when too
+// many packets wait ahead of a gap, or when so many wait behind the last
+// packet that the sender must have numbered anew (then what is held of the
+// old numbering is dropped, and the lowest of the new comes first).
+CBuffer* CRTPParser::ReleasableHeadLocked() {
+    CBuffer* pHead = m_Held.PeekHead();
+    if (!pHead || HeldSequence(pHead) == RTPNextSequence(m_dwLastSequence)) {
+        return pHead;
+    }
+    const int nBehind = CountHeldBehindLocked();
+    if (nBehind > REORDER_DEPTH) {
+        Trace("\nCRTPParser::ParseHeader: Sequence restarted at %u (lastSeq=%u)",
+              HeldSequence(m_Held.PeekHead()), m_dwLastSequence);
+        DropHeldLocked(false);
+        return m_Held.PeekHead();
+    }
+    return m_Held.Count() - nBehind > REORDER_DEPTH ? pHead : nullptr;
+}
+
 // Held packets are ordered by their distance ahead of the next expected
-// sequence number, which keeps them in order across the 65535 -> 0 wrap.
+// sequence number, which keeps them in order across the 65535 -> 0 wrap and
+// puts those behind the last packet after those ahead of it.
 void CRTPParser::InsertHeldLocked(CBuffer* pBuffer) {
     const uint32_t dwExpected = RTPNextSequence(m_dwLastSequence);
     const uint32_t dwDistance = RTPSequenceDistance(dwExpected, m_Record.m_dwSequence);
@@ -85,8 +113,42 @@ bool CRTPParser::IsHeldLocked(uint32_t dwSequence) {
     return false;
 }
 
+int CRTPParser::CountHeldBehindLocked() {
+    int nBehind = 0;
+    for (CBuffer* p = m_Held.PeekHead(); p; p = p->Next()) {
+        nBehind += RTPSequenceIsBehind(HeldSequence(p), m_dwLastSequence);
+    }
+    return nBehind;
+}
+
+// Moves the held packets behind the last packet (bBehind) or the others to
+// the pool; the rest keep their order.
+void CRTPParser::DropHeldLocked(bool bBehind) {
+    CBufferList kept;
+    while (CBuffer* p = m_Held.PopHead()) {
+        const uint32_t dwSequence = HeldSequence(p);
+        if (RTPSequenceIsBehind(dwSequence, m_dwLastSequence) == bBehind) {
+            Trace("\nCRTPParser::ParseHeader: Drop held packet! Seq=%u, lastSeq=%u", dwSequence,
+                  m_dwLastSequence);
+            m_Pool.PushTail(p);
+        } else {
+            kept.PushTail(p);
+        }
+    }
+    m_Held.AppendList(&kept);
+}
+
 void CRTPParser::DropHeld() {
     // The queue's lock first, as in QueueStep.
     CAutoLock lock(m_Held.LockObject());
     m_Pool.AppendList(&m_Held);
+}
+
+// A packet of the current numbering arrived: packets held behind the last one
+// were strays that came too late.
+void CRTPParser::DropStaleHeld() {
+    CAutoLock lock(m_Held.LockObject());
+    if (m_Held.Count() > 0) {
+        DropHeldLocked(true);
+    }
 }

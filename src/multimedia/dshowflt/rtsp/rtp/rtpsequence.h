@@ -5,6 +5,11 @@
 
 #include <cstdint>
 
+// A packet up to this many places behind the last one delivered is a late
+// or repeated packet of the same numbering; further back, it may be the
+// first of a sender that numbers anew (RFC 3550 appendix A.1, MAX_MISORDER).
+const uint32_t RTP_MAX_MISORDER = 100;
+
 // The sequence number that follows dwSequence.
 inline uint32_t RTPNextSequence(uint32_t dwSequence) {
     return (dwSequence + 1) & 0xFFFF;
@@ -22,12 +27,43 @@ inline bool RTPSequenceIsBehind(uint32_t dwSequence, uint32_t dwReference) {
     return dwBack != 0 && dwBack < 0x8000;
 }
 
+// The sequence numbers delivered lately: the last RTP_MAX_MISORDER numbers up
+// to the newest one, so that a packet that comes back late can be told apart
+// as a repeat of one delivered (a duplicate) or as one whose place was given
+// up (too late).
+class CRTPSequenceHistory {
+public:
+    void Clear();
+    // Records dwSequence as delivered after the newest one. Numbers skipped
+    // on the way forward count as not delivered; a step back (a sender that
+    // numbers anew) starts the history afresh.
+    void Deliver(uint32_t dwSequence);
+    bool WasDelivered(uint32_t dwSequence) const;
+
+private:
+    static const int WORDS = (RTP_MAX_MISORDER + 64) / 64;
+
+    bool m_bEmpty = true;
+    uint32_t m_dwNewest = 0;
+    // Bit i of the window: m_dwNewest - i was delivered.
+    uint64_t m_rgqwWindow[WORDS] = {};
+};
+
+// How the timestamp of a packet relates to the one before it in sequence.
+enum RTPTimestampStep {
+    RTPSTEP_NEAR,         // less than half the 32-bit range forward, or back by
+                          // less than the threshold: the ordinary steps of a
+                          // stream, B-frames and the 32-bit wrap included
+    RTPSTEP_FORWARD_JUMP, // forward by 2^31 ticks or more without a wrap
+    RTPSTEP_RESTART,      // back by more than the threshold: the sender's clock
+                          // started again
+};
+
 // Extending a 32-bit timestamp to 64 bits: the extended value of
-// dwTimestamp in a packet that follows one with the extended timestamp
-// qwPrevious and the 32-bit timestamp dwPrevious. The timestamp is taken to
-// be the one nearest to the previous, so that the 32-bit counter wrapping
-// around and packets reordered across the wrap keep their order. A move back
-// of more than dwThreshold ticks is a restart of the sender's clock: the
-// stream then continues at the previous value plus qwContinueStep ticks.
+// dwTimestamp in a packet that follows, in sequence, one with the extended
+// timestamp qwPrevious and the 32-bit timestamp dwPrevious. A near step keeps
+// the timestamp nearest to the previous one; a jump forward by 2^31 ticks or
+// more is taken as the jump it is; after a restart the stream continues at
+// the previous value plus qwContinueStep ticks. *pStep tells which applied.
 uint64_t RTPExtendTimestamp(uint64_t qwPrevious, uint32_t dwPrevious, uint32_t dwTimestamp,
-                            uint32_t dwThreshold, uint64_t qwContinueStep);
+                            uint32_t dwThreshold, uint64_t qwContinueStep, RTPTimestampStep* pStep);
