@@ -110,7 +110,7 @@ void CPushPin::SetStreamDescription(StreamDescription* pDesc) {
     CRTPParser* pParser = Parser();
     pParser->SetPayloadType(m_Desc.m_nPayloadType,
                             RTPPayloadKindFromCompression(m_Desc.m_nCompression));
-    pParser->SetAuHeaders(m_Desc.m_bAuHeaders != 0);
+    pParser->SetAuHeaders(m_Desc);
     const bool bKlv = m_Desc.m_nCompression == COMPRESSION_KLVA;
     pParser->SetClockRate(bKlv ? m_Desc.m_nKlvClockRate : m_Desc.m_nClockRate);
 }
