@@ -548,7 +548,7 @@ HRESULT CPushPin::DeliverData(BYTE* pData, int nSize, int64_t tTime, uint32_t dw
         if (hr != S_OK) {
             return hr;
         }
-        tDuration = m_tSampleDuration;
+        tDuration = SampleDuration();
     }
     Trace("\nCPushPin::DeliverData(%c, %s, %d bytes, %s)", Letter(), FormatTime(tStreamTime),
           nSize, FormatTime(tTime));
@@ -655,6 +655,18 @@ int CPushPin::PrependParameterSets(const BYTE* pFrame, int nSize) {
         return -1;
     }
     return m_Frame.Length();
+}
+
+// A video description without a frame rate of its own has the default one:
+// the frame interval measured on the first frames is better once known.
+int64_t CPushPin::SampleDuration() {
+    if (IsVideo() && !m_Desc.m_bFrameRateKnown) {
+        const int64_t tMeasured = Parser()->FrameDuration();
+        if (tMeasured > 0) {
+            return tMeasured;
+        }
+    }
+    return m_tSampleDuration;
 }
 
 int CPushPin::G726BitsPerCodeWord() const {

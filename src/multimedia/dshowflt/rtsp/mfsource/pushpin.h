@@ -121,6 +121,7 @@ private:
     int PrependParameterSets(const BYTE* pFrame, int nSize);
     HRESULT SendSample(IPinStream* pStream, const BYTE* pData, int nSize, int64_t tStreamTime,
                        int64_t tDuration, uint32_t dwFlags);
+    int64_t SampleDuration();
     int G726BitsPerCodeWord() const;
 
     CZRtspSrc* m_pSession;
