@@ -445,6 +445,10 @@ HRESULT CZRtspSrc::PauseStreaming() {
             }
         }
     }
+    // A session that was given a position resumes where its streams stood.
+    if (m_RangeHeader.TextLength() > 0) {
+        BuildRangeHeader(true);
+    }
     SetPinsState(RTSPSTATE_SEND_RTSP_PLAY);
     return S_OK;
 }

@@ -72,6 +72,7 @@ CZRtspSrc::~CZRtspSrc() {
 STDMETHODIMP CZRtspSrc::QueryInterface(REFIID riid, void** ppv) {
     static const ComInterfaceEntry<CZRtspSrc> kInterfaces[] = {
         COM_INTERFACE_ENTRY(CZRtspSrc, IFileSourceFilter),
+        COM_INTERFACE_ENTRY(CZRtspSrc, IMediaSeeking),
         COM_INTERFACE_ENTRY(CZRtspSrc, IAMFilterMiscFlags),
     };
     return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
@@ -304,6 +305,7 @@ HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
             return hr;
         }
     }
+    ResetPositions();
     return S_OK;
 }
 
@@ -527,24 +529,33 @@ CPushPin* CZRtspSrc::GetPin(int nIndex) {
 HRESULT CZRtspSrc::Run(int64_t) {
     Trace("\nCZRtspSrc::Run...");
     Trace("\nCZRtspSrc::GetClockTime: m_pClock is NULL");
-    return m_bNewPositionPending ? StartStreaming() : PrepareToRun();
+    const HRESULT hr = m_bNewPositionPending ? StartStreaming() : PrepareToRun();
+    if (SUCCEEDED(hr)) {
+        InvalidateAppliedPositions();
+    }
+    return hr;
 }
 
 HRESULT CZRtspSrc::Pause() {
     Trace("\nCZRtspSrc::Pause... (from %s)", m_nRunState == State_Running ? "Run" : "Stop");
     if (m_nRunState != State_Stopped) {
-        return PauseStreaming();
+        PauseStreaming();
+        InvalidateAppliedPositions();
+        return S_OK;
     }
     const HRESULT hr = StartStreaming();
     if (FAILED(hr)) {
         Trace("\nCZRtspSrc::Pause: StartStreaming failed %s", HResultName(hr));
     }
+    InvalidateAppliedPositions();
     return hr;
 }
 
 HRESULT CZRtspSrc::Stop() {
     Trace("\nCZRtspSrc::Stop...\n");
-    return StopStreaming();
+    StopStreaming();
+    InvalidateAppliedPositions();
+    return S_OK;
 }
 
 void CZRtspSrc::CloseSession() {

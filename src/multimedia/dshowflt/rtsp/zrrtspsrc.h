@@ -25,6 +25,7 @@
 #include "keepalivethread.h"
 #include "rtp/controlconnectionreader.h"
 #include "rtspcommand.h"
+#include "seeking.h"
 #include "sessiondescription.h"
 #include "startsync.h"
 
@@ -32,6 +33,7 @@ class CPushPin;
 
 class CZRtspSrc : public IFileSourceFilter,
                   public CRTSPCommand,
+                  public CSeeking,
                   public IAMFilterMiscFlags,
                   private IControlConnectionOwner {
 public:
@@ -40,7 +42,8 @@ public:
     explicit CZRtspSrc(HRESULT* phr);
     ~CZRtspSrc() override;
 
-    // IUnknown: IFileSourceFilter (also for IUnknown) and IAMFilterMiscFlags.
+    // IUnknown: IFileSourceFilter (also for IUnknown), IMediaSeeking and
+    // IAMFilterMiscFlags.
     STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
     STDMETHOD_(ULONG, AddRef)() override;
     STDMETHOD_(ULONG, Release)() override;
@@ -85,7 +88,14 @@ public:
     // A pin's data connection closed.
     void OnSocketClosed();
 
+    // Positions (playrange.cpp): a new requested position becomes the Range
+    // header of the next PLAY, which Run then sends.
+    HRESULT UpdateCurrentPosition(BOOL bFlush) override;
+
 protected:
+    int64_t PresentationDuration() override;
+    HRESULT VideoFrameDuration(int64_t* ptFrame) override;
+
     // The answers as they are applied, one step each (for fuzzing without a
     // network): a DESCRIBE answer that makes the pins, a SETUP answer for a
     // pin, a PLAY answer.
@@ -131,6 +141,10 @@ private:
     void SetStreamingType(int nType);
     bool HasSetUpPin();
     DWORD RequestWaitMs() const;
+
+    // Play ranges (playrange.cpp).
+    HRESULT BuildRangeHeader(bool bResume);
+    int64_t GetResumePlaybackPosition();
 
     // SETUP and PLAY (transportnegotiation.cpp).
     HRESULT SendSetupCommand(CPushPin* pPin, int nIndex);

@@ -43,6 +43,9 @@ public:
     // FreeMediaType); higher indexes: VFW_S_NO_MORE_ITEMS.
     HRESULT GetMediaType(int nIndex, AM_MEDIA_TYPE* pmt);
     bool IsVideo() const;
+    // A video frame's duration from the media type (the frame counting of
+    // positions).
+    int64_t FrameDuration() const { return m_tSampleDuration; }
     bool IsAudio() const;
     char Letter() const override;
     // Waits up to 5 s for the first frames, which complete the description
