@@ -406,6 +406,11 @@ HRESULT CZRtspSrc::SendTeardownCommand(bool bKeepState) {
 }
 
 HRESULT CZRtspSrc::StartStreaming() {
+    // A new position while playing: the server pauses, and the PLAY that
+    // follows carries the new range.
+    if (m_FilterRTSPState.load() == RTSPSTATE_RUNNING) {
+        PauseStreaming(false);
+    }
     m_StartSync.RestartTimeline();
     m_bNewPositionPending = false;
     m_nMaxTimeoutDeadline = 0;
@@ -424,7 +429,7 @@ HRESULT CZRtspSrc::StartStreaming() {
     return hr;
 }
 
-HRESULT CZRtspSrc::PauseStreaming() {
+HRESULT CZRtspSrc::PauseStreaming(bool bResumeHere) {
     if (m_StreamingType != STREAMINGTYPE_HTTP) {
         m_KeepAlive.CallWorker(KEEPALIVECMD_STOP);
     }
@@ -446,7 +451,7 @@ HRESULT CZRtspSrc::PauseStreaming() {
         }
     }
     // A session that was given a position resumes where its streams stood.
-    if (m_RangeHeader.TextLength() > 0) {
+    if (bResumeHere && m_RangeHeader.TextLength() > 0) {
         BuildRangeHeader(true);
     }
     SetPinsState(RTSPSTATE_SEND_RTSP_PLAY);

@@ -539,7 +539,7 @@ HRESULT CZRtspSrc::Run(int64_t) {
 HRESULT CZRtspSrc::Pause() {
     Trace("\nCZRtspSrc::Pause... (from %s)", m_nRunState == State_Running ? "Run" : "Stop");
     if (m_nRunState != State_Stopped) {
-        PauseStreaming();
+        PauseStreaming(true);
         InvalidateAppliedPositions();
         return S_OK;
     }

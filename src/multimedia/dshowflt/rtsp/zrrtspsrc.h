@@ -136,7 +136,9 @@ private:
     HRESULT SendPauseCommand();
     HRESULT SendTeardownCommand(bool bKeepState);
     HRESULT StartStreaming();
-    HRESULT PauseStreaming();
+    // bResumeHere: the next PLAY resumes where the streams stood (a session
+    // that was given a position); otherwise its range stays.
+    HRESULT PauseStreaming(bool bResumeHere);
     HRESULT StopStreaming();
     void SetStreamingType(int nType);
     bool HasSetUpPin();
