@@ -110,6 +110,19 @@ void CPlayingServer::CloseConnection() {
     }
 }
 
+int CPlayingServer::TakeEmptyDatagrams() {
+    ULONG nNonBlocking = 1;
+    ioctlsocket(m_udp, FIONBIO, &nNonBlocking);
+    int nEmpty = 0;
+    char buffer[2048];
+    for (int n; (n = recv(m_udp, buffer, sizeof(buffer), 0)) >= 0;) {
+        nEmpty += n == 0;
+    }
+    nNonBlocking = 0;
+    ioctlsocket(m_udp, FIONBIO, &nNonBlocking);
+    return nEmpty;
+}
+
 void CPlayingServer::AcceptLoop() {
     for (int nConnection = 1; !m_bStopping; nConnection++) {
         SOCKET s = INVALID_SOCKET;

@@ -61,6 +61,9 @@ public:
     bool WaitForRequests(const std::string& method, size_t nCount, int nLimitMs = 20000);
     // Closes the current connection from the server's side.
     void CloseConnection();
+    // The datagrams without content (hole punches) that reached the server's
+    // UDP port so far.
+    int TakeEmptyDatagrams();
 
 private:
     struct Track {

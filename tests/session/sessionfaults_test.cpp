@@ -148,6 +148,8 @@ const FaultCase FAULTS[] = {
      [](CSessionUnderTest* p) {
          EXPECT_EQ(p->session->Run(0), S_OK);
          EXPECT_TRUE(p->AllPinsReceive(5));
+         // Each stream opened the way through a NAT before PLAY.
+         EXPECT_EQ(p->server.TakeEmptyDatagrams(), 2);
      }},
     {"Timeout30KeepsAliveWithGetParameter", 1, "",
      [](CPlayingServer* pServer) {
