@@ -66,8 +66,7 @@ int main(int argc, char** argv) {
     }
     for (size_t i = 0; i < streams.size(); i++) {
         printf("stream %zu: frames=%d gaps=%d bytes=%llu\n", i, streams[i]->m_nFrames.load(),
-               streams[i]->m_nGaps.load(),
-               (unsigned long long)streams[i]->m_qwBytes.load());
+               streams[i]->m_nGaps.load(), (unsigned long long)streams[i]->m_qwBytes.load());
     }
     pSession->Release();
     MFShutdown();

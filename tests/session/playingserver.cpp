@@ -42,8 +42,8 @@ int TrackIndex(const std::string& url) {
 } // namespace
 
 std::string PcmuSdp(int nTracks, const std::string& extra) {
-    std::string sdp = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Test\r\nc=IN IP4 0.0.0.0\r\nt=0 0\r\n" +
-                      extra;
+    std::string sdp =
+        "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Test\r\nc=IN IP4 0.0.0.0\r\nt=0 0\r\n" + extra;
     for (int i = 1; i <= nTracks; i++) {
         sdp += "m=audio 0 RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\na=control:track" +
                std::to_string(i) + "\r\n";

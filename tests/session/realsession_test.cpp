@@ -28,9 +28,8 @@ struct MountCase {
 };
 
 const MountCase MOUNTS[] = {
-    {"h264", 50},  {"h264-noconfig", 50}, {"h265", 50}, {"jpeg", 50}, {"mp4v", 50},
-    {"aac", 80},   {"amr", 100},          {"pcma", 50}, {"pcmu", 50}, {"g726", 100},
-    {"klv", 20},   {"av", 50},
+    {"h264", 50}, {"h264-noconfig", 50}, {"h265", 50}, {"jpeg", 50},  {"mp4v", 50}, {"aac", 80},
+    {"amr", 100}, {"pcma", 50},          {"pcmu", 50}, {"g726", 100}, {"klv", 20},  {"av", 50},
 };
 
 const char* const TRANSPORTS[] = {"udp", "tcp", "multicast"};
@@ -66,8 +65,7 @@ protected:
         }
         const bool bMulticastServer = getenv("ZR_RTSP_MULTICAST") != nullptr;
         if (bMulticastServer != (std::string(GetParam().pszTransport) == "multicast")) {
-            GTEST_SKIP() << "this server serves " << (bMulticastServer ? "" : "no ")
-                         << "multicast";
+            GTEST_SKIP() << "this server serves " << (bMulticastServer ? "" : "no ") << "multicast";
         }
         m_port = pszPort;
     }
@@ -77,8 +75,8 @@ protected:
 
 TEST_P(RealSessionTest, PlaysAndDecodes) {
     const RealCase& test = GetParam();
-    const std::string url = "rtsp://127.0.0.1:" + m_port + "/" + test.mount.pszMount +
-                            Query(test.pszTransport);
+    const std::string url =
+        "rtsp://127.0.0.1:" + m_port + "/" + test.mount.pszMount + Query(test.pszTransport);
     HRESULT hr = S_OK;
     CZRtspSrc* pSession = new CZRtspSrc(&hr);
     ASSERT_EQ(pSession->Load(std::wstring(url.begin(), url.end()).c_str(), nullptr), S_OK);

@@ -80,9 +80,8 @@ HRESULT CZRtspSrc::BuildRangeHeader(bool bResume) {
     const int nStartSeconds = (int)(tStart / ONE_SECOND);
     const int nStartMs = (int)((tStart / ONE_MS) % 1000);
     if (tEnd < m_Description.m_tDuration && tEnd > tStart) {
-        return m_RangeHeader.AppendFormat("Range: npt=%d.%03d-%d.%03d\r\n", nStartSeconds,
-                                          nStartMs, (int)(tEnd / ONE_SECOND),
-                                          (int)((tEnd / ONE_MS) % 1000));
+        return m_RangeHeader.AppendFormat("Range: npt=%d.%03d-%d.%03d\r\n", nStartSeconds, nStartMs,
+                                          (int)(tEnd / ONE_SECOND), (int)((tEnd / ONE_MS) % 1000));
     }
     return m_RangeHeader.AppendFormat("Range: npt=%d.%03d-\r\n", nStartSeconds, nStartMs);
 }

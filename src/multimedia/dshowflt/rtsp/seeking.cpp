@@ -172,8 +172,8 @@ STDMETHODIMP CSeeking::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LO
         FormatString(psz, g_positionRing.Size(), "%u frame", (unsigned)*p);
         return psz;
     };
-    Trace("\n+ SetPositions. Current=%s, CurrentFlags=%08X, Stop=%s, StopFlags=%d",
-          show(pCurrent), (unsigned)dwCurrentFlags, show(pStop), (int)dwStopFlags);
+    Trace("\n+ SetPositions. Current=%s, CurrentFlags=%08X, Stop=%s, StopFlags=%d", show(pCurrent),
+          (unsigned)dwCurrentFlags, show(pStop), (int)dwStopFlags);
     if (((dwCurrentFlags & POSITIONING_FLAGS) && !pCurrent) ||
         ((dwStopFlags & POSITIONING_FLAGS) && !pStop)) {
         return E_POINTER;

@@ -25,10 +25,11 @@ public:
     STDMETHOD(GetDuration)(LONGLONG* pDuration) override;
     STDMETHOD(GetStopPosition)(LONGLONG* pStop) override;
     STDMETHOD(GetCurrentPosition)(LONGLONG* pCurrent) override;
-    STDMETHOD(ConvertTimeFormat)(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG source,
-                                 const GUID* pSourceFormat) override;
-    STDMETHOD(SetPositions)(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
-                            DWORD dwStopFlags) override;
+    STDMETHOD(ConvertTimeFormat)
+    (LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG source,
+     const GUID* pSourceFormat) override;
+    STDMETHOD(SetPositions)
+    (LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
     STDMETHOD(GetPositions)(LONGLONG* pCurrent, LONGLONG* pStop) override;
     STDMETHOD(GetAvailable)(LONGLONG* pEarliest, LONGLONG* pLatest) override;
     STDMETHOD(SetRate)(double dRate) override;

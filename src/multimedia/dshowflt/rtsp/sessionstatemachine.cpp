@@ -113,8 +113,7 @@ void CZRtspSrc::SetStreamingType(int nType) {
         // Back to UDP after a TCP fallback: the pin needs its port pair.
         if (nType == STREAMINGTYPE_UDP && !pPin->IsOpen()) {
             pPin->OpenUdpSockets(m_SelectedTransportType, GetInterface(),
-                                 m_SelectedTransportType ? m_nMulticastAddress
-                                                         : m_dwServerAddress,
+                                 m_SelectedTransportType ? m_nMulticastAddress : m_dwServerAddress,
                                  m_nBasePort);
         }
     }
@@ -330,8 +329,7 @@ DWORD CZRtspSrc::GetStreamingWaitTime(bool bFirst) {
         if (!bFirst) {
             return dwRemaining;
         }
-        const DWORD dwShare =
-            m_StreamingType == STREAMINGTYPE_UDP ? dwRemaining / 2 : dwRemaining;
+        const DWORD dwShare = m_StreamingType == STREAMINGTYPE_UDP ? dwRemaining / 2 : dwRemaining;
         return std::min(dwShare, dwCap);
     }
     if (bFirst) {

@@ -143,8 +143,8 @@ void CStartSync::SynchronizeLocked(CPushPin* pVideo, const RTPHEADERRECORD& firs
         m_pSession->PinLocked(i)->DiscardPrerollSamples(tStart);
     }
     pVideo->SetExpectedStartTime(m_tExpectedStartTime);
-    Trace("\nCZRtspSrc::OnPinFirstDataAvailable(%c): Set expectedStartTime to %s",
-          pVideo->Letter(), FormatTime(m_tExpectedStartTime));
+    Trace("\nCZRtspSrc::OnPinFirstDataAvailable(%c): Set expectedStartTime to %s", pVideo->Letter(),
+          FormatTime(m_tExpectedStartTime));
 }
 
 bool CStartSync::HasLargeGapLocked(CPushPin* pVideo, int64_t tFirstVideoTime,

@@ -52,8 +52,7 @@ private:
     // The "Locked" helpers expect this object's lock and the pin-list lock.
     void SynchronizeLocked(CPushPin* pVideo, const RTPHEADERRECORD& first,
                            const RTPHEADERRECORD& sync);
-    bool HasLargeGapLocked(CPushPin* pVideo, int64_t tFirstVideoTime,
-                           const RTPHEADERRECORD& sync);
+    bool HasLargeGapLocked(CPushPin* pVideo, int64_t tFirstVideoTime, const RTPHEADERRECORD& sync);
     void ResetBaseTimesLocked(const RTPHEADERRECORD& sync);
     void AdjustStartTimeLocked(CPushPin* pPin, int64_t tDelta, int64_t tExpectedStart);
 

@@ -428,7 +428,8 @@ HRESULT CZRtspSrc::SendPlayCommand() {
     if (FAILED(hr)) {
         Trace("\nRTSPSrc.SendPlayCommand: SendUDPHolePunchingPackets failed %s", HResultName(hr));
     }
-    hr = SendCommand(RTSPMETHOD_PLAY, m_RangeHeader.TextLength() > 0 ? m_RangeHeader.Text() : nullptr,
+    hr = SendCommand(RTSPMETHOD_PLAY,
+                     m_RangeHeader.TextLength() > 0 ? m_RangeHeader.Text() : nullptr,
                      m_PlayUrl.Text(), RequestWaitMs());
     bool bSessionLost = false;
     if (hr == ZRMM_E_RTSP_RECONNECT) {

@@ -257,11 +257,11 @@ HRESULT CZRtspSrc::ConnectToServer() {
 // GET_PARAMETER keeps a session alive without side effects where the server
 // offers it; OPTIONS everywhere else.
 void CZRtspSrc::DetectKeepAliveMethod() {
-    const HRESULT hr = SendCommand(RTSPMETHOD_OPTIONS, nullptr, m_RequestUrl.Text(),
-                                   OPTIONS_WAIT_MS);
+    const HRESULT hr =
+        SendCommand(RTSPMETHOD_OPTIONS, nullptr, m_RequestUrl.Text(), OPTIONS_WAIT_MS);
     if (SUCCEEDED(hr) && LastStatusCode() == 200) {
-        m_nKeepAliveMethod = ResponseContains("GET_PARAMETER") ? RTSPMETHOD_GET_PARAMETER
-                                                               : RTSPMETHOD_OPTIONS;
+        m_nKeepAliveMethod =
+            ResponseContains("GET_PARAMETER") ? RTSPMETHOD_GET_PARAMETER : RTSPMETHOD_OPTIONS;
     } else {
         m_nKeepAliveMethod = RTSPMETHOD_OPTIONS;
     }
@@ -400,8 +400,7 @@ HRESULT CZRtspSrc::AddOutputPin(StreamDescription* pStream) {
           m_StreamingType, pPin->Description().m_nStreamType, m_SelectedTransportType);
     if (m_StreamingType == STREAMINGTYPE_UDP) {
         hr = pPin->OpenUdpSockets(m_SelectedTransportType, GetInterface(),
-                                  m_SelectedTransportType ? m_nMulticastAddress
-                                                          : m_dwServerAddress,
+                                  m_SelectedTransportType ? m_nMulticastAddress : m_dwServerAddress,
                                   m_nBasePort);
         if (FAILED(hr)) {
             return hr;
@@ -582,8 +581,7 @@ void CZRtspSrc::SetStarvation(BOOL bStarving) {
 // This server times its streams from the DESCRIBE: the time from DESCRIBE
 // to the first PLAY is taken off every frame.
 int64_t CZRtspSrc::FlirSecTimeCorrection() const {
-    return m_Description.m_bFlirSecServer && m_bDescribeToPlayMeasured ? m_tDescribeToPlayDelay
-                                                                        : 0;
+    return m_Description.m_bFlirSecServer && m_bDescribeToPlayMeasured ? m_tDescribeToPlayDelay : 0;
 }
 
 HRESULT CZRtspSrc::SendKeepAliveCommand(const char* pszSessionHeader) {

@@ -550,8 +550,8 @@ HRESULT CPushPin::DeliverData(BYTE* pData, int nSize, int64_t tTime, uint32_t dw
         }
         tDuration = SampleDuration();
     }
-    Trace("\nCPushPin::DeliverData(%c, %s, %d bytes, %s)", Letter(), FormatTime(tStreamTime),
-          nSize, FormatTime(tTime));
+    Trace("\nCPushPin::DeliverData(%c, %s, %d bytes, %s)", Letter(), FormatTime(tStreamTime), nSize,
+          FormatTime(tTime));
     SetExpectedStartTime(tStreamTime);
     const HRESULT hr = SendSample(pStream, pFrame, nSize, tStreamTime, tDuration, dwFlags);
     if (FAILED(hr)) {
@@ -614,8 +614,7 @@ HRESULT CPushPin::StampDiscontinuity(int64_t tTime, int64_t* ptStreamTime) {
         const int64_t tGap = SubtractTimes(tStream, pSync->ExpectedStartTime());
         Trace("\nCPushPin::DeliverData(%c): Large gap (%s). Adjust the pins base start time "
               "from %s to %s",
-              Letter(), FormatTime(tGap), FormatTime(StartTime()),
-              FormatTime(StartTime() + tGap));
+              Letter(), FormatTime(tGap), FormatTime(StartTime()), FormatTime(StartTime() + tGap));
         pSync->AdjustStartTime(this, tGap, tExpected);
         tStream = pSync->ExpectedStartTime();
     }
@@ -677,8 +676,8 @@ int CPushPin::G726BitsPerCodeWord() const {
     return (int)(pwfx->nAvgBytesPerSec / 1000);
 }
 
-HRESULT CPushPin::SendSample(IPinStream* pStream, const BYTE* pData, int nSize,
-                             int64_t tStreamTime, int64_t tDuration, uint32_t dwFlags) {
+HRESULT CPushPin::SendSample(IPinStream* pStream, const BYTE* pData, int nSize, int64_t tStreamTime,
+                             int64_t tDuration, uint32_t dwFlags) {
     ComPtr<IMFMediaBuffer> pBuffer;
     HRESULT hr = MFCreateMemoryBuffer((DWORD)nSize, &pBuffer);
     BYTE* pBytes = nullptr;

@@ -25,7 +25,7 @@ class CZRtspSrc;
 
 // Special times (100 ns).
 const int64_t TIME_UNSET = (int64_t)0x8000000000000001; // traced "MIN_INT64"
-const int64_t TIME_NONE = INT64_MAX;                      // traced "MAX_INT64"
+const int64_t TIME_NONE = INT64_MAX;                    // traced "MAX_INT64"
 
 class CPushPin : public CRecvThread {
 public:
@@ -66,8 +66,7 @@ public:
     bool IsNamedBy(const char* pszUrl, int cchUrl) const;
 
     // UDP: binds the RTP/RTCP port pair (nothing yet for multicast).
-    HRESULT OpenUdpSockets(BOOL bMulticast, DWORD dwInterface, DWORD dwAddress,
-                           uint32_t nBasePort);
+    HRESULT OpenUdpSockets(BOOL bMulticast, DWORD dwInterface, DWORD dwAddress, uint32_t nBasePort);
     HRESULT SetRTCPServerPort(uint32_t nRtcpPort, int32_t nSelectedTransportType,
                               DWORD dwMulticastAddress);
     WORD LocalRtpPort() const { return ntohs(GetPort()); }
