@@ -1,0 +1,514 @@
+#include "rtspsource.h"
+
+#include <initializer_list>
+#include <new>
+
+#include "common/trace.h"
+#include "interfacetable.h"
+#include "mediatypeconversion.h"
+#include "pushpin.h"
+#include "rtsp/rtp/mediatypeutil.h"
+#include "rtsp/zrrtspsrc.h"
+#include "rtspstream.h"
+
+namespace {
+
+// "Z264": a private subtype for H.264 that a decoder registered for it may
+// prefer over the standard one.
+const DWORD FOURCC_Z264 = 0x3436325A;
+
+// The characteristics every presentation reports, live or stored.
+const DWORD SOURCE_CHARACTERISTICS = MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE;
+
+// Whether a Media Foundation decoder accepts the Z264 subtype.
+bool HasZ264Decoder() {
+    MFT_REGISTER_TYPE_INFO input = {MFMediaType_Video, FourCCGuid(FOURCC_Z264)};
+    IMFActivate** ppActivate = nullptr;
+    UINT32 cActivate = 0;
+    HRESULT hr = MFTEnumEx(MFT_CATEGORY_VIDEO_DECODER, MFT_ENUM_FLAG_ALL, &input, nullptr,
+                           &ppActivate, &cActivate);
+    if (FAILED(hr)) {
+        return false;
+    }
+    for (UINT32 i = 0; i < cActivate; i++) {
+        ppActivate[i]->Release();
+    }
+    CoTaskMemFree(ppActivate);
+    return cActivate > 0;
+}
+
+HRESULT MajorTypeOf(IMFStreamDescriptor* pSD, GUID* pMajorType) {
+    ComPtr<IMFMediaTypeHandler> pHandler;
+    HRESULT hr = pSD->GetMediaTypeHandler(&pHandler);
+    return SUCCEEDED(hr) ? pHandler->GetMajorType(pMajorType) : hr;
+}
+
+} // namespace
+
+// ---- Creation -------------------------------------------------------------------------
+
+RTSPSource::RTSPSource(HRESULT* phr) : OpQueue<SourceOp>(&m_Lock) {
+    *phr = MFCreateEventQueue(&m_pEventQueue);
+    if (SUCCEEDED(*phr)) {
+        m_pSession = new (std::nothrow) CZRtspSrc(phr);
+        if (!m_pSession) {
+            *phr = E_OUTOFMEMORY;
+        }
+    }
+}
+
+HRESULT RTSPSource::CreateInstance(RTSPSource** ppSource) {
+    if (!ppSource) {
+        return E_POINTER;
+    }
+    HRESULT hr = S_OK;
+    ComPtr<RTSPSource> pSource;
+    pSource.Attach(new (std::nothrow) RTSPSource(&hr));
+    if (!pSource) {
+        return E_OUTOFMEMORY;
+    }
+    if (SUCCEEDED(hr)) {
+        *ppSource = pSource.Detach();
+    }
+    return hr;
+}
+
+// The session goes first: its pins' threads end before the streams they
+// deliver into are released.
+RTSPSource::~RTSPSource() {
+    if (m_state != SourceState::Shutdown) {
+        Shutdown();
+    }
+    if (m_pSession) {
+        m_pSession->Release();
+    }
+    CAutoLock lock(&m_Lock);
+    ReleaseStreamsLocked();
+}
+
+// ---- IUnknown ---------------------------------------------------------------------------
+
+STDMETHODIMP RTSPSource::QueryInterface(REFIID riid, void** ppv) {
+    static const ComInterfaceEntry<RTSPSource> kInterfaces[] = {
+        COM_INTERFACE_ENTRY(RTSPSource, IMFMediaSource),
+        COM_INTERFACE_ENTRY(RTSPSource, IMFMediaEventGenerator),
+        COM_INTERFACE_ENTRY(RTSPSource, IMFRateControl),
+        COM_INTERFACE_ENTRY(RTSPSource, IMFRateSupport),
+        COM_INTERFACE_ENTRY(RTSPSource, IMFGetService),
+    };
+    return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
+}
+
+STDMETHODIMP_(ULONG) RTSPSource::AddRef() {
+    return (ULONG)InterlockedIncrement(&m_cRef);
+}
+
+STDMETHODIMP_(ULONG) RTSPSource::Release() {
+    const LONG cRef = InterlockedDecrement(&m_cRef);
+    if (cRef == 0) {
+        delete this;
+    }
+    return (ULONG)cRef;
+}
+
+// ---- IMFMediaEventGenerator -------------------------------------------------------------
+
+STDMETHODIMP RTSPSource::GetEvent(DWORD dwFlags, IMFMediaEvent** ppEvent) {
+    ComPtr<IMFMediaEventQueue> pQueue;
+    {
+        CAutoLock lock(&m_Lock);
+        HRESULT hr = CheckShutdownLocked();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        pQueue = m_pEventQueue;
+    }
+    return pQueue->GetEvent(dwFlags, ppEvent);
+}
+
+STDMETHODIMP RTSPSource::BeginGetEvent(IMFAsyncCallback* pCallback, IUnknown* punkState) {
+    CAutoLock lock(&m_Lock);
+    HRESULT hr = CheckShutdownLocked();
+    return SUCCEEDED(hr) ? m_pEventQueue->BeginGetEvent(pCallback, punkState) : hr;
+}
+
+STDMETHODIMP RTSPSource::EndGetEvent(IMFAsyncResult* pResult, IMFMediaEvent** ppEvent) {
+    CAutoLock lock(&m_Lock);
+    HRESULT hr = CheckShutdownLocked();
+    return SUCCEEDED(hr) ? m_pEventQueue->EndGetEvent(pResult, ppEvent) : hr;
+}
+
+STDMETHODIMP RTSPSource::QueueEvent(MediaEventType met, REFGUID guidExtendedType, HRESULT hrStatus,
+                                    const PROPVARIANT* pvValue) {
+    CAutoLock lock(&m_Lock);
+    HRESULT hr = CheckShutdownLocked();
+    return SUCCEEDED(hr)
+               ? m_pEventQueue->QueueEventParamVar(met, guidExtendedType, hrStatus, pvValue)
+               : hr;
+}
+
+HRESULT RTSPSource::QueueSourceEvent(MediaEventType met, HRESULT hrStatus) {
+    return m_pEventQueue->QueueEventParamVar(met, GUID_NULL, hrStatus, nullptr);
+}
+
+HRESULT RTSPSource::PostEndOfStream() {
+    ComPtr<SourceOp> pOp;
+    HRESULT hr = SourceOp::CreateOp(OP_END_OF_STREAM, &pOp);
+    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+}
+
+// ---- IMFMediaSource -----------------------------------------------------------------------
+
+STDMETHODIMP RTSPSource::GetCharacteristics(DWORD* pdwCharacteristics) {
+    if (!pdwCharacteristics) {
+        return E_POINTER;
+    }
+    CAutoLock lock(&m_Lock);
+    HRESULT hr = CheckShutdownLocked();
+    if (SUCCEEDED(hr)) {
+        *pdwCharacteristics = SOURCE_CHARACTERISTICS;
+    }
+    return hr;
+}
+
+STDMETHODIMP RTSPSource::CreatePresentationDescriptor(IMFPresentationDescriptor** ppPD) {
+    if (!ppPD) {
+        return E_POINTER;
+    }
+    CAutoLock lock(&m_Lock);
+    HRESULT hr = CheckOpenedLocked();
+    if (SUCCEEDED(hr) && !m_pPresentationDescriptor) {
+        hr = MF_E_NOT_INITIALIZED;
+    }
+    return SUCCEEDED(hr) ? m_pPresentationDescriptor->Clone(ppPD) : hr;
+}
+
+STDMETHODIMP RTSPSource::Start(IMFPresentationDescriptor* pPD, const GUID* pguidTimeFormat,
+                               const PROPVARIANT* pvarStartPosition) {
+    if (!pPD || !pvarStartPosition) {
+        return E_INVALIDARG;
+    }
+    if (pguidTimeFormat && !IsEqualGUID(*pguidTimeFormat, GUID_NULL)) {
+        return MF_E_UNSUPPORTED_TIME_FORMAT;
+    }
+    if (pvarStartPosition->vt != VT_I8 && pvarStartPosition->vt != VT_EMPTY) {
+        return MF_E_UNSUPPORTED_TIME_FORMAT;
+    }
+    CAutoLock lock(&m_Lock);
+    HRESULT hr = CheckOpenedLocked();
+    if (SUCCEEDED(hr)) {
+        hr = ValidatePresentationDescriptorLocked(pPD);
+    }
+    ComPtr<SourceOp> pOp;
+    if (SUCCEEDED(hr)) {
+        hr = StartOp::Create(pPD, *pvarStartPosition, &pOp);
+    }
+    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+}
+
+STDMETHODIMP RTSPSource::Stop() {
+    CAutoLock lock(&m_Lock);
+    HRESULT hr = CheckOpenedLocked();
+    ComPtr<SourceOp> pOp;
+    if (SUCCEEDED(hr)) {
+        hr = SourceOp::CreateOp(OP_STOP, &pOp);
+    }
+    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+}
+
+STDMETHODIMP RTSPSource::Pause() {
+    CAutoLock lock(&m_Lock);
+    HRESULT hr = CheckShutdownLocked();
+    ComPtr<SourceOp> pOp;
+    if (SUCCEEDED(hr)) {
+        hr = SourceOp::CreateOp(OP_PAUSE, &pOp);
+    }
+    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+}
+
+// The pins stop delivering into the streams, which keep what their shut-down
+// answers need; the stream table is released with the source.
+STDMETHODIMP RTSPSource::Shutdown() {
+    CAutoLock lock(&m_Lock);
+    HRESULT hr = CheckShutdownLocked();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    for (DWORD i = 0; i < m_cStreams; i++) {
+        if (CPushPin* pPin = m_pSession->GetPin((int)m_StreamIdentifiers[i])) {
+            pPin->SetStream(nullptr);
+        }
+        m_pStreams[i]->Shutdown();
+    }
+    // A source whose construction failed lacks the queue or the session.
+    if (m_pEventQueue) {
+        m_pEventQueue->Shutdown();
+    }
+    m_pPresentationDescriptor.Reset();
+    m_pCurrentOp.Reset();
+    m_state = SourceState::Shutdown;
+    if (m_pSession) {
+        m_pSession->CloseSession();
+        m_pSession->m_nRunState = State_Stopped;
+    }
+    return S_OK;
+}
+
+HRESULT RTSPSource::CheckShutdownLocked() const {
+    return m_state == SourceState::Shutdown ? MF_E_SHUTDOWN : S_OK;
+}
+
+HRESULT RTSPSource::CheckOpenedLocked() const {
+    HRESULT hr = CheckShutdownLocked();
+    if (SUCCEEDED(hr) && m_state < SourceState::Stopped) {
+        hr = MF_E_NOT_INITIALIZED;
+    }
+    return hr;
+}
+
+// ---- Rates and services -------------------------------------------------------------------
+
+STDMETHODIMP RTSPSource::SetRate(BOOL, float flRate) {
+    if (flRate < 0.0f) {
+        return MF_E_REVERSE_UNSUPPORTED;
+    }
+    if (flRate != 1.0f) {
+        return MF_E_UNSUPPORTED_RATE;
+    }
+    PROPVARIANT var;
+    PropVariantInit(&var);
+    var.vt = VT_R4;
+    var.fltVal = flRate;
+    return QueueEvent(MESourceRateChanged, GUID_NULL, S_OK, &var);
+}
+
+STDMETHODIMP RTSPSource::GetRate(BOOL*, float* pflRate) {
+    if (!pflRate) {
+        return E_POINTER;
+    }
+    double dRate = 1.0;
+    HRESULT hr = SessionRate(&dRate);
+    if (SUCCEEDED(hr)) {
+        *pflRate = (float)dRate;
+    }
+    return hr;
+}
+
+STDMETHODIMP RTSPSource::GetSlowestRate(MFRATE_DIRECTION eDirection, BOOL fThin, float* pflRate) {
+    return GetFastestRate(eDirection, fThin, pflRate);
+}
+
+// Only normal speed forwards.
+STDMETHODIMP RTSPSource::GetFastestRate(MFRATE_DIRECTION eDirection, BOOL fThin, float* pflRate) {
+    if (fThin) {
+        return MF_E_THINNING_UNSUPPORTED;
+    }
+    if (eDirection == MFRATE_REVERSE) {
+        return MF_E_REVERSE_UNSUPPORTED;
+    }
+    if (!pflRate) {
+        return E_POINTER;
+    }
+    *pflRate = 1.0f;
+    return S_OK;
+}
+
+STDMETHODIMP RTSPSource::IsRateSupported(BOOL fThin, float flRate, float*) {
+    if (fThin) {
+        return MF_E_THINNING_UNSUPPORTED;
+    }
+    if (flRate < 0.0f) {
+        return MF_E_REVERSE_UNSUPPORTED;
+    }
+    return flRate == 1.0f ? S_OK : MF_E_UNSUPPORTED_RATE;
+}
+
+STDMETHODIMP RTSPSource::GetService(REFGUID guidService, REFIID riid, LPVOID* ppvObject) {
+    if (!IsEqualGUID(guidService, MF_RATE_CONTROL_SERVICE)) {
+        return MF_E_UNSUPPORTED_SERVICE;
+    }
+    return QueryInterface(riid, ppvObject);
+}
+
+// ---- Opening ----------------------------------------------------------------------------
+
+HRESULT RTSPSource::OpenUrl(const WCHAR* pszUrl) {
+    CAutoLock lock(&m_Lock);
+    ReleaseStreamsLocked();
+    m_pSession->Stop();
+    HRESULT hr = m_pSession->Load(pszUrl, nullptr);
+    if (SUCCEEDED(hr)) {
+        m_state = SourceState::Opening;
+        m_pSession->m_nRunState = State_Stopped;
+        hr = CreateStreamsLocked();
+    }
+    if (SUCCEEDED(hr)) {
+        hr = BuildPresentationDescriptorLocked();
+    }
+    if (FAILED(hr)) {
+        Shutdown();
+    }
+    return hr;
+}
+
+void RTSPSource::ReleaseStreamsLocked() {
+    for (DWORD i = 0; i < m_cStreams; i++) {
+        m_pStreams[i]->Release();
+        m_pStreams[i] = nullptr;
+    }
+    m_cStreams = 0;
+}
+
+// Pins whose media type cannot be had get no stream, so identifiers can have
+// gaps. The pin count is read afresh for every pin.
+HRESULT RTSPSource::CreateStreamsLocked() {
+    for (int i = 0; i < m_pSession->GetPinCount(); i++) {
+        CPushPin* pPin = m_pSession->GetPin(i);
+        AM_MEDIA_TYPE mt;
+        if (!pPin || FAILED(pPin->GetMediaType(0, &mt))) {
+            continue;
+        }
+        HRESULT hr = CreateStreamLocked(mt, (DWORD)i);
+        FreeMediaType(&mt);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        pPin->SetStream(FindStreamLocked((DWORD)i));
+    }
+    return S_OK;
+}
+
+HRESULT RTSPSource::CreateStreamLocked(const AM_MEDIA_TYPE& mt, DWORD dwIdentifier) {
+    if (FindStreamLocked(dwIdentifier)) {
+        return S_OK;
+    }
+    const bool bH264 = IsEqualGUID(mt.majortype, MEDIATYPE_Video) &&
+                       IsEqualGUID(mt.subtype, FourCCGuid((DWORD)COMPRESSION_H264));
+    const DWORD cTypes = bH264 ? 2 : 1;
+    ComPtr<IMFMediaType> pTypes[2];
+    IMFMediaType* ppTypes[2] = {};
+    HRESULT hr = CreateStreamTypes(mt, ppTypes, cTypes);
+    for (DWORD i = 0; i < cTypes; i++) {
+        pTypes[i].Attach(ppTypes[i]);
+    }
+    ComPtr<IMFStreamDescriptor> pSD;
+    if (SUCCEEDED(hr)) {
+        hr = MFCreateStreamDescriptor(dwIdentifier, cTypes, ppTypes, &pSD);
+    }
+    GUID majorType = GUID_NULL;
+    if (SUCCEEDED(hr)) {
+        hr = MajorTypeOf(pSD.Get(), &majorType);
+    }
+    if (FAILED(hr)) {
+        return hr;
+    }
+    HRESULT hrStream = S_OK;
+    ComPtr<RTSPStream> pStream;
+    pStream.Attach(new (std::nothrow) RTSPStream(this, pSD.Get(), &hrStream, dwIdentifier,
+                                                 IsEqualGUID(majorType, MFMediaType_Video)));
+    if (!pStream) {
+        return E_OUTOFMEMORY;
+    }
+    if (FAILED(hrStream)) {
+        pStream->Shutdown();
+        return hrStream;
+    }
+    if (m_cStreams >= MAX_STREAMS) {
+        pStream->Shutdown();
+        return E_FAIL;
+    }
+    m_pStreams[m_cStreams] = pStream.Detach();
+    m_StreamIdentifiers[m_cStreams] = (BYTE)dwIdentifier;
+    m_cStreams++;
+    return S_OK;
+}
+
+// H.264 gets two types: the standard subtype and the private Z264 one, the
+// private one first only when a decoder for it is registered.
+HRESULT RTSPSource::CreateStreamTypes(const AM_MEDIA_TYPE& mt, IMFMediaType** ppTypes,
+                                      DWORD cTypes) {
+    if (cTypes == 1) {
+        return CreateMediaTypeFromPinType(mt, &ppTypes[0]);
+    }
+    AM_MEDIA_TYPE z264;
+    InitMediaType(&z264);
+    HRESULT hr = CopyMediaType(&z264, &mt);
+    if (SUCCEEDED(hr)) {
+        z264.subtype = FourCCGuid(FOURCC_Z264);
+        const bool bPreferZ264 = HasZ264Decoder();
+        hr = CreateMediaTypeFromPinType(bPreferZ264 ? z264 : mt, &ppTypes[0]);
+        if (SUCCEEDED(hr)) {
+            hr = CreateMediaTypeFromPinType(bPreferZ264 ? mt : z264, &ppTypes[1]);
+        }
+    }
+    FreeMediaType(&z264);
+    return hr;
+}
+
+// The first video and the first audio stream are selected.
+HRESULT RTSPSource::BuildPresentationDescriptorLocked() {
+    if (m_cStreams == 0) {
+        return E_FAIL;
+    }
+    ComPtr<IMFStreamDescriptor> pDescriptors[MAX_STREAMS];
+    IMFStreamDescriptor* ppDescriptors[MAX_STREAMS] = {};
+    HRESULT hr = S_OK;
+    for (DWORD i = 0; i < m_cStreams && SUCCEEDED(hr); i++) {
+        hr = m_pStreams[i]->GetStreamDescriptor(&pDescriptors[i]);
+        ppDescriptors[i] = pDescriptors[i].Get();
+    }
+    ComPtr<IMFPresentationDescriptor> pPD;
+    if (SUCCEEDED(hr)) {
+        hr = MFCreatePresentationDescriptor(m_cStreams, ppDescriptors, &pPD);
+    }
+    for (const GUID* pMajor : {&MFMediaType_Video, &MFMediaType_Audio}) {
+        for (DWORD i = 0; i < m_cStreams && SUCCEEDED(hr); i++) {
+            GUID majorType = GUID_NULL;
+            if (SUCCEEDED(MajorTypeOf(ppDescriptors[i], &majorType)) &&
+                IsEqualGUID(majorType, *pMajor)) {
+                hr = pPD->SelectStream(i);
+                break;
+            }
+        }
+    }
+    if (SUCCEEDED(hr)) {
+        hr = pPD->SetUINT64(MF_PD_DURATION, (UINT64)SessionDuration());
+    }
+    if (SUCCEEDED(hr)) {
+        m_pPresentationDescriptor = pPD;
+        m_state = SourceState::Stopped;
+        m_pSession->m_nRunState = State_Stopped;
+    }
+    return hr;
+}
+
+// Identifiers are pin indexes, which fit in one byte; a larger one (from a
+// descriptor made elsewhere) names no stream.
+RTSPStream* RTSPSource::FindStreamLocked(DWORD dwIdentifier) const {
+    for (DWORD i = 0; i < m_cStreams && dwIdentifier <= 0xFF; i++) {
+        if (m_StreamIdentifiers[i] == (BYTE)dwIdentifier) {
+            return m_pStreams[i];
+        }
+    }
+    return nullptr;
+}
+
+// As many streams as the source, at least one of them selected.
+HRESULT RTSPSource::ValidatePresentationDescriptorLocked(IMFPresentationDescriptor* pPD) {
+    DWORD cStreams = 0;
+    HRESULT hr = pPD->GetStreamDescriptorCount(&cStreams);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (cStreams != m_cStreams) {
+        return E_INVALIDARG;
+    }
+    for (DWORD i = 0; i < cStreams; i++) {
+        BOOL bSelected = FALSE;
+        ComPtr<IMFStreamDescriptor> pSD;
+        if (SUCCEEDED(pPD->GetStreamDescriptorByIndex(i, &bSelected, &pSD)) && bSelected) {
+            return S_OK;
+        }
+    }
+    return E_INVALIDARG;
+}

@@ -1,0 +1,140 @@
+// RTSPSource is the Media Foundation media source: it opens a URL through one
+// RTSP session (CZRtspSrc), makes one RTSPStream with a stream descriptor per
+// output pin that has a media type, builds the presentation descriptor, and
+// runs the start, pause, stop and end-of-presentation protocol. Every state
+// change requested by the pipeline is queued as an operation (OpQueue) and
+// executed one at a time on a work-queue thread.
+//
+// Locks, outermost first: the source lock (recursive; guards the state, the
+// stream tables, the descriptor and the current operation), then the
+// operation queue's lock or a stream's lock. Waits for events are never made
+// under the source lock.
+//
+// Lifetime: each stream holds a reference on the source until the source is
+// shut down; the source releases its streams and its session when it is
+// destroyed, the session first, so that no pin delivers into a freed stream.
+#pragma once
+
+#include "common/critsec.h"
+#include "comptr.h"
+#include "module.h"
+#include "opqueue.h"
+#include "sourceop.h"
+#include "sourcestate.h"
+
+class CZRtspSrc;
+class RTSPStream;
+
+class RTSPSource final : private MediaFoundationSamples::BaseObject,
+                         public OpQueue<SourceOp>,
+                         public IMFMediaSource,
+                         public IMFRateControl,
+                         public IMFRateSupport,
+                         public IMFGetService {
+public:
+    static const DWORD MAX_STREAMS = 32;
+
+    // A source with its event queue and session; E_OUTOFMEMORY, or the
+    // failure of creating either.
+    static HRESULT CreateInstance(RTSPSource** ppSource);
+    // Loads the URL and makes the streams and the descriptor; on failure the
+    // source has shut itself down.
+    HRESULT OpenUrl(const WCHAR* pszUrl);
+
+    // IUnknown, shared by every part.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IMFMediaEventGenerator
+    STDMETHODIMP GetEvent(DWORD dwFlags, IMFMediaEvent** ppEvent) override;
+    STDMETHODIMP BeginGetEvent(IMFAsyncCallback* pCallback, IUnknown* punkState) override;
+    STDMETHODIMP EndGetEvent(IMFAsyncResult* pResult, IMFMediaEvent** ppEvent) override;
+    STDMETHODIMP QueueEvent(MediaEventType met, REFGUID guidExtendedType, HRESULT hrStatus,
+                            const PROPVARIANT* pvValue) override;
+
+    // IMFMediaSource
+    STDMETHODIMP GetCharacteristics(DWORD* pdwCharacteristics) override;
+    STDMETHODIMP CreatePresentationDescriptor(IMFPresentationDescriptor** ppPD) override;
+    STDMETHODIMP Start(IMFPresentationDescriptor* pPD, const GUID* pguidTimeFormat,
+                       const PROPVARIANT* pvarStartPosition) override;
+    STDMETHODIMP Stop() override;
+    STDMETHODIMP Pause() override;
+    STDMETHODIMP Shutdown() override;
+
+    // IMFRateControl
+    STDMETHODIMP SetRate(BOOL fThin, float flRate) override;
+    STDMETHODIMP GetRate(BOOL* pfThin, float* pflRate) override;
+
+    // IMFRateSupport
+    STDMETHODIMP GetSlowestRate(MFRATE_DIRECTION eDirection, BOOL fThin, float* pflRate) override;
+    STDMETHODIMP GetFastestRate(MFRATE_DIRECTION eDirection, BOOL fThin, float* pflRate) override;
+    STDMETHODIMP IsRateSupported(BOOL fThin, float flRate, float* pflNearest) override;
+
+    // IMFGetService
+    STDMETHODIMP GetService(REFGUID guidService, REFIID riid, LPVOID* ppvObject) override;
+
+    // For the streams, which must not take the source lock: an event on the
+    // source's queue (MF_E_SHUTDOWN after shutdown), and the end of a stream.
+    HRESULT QueueSourceEvent(MediaEventType met, HRESULT hrStatus);
+    HRESULT PostEndOfStream();
+
+protected:
+    // OpQueue
+    HRESULT DispatchOperation(SourceOp* pOp) override;
+    HRESULT CanDispatch(SourceOp* pOp) override;
+
+private:
+    RTSPSource(HRESULT* phr);
+    ~RTSPSource() override;
+
+    HRESULT CheckShutdownLocked() const;
+    // Shutdown, then not yet opened.
+    HRESULT CheckOpenedLocked() const;
+
+    // Opening (rtspsource.cpp).
+    void ReleaseStreamsLocked();
+    HRESULT CreateStreamsLocked();
+    HRESULT CreateStreamLocked(const AM_MEDIA_TYPE& mt, DWORD dwIdentifier);
+    HRESULT CreateStreamTypes(const AM_MEDIA_TYPE& mt, IMFMediaType** ppTypes, DWORD cTypes);
+    HRESULT BuildPresentationDescriptorLocked();
+    RTSPStream* FindStreamLocked(DWORD dwIdentifier) const;
+    HRESULT ValidatePresentationDescriptorLocked(IMFPresentationDescriptor* pPD);
+
+    // Operations (sourceoperations.cpp).
+    HRESULT BeginOpLocked(SourceOp* pOp);
+    HRESULT CompleteOpLocked(SourceOp* pOp);
+    HRESULT DoStart(StartOp* pOp);
+    HRESULT StartTimeLocked(const PROPVARIANT& position, REFERENCE_TIME* ptStart, BOOL* pbSeek,
+                            BOOL* pbActualStart);
+    HRESULT QueueStartedEventLocked(HRESULT hrStatus, const PROPVARIANT& value,
+                                    REFERENCE_TIME tStart, BOOL bActualStart);
+    HRESULT SelectStreamsLocked(IMFPresentationDescriptor* pPD);
+    HRESULT StartStreamsLocked(IMFPresentationDescriptor* pPD, const PROPVARIANT& position,
+                               BOOL bSeek);
+    HRESULT DoPause(SourceOp* pOp);
+    HRESULT DoStop(SourceOp* pOp);
+    HRESULT OnEndOfStream(SourceOp* pOp);
+
+    // The session's position and rate (sessionposition.cpp).
+    REFERENCE_TIME SessionDuration();
+    REFERENCE_TIME SessionCurrentPosition();
+    void SetSessionPosition(REFERENCE_TIME tPosition);
+    HRESULT SessionRate(double* pdRate);
+
+    LONG volatile m_cRef = 1;
+    CCritSec m_Lock;
+    SourceState m_state = SourceState::Invalid;
+    // Shut down with the source, released on destruction: the streams queue
+    // on it without the source lock.
+    ComPtr<IMFMediaEventQueue> m_pEventQueue;
+    ComPtr<IMFPresentationDescriptor> m_pPresentationDescriptor;
+    RTSPStream* m_pStreams[MAX_STREAMS] = {};
+    BYTE m_StreamIdentifiers[MAX_STREAMS] = {};
+    DWORD m_cStreams = 0;
+    DWORD m_cPendingEndOfStream = 0;
+    ComPtr<SourceOp> m_pCurrentOp;
+    CZRtspSrc* m_pSession = nullptr;
+    // What the start handler stores as the current position.
+    REFERENCE_TIME m_tCurrentPosition = 0;
+};

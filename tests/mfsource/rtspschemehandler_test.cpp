@@ -1,0 +1,141 @@
+// The COM server and the scheme handler at their boundary: the class object,
+// the factory, the live-object count, and every way of calling the handler
+// wrongly. A real open is covered by the protocol tests.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "../mfplatform/testcallback.h"
+#include "../support/tcppeer.h"
+#include "eventwatcher.h"
+#include "rtsp/mfsource/module.h"
+
+namespace {
+
+using MediaFoundationSamples::LiveObjectCount;
+
+class SchemeHandlerTest : public MFPlatformTest {
+protected:
+    void SetUp() override {
+        MFPlatformTest::SetUp();
+        ASSERT_EQ(DllGetClassObject(CLSID_ZRRtspSchemeHandler, IID_IClassFactory,
+                                    reinterpret_cast<void**>(&m_pFactory)),
+                  S_OK);
+        ASSERT_EQ(m_pFactory->CreateInstance(nullptr, IID_IMFSchemeHandler,
+                                             reinterpret_cast<void**>(&m_pHandler)),
+                  S_OK);
+    }
+
+    ComPtr<IClassFactory> m_pFactory;
+    ComPtr<IMFSchemeHandler> m_pHandler;
+};
+
+TEST_F(SchemeHandlerTest, ClassObjectAndFactory) {
+    ComPtr<IUnknown> pObject;
+    EXPECT_EQ(DllGetClassObject(IID_IMFMediaSource, IID_IClassFactory,
+                                reinterpret_cast<void**>(&pObject)),
+              CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(DllGetClassObject(CLSID_ZRRtspSchemeHandler, IID_IMFMediaSource,
+                                reinterpret_cast<void**>(&pObject)),
+              E_NOINTERFACE);
+    IUnknown* pOuter = m_pFactory.Get();
+    EXPECT_EQ(m_pFactory->CreateInstance(pOuter, IID_IUnknown, reinterpret_cast<void**>(&pObject)),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(m_pFactory->CreateInstance(pOuter, IID_IMFSchemeHandler,
+                                         reinterpret_cast<void**>(&pObject)),
+              E_NOINTERFACE);
+    EXPECT_EQ(m_pFactory->CreateInstance(nullptr, IID_IMFSchemeHandler, nullptr), E_POINTER);
+    EXPECT_EQ(
+        m_pFactory->CreateInstance(nullptr, IID_IMFMediaSource, reinterpret_cast<void**>(&pObject)),
+        E_NOINTERFACE);
+
+    // The handler counts as live, the factory does not; a lock does.
+    const LONG cLive = LiveObjectCount();
+    m_pHandler.Reset();
+    EXPECT_EQ(LiveObjectCount(), cLive - 1);
+    EXPECT_EQ(m_pFactory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(LiveObjectCount(), cLive);
+    EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(m_pFactory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(LiveObjectCount(), cLive - 1);
+}
+
+TEST_F(SchemeHandlerTest, WrongCallsGiveClearResults) {
+    TestEvent invoked;
+    ComPtr<IMFAsyncCallback> pCallback =
+        TestCallback::Create([&](IMFAsyncResult*) { invoked.Set(); });
+    ComPtr<IUnknown> pCookie;
+    MF_OBJECT_TYPE type = MF_OBJECT_MEDIASOURCE;
+    ComPtr<IUnknown> pObject;
+    ComPtr<IMFAsyncResult> pResult;
+    ASSERT_EQ(MFCreateAsyncResult(nullptr, pCallback.Get(), nullptr, &pResult), S_OK);
+    // A port where nothing listens.
+    CTcpPeer closed;
+    closed.StopListening();
+    const std::wstring refused =
+        Widen("rtsp://127.0.0.1:" + std::to_string(closed.Port()) + "/stream");
+    IMFSchemeHandler* pHandler = m_pHandler.Get();
+    struct Call {
+        const char* pszName;
+        std::function<HRESULT()> call;
+        HRESULT hrExpected;
+    };
+    const Call calls[] = {
+        {"no callback",
+         [&] {
+             return pHandler->BeginCreateObject(L"rtsp://127.0.0.1/x", MF_RESOLUTION_MEDIASOURCE,
+                                                nullptr, &pCookie, nullptr, nullptr);
+         },
+         E_POINTER},
+        {"byte stream",
+         [&] {
+             return pHandler->BeginCreateObject(L"rtsp://127.0.0.1/x", MF_RESOLUTION_BYTESTREAM,
+                                                nullptr, &pCookie, pCallback.Get(), nullptr);
+         },
+         E_INVALIDARG},
+        {"end without begin",
+         [&] { return pHandler->EndCreateObject(pResult.Get(), &type, &pObject); }, E_UNEXPECTED},
+        {"end with null arguments",
+         [&] { return pHandler->EndCreateObject(pResult.Get(), nullptr, &pObject); }, E_POINTER},
+        {"cancel", [&] { return pHandler->CancelObjectCreation(nullptr); }, E_NOTIMPL},
+        {"refused connection",
+         [&] {
+             HRESULT hr = pHandler->BeginCreateObject(refused.c_str(), MF_RESOLUTION_MEDIASOURCE,
+                                                      nullptr, &pCookie, pCallback.Get(), nullptr);
+             return SUCCEEDED(hr) ? S_OK : E_FAIL;
+         },
+         E_FAIL},
+    };
+    for (const Call& call : calls) {
+        EXPECT_EQ(call.call(), call.hrExpected) << call.pszName;
+    }
+    EXPECT_EQ(type, MF_OBJECT_INVALID);
+    EXPECT_FALSE(invoked.Wait(0));
+
+    // Without a URL the source has no streams; the cookie is cleared, the
+    // callback comes once, and a second end finds nothing.
+    HRESULT hrEnd = E_FAIL;
+    TestEvent ended;
+    ComPtr<IMFAsyncCallback> pEnd = TestCallback::Create([&](IMFAsyncResult* pDone) {
+        hrEnd = pHandler->EndCreateObject(pDone, &type, &pObject);
+        ended.Set();
+    });
+    pCookie = pCallback.Get();
+    ASSERT_EQ(pHandler->BeginCreateObject(nullptr, MF_RESOLUTION_MEDIASOURCE, nullptr, &pCookie,
+                                          pEnd.Get(), nullptr),
+              S_OK);
+    EXPECT_FALSE(pCookie);
+    ASSERT_TRUE(ended.Wait());
+    EXPECT_EQ(hrEnd, S_OK);
+    EXPECT_EQ(type, MF_OBJECT_MEDIASOURCE);
+    ComPtr<IMFMediaSource> pSource;
+    ASSERT_EQ(pObject->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(&pSource)),
+              S_OK);
+    ComPtr<IMFPresentationDescriptor> pPD;
+    EXPECT_EQ(pSource->CreatePresentationDescriptor(&pPD), MF_E_NOT_INITIALIZED);
+    EXPECT_EQ(pSource->Stop(), MF_E_NOT_INITIALIZED);
+    EXPECT_EQ(pHandler->EndCreateObject(pResult.Get(), &type, &pObject), E_UNEXPECTED);
+    EXPECT_EQ(pSource->Shutdown(), S_OK);
+}
+
+} // namespace
