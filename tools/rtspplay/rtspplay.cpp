@@ -1,0 +1,114 @@
+// rtspplay: plays an RTSP URL through the media source and shows what comes.
+//
+//   rtspplay [--seconds N] [--out DIR] [--json FILE] [--reader | --session] URL
+//
+// Every stream is played; while a terminal is attached, stderr shows one
+// live line per stream. --out writes each stream to a file common tools
+// play, --json a summary. --reader and --session (Windows) play through a
+// source reader or a media session instead of the source itself.
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "comptr.h"
+#include "player.h"
+#include "playerplatform.h"
+#include "sourceplayback.h"
+
+namespace {
+
+const char USAGE[] =
+    "usage: rtspplay [--seconds N] [--out DIR] [--json FILE] [--reader | --session] URL\n"
+    "  --seconds N  stop after N seconds of playback (default: at the end or Ctrl-C)\n"
+    "  --out DIR    write each stream to a file in DIR\n"
+    "  --json FILE  write a summary of the streams to FILE\n"
+    "  --reader     play through a source reader (Windows)\n"
+    "  --session    play through a media session with sample grabbers (Windows)\n";
+
+bool ParseOptions(int argc, char** argv, PlayerOptions* pOptions) {
+    for (int i = 1; i < argc; i++) {
+        const char* pszArg = argv[i];
+        const bool bHasValue = i + 1 < argc;
+        if (strcmp(pszArg, "--seconds") == 0 && bHasValue) {
+            char* pszEnd = nullptr;
+            pOptions->dSeconds = strtod(argv[++i], &pszEnd);
+            if (*pszEnd != '\0' || !(pOptions->dSeconds > 0)) {
+                return false;
+            }
+        } else if (strcmp(pszArg, "--out") == 0 && bHasValue) {
+            pOptions->outDirectory = argv[++i];
+        } else if (strcmp(pszArg, "--json") == 0 && bHasValue) {
+            pOptions->jsonPath = argv[++i];
+        } else if (strcmp(pszArg, "--reader") == 0) {
+            pOptions->mode = PlayerOptions::MODE_READER;
+        } else if (strcmp(pszArg, "--session") == 0) {
+            pOptions->mode = PlayerOptions::MODE_SESSION;
+        } else if (pszArg[0] != '-' && pOptions->url.empty()) {
+            pOptions->url = pszArg;
+        } else {
+            return false;
+        }
+    }
+    return !pOptions->url.empty();
+}
+
+void OnInterrupt(int) {
+    CPlayer::Interrupt();
+}
+
+HRESULT Play(IMFMediaSource* pSource, CPlayer* pPlayer) {
+    switch (pPlayer->Options().mode) {
+    case PlayerOptions::MODE_READER:
+        return PlayThroughReader(pSource, pPlayer);
+    case PlayerOptions::MODE_SESSION:
+        return PlayThroughSession(pSource, pPlayer);
+    default:
+        return PlayThroughSource(pSource, pPlayer);
+    }
+}
+
+int Main(const PlayerOptions& options) {
+    if (!options.outDirectory.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(options.outDirectory, error);
+        if (error) {
+            fprintf(stderr, "rtspplay: cannot create %s: %s\n", options.outDirectory.c_str(),
+                    error.message().c_str());
+            return 1;
+        }
+    }
+    CPlayer player(options);
+    ComPtr<IMFMediaSource> pSource;
+    HRESULT hr = OpenMediaSource(WideFromUtf8(options.url), &pSource);
+    if (FAILED(hr)) {
+        ReportFailure(("cannot open " + options.url).c_str(), hr);
+        return 1;
+    }
+    hr = Play(pSource.Get(), &player);
+    if (FAILED(hr)) {
+        ReportFailure(player.FailureText().c_str(), hr);
+    }
+    const HRESULT hrComplete = player.Complete();
+    return SUCCEEDED(hr) && SUCCEEDED(hrComplete) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    PlayerOptions options;
+    if (!ParseOptions(argc, argv, &options)) {
+        fputs(USAGE, stderr);
+        return 2;
+    }
+    signal(SIGINT, OnInterrupt);
+    HRESULT hr = StartPlatform();
+    if (FAILED(hr)) {
+        ReportFailure("cannot start Media Foundation", hr);
+        return 1;
+    }
+    const int nExitCode = Main(options);
+    StopPlatform();
+    ExitPlayer(nExitCode);
+}
