@@ -48,8 +48,8 @@ std::string StreamJson(CStreamOutput* pStream) {
 
 HRESULT WriteJsonSummary(const std::string& path, const std::string& url, LONGLONG tDuration,
                          const std::vector<CStreamOutput*>& streams) {
-    std::string json = "{\"url\": " + Quoted(url) + ", \"duration\": " +
-                       std::to_string(tDuration) + ", \"streams\": [";
+    std::string json = "{\"url\": " + Quoted(url) + ", \"duration\": " + std::to_string(tDuration) +
+                       ", \"streams\": [";
     for (size_t i = 0; i < streams.size(); i++) {
         json += (i > 0 ? ",\n    " : "\n    ") + StreamJson(streams[i]);
     }

@@ -61,12 +61,12 @@ bool CPlayer::IsDone() {
 
 HRESULT CPlayer::Run() {
     const auto start = std::chrono::steady_clock::now();
-    const auto deadline =
-        start + std::chrono::milliseconds((long long)(m_options.dSeconds * 1000));
+    const auto deadline = start + std::chrono::milliseconds((long long)(m_options.dSeconds * 1000));
     const bool bTerminal = IsTerminal(stderr);
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
-        if (g_bInterrupted || (m_options.dSeconds > 0 && std::chrono::steady_clock::now() >= deadline)) {
+        if (g_bInterrupted ||
+            (m_options.dSeconds > 0 && std::chrono::steady_clock::now() >= deadline)) {
             m_bDone = true;
         }
         if (m_bDone) {
@@ -116,7 +116,7 @@ HRESULT CPlayer::Complete() {
     for (CStreamOutput* pStream : streams) {
         const std::string path = pStream->FilePath();
         if (!path.empty()) {
-            fprintf(stderr, "stream %u (%s): %s\n", pStream->Index(),
+            fprintf(stderr, "stream %u (%s): %s\n", (unsigned)pStream->Index(),
                     pStream->Format().codec.c_str(), path.c_str());
         }
     }

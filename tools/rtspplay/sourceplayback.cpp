@@ -16,8 +16,8 @@ DWORD IdentifierOf(IMFMediaStream* pStream) {
     return dwIdentifier;
 }
 
-HRESULT EventOf(IMFMediaEventGenerator* pGenerator, IMFMediaEvent** ppEvent,
-                MediaEventType* pType, HRESULT* phrStatus) {
+HRESULT EventOf(IMFMediaEventGenerator* pGenerator, IMFMediaEvent** ppEvent, MediaEventType* pType,
+                HRESULT* phrStatus) {
     HRESULT hr = pGenerator->GetEvent(0, ppEvent);
     if (SUCCEEDED(hr)) {
         hr = (*ppEvent)->GetType(pType);
@@ -29,8 +29,7 @@ HRESULT EventOf(IMFMediaEventGenerator* pGenerator, IMFMediaEvent** ppEvent,
 }
 
 // One stream: a request for every sample, and for the first after a start.
-void ReadStreamEvents(ComPtr<IMFMediaStream> pStream, CStreamOutput* pOutput,
-                      CPlayer* pPlayer) {
+void ReadStreamEvents(ComPtr<IMFMediaStream> pStream, CStreamOutput* pOutput, CPlayer* pPlayer) {
     for (;;) {
         ComPtr<IMFMediaEvent> pEvent;
         MediaEventType type = MEUnknown;

@@ -28,8 +28,8 @@ const Codec CODECS[] = {
     {FourCC('j', 'p', 'e', 'g'), "JPEG", FILE_MJPEG, "mjpeg"},
     {FourCC('M', 'J', 'P', 'G'), "JPEG", FILE_MJPEG, "mjpeg"},
     {FourCC('K', 'L', 'V', 'A'), "KLV", FILE_RAW, "klv"},
-    {0x000000FF, "AAC", FILE_ADTS, "aac"},  // raw AAC with its AudioSpecificConfig
-    {0x00001610, "AAC", FILE_ADTS, "aac"},  // AAC behind a HEAACWAVEINFO
+    {0x000000FF, "AAC", FILE_ADTS, "aac"}, // raw AAC with its AudioSpecificConfig
+    {0x00001610, "AAC", FILE_ADTS, "aac"}, // AAC behind a HEAACWAVEINFO
     {FourCC('m', 'p', '4', 'a'), "AAC", FILE_ADTS, "aac"},
     {0x00007A21, "AMR", FILE_AMR, "amr"},
     {0x00007361, "AMR", FILE_AMR, "amr"},
@@ -97,11 +97,11 @@ StreamFormat DescribeStream(IMFMediaType* pType) {
         }
     }
     MFGetAttributeSize(pType, MF_MT_FRAME_SIZE, &format.nWidth, &format.nHeight);
-    format.config = BlobOf(pType, format.kind == KIND_VIDEO ? MF_MT_MPEG_SEQUENCE_HEADER
-                                                            : MF_MT_USER_DATA);
+    format.config =
+        BlobOf(pType, format.kind == KIND_VIDEO ? MF_MT_MPEG_SEQUENCE_HEADER : MF_MT_USER_DATA);
     if (format.subtype.Data1 == 0x1610) {
-        const size_t nSkip = format.config.size() < HEAACWAVEINFO_EXTRA ? format.config.size()
-                                                                        : HEAACWAVEINFO_EXTRA;
+        const size_t nSkip =
+            format.config.size() < HEAACWAVEINFO_EXTRA ? format.config.size() : HEAACWAVEINFO_EXTRA;
         format.config.erase(format.config.begin(), format.config.begin() + (long)nSkip);
     }
     format.wFormatTag = (WORD)format.subtype.Data1;

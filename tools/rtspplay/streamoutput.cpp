@@ -72,8 +72,8 @@ std::string CStreamOutput::ProgressLine() {
     }
     char szLine[200];
     snprintf(szLine, sizeof(szLine),
-             "#%u %s %s%s  %llu %s  %.1f/s  %.0f kbit/s  %llu key  %llu disc%s", m_dwIndex,
-             KINDS[m_format.kind], m_format.codec.c_str(), szSize,
+             "#%u %s %s%s  %llu %s  %.1f/s  %.0f kbit/s  %llu key  %llu disc%s",
+             (unsigned)m_dwIndex, KINDS[m_format.kind], m_format.codec.c_str(), szSize,
              (unsigned long long)stats.nSamples, m_format.kind == KIND_VIDEO ? "frames" : "samples",
              dRate, dKbits, (unsigned long long)stats.nKeyFrames,
              (unsigned long long)stats.nDiscontinuities, stats.bEnded ? "  ended" : "");

@@ -21,8 +21,8 @@ struct StreamStats {
 
 class CStreamOutput {
 public:
-    CStreamOutput(DWORD dwIndex, IMFMediaType* pType) : m_dwIndex(dwIndex),
-                                                        m_format(DescribeStream(pType)) {}
+    CStreamOutput(DWORD dwIndex, IMFMediaType* pType)
+        : m_dwIndex(dwIndex), m_format(DescribeStream(pType)) {}
 
     DWORD Index() const { return m_dwIndex; }
     const StreamFormat& Format() const { return m_format; }

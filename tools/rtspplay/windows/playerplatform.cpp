@@ -15,9 +15,11 @@ HRESULT StartPlatform() {
     return hr;
 }
 
+// COM stays initialised until the process ends: uninitialising it unloads
+// the scheme handler's DLL, whose trace log writer, when tracing was on,
+// waits for its timer thread under the loader lock and never returns.
 void StopPlatform() {
     MFShutdown();
-    CoUninitialize();
 }
 
 HRESULT OpenMediaSource(const std::wstring& url, IMFMediaSource** ppSource) {
@@ -26,8 +28,8 @@ HRESULT OpenMediaSource(const std::wstring& url, IMFMediaSource** ppSource) {
     MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
     ComPtr<IUnknown> pObject;
     if (SUCCEEDED(hr)) {
-        hr = pResolver->CreateObjectFromURL(url.c_str(), MF_RESOLUTION_MEDIASOURCE, nullptr,
-                                            &type, &pObject);
+        hr = pResolver->CreateObjectFromURL(url.c_str(), MF_RESOLUTION_MEDIASOURCE, nullptr, &type,
+                                            &pObject);
     }
     if (SUCCEEDED(hr)) {
         hr = pObject->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(ppSource));

@@ -1,10 +1,11 @@
 // Playing through a source reader: every stream selected in its native
 // format, samples read synchronously on a thread of their own.
+#include "comptr.h"
+
 #include <mfreadwrite.h>
 
 #include <thread>
 
-#include "comptr.h"
 #include "player.h"
 #include "playerplatform.h"
 
@@ -17,8 +18,8 @@ void ReadSamples(IMFSourceReader* pReader, CPlayer* pPlayer, DWORD cStreams) {
         DWORD dwFlags = 0;
         LONGLONG tTime = 0;
         ComPtr<IMFSample> pSample;
-        HRESULT hr = pReader->ReadSample(MF_SOURCE_READER_ANY_STREAM, 0, &dwIndex, &dwFlags,
-                                         &tTime, &pSample);
+        HRESULT hr = pReader->ReadSample(MF_SOURCE_READER_ANY_STREAM, 0, &dwIndex, &dwFlags, &tTime,
+                                         &pSample);
         if (FAILED(hr) || (dwFlags & MF_SOURCE_READERF_ERROR)) {
             pPlayer->Fail(FAILED(hr) ? hr : E_FAIL, "ReadSample");
             return;

@@ -15,8 +15,8 @@ namespace {
 
 const auto CLOSE_LIMIT = std::chrono::seconds(10);
 
-HRESULT AddBranch(IMFTopology* pTopology, IMFMediaSource* pSource,
-                  IMFPresentationDescriptor* pPD, IMFStreamDescriptor* pSD, CPlayer* pPlayer) {
+HRESULT AddBranch(IMFTopology* pTopology, IMFMediaSource* pSource, IMFPresentationDescriptor* pPD,
+                  IMFStreamDescriptor* pSD, CPlayer* pPlayer) {
     ComPtr<IMFMediaTypeHandler> pHandler;
     ComPtr<IMFMediaType> pType;
     DWORD dwIdentifier = 0;

@@ -1,5 +1,6 @@
 #include "mediatypeconversion.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "comptr.h"
@@ -117,9 +118,9 @@ HRESULT CreateMediaTypeFromPinType(const AM_MEDIA_TYPE& mt, IMFMediaType** ppTyp
     if (FAILED(hr)) {
         return hr;
     }
-    GUID subtype;
+    GUID subtype = GUID_NULL;
     if (FAILED(MFInitMediaTypeFromAMMediaType(pType.Get(), &mt)) ||
-        FAILED(pType->GetGUID(MF_MT_SUBTYPE, &subtype))) {
+        FAILED(pType->GetGUID(MF_MT_SUBTYPE, &subtype)) || IsEqualGUID(subtype, GUID_NULL)) {
         hr = pType->DeleteAllItems();
         if (SUCCEEDED(hr)) {
             hr = ConvertPinType(pType.Get(), mt);

@@ -3,12 +3,13 @@
 // URLs to the handler, for the machine and for the user. A copy of the DLL
 // registered elsewhere is respected: a newer one is not replaced, and another
 // copy's registration is not removed.
+#include "dllmodule.h"
+
 #include <winver.h>
 
 #include <cwchar>
 #include <new>
 
-#include "dllmodule.h"
 #include "rtsp/mfsource/module.h"
 
 namespace {
@@ -132,19 +133,29 @@ HRESULT RegisterScheme(const WCHAR* pszScheme, const WCHAR* pszClsid) {
     return bWritten ? S_OK : hrFirst;
 }
 
-// Our value goes; the scheme's key goes too when nothing else is left in it.
+// Deletes the key when nothing is left in it; false when it stays.
+bool DeleteIfEmpty(HKEY hHive, const WCHAR* pszKey) {
+    CRegKey key;
+    DWORD cSubKeys = 0;
+    DWORD cValues = 0;
+    if (RegOpenKeyExW(hHive, pszKey, 0, KEY_READ, &key.h) != ERROR_SUCCESS ||
+        RegQueryInfoKeyW(key.h, nullptr, nullptr, nullptr, &cSubKeys, nullptr, nullptr, &cValues,
+                         nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+        cSubKeys != 0 || cValues != 0) {
+        return false;
+    }
+    return RegDeleteKeyW(hHive, pszKey) == ERROR_SUCCESS;
+}
+
+// Our value goes. So do the scheme's key and the keys above it up to
+// "Windows Media Foundation" when registering created them: only keys left
+// empty are deleted, so other handlers keep theirs.
 void UnregisterScheme(HKEY hHive, const WCHAR* pszScheme, const WCHAR* pszClsid) {
     WCHAR szKey[128];
     swprintf(szKey, 128, L"%ls\\%ls", SCHEME_HANDLERS_KEY, pszScheme);
     RegDeleteKeyValueW(hHive, szKey, pszClsid);
-    CRegKey schemeKey;
-    DWORD cSubKeys = 0;
-    DWORD cValues = 0;
-    if (RegOpenKeyExW(hHive, szKey, 0, KEY_READ, &schemeKey.h) == ERROR_SUCCESS &&
-        RegQueryInfoKeyW(schemeKey.h, nullptr, nullptr, nullptr, &cSubKeys, nullptr, nullptr,
-                         &cValues, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-        cSubKeys == 0 && cValues == 0) {
-        RegDeleteKeyW(hHive, szKey);
+    for (int nLevel = 0; nLevel < 3 && DeleteIfEmpty(hHive, szKey); nLevel++) {
+        *wcsrchr(szKey, L'\\') = L'\0';
     }
 }
 

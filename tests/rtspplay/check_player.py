@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""Plays the H.264 + AAC mount of the test server with rtspplay and checks
+what it wrote: the player exits with 0, the JSON summary describes both
+streams, sample times advance as the frames do, and FFmpeg decodes every
+written stream without a word. Runs under tests/with_rtsp_server.sh.
+
+    check_player.py --player PATH --out DIR --modes source,reader,session
+                    [--wine WINE_RUN --dll DLL]
+
+With --wine the player is the Windows build, run through tools/wine-run.sh:
+the DLL is registered with regsvr32 first (twice, and a copy at another
+path is unregistered in between, which must change nothing) and
+unregistered at the end, which must leave the registry as it was.
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+CLSID = "{6F0B1E43-93C2-4C5E-9A7D-2B8E51F4D7A1}"
+REGISTRY_KEYS = [
+    "HKCR\\CLSID\\" + CLSID,
+    "HKLM\\Software\\Microsoft\\Windows Media Foundation",
+    "HKCU\\Software\\Microsoft\\Windows Media Foundation",
+]
+SECONDS = 3
+FRAME_TIME = 400000  # 25 frames per second, in 100 ns
+
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("FAIL: " + message)
+    return condition
+
+
+class Wine:
+    def __init__(self, wine_run, program):
+        self.wine_run = wine_run
+        prefix = subprocess.run([wine_run, "--print-prefix", program], capture_output=True,
+                                text=True, check=True).stdout.strip()
+        self.env = dict(os.environ, WINEPREFIX=prefix)
+
+    def run(self, *args, timeout=None):
+        """The exit code and the output. The output goes through a file: the
+        services Wine starts inherit a pipe and hold it open for seconds."""
+        with tempfile.TemporaryFile() as output:
+            result = subprocess.run([self.wine_run] + list(args), env=self.env, stdout=output,
+                                    stderr=subprocess.STDOUT, timeout=timeout)
+            output.seek(0)
+            return result.returncode, output.read().decode(errors="replace")
+
+    @staticmethod
+    def path(path):
+        return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+    def registry(self, scratch):
+        """The exported text of every key registration touches ("" when absent)."""
+        texts = []
+        for number, key in enumerate(REGISTRY_KEYS):
+            exported = os.path.join(scratch, "key%d.reg" % number)
+            if os.path.exists(exported):
+                os.remove(exported)
+            self.run("reg", "export", key, self.path(exported), "/y")
+            texts.append(open(exported, "rb").read() if os.path.exists(exported) else b"")
+        return texts
+
+    def regsvr32(self, dll, *flags):
+        return self.run("regsvr32", "/s", *flags, self.path(dll))[0]
+
+
+def check_summary(summary, label):
+    streams = summary.get("streams", [])
+    if not check(len(streams) == 2, "%s: %d streams in the summary" % (label, len(streams))):
+        return
+    video, audio = streams
+    check((video["kind"], video["codec"], video["width"], video["height"])
+          == ("video", "H264", 640, 480), "%s: video stream %s" % (label, video))
+    check((audio["kind"], audio["codec"]) == ("audio", "AAC"), "%s: audio stream %s" % (label, audio))
+    check(summary["duration"] == 0, "%s: a live presentation has no duration" % label)
+    for stream in streams:
+        name = "%s %s" % (label, stream["codec"])
+        check(stream["samples"] >= 10 * SECONDS, "%s: only %d samples" % (name, stream["samples"]))
+        check(stream["bytes"] > 0 and not stream["ended"], "%s: %s" % (name, stream))
+    check(video["key_frames"] >= 1, "%s: no key frame" % label)
+    # Times advance with the frames: the span of n frames is about n - 1
+    # frame times (a few may be late or lost, none come twice).
+    span = video["last_time"] - video["first_time"]
+    expected = (video["samples"] - 1) * FRAME_TIME
+    check(0.9 * expected <= span <= 1.5 * expected,
+          "%s: %d frames span %d (100 ns)" % (label, video["samples"], span))
+
+
+def check_decodes(directory, label):
+    for name in ("stream0.h264", "stream1.aac"):
+        path = os.path.join(directory, name)
+        if not check(os.path.exists(path), "%s: %s was not written" % (label, name)):
+            continue
+        result = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"],
+                                capture_output=True, text=True)
+        check(result.returncode == 0 and not result.stderr.strip(),
+              "%s: FFmpeg on %s: %s" % (label, name, result.stderr.strip()))
+
+
+def play(args, wine, mode, transport):
+    label = "%s over %s" % (mode, transport)
+    directory = os.path.join(args.out, "%s_%s" % (mode, transport))
+    shutil.rmtree(directory, ignore_errors=True)
+    url = "rtsp://127.0.0.1:%s/av%s" % (os.environ["ZR_RTSP_PORT"],
+                                        "?Transport=TCP" if transport == "tcp" else "")
+    summary_path = os.path.join(directory, "summary.json")
+    options = ["--seconds", str(SECONDS)]
+    options += [] if mode == "source" else ["--" + mode]
+    if wine:
+        command = [args.player] + options + ["--out", wine.path(directory),
+                                             "--json", wine.path(summary_path), url]
+        code, output = wine.run(*command, timeout=120)
+    else:
+        command = [args.player] + options + ["--out", directory, "--json", summary_path, url]
+        result = subprocess.run(command, capture_output=True, text=True, timeout=120)
+        code, output = result.returncode, result.stderr
+    print("%s: exit %d" % (label, code))
+    if not check(code == 0, "%s: exit %d: %s" % (label, code, output.strip())):
+        return
+    check_summary(json.load(open(summary_path)), label)
+    check_decodes(directory, label)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--player", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--modes", default="source")
+    parser.add_argument("--wine")
+    parser.add_argument("--dll")
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    wine = Wine(args.wine, args.player) if args.wine else None
+    if wine:
+        wine.regsvr32(args.dll, "/u")  # what an interrupted run left behind
+        before = wine.registry(args.out)
+        check(wine.regsvr32(args.dll) == 0, "regsvr32 failed")
+        registered = wine.registry(args.out)
+        check(registered[0] and registered != before, "registration wrote nothing")
+        copy = os.path.join(args.out, "copy", os.path.basename(args.dll))
+        os.makedirs(os.path.dirname(copy), exist_ok=True)
+        shutil.copy(args.dll, copy)
+        check(wine.regsvr32(copy, "/u") == 0, "unregistering a copy failed")
+        check(wine.registry(args.out) == registered, "unregistering a copy changed the registry")
+        check(wine.regsvr32(args.dll) == 0, "registering again failed")
+        check(wine.registry(args.out) == registered, "registering again changed the registry")
+    for mode in args.modes.split(","):
+        for transport in ("udp", "tcp"):
+            play(args, wine, mode, transport)
+    if wine:
+        check(wine.regsvr32(args.dll, "/u") == 0, "unregistering failed")
+        check(wine.registry(args.out) == before, "unregistering left the registry changed")
+    print("%d failures" % len(failures))
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
