@@ -1,5 +1,7 @@
 #include "rtspstream.h"
 
+#include <cstdint>
+
 #include "common/trace.h"
 #include "interfacetable.h"
 #include "pushpin.h"
@@ -17,6 +19,22 @@ RTSPStream::~RTSPStream() {
         m_pSource->Release();
     }
 }
+
+namespace {
+
+// The start position comes from the application: a sum beyond the range of
+// times stays at its end.
+REFERENCE_TIME AddTimes(REFERENCE_TIME a, REFERENCE_TIME b) {
+    if (b > 0 && a > INT64_MAX - b) {
+        return INT64_MAX;
+    }
+    if (b < 0 && a < INT64_MIN - b) {
+        return INT64_MIN;
+    }
+    return a + b;
+}
+
+} // namespace
 
 // ---- IUnknown -------------------------------------------------------------------
 
@@ -302,7 +320,7 @@ HRESULT RTSPStream::DispatchOneLocked() {
         hr = pSample->GetSampleTime(&t);
     }
     if (SUCCEEDED(hr)) {
-        const REFERENCE_TIME tPresentation = m_tStartOffset + t;
+        const REFERENCE_TIME tPresentation = AddTimes(m_tStartOffset, t);
         Trace(" Start Time %s", FormatTime(tPresentation));
         hr = pSample->SetSampleTime(tPresentation);
         m_tLastPresentationTime = tPresentation;
