@@ -149,6 +149,14 @@ TEST_P(ProtocolTest, StartPauseRestartSeekStopShutdown) {
         EXPECT_TRUE(bSelected[0] && !bSelected[1]);
     }
     EXPECT_EQ(MFGetAttributeUINT64(pPD.Get(), MF_PD_DURATION, 1), 0u);
+    // The session's own interfaces are reached through the source.
+    ComPtr<IFileSourceFilter> pFile;
+    ASSERT_EQ(s.source->QueryInterface(IID_IFileSourceFilter, reinterpret_cast<void**>(&pFile)),
+              S_OK);
+    LPOLESTR pszUrl = nullptr;
+    ASSERT_EQ(pFile->GetCurFile(&pszUrl, nullptr), S_OK);
+    EXPECT_EQ(std::wstring(pszUrl), Widen(url));
+    CoTaskMemFree(pszUrl);
     DWORD dwCharacteristics = 0;
     EXPECT_EQ(s.source->GetCharacteristics(&dwCharacteristics), S_OK);
     EXPECT_EQ(dwCharacteristics, (DWORD)(MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE));

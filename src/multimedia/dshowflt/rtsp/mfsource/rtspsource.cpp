@@ -88,7 +88,13 @@ RTSPSource::~RTSPSource() {
 
 // ---- IUnknown ---------------------------------------------------------------------------
 
+// The session's file-source, filter-flags and seeking interfaces are reached
+// through the source.
 STDMETHODIMP RTSPSource::QueryInterface(REFIID riid, void** ppv) {
+    if (IsEqualIID(riid, IID_IFileSourceFilter) || IsEqualIID(riid, IID_IAMFilterMiscFlags) ||
+        IsEqualIID(riid, IID_IMediaSeeking)) {
+        return m_pSession->QueryInterface(riid, ppv);
+    }
     static const ComInterfaceEntry<RTSPSource> kInterfaces[] = {
         COM_INTERFACE_ENTRY(RTSPSource, IMFMediaSource),
         COM_INTERFACE_ENTRY(RTSPSource, IMFMediaEventGenerator),
