@@ -256,6 +256,31 @@ INSTANTIATE_TEST_SUITE_P(Servers, ProtocolTest, testing::ValuesIn(PROTOCOL_CASES
                              return std::string(param.param.pszName);
                          });
 
+// A stored presentation has a duration, and a start at a position plays
+// from there: the server is asked for the range, and sample times continue
+// from the position.
+TEST_F(SourceTest, StoredPresentationStartsAtThePosition) {
+    const char* pszPort = getenv("ZR_RTSP_PORT");
+    if (!pszPort) {
+        GTEST_SKIP() << "ZR_RTSP_PORT is not set (run under tests/with_rtsp_server.sh)";
+    }
+    const LONGLONG tSecond = 10000000;
+    CSourceUnderTest s;
+    ASSERT_EQ(s.Open(std::string("rtsp://127.0.0.1:") + pszPort + "/vod"), S_OK);
+    ComPtr<IMFPresentationDescriptor> pPD = s.Descriptor();
+    EXPECT_EQ(MFGetAttributeUINT64(pPD.Get(), MF_PD_DURATION, 0), (UINT64)(30 * tSecond));
+    ComPtr<IMFMediaEvent> pStarted = s.Start(pPD.Get(), Position(10 * tSecond), 1);
+    ASSERT_TRUE(pStarted);
+    EXPECT_EQ(StatusOf(pStarted.Get()), S_OK);
+    EXPECT_EQ(TimeValueOf(pStarted.Get()), 10 * tSecond);
+    ASSERT_EQ(s.StreamCount(), 1u);
+    ExpectSamples(s.Stream(0), 0, 3);
+    LONGLONG tFirst = 0;
+    SampleOf(s.Stream(0).pEvents->WaitFor(MEMediaSample).Get())->GetSampleTime(&tFirst);
+    EXPECT_GE(tFirst, 10 * tSecond);
+    EXPECT_LT(tFirst, 11 * tSecond);
+}
+
 // ---- Selection and the end of the presentation -------------------------------------------
 
 // A stream deselected at a start is not announced; deselected at a restart

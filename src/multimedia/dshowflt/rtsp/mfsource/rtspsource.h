@@ -135,6 +135,4 @@ private:
     DWORD m_cPendingEndOfStream = 0;
     ComPtr<SourceOp> m_pCurrentOp;
     CZRtspSrc* m_pSession = nullptr;
-    // What the start handler stores as the current position.
-    REFERENCE_TIME m_tCurrentPosition = 0;
 };

@@ -1,23 +1,27 @@
 // The session's position, duration and rate as the source's operations see
-// them. The session has no seeking yet: its duration comes from the
-// description, the current position is the one the last start asked for, a
-// stored presentation is not repositioned, and the rate is always normal.
+// them: the session's seeking component (CSeeking).
 #include "rtsp/zrrtspsrc.h"
 #include "rtspsource.h"
 
 REFERENCE_TIME RTSPSource::SessionDuration() {
-    return m_pSession->HasDuration() ? m_pSession->Duration() : 0;
+    LONGLONG tDuration = 0;
+    return SUCCEEDED(m_pSession->GetDuration(&tDuration)) ? tDuration : 0;
 }
 
 REFERENCE_TIME RTSPSource::SessionCurrentPosition() {
-    return m_tCurrentPosition;
+    LONGLONG tCurrent = 0;
+    return SUCCEEDED(m_pSession->GetCurrentPosition(&tCurrent)) ? tCurrent : 0;
 }
 
+// A stored presentation is repositioned: the position goes into the Range
+// header of the PLAY that the session's Run sends.
 void RTSPSource::SetSessionPosition(REFERENCE_TIME tPosition) {
-    m_tCurrentPosition = tPosition;
+    m_pSession->SetStartPosition(tPosition);
+    if (m_pSession->HasDuration()) {
+        m_pSession->UpdateCurrentPosition(TRUE);
+    }
 }
 
 HRESULT RTSPSource::SessionRate(double* pdRate) {
-    *pdRate = 1.0;
-    return S_OK;
+    return m_pSession->GetRate(pdRate);
 }
