@@ -582,6 +582,14 @@ HRESULT CPushPin::StampTime(int nSize, int64_t tTime, uint32_t dwFlags, int64_t*
         SetExpectedStartTime(tStream);
         return ZRMM_S_PREROLL_DISCARDED;
     }
+    // A server that resumes from an earlier position can repeat the time of
+    // the audio frame it starts with; that frame would overlap the last one.
+    const int64_t tLast = ExpectedStartTime();
+    if (IsAudio() && tLast != TIME_NONE && tStream <= tLast) {
+        Trace("\nCPushPin::DeliverData(A, %s, %d bytes): Discard audio sample behind %s",
+              FormatTime(tStream), nSize, FormatTime(tLast));
+        return ZRMM_S_PREROLL_DISCARDED;
+    }
     *ptStreamTime = tStream;
     return S_OK;
 }
