@@ -21,7 +21,7 @@ Mounts:
     /g726          G.726-32 with the RFC 3551 bit packing
     /klv           KLV metadata (smpte336m) pushed from this script
     /av            two tracks: H.264 video and AAC audio
-    /vod           a stored H.264 presentation of 30 s with a range
+    /vod           a stored H.264 + AAC presentation of 30 s with a range
     --file /PATH=FILE  also serves an H.264 Matroska file (the benchmark's)
 
 The GObject bindings need Debian's interpreter, /usr/bin/python3.
@@ -85,8 +85,9 @@ def pipelines(files):
                 "capssetter name=pay0 caps=application/x-rtp,encoding-name=smpte336m",
         "/av": H264_SOURCE + " ! rtph264pay name=pay0 pt=96 config-interval=-1 " +
                AAC_SOURCE + " ! rtpmp4gpay name=pay1 pt=97",
-        "/vod": "filesrc location=%s ! matroskademux ! h264parse ! "
-                "rtph264pay name=pay0 pt=96 config-interval=-1" % files["vod"],
+        "/vod": "filesrc location=%s ! matroskademux name=demux "
+                "demux.video_0 ! queue ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1 "
+                "demux.audio_0 ! queue ! aacparse ! rtpmp4gpay name=pay1 pt=97" % files["vod"],
     }
 
 
@@ -99,9 +100,10 @@ def make_files(directory):
                           "testsrc=size=640x480:rate=25:duration=30", "-c:v", "mpeg4",
                           "-b:v", "1M", "-g", "25", "-y", files["mp4v"]]),
         subprocess.Popen(["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
-                          "testsrc=size=640x480:rate=25:duration=30", "-c:v", "libx264",
+                          "testsrc=size=640x480:rate=25:duration=30", "-f", "lavfi", "-i",
+                          "sine=frequency=440:sample_rate=44100:duration=30", "-c:v", "libx264",
                           "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-g", "50",
-                          "-y", files["vod"]]),
+                          "-c:a", "aac", "-b:a", "128k", "-y", files["vod"]]),
     ]
     for job in jobs:
         if job.wait() != 0:

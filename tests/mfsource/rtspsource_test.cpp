@@ -5,6 +5,7 @@
 // across queues is not observable by a pipeline and is not checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -256,30 +257,115 @@ INSTANTIATE_TEST_SUITE_P(Servers, ProtocolTest, testing::ValuesIn(PROTOCOL_CASES
                              return std::string(param.param.pszName);
                          });
 
-// A stored presentation has a duration, and a start at a position plays
-// from there: the server is asked for the range, and sample times continue
-// from the position.
-TEST_F(SourceTest, StoredPresentationStartsAtThePosition) {
+// ---- A stored presentation: start positions, seeks, pause and resume ------------------
+
+const LONGLONG ONE_SECOND = 10000000;
+const LONGLONG KEY_FRAME_INTERVAL = 2 * ONE_SECOND; // the /vod file: 50 frames at 25 fps
+
+struct TakenSample {
+    LONGLONG tTime;
+    bool bDiscontinuity;
+};
+
+// The next nCount samples of a stream (nBefore came earlier).
+std::vector<TakenSample> TakeSamples(CStreamUnderTest& stream, size_t nBefore, size_t nCount) {
+    std::vector<TakenSample> samples;
+    for (size_t i = 0; i < nCount; i++) {
+        EXPECT_EQ(stream.pStream->RequestSample(nullptr), S_OK);
+    }
+    for (size_t n = nBefore + 1; n <= nBefore + nCount; n++) {
+        ComPtr<IMFSample> pSample = SampleOf(stream.pEvents->WaitFor(MEMediaSample, n).Get());
+        if (!pSample) {
+            ADD_FAILURE() << "sample " << n << " did not come";
+            break;
+        }
+        TakenSample taken = {0, false};
+        pSample->GetSampleTime(&taken.tTime);
+        taken.bDiscontinuity =
+            MFGetAttributeUINT32(pSample.Get(), MFSampleExtension_Discontinuity, FALSE) != FALSE;
+        samples.push_back(taken);
+    }
+    return samples;
+}
+
+// What happens between the first samples and the ones after: a seek while
+// playing, or a pause and a restart from where the streams stood.
+struct BreakCase {
+    const char* pszName;
+    LONGLONG tStart;  // the first start's position; < 0: none (VT_EMPTY)
+    LONGLONG tSeek;   // a seek to this position while playing; < 0: pause and resume
+    LONGLONG tBefore; // where the first samples after the break begin, at the earliest
+};
+
+const BreakCase BREAK_CASES[] = {
+    {"StartAt10", 10 * ONE_SECOND, 20 * ONE_SECOND, 20 * ONE_SECOND - KEY_FRAME_INTERVAL},
+    {"SeekWhilePlaying", -1, 20 * ONE_SECOND, 20 * ONE_SECOND - KEY_FRAME_INTERVAL},
+    {"PauseAndResume", -1, -1, 0},
+};
+
+class StoredTest : public SourceTest, public testing::WithParamInterface<BreakCase> {};
+
+// Sample times increase across the break, the first sample after it is
+// flagged, and the streams start within 100 ms of each other both times.
+TEST_P(StoredTest, StoredPresentationSeeksAndResumes) {
+    const BreakCase& test = GetParam();
     const char* pszPort = getenv("ZR_RTSP_PORT");
     if (!pszPort) {
         GTEST_SKIP() << "ZR_RTSP_PORT is not set (run under tests/with_rtsp_server.sh)";
     }
-    const LONGLONG tSecond = 10000000;
+    const size_t SAMPLES = 25;
     CSourceUnderTest s;
     ASSERT_EQ(s.Open(std::string("rtsp://127.0.0.1:") + pszPort + "/vod"), S_OK);
     ComPtr<IMFPresentationDescriptor> pPD = s.Descriptor();
-    EXPECT_EQ(MFGetAttributeUINT64(pPD.Get(), MF_PD_DURATION, 0), (UINT64)(30 * tSecond));
-    ComPtr<IMFMediaEvent> pStarted = s.Start(pPD.Get(), Position(10 * tSecond), 1);
+    const UINT64 tDuration = MFGetAttributeUINT64(pPD.Get(), MF_PD_DURATION, 0);
+    EXPECT_GE(tDuration, (UINT64)(30 * ONE_SECOND));
+    EXPECT_LT(tDuration, (UINT64)(31 * ONE_SECOND));
+
+    const PROPVARIANT start = test.tStart >= 0 ? Position(test.tStart) : EmptyPosition();
+    ComPtr<IMFMediaEvent> pStarted = s.Start(pPD.Get(), start, 1);
     ASSERT_TRUE(pStarted);
     EXPECT_EQ(StatusOf(pStarted.Get()), S_OK);
-    EXPECT_EQ(TimeValueOf(pStarted.Get()), 10 * tSecond);
-    ASSERT_EQ(s.StreamCount(), 1u);
-    ExpectSamples(s.Stream(0), 0, 3);
-    LONGLONG tFirst = 0;
-    SampleOf(s.Stream(0).pEvents->WaitFor(MEMediaSample).Get())->GetSampleTime(&tFirst);
-    EXPECT_GE(tFirst, 10 * tSecond);
-    EXPECT_LT(tFirst, 11 * tSecond);
+    EXPECT_EQ(TimeValueOf(pStarted.Get()), std::max<LONGLONG>(test.tStart, 0));
+    ASSERT_EQ(s.StreamCount(), 2u);
+    std::vector<TakenSample> before[2], after[2];
+    for (DWORD id = 0; id < 2; id++) {
+        before[id] = TakeSamples(s.Stream(id), 0, SAMPLES);
+        ASSERT_EQ(before[id].size(), SAMPLES);
+        EXPECT_LT(std::llabs(before[id][0].tTime - std::max<LONGLONG>(test.tStart, 0)),
+                  KEY_FRAME_INTERVAL);
+    }
+    EXPECT_LT(std::llabs(before[0][0].tTime - before[1][0].tTime), ONE_SECOND / 10);
+
+    if (test.tSeek >= 0) {
+        ASSERT_TRUE(s.Start(pPD.Get(), Position(test.tSeek), 1, MESourceSeeked));
+    } else {
+        ASSERT_EQ(s.source->Pause(), S_OK);
+        ASSERT_TRUE(s.events->WaitFor(MESourcePaused));
+        ASSERT_TRUE(s.Start(pPD.Get(), EmptyPosition(), 2));
+    }
+    LONGLONG tFirstAfter[2] = {};
+    for (DWORD id = 0; id < 2; id++) {
+        after[id] = TakeSamples(s.Stream(id), SAMPLES, SAMPLES);
+        ASSERT_EQ(after[id].size(), SAMPLES);
+        std::vector<TakenSample> all = before[id];
+        all.insert(all.end(), after[id].begin(), after[id].end());
+        for (size_t i = 1; i < all.size(); i++) {
+            EXPECT_GT(all[i].tTime, all[i - 1].tTime) << "stream " << id << " sample " << i;
+        }
+        // Samples queued before the break may still come first.
+        auto flagged = std::find_if(after[id].begin(), after[id].end(),
+                                    [](const TakenSample& t) { return t.bDiscontinuity; });
+        ASSERT_NE(flagged, after[id].end()) << "stream " << id;
+        tFirstAfter[id] = flagged->tTime;
+        EXPECT_GE(tFirstAfter[id], std::max(test.tBefore, before[id].back().tTime));
+    }
+    EXPECT_LT(std::llabs(tFirstAfter[0] - tFirstAfter[1]), ONE_SECOND / 10);
 }
+
+INSTANTIATE_TEST_SUITE_P(Stored, StoredTest, testing::ValuesIn(BREAK_CASES),
+                         [](const testing::TestParamInfo<BreakCase>& param) {
+                             return std::string(param.param.pszName);
+                         });
 
 // ---- Selection and the end of the presentation -------------------------------------------
 
