@@ -2,7 +2,10 @@
 """Plays the H.264 + AAC mount of the test server with rtspplay and checks
 what it wrote: the player exits with 0, the JSON summary describes both
 streams, sample times advance as the frames do, and FFmpeg decodes every
-written stream without a word. Runs under tests/with_rtsp_server.sh.
+written stream without a word. The stored presentation (/vod) is played
+from 10 s, and with a pause: its duration is reported, the first samples lie
+within a key-frame interval of the start, and a pause neither moves the
+times on nor loses the streams. Runs under tests/with_rtsp_server.sh.
 
     check_player.py --player PATH --out DIR --modes source,reader,session
                     [--wine WINE_RUN --dll DLL]
@@ -28,6 +31,8 @@ REGISTRY_KEYS = [
 ]
 SECONDS = 3
 FRAME_TIME = 400000  # 25 frames per second, in 100 ns
+ONE_SECOND = 10000000
+KEY_FRAME_INTERVAL = 2 * ONE_SECOND  # the /vod file: 50 frames at 25 fps
 
 failures = []
 
@@ -74,7 +79,7 @@ class Wine:
         return self.run("regsvr32", "/s", *flags, self.path(dll))[0]
 
 
-def check_summary(summary, label):
+def check_summary(summary, label, stored):
     streams = summary.get("streams", [])
     if not check(len(streams) == 2, "%s: %d streams in the summary" % (label, len(streams))):
         return
@@ -82,7 +87,11 @@ def check_summary(summary, label):
     check((video["kind"], video["codec"], video["width"], video["height"])
           == ("video", "H264", 640, 480), "%s: video stream %s" % (label, video))
     check((audio["kind"], audio["codec"]) == ("audio", "AAC"), "%s: audio stream %s" % (label, audio))
-    check(summary["duration"] == 0, "%s: a live presentation has no duration" % label)
+    if stored:
+        check(30 * ONE_SECOND <= summary["duration"] < 31 * ONE_SECOND,
+              "%s: duration %d" % (label, summary["duration"]))
+    else:
+        check(summary["duration"] == 0, "%s: a live presentation has no duration" % label)
     for stream in streams:
         name = "%s %s" % (label, stream["codec"])
         check(stream["samples"] >= 10 * SECONDS, "%s: only %d samples" % (name, stream["samples"]))
@@ -96,6 +105,34 @@ def check_summary(summary, label):
           "%s: %d frames span %d (100 ns)" % (label, video["samples"], span))
 
 
+def check_start(summary, label):
+    """Played from 10 s: every stream begins within a key-frame interval."""
+    for stream in summary.get("streams", []):
+        check(abs(stream["first_time"] - 10 * ONE_SECOND) < KEY_FRAME_INTERVAL,
+              "%s %s: first sample at %d" % (label, stream["codec"], stream["first_time"]))
+
+
+def check_pause(summary, label):
+    """Paused for 2 s: the times resume where they stood (the span is the
+    playing time, not the wall time), with a discontinuity at the resume."""
+    for stream in summary.get("streams", []):
+        span = stream["last_time"] - stream["first_time"]
+        check(span < (SECONDS + 1) * ONE_SECOND,
+              "%s %s: %d (100 ns) span a pause" % (label, stream["codec"], span))
+        check(stream["discontinuities"] >= 2,
+              "%s %s: %d discontinuities" % (label, stream["codec"], stream["discontinuities"]))
+
+
+# What each play does: the mount, the transport, the player's options and
+# the check of its summary beyond the common one.
+CASES = [
+    ("live_udp", "/av", "udp", [], None),
+    ("live_tcp", "/av", "tcp", [], None),
+    ("start", "/vod", "udp", ["--start", "10"], check_start),
+    ("pause", "/vod", "tcp", ["--pause", "1:2"], check_pause),
+]
+
+
 def check_decodes(directory, label):
     for name in ("stream0.h264", "stream1.aac"):
         path = os.path.join(directory, name)
@@ -107,14 +144,15 @@ def check_decodes(directory, label):
               "%s: FFmpeg on %s: %s" % (label, name, result.stderr.strip()))
 
 
-def play(args, wine, mode, transport):
-    label = "%s over %s" % (mode, transport)
-    directory = os.path.join(args.out, "%s_%s" % (mode, transport))
+def play(args, wine, mode, case):
+    name, mount, transport, extra, check_more = case
+    label = "%s %s" % (mode, name)
+    directory = os.path.join(args.out, "%s_%s" % (mode, name))
     shutil.rmtree(directory, ignore_errors=True)
-    url = "rtsp://127.0.0.1:%s/av%s" % (os.environ["ZR_RTSP_PORT"],
-                                        "?Transport=TCP" if transport == "tcp" else "")
+    url = "rtsp://127.0.0.1:%s%s%s" % (os.environ["ZR_RTSP_PORT"], mount,
+                                       "?Transport=TCP" if transport == "tcp" else "")
     summary_path = os.path.join(directory, "summary.json")
-    options = ["--seconds", str(SECONDS)]
+    options = ["--seconds", str(SECONDS)] + extra
     options += [] if mode == "source" else ["--" + mode]
     if wine:
         command = [args.player] + options + ["--out", wine.path(directory),
@@ -127,7 +165,10 @@ def play(args, wine, mode, transport):
     print("%s: exit %d" % (label, code))
     if not check(code == 0, "%s: exit %d: %s" % (label, code, output.strip())):
         return
-    check_summary(json.load(open(summary_path)), label)
+    summary = json.load(open(summary_path))
+    check_summary(summary, label, mount == "/vod")
+    if check_more:
+        check_more(summary, label)
     check_decodes(directory, label)
 
 
@@ -155,8 +196,8 @@ def main():
         check(wine.regsvr32(args.dll) == 0, "registering again failed")
         check(wine.registry(args.out) == registered, "registering again changed the registry")
     for mode in args.modes.split(","):
-        for transport in ("udp", "tcp"):
-            play(args, wine, mode, transport)
+        for case in CASES:
+            play(args, wine, mode, case)
     if wine:
         check(wine.regsvr32(args.dll, "/u") == 0, "unregistering failed")
         check(wine.registry(args.out) == before, "unregistering left the registry changed")

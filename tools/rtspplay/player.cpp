@@ -10,7 +10,13 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 const auto PROGRESS_INTERVAL = std::chrono::milliseconds(250);
+
+Clock::duration Seconds(double dSeconds) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(dSeconds));
+}
 
 std::atomic<bool> g_bInterrupted{false};
 
@@ -59,14 +65,26 @@ bool CPlayer::IsDone() {
     return m_bDone;
 }
 
-HRESULT CPlayer::Run() {
-    const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + std::chrono::milliseconds((long long)(m_options.dSeconds * 1000));
+PROPVARIANT CPlayer::StartPosition() const {
+    PROPVARIANT position;
+    PropVariantInit(&position);
+    if (m_options.dStartSeconds >= 0) {
+        position.vt = VT_I8;
+        position.hVal.QuadPart = (LONGLONG)(m_options.dStartSeconds * 1e7);
+    }
+    return position;
+}
+
+HRESULT CPlayer::Run(const PauseFunction& pause) {
+    const auto start = Clock::now();
+    m_deadline = start + Seconds(m_options.dSeconds);
+    m_pauseAt = start + Seconds(m_options.dPauseAt);
+    m_nPauseState = m_options.dPauseAt >= 0 ? PAUSE_DUE : PAUSE_DONE;
     const bool bTerminal = IsTerminal(stderr);
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
-        if (g_bInterrupted ||
-            (m_options.dSeconds > 0 && std::chrono::steady_clock::now() >= deadline)) {
+        if (g_bInterrupted || (m_options.dSeconds > 0 && Clock::now() >= m_deadline) ||
+            !PauseOrResume(pause, &lock)) {
             m_bDone = true;
         }
         if (m_bDone) {
@@ -84,6 +102,31 @@ HRESULT CPlayer::Run() {
         DrawProgress(true);
     }
     return m_hrFailure;
+}
+
+// The seconds of a pause do not count as playback: the deadline moves.
+bool CPlayer::PauseOrResume(const PauseFunction& pause, std::unique_lock<std::mutex>* pLock) {
+    const auto now = Clock::now();
+    const bool bPause = m_nPauseState == PAUSE_DUE && now >= m_pauseAt;
+    const bool bResume = m_nPauseState == PAUSE_ON && now >= m_resumeAt;
+    if (!bPause && !bResume) {
+        return true;
+    }
+    pLock->unlock();
+    const HRESULT hr = pause(bPause);
+    pLock->lock();
+    if (bPause) {
+        m_nPauseState = PAUSE_ON;
+        m_resumeAt = now + Seconds(m_options.dPauseFor);
+        m_deadline += Seconds(m_options.dPauseFor);
+    } else {
+        m_nPauseState = PAUSE_DONE;
+    }
+    if (FAILED(hr) && !m_bDone) {
+        m_hrFailure = hr;
+        m_failure = bPause ? "pause" : "resume";
+    }
+    return SUCCEEDED(hr);
 }
 
 // The lines are redrawn in place: the cursor goes back up over them first.

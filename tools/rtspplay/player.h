@@ -4,7 +4,9 @@
 // line per stream while a terminal is attached.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,7 +17,10 @@
 struct PlayerOptions {
     enum Mode { MODE_SOURCE, MODE_READER, MODE_SESSION };
     std::string url;
-    double dSeconds = 0; // 0: until the end or Ctrl-C
+    double dSeconds = 0;       // seconds of playback; 0: until the end or Ctrl-C
+    double dStartSeconds = -1; // a start position; < 0: where the presentation stands
+    double dPauseAt = -1;      // a pause after these seconds of playback; < 0: none
+    double dPauseFor = 0;      // and its length
     std::string outDirectory;
     std::string jsonPath;
     Mode mode = MODE_SOURCE;
@@ -32,15 +37,20 @@ public:
     CStreamOutput* AddStream(DWORD dwIndex, IMFMediaType* pType);
     CStreamOutput* Stream(DWORD dwIndex);
     void SetDuration(LONGLONG tDuration) { m_tDuration = tDuration; }
+    // The position of the first start: VT_I8 with --start, else VT_EMPTY.
+    PROPVARIANT StartPosition() const;
 
     // From the playback's threads.
     void Finish();
     void Fail(HRESULT hr, const char* pszWhat);
     bool IsDone();
 
-    // Waits for the end of playback, counting the seconds from now; the
-    // failure that ended it, or S_OK.
-    HRESULT Run();
+    // Pauses (true) or resumes (false) the playback, for --pause.
+    using PauseFunction = std::function<HRESULT(bool bPause)>;
+    // Waits for the end of playback, counting the seconds of playback from
+    // now, and pauses and resumes on the way when asked to; the failure that
+    // ended it, or S_OK.
+    HRESULT Run(const PauseFunction& pause);
     // What failed, for the report.
     const std::string& FailureText() const { return m_failure; }
     // Closes the files, writes the JSON summary, says where the files are.
@@ -50,6 +60,8 @@ public:
 
 private:
     void DrawProgress(bool bFinal);
+    // The pause or resume that is due at now; false when it failed.
+    bool PauseOrResume(const PauseFunction& pause, std::unique_lock<std::mutex>* pLock);
 
     const PlayerOptions m_options;
     LONGLONG m_tDuration = 0;
@@ -60,6 +72,11 @@ private:
     HRESULT m_hrFailure = S_OK;
     std::string m_failure = "playback";
     int m_nLinesDrawn = 0;
+    enum PauseState { PAUSE_DUE, PAUSE_ON, PAUSE_DONE };
+    PauseState m_nPauseState = PAUSE_DUE;
+    std::chrono::steady_clock::time_point m_pauseAt;
+    std::chrono::steady_clock::time_point m_resumeAt;
+    std::chrono::steady_clock::time_point m_deadline;
 };
 
 // "rtspplay: <what>: <code name> - <message>" on stderr.

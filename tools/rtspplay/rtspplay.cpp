@@ -1,12 +1,14 @@
 // rtspplay: plays an RTSP URL through the media source and shows what comes.
 //
-//   rtspplay [--seconds N] [--out DIR] [--json FILE] [--reader | --session] URL
+//   rtspplay [--seconds N] [--start S] [--pause AT:FOR] [--out DIR] [--json FILE]
+//            [--reader | --session] URL
 //
 // Every stream is played; while a terminal is attached, stderr shows one
 // live line per stream. --out writes each stream to a file common tools
 // play, --json a summary. --reader and --session (Windows) play through a
 // source reader or a media session instead of the source itself.
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -20,8 +22,11 @@
 namespace {
 
 const char USAGE[] =
-    "usage: rtspplay [--seconds N] [--out DIR] [--json FILE] [--reader | --session] URL\n"
+    "usage: rtspplay [--seconds N] [--start S] [--pause AT:FOR] [--out DIR] [--json FILE]\n"
+    "                [--reader | --session] URL\n"
     "  --seconds N  stop after N seconds of playback (default: at the end or Ctrl-C)\n"
+    "  --start S    start S seconds into a stored presentation\n"
+    "  --pause AT:FOR  pause after AT seconds of playback for FOR seconds, then resume\n"
     "  --out DIR    write each stream to a file in DIR\n"
     "  --json FILE  write a summary of the streams to FILE\n"
     "  --reader     play through a source reader (Windows)\n"
@@ -35,6 +40,19 @@ bool ParseOptions(int argc, char** argv, PlayerOptions* pOptions) {
             char* pszEnd = nullptr;
             pOptions->dSeconds = strtod(argv[++i], &pszEnd);
             if (*pszEnd != '\0' || !(pOptions->dSeconds > 0)) {
+                return false;
+            }
+        } else if (strcmp(pszArg, "--start") == 0 && bHasValue) {
+            char* pszEnd = nullptr;
+            pOptions->dStartSeconds = strtod(argv[++i], &pszEnd);
+            if (*pszEnd != '\0' || !(pOptions->dStartSeconds >= 0)) {
+                return false;
+            }
+        } else if (strcmp(pszArg, "--pause") == 0 && bHasValue) {
+            char chEnd = 0;
+            if (sscanf(argv[++i], "%lf:%lf%c", &pOptions->dPauseAt, &pOptions->dPauseFor, &chEnd) !=
+                    2 ||
+                !(pOptions->dPauseAt >= 0) || !(pOptions->dPauseFor >= 0)) {
                 return false;
             }
         } else if (strcmp(pszArg, "--out") == 0 && bHasValue) {

@@ -122,6 +122,15 @@ HRESULT AddStreams(IMFPresentationDescriptor* pPD, CPlayer* pPlayer) {
     return hr;
 }
 
+HRESULT PauseOrResume(IMFMediaSource* pSource, IMFPresentationDescriptor* pPD, bool bPause) {
+    if (bPause) {
+        return pSource->Pause();
+    }
+    PROPVARIANT current;
+    PropVariantInit(&current); // VT_EMPTY: on from where it paused
+    return pSource->Start(pPD, nullptr, &current);
+}
+
 HRESULT PlayThroughSource(IMFMediaSource* pSource, CPlayer* pPlayer) {
     ComPtr<IMFPresentationDescriptor> pPD;
     HRESULT hr = pSource->CreatePresentationDescriptor(&pPD);
@@ -136,11 +145,10 @@ HRESULT PlayThroughSource(IMFMediaSource* pSource, CPlayer* pPlayer) {
     std::vector<std::thread> streamThreads;
     std::thread sourceThread(ReadSourceEvents, ComPtr<IMFMediaSource>(pSource), pPlayer,
                              &streamThreads);
-    PROPVARIANT start;
-    PropVariantInit(&start);
+    PROPVARIANT start = pPlayer->StartPosition();
     hr = pSource->Start(pPD.Get(), nullptr, &start);
     if (SUCCEEDED(hr)) {
-        hr = pPlayer->Run();
+        hr = pPlayer->Run([&](bool bPause) { return PauseOrResume(pSource, pPD.Get(), bPause); });
     }
     pSource->Shutdown();
     sourceThread.join();

@@ -10,3 +10,7 @@ HRESULT PlayThroughSource(IMFMediaSource* pSource, CPlayer* pPlayer);
 // Selects every stream of pPD and registers each with the player under its
 // stream identifier, with its first media type.
 HRESULT AddStreams(IMFPresentationDescriptor* pPD, CPlayer* pPlayer);
+
+// Pauses the source, or starts it again from where it paused with the
+// streams of pPD.
+HRESULT PauseOrResume(IMFMediaSource* pSource, IMFPresentationDescriptor* pPD, bool bPause);

@@ -8,6 +8,7 @@
 
 #include "player.h"
 #include "playerplatform.h"
+#include "sourceplayback.h"
 
 namespace {
 
@@ -64,8 +65,22 @@ HRESULT PlayThroughReader(IMFMediaSource* pSource, CPlayer* pPlayer) {
     }
     // A live stream keeps the reader busy: it sees the end of playback with
     // its next sample.
+    PROPVARIANT start = pPlayer->StartPosition();
+    if (start.vt == VT_I8) {
+        hr = pReader->SetCurrentPosition(GUID_NULL, start);
+    }
+    // A reader has no pause of its own: its source is paused and started
+    // again underneath it, as an application would through the reader's
+    // source service.
+    ComPtr<IMFPresentationDescriptor> pPD;
+    if (SUCCEEDED(hr)) {
+        hr = pSource->CreatePresentationDescriptor(&pPD);
+    }
+    if (FAILED(hr)) {
+        return hr;
+    }
     std::thread reader(ReadSamples, pReader.Get(), pPlayer, cStreams);
-    hr = pPlayer->Run();
+    hr = pPlayer->Run([&](bool bPause) { return PauseOrResume(pSource, pPD.Get(), bPause); });
     reader.join();
     pSource->Shutdown();
     return hr;

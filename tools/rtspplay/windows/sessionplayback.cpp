@@ -160,13 +160,16 @@ HRESULT PlayThroughSession(IMFMediaSource* pSource, CPlayer* pPlayer) {
     {
         CSessionEvents events(pSession.Get(), pPlayer);
         hr = pSession->SetTopology(0, pTopology.Get());
-        PROPVARIANT start;
-        PropVariantInit(&start);
+        PROPVARIANT start = pPlayer->StartPosition();
         if (SUCCEEDED(hr)) {
             hr = pSession->Start(&GUID_NULL, &start);
         }
         if (SUCCEEDED(hr)) {
-            hr = pPlayer->Run();
+            hr = pPlayer->Run([&](bool bPause) {
+                PROPVARIANT current;
+                PropVariantInit(&current); // VT_EMPTY: on from where it paused
+                return bPause ? pSession->Pause() : pSession->Start(&GUID_NULL, &current);
+            });
         }
         pSession->Stop();
         // A session that does not close in time is shut down, which ends
