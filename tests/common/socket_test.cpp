@@ -256,7 +256,7 @@ TEST_F(SocketTest, UdpSocketBindsAndReceivesDatagrams) {
     m_socket.SetAddress(dwLoopback, 0, dwLoopback, TRUE, FALSE);
     ASSERT_EQ(m_socket.OpenSocketTimed(TRUE, TRUE, 0), S_OK);
     EXPECT_EQ(m_socket.MaxMessageSize(), 65507);
-    EXPECT_GE(m_socket.Capacity(), 40 * 65507);
+    EXPECT_GE(m_socket.Capacity(), 65507); // room for the largest datagram
     ASSERT_TRUE(SendDatagram(dwLoopback, LocalPort(m_socket.GetSocket()), "rtp"));
     EXPECT_EQ(ReceiveText(&m_socket), "rtp");
     BYTE buffer[8];

@@ -123,7 +123,9 @@ HRESULT CSocket::OpenSocketHelper(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTime
         return CloseAfterFailure(hr);
     }
     if (bAllocBuffer) {
-        m_nRequestedCapacity = 40 * m_nMaxMsgSize;
+        // A datagram socket takes one message per receive; a stream socket
+        // collects many.
+        m_nRequestedCapacity = m_bUDP ? m_nMaxMsgSize : 40 * m_nMaxMsgSize;
         if (!EnsureCapacity(m_nRequestedCapacity)) {
             return CloseAfterFailure(E_OUTOFMEMORY);
         }
