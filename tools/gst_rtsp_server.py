@@ -20,7 +20,7 @@ Mounts:
     /pcma, /pcmu   G.711 A-law and mu-law
     /g726          G.726-32 with the RFC 3551 bit packing
     /klv           KLV metadata (smpte336m) pushed from this script
-    /av            two tracks: H.264 video and AAC audio
+    /av            two tracks: H.264 video (pixel aspect ratio 16:15) and AAC audio
     /vod           a stored H.264 + AAC presentation of 30 s with a range
     --file /PATH=FILE  also serves an H.264 Matroska file (the benchmark's)
 
@@ -83,7 +83,9 @@ def pipelines(files):
         "/klv": "appsrc name=klvsrc is-live=true do-timestamp=true format=time "
                 "caps=meta/x-klv,parsed=true ! rtpklvpay pt=99 ! "
                 "capssetter name=pay0 caps=application/x-rtp,encoding-name=smpte336m",
-        "/av": H264_SOURCE + " ! rtph264pay name=pay0 pt=96 config-interval=-1 " +
+        # Non-square pixels, as a PAL camera's: the sequence header says 16:15.
+        "/av": H264_SOURCE.replace("framerate=25/1", "framerate=25/1,pixel-aspect-ratio=16/15") +
+               " ! rtph264pay name=pay0 pt=96 config-interval=-1 " +
                AAC_SOURCE + " ! rtpmp4gpay name=pay1 pt=97",
         "/vod": "filesrc location=%s ! matroskademux name=demux "
                 "demux.video_0 ! queue ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1 "

@@ -92,6 +92,22 @@ void ExpectSamples(CStreamUnderTest& stream, size_t nBefore, size_t nCount) {
     }
 }
 
+// The numerator and denominator of the first media type's pixel aspect ratio.
+std::pair<UINT32, UINT32> PixelAspectRatioOf(IMFPresentationDescriptor* pPD, DWORD dwIndex) {
+    BOOL bSelected = FALSE;
+    ComPtr<IMFStreamDescriptor> pSD;
+    ComPtr<IMFMediaTypeHandler> pHandler;
+    ComPtr<IMFMediaType> pType;
+    UINT32 nNumerator = 0;
+    UINT32 nDenominator = 0;
+    if (SUCCEEDED(pPD->GetStreamDescriptorByIndex(dwIndex, &bSelected, &pSD)) &&
+        SUCCEEDED(pSD->GetMediaTypeHandler(&pHandler)) &&
+        SUCCEEDED(pHandler->GetMediaTypeByIndex(0, &pType))) {
+        MFGetAttributeRatio(pType.Get(), MF_MT_PIXEL_ASPECT_RATIO, &nNumerator, &nDenominator);
+    }
+    return std::make_pair(nNumerator, nDenominator);
+}
+
 void ExpectStreamEvent(CSourceUnderTest& s, MediaEventType met, size_t nNth) {
     for (DWORD id = 0; id < s.StreamCount(); id++) {
         ComPtr<IMFMediaEvent> pEvent = s.Stream(id).pEvents->WaitFor(met, nNth);
@@ -142,6 +158,7 @@ TEST_P(ProtocolTest, StartPauseRestartSeekStopShutdown) {
     const std::vector<DWORD> second = SubtypesOf(pPD.Get(), 1, &bSelected[1]);
     if (test.bGStreamer) {
         EXPECT_EQ(first, (std::vector<DWORD>{FOURCC_H264, FOURCC_Z264}));
+        EXPECT_EQ(PixelAspectRatioOf(pPD.Get(), 0), std::make_pair(16u, 15u));
         EXPECT_EQ(second, std::vector<DWORD>{TAG_RAW_AAC});
         EXPECT_TRUE(bSelected[0] && bSelected[1]);
     } else {

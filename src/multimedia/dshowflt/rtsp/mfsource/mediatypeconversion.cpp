@@ -131,3 +131,11 @@ HRESULT CreateMediaTypeFromPinType(const AM_MEDIA_TYPE& mt, IMFMediaType** ppTyp
     }
     return hr;
 }
+
+HRESULT SetPixelAspectRatio(IMFMediaType* pType, int32_t nSarWidth, int32_t nSarHeight) {
+    if (nSarWidth <= 0 || nSarHeight <= 0) {
+        return S_OK;
+    }
+    return MFSetAttributeRatio(pType, MF_MT_PIXEL_ASPECT_RATIO, (UINT32)nSarWidth,
+                               (UINT32)nSarHeight);
+}

@@ -7,3 +7,8 @@
 #include "platform.h"
 
 HRESULT CreateMediaTypeFromPinType(const AM_MEDIA_TYPE& mt, IMFMediaType** ppType);
+
+// The sample aspect ratio a video sequence header gives (64:45 for a 4:3
+// picture of 720x576, say), which the pin's media type has no field for.
+// Nothing changes when either part is 0 (unspecified).
+HRESULT SetPixelAspectRatio(IMFMediaType* pType, int32_t nSarWidth, int32_t nSarHeight);

@@ -374,7 +374,7 @@ HRESULT RTSPSource::CreateStreamsLocked() {
         if (!pPin || FAILED(pPin->GetMediaType(0, &mt))) {
             continue;
         }
-        HRESULT hr = CreateStreamLocked(mt, (DWORD)i);
+        HRESULT hr = CreateStreamLocked(mt, pPin->Description(), (DWORD)i);
         FreeMediaType(&mt);
         if (FAILED(hr)) {
             return hr;
@@ -384,7 +384,8 @@ HRESULT RTSPSource::CreateStreamsLocked() {
     return S_OK;
 }
 
-HRESULT RTSPSource::CreateStreamLocked(const AM_MEDIA_TYPE& mt, DWORD dwIdentifier) {
+HRESULT RTSPSource::CreateStreamLocked(const AM_MEDIA_TYPE& mt, const StreamDescription& desc,
+                                       DWORD dwIdentifier) {
     if (FindStreamLocked(dwIdentifier)) {
         return S_OK;
     }
@@ -396,6 +397,9 @@ HRESULT RTSPSource::CreateStreamLocked(const AM_MEDIA_TYPE& mt, DWORD dwIdentifi
     HRESULT hr = CreateStreamTypes(mt, ppTypes, cTypes);
     for (DWORD i = 0; i < cTypes; i++) {
         pTypes[i].Attach(ppTypes[i]);
+        if (SUCCEEDED(hr)) {
+            hr = SetPixelAspectRatio(ppTypes[i], desc.m_nSarWidth, desc.m_nSarHeight);
+        }
     }
     ComPtr<IMFStreamDescriptor> pSD;
     if (SUCCEEDED(hr)) {

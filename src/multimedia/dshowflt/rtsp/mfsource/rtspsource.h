@@ -22,6 +22,8 @@
 #include "sourceop.h"
 #include "sourcestate.h"
 
+struct StreamDescription;
+
 class CZRtspSrc;
 class RTSPStream;
 
@@ -95,7 +97,8 @@ private:
     // Opening (rtspsource.cpp).
     void ReleaseStreamsLocked();
     HRESULT CreateStreamsLocked();
-    HRESULT CreateStreamLocked(const AM_MEDIA_TYPE& mt, DWORD dwIdentifier);
+    HRESULT CreateStreamLocked(const AM_MEDIA_TYPE& mt, const StreamDescription& desc,
+                               DWORD dwIdentifier);
     HRESULT CreateStreamTypes(const AM_MEDIA_TYPE& mt, IMFMediaType** ppTypes, DWORD cTypes);
     HRESULT BuildPresentationDescriptorLocked();
     RTSPStream* FindStreamLocked(DWORD dwIdentifier) const;
