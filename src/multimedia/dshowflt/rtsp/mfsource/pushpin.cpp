@@ -395,11 +395,11 @@ bool CPushPin::DropNewestBufferedSample() {
 }
 
 void CPushPin::ClearBufferedSamples() {
-    // The sample list's lock comes before the pool's (the discards hold it
-    // while they give buffers back): never the other way round.
-    CBufferList cleared;
-    cleared.AppendList(&m_SampleBuffers);
-    m_SamplePool.AppendList(&cleared);
+    // One buffer at a time, holding one list's lock at a time: the discards
+    // hold the sample list's lock while they give buffers to the pool.
+    for (CBuffer* p = m_SampleBuffers.PopHead(); p; p = m_SampleBuffers.PopHead()) {
+        m_SamplePool.PushHead(p);
+    }
 }
 
 void CPushPin::DiscardPrerollSamples(int64_t tStartTime) {
