@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "kernelobject.h"
@@ -18,14 +19,23 @@ struct Section {
     int cRefs; // handles and views
 };
 
-std::mutex g_sectionLock;
-std::map<std::string, Section*> g_sectionsByName;
-std::map<const void*, Section*> g_sectionsByView;
+struct SectionTable {
+    std::mutex lock;
+    std::map<std::string, Section*> byName;
+    std::map<const void*, Section*> byView;
+};
+
+// Never destroyed: static objects (the trace log's writer among them) unmap
+// their views from their destructors, which may run after this file's.
+SectionTable& Sections() {
+    static SectionTable* pTable = new SectionTable;
+    return *pTable;
+}
 
 void ReleaseSectionLocked(Section* pSection) {
     if (--pSection->cRefs == 0) {
-        g_sectionsByName.erase(pSection->name);
-        g_sectionsByView.erase(pSection->pData);
+        Sections().byName.erase(pSection->name);
+        Sections().byView.erase(pSection->pData);
         free(pSection->pData);
         delete pSection;
     }
@@ -35,7 +45,7 @@ class SectionHandle : public zrlinux::KernelObject {
 public:
     explicit SectionHandle(Section* pSection) : m_pSection(pSection) {}
     ~SectionHandle() override {
-        std::lock_guard<std::mutex> lock(g_sectionLock);
+        std::lock_guard<std::mutex> lock(Sections().lock);
         ReleaseSectionLocked(m_pSection);
     }
     Section* m_pSection;
@@ -49,10 +59,10 @@ HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES, DWORD, DWORD size
         SetLastError(ERROR_INVALID_PARAMETER); // only named memory sections are provided
         return nullptr;
     }
-    std::lock_guard<std::mutex> lock(g_sectionLock);
-    auto it = g_sectionsByName.find(name);
+    std::lock_guard<std::mutex> lock(Sections().lock);
+    auto it = Sections().byName.find(name);
     Section* pSection;
-    if (it != g_sectionsByName.end()) {
+    if (it != Sections().byName.end()) {
         pSection = it->second;
         SetLastError(ERROR_ALREADY_EXISTS);
     } else {
@@ -62,8 +72,8 @@ HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES, DWORD, DWORD size
             return nullptr;
         }
         pSection = new Section{name, pData, 0};
-        g_sectionsByName[name] = pSection;
-        g_sectionsByView[pData] = pSection;
+        Sections().byName[name] = pSection;
+        Sections().byView[pData] = pSection;
         SetLastError(ERROR_SUCCESS);
     }
     pSection->cRefs++;
@@ -78,15 +88,15 @@ LPVOID MapViewOfFile(HANDLE hMapping, DWORD, DWORD, DWORD, SIZE_T) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    std::lock_guard<std::mutex> lock(g_sectionLock);
+    std::lock_guard<std::mutex> lock(Sections().lock);
     pHandle->m_pSection->cRefs++;
     return pHandle->m_pSection->pData;
 }
 
 BOOL UnmapViewOfFile(LPCVOID address) {
-    std::lock_guard<std::mutex> lock(g_sectionLock);
-    auto it = g_sectionsByView.find(address);
-    if (it == g_sectionsByView.end()) {
+    std::lock_guard<std::mutex> lock(Sections().lock);
+    auto it = Sections().byView.find(address);
+    if (it == Sections().byView.end()) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
