@@ -5,6 +5,8 @@
 #   build/windows  Windows x64 build with mingw-w64, tests under Wine
 #   build/asan     clang-14 with ASan+UBSan and the libFuzzer targets; each
 #                  fuzz target also runs for a bounded number of inputs
+#   build/tsan     clang-14 with TSan: the suites whose code runs on several
+#                  threads (the session and the front end), against both servers
 # Fails when any build, test or fuzz run fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -43,6 +45,13 @@ for fuzzer in build/asan/fuzz/*_fuzzer; do
     echo "-- $name: $FUZZ_RUNS runs"
     "$fuzzer" -runs="$FUZZ_RUNS" -max_total_time=120 "${corpora[@]}" 2>&1 | tail -n 1
     rm -rf "$scratch"
+done
+
+step "thread sanitizer build: the session and the front end"
+CC=clang-14 CXX=clang++-14 cmake -S . -B build/tsan -DZR_SANITIZE=thread
+cmake --build build/tsan -j"$JOBS" --target session_tests mfsource_tests
+for suite in session mfsource; do
+    tests/with_rtsp_server.sh "build/tsan/tests/${suite}_tests" --gtest_color=no
 done
 
 step "all builds passed"
