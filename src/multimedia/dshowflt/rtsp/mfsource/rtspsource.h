@@ -117,6 +117,7 @@ private:
                                BOOL bSeek);
     HRESULT DoPause(SourceOp* pOp);
     HRESULT DoStop(SourceOp* pOp);
+    HRESULT HaltLocked(SourceOp* pOp, SourceState state);
     HRESULT OnEndOfStream(SourceOp* pOp);
 
     // The session's position and rate (sessionposition.cpp).

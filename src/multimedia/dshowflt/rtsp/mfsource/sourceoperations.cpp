@@ -213,36 +213,32 @@ HRESULT RTSPSource::StartStreamsLocked(IMFPresentationDescriptor* pPD, const PRO
 
 // ---- Pause, stop and the end of streams ------------------------------------------------
 
-// The RTSP session stays set up in both: the session pauses streaming.
 HRESULT RTSPSource::DoPause(SourceOp* pOp) {
+    return HaltLocked(pOp, SourceState::Paused);
+}
+
+HRESULT RTSPSource::DoStop(SourceOp* pOp) {
+    return HaltLocked(pOp, SourceState::Stopped);
+}
+
+// Pause and stop differ only in what the streams and the events say: the
+// RTSP session stays set up in both, and pauses streaming whatever the
+// streams answered.
+HRESULT RTSPSource::HaltLocked(SourceOp* pOp, SourceState state) {
+    const bool bPause = state == SourceState::Paused;
     HRESULT hr = BeginOpLocked(pOp);
-    if (SUCCEEDED(hr) && m_state != SourceState::Started) {
+    if (SUCCEEDED(hr) && bPause && m_state != SourceState::Started) {
         hr = MF_E_INVALID_STATE_TRANSITION;
     }
     for (DWORD i = 0; i < m_cStreams && SUCCEEDED(hr); i++) {
         if (m_pStreams[i]->IsActive()) {
-            hr = m_pStreams[i]->Pause();
+            hr = bPause ? m_pStreams[i]->Pause() : m_pStreams[i]->Stop();
         }
     }
     m_pSession->Pause();
-    m_state = SourceState::Paused;
+    m_state = state;
     m_pSession->m_nRunState = State_Paused;
-    QueueSourceEvent(MESourcePaused, hr);
-    CompleteOpLocked(pOp);
-    return hr;
-}
-
-HRESULT RTSPSource::DoStop(SourceOp* pOp) {
-    HRESULT hr = BeginOpLocked(pOp);
-    for (DWORD i = 0; i < m_cStreams && SUCCEEDED(hr); i++) {
-        if (m_pStreams[i]->IsActive()) {
-            hr = m_pStreams[i]->Stop();
-        }
-    }
-    m_pSession->Pause();
-    m_state = SourceState::Stopped;
-    m_pSession->m_nRunState = State_Paused;
-    QueueSourceEvent(MESourceStopped, hr);
+    QueueSourceEvent(bPause ? MESourcePaused : MESourceStopped, hr);
     CompleteOpLocked(pOp);
     return hr;
 }
