@@ -4,6 +4,8 @@
 // only a few formats; the Linux build converts none).
 #pragma once
 
+#include <cstdint>
+
 #include "platform.h"
 
 HRESULT CreateMediaTypeFromPinType(const AM_MEDIA_TYPE& mt, IMFMediaType** ppType);
