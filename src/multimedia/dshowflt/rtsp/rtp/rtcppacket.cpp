@@ -158,16 +158,16 @@ void CRTCPPacket::ReadLoop() {
     }
 }
 
-// Any receive error ends the loop; the stream plays on without RTCP. On a
-// UDP socket even a reset only reports an ICMP "port unreachable" for an
-// earlier report (a server that does not listen for RTCP): no connection of
-// the session has closed, so the session is not told.
+// A receive error ends the loop; the stream plays on without RTCP. A reset
+// is no error on a UDP socket: it is an empty datagram, or an ICMP "port
+// unreachable" for an earlier report (a server that does not listen for
+// RTCP). Nothing has closed, so the datagram is dropped and the loop goes on.
 bool CRTCPPacket::ReceiveAndProcess(DWORD* pdwLastSent) {
     int nReceived = 0;
     const HRESULT hr = MyRecv(Data(), Capacity(), &nReceived);
     if (FAILED(hr)) {
         Trace("\nCRTCPPacket::ReadAndProcessPacket: MyRecv failed %s", HResultName(hr));
-        return false;
+        return hr == HRESULT_FROM_WIN32(WSAECONNRESET);
     }
     if (ReadRTCPPacket(Data(), nReceived) == RTCPREAD_SENDER_REPORT) {
         Trace("\nCRTCPPacket::StartReadLoop(%d): Received sender report, so send a receiver "
@@ -297,15 +297,17 @@ int CRTCPPacket::ReadRTCPPacket(BYTE* pData, int nSize) {
 
 /*
  * BYE (RFC 3550 section 6.6), after the header: count SSRC/CSRC
- * identifiers, then an optional reason.
+ * identifiers, then an optional reason. A BYE that counts more identifiers
+ * than it holds ends nothing.
  */
 bool CRTCPPacket::ReadBye(const BYTE* pBody, int nBody, int nCount, bool* pbEnded) {
+    if (nBody < 4 * nCount) {
+        return false;
+    }
     CByteReader reader(pBody, nBody);
     for (int i = 0; i < nCount; i++) {
         uint32_t dwSSRC = 0;
-        if (!reader.ReadUInt32(&dwSSRC)) {
-            return false;
-        }
+        reader.ReadUInt32(&dwSSRC);
         if (!m_pStream) {
             Trace("\nRTCP Bye packet received for SSRC=%08X! Pin=NULL. Ignore packet...", dwSSRC);
         } else if (!IsStreamSSRC(dwSSRC)) {
