@@ -100,7 +100,12 @@ HRESULT CRTSPCommand::SendGetAndPostCommands() {
     return BuildAndSendCommand(RTSPMETHOD_POST, POST_HEADERS, m_RequestUrl.Text());
 }
 
+// The blank line after the GET's header opens the tunnel: an answer cut off
+// before it (its wait ran out first) leaves the tunnel closed.
 HRESULT CRTSPCommand::JudgeGetAnswer(HRESULT hrExchange) {
+    if (SUCCEEDED(hrExchange) && !ResponseHeaderEnded()) {
+        hrExchange = HR_TIMEDOUT;
+    }
     if (FAILED(hrExchange)) {
         Trace("\nRTSPSrc::SendGetAndPostCommands: HTTP GET failed %s!", HResultName(hrExchange));
         return ZRMM_E_HTTP_GET_FAILED;
@@ -327,6 +332,11 @@ HRESULT CRTSPCommand::OnUnauthorized(const char* pszUrl, int nAttempt) {
 int CRTSPCommand::GetResponseCode() {
     CAutoLock lock(&m_ResponseLock);
     return ResponseStatusCode(m_Response.Text(), m_Response.TextLength());
+}
+
+bool CRTSPCommand::ResponseHeaderEnded() {
+    CAutoLock lock(&m_ResponseLock);
+    return FindHeaderEnd(m_Response.Text(), m_Response.TextLength()) > 0;
 }
 
 bool CRTSPCommand::ResponseContains(const char* pszText) {

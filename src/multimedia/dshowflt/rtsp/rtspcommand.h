@@ -42,7 +42,7 @@ public:
     // connection. Both carry the same session cookie, by which the server
     // pairs them.
     HRESULT MakeSessionCookie();
-    // ZRMM_E_HTTP_GET_FAILED when the GET gets no answer or a 400.
+    // ZRMM_E_HTTP_GET_FAILED when the GET gets no complete answer or a 400.
     HRESULT SendGetAndPostCommands();
     // A new POST connection (same cookie) and a new POST on it.
     HRESULT ReOpenPostSocket();
@@ -75,6 +75,8 @@ public:
     int GetResponseCode();
     uint32_t LastStatusCode() const { return m_nStatusCode; }
     bool ResponseContains(const char* pszText);
+    // The answer's header block is complete (its blank line arrived).
+    bool ResponseHeaderEnded();
     bool GetQuotedParam(const char* pszName, CBaseBuffer* pValue);
     bool GetIntParam(const char* pszName, uint32_t* pnValue);
     HRESULT CopyResponse(CBaseBuffer* pCopy);
@@ -118,7 +120,8 @@ protected:
     // From here until its end, the exchange takes the answer with the CSeq
     // of the request of nMethod; a POST is never answered.
     HRESULT BeginExchange(int nMethod);
-    // The GET's exchange result and status, as the tunnel judges them.
+    // The GET's exchange result, answer and status, as the tunnel judges
+    // them (the fuzz target of the tunnel's answers calls it).
     HRESULT JudgeGetAnswer(HRESULT hrExchange);
 
 private:
