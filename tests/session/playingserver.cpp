@@ -142,13 +142,7 @@ std::string PcmuSdp(int nTracks, const std::string& extra) {
 }
 
 CPlayingServer::CPlayingServer(std::string sdp) : m_sdp(std::move(sdp)) {
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
-    m_udp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    bind(m_udp, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    m_udpRtcp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    bind(m_udpRtcp, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    BindPortPair();
     DWORD dwTimeout = POLL_MS;
     setsockopt(m_udpRtcp, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&dwTimeout),
                sizeof(dwTimeout));
@@ -164,6 +158,26 @@ CPlayingServer::~CPlayingServer() {
     StopSending();
     closesocket(m_udp);
     closesocket(m_udpRtcp);
+}
+
+// Clients take the RTP port to be the one below the RTCP port: the two
+// sockets get neighbouring ports.
+void CPlayingServer::BindPortPair() {
+    for (int nAttempt = 0; nAttempt < 100; nAttempt++) {
+        closesocket(m_udp);
+        closesocket(m_udpRtcp);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
+        m_udp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        bind(m_udp, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        address.sin_port = htons((WORD)(LocalPort(m_udp) + 1));
+        m_udpRtcp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        if (address.sin_port != 0 &&
+            bind(m_udpRtcp, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+            return;
+        }
+    }
 }
 
 uint32_t CPlayingServer::TrackSsrc(int nTrack) {
@@ -410,6 +424,9 @@ bool CPlayingServer::ServeRequests(RequestSource* pSource, SOCKET s, int nConnec
         if (request.method == "SETUP") {
             RecordTrack(request, answer);
         }
+        if (action == ANSWER_AND_CLOSE && pSource->s != s) {
+            shutdown(pSource->s, SD_BOTH); // a tunnel's POST ends before its answer comes
+        }
         if (!SendOnConnection(s, answer) || action == ANSWER_AND_CLOSE) {
             return false;
         }
@@ -435,9 +452,7 @@ void CPlayingServer::ServeTunnel(SOCKET get, const Request& getRequest) {
     bool bFirstPost = true;
     for (;;) {
         RequestSource post;
-        post.s = AcceptPost(get, cookie, getRequest.nConnection);
-        post.bBase64 = true;
-        if (post.s == INVALID_SOCKET) {
+        if (!AcceptPost(get, cookie, getRequest.nConnection, &post)) {
             return;
         }
         if (!bFirstPost && m_bRefuseNewPosts) {
@@ -450,23 +465,24 @@ void CPlayingServer::ServeTunnel(SOCKET get, const Request& getRequest) {
     }
 }
 
-SOCKET CPlayingServer::AcceptPost(SOCKET get, const std::string& cookie, int nConnection) {
+// What follows the POST's header is its Base64 body.
+bool CPlayingServer::AcceptPost(SOCKET get, const std::string& cookie, int nConnection,
+                                RequestSource* pPost) {
     while (!m_bStopping) {
         char byte;
         if (CTcpPeer::Receive(get, &byte, 1, 1) == 0) {
-            return INVALID_SOCKET; // the client closed the tunnel
+            return false; // the client closed the tunnel
         }
-        SOCKET s = m_peer.Accept(POLL_MS);
-        if (s == INVALID_SOCKET) {
+        pPost->s = m_peer.Accept(POLL_MS);
+        if (pPost->s == INVALID_SOCKET) {
             continue;
         }
-        RequestSource source;
-        source.s = s;
+        pPost->pending.clear();
         std::string text;
         const Request request =
-            ReadRequest(&source, &text) ? ParseRequest(text, nConnection) : Request();
+            ReadRequest(pPost, &text) ? ParseRequest(text, nConnection) : Request();
         if (request.method != "POST" || HeaderValue(text, "x-sessioncookie: ") != cookie) {
-            CTcpPeer::Close(s);
+            CTcpPeer::Close(pPost->s);
             continue;
         }
         {
@@ -474,9 +490,11 @@ SOCKET CPlayingServer::AcceptPost(SOCKET get, const std::string& cookie, int nCo
             m_requests.push_back(request);
         }
         m_changed.notify_all();
-        return s;
+        pPost->bBase64 = true;
+        pPost->pending = DecodeBase64(&pPost->base64, pPost->pending);
+        return true;
     }
-    return INVALID_SOCKET;
+    return false;
 }
 
 std::string CPlayingServer::DefaultAnswer(const Request& request, int nCSeq) {

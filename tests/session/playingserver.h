@@ -108,12 +108,13 @@ private:
         std::string base64;  // Base64 characters of an incomplete group
     };
 
+    void BindPortPair();
     void AcceptLoop();
     void Serve(SOCKET s, int nConnection);
     void ServeTunnel(SOCKET get, const Request& getRequest);
-    // The next POST of the tunnel's cookie; INVALID_SOCKET when the GET
-    // connection closed first.
-    SOCKET AcceptPost(SOCKET get, const std::string& cookie, int nConnection);
+    // The next POST of the tunnel's cookie; false when the GET connection
+    // closed first.
+    bool AcceptPost(SOCKET get, const std::string& cookie, int nConnection, RequestSource* pPost);
     // Serves the requests of the source, answering on s; false when the
     // connection was closed on the hook's word.
     bool ServeRequests(RequestSource* pSource, SOCKET s, int nConnection);
