@@ -110,7 +110,7 @@ HRESULT CRTSPCommand::JudgeGetAnswer(HRESULT hrExchange) {
         Trace("\nRTSPSrc::SendGetAndPostCommands: HTTP GET failed %s!", HResultName(hrExchange));
         return ZRMM_E_HTTP_GET_FAILED;
     }
-    if (m_nStatusCode == 400) {
+    if (GetResponseCode() == 400) {
         Trace("\nRTSPSrc::SendGetAndPostCommands: HTTP GET failed with Bad Request!");
         return ZRMM_E_HTTP_GET_FAILED;
     }
