@@ -30,8 +30,10 @@ std::string RtcpHeader(int nCount, int nType, size_t cbPacket) {
 }
 
 // Base64 characters to bytes, a group of four at a time; white space is
-// skipped and '=' ends a group early. What does not complete a group stays
-// in *pCarry for the next piece.
+// skipped and '=' ends a group early, so that one stream carries message
+// after message. What does not complete a group stays in *pCarry for the
+// next piece. The server decodes on its own: a fault of the client's encoder
+// shows.
 std::string DecodeBase64(std::string* pCarry, const std::string& text) {
     static const std::string alphabet =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -239,12 +241,6 @@ int CPlayingServer::TakeEmptyDatagrams() {
     return nEmpty;
 }
 
-bool CPlayingServer::WaitForClientClose(int nLimitMs) {
-    std::unique_lock<std::mutex> lock(m_lock);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(nLimitMs),
-                              [&] { return !m_bServing; });
-}
-
 // ---- RTCP ----------------------------------------------------------------------
 
 void CPlayingServer::RtcpLoop() {
@@ -263,11 +259,6 @@ void CPlayingServer::RecordClientRtcp(const std::string& packet) {
         m_clientRtcp.push_back(packet);
     }
     m_changed.notify_all();
-}
-
-std::vector<std::string> CPlayingServer::ClientRtcp() {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_clientRtcp;
 }
 
 bool CPlayingServer::WaitForClientRtcp(const std::function<bool(const std::string&)>& accept,
@@ -322,18 +313,13 @@ void CPlayingServer::AcceptLoop() {
         {
             std::lock_guard<std::mutex> lock(m_lock);
             m_connection = s;
-            m_bServing = true;
             m_tracks.clear();
         }
         Serve(s, nConnection);
         StopSending();
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            CTcpPeer::Close(s);
-            m_connection = INVALID_SOCKET;
-            m_bServing = false;
-        }
-        m_changed.notify_all();
+        std::lock_guard<std::mutex> lock(m_lock);
+        CTcpPeer::Close(s);
+        m_connection = INVALID_SOCKET;
     }
 }
 

@@ -78,16 +78,11 @@ public:
     // The datagrams without content (hole punches) that reached the server's
     // UDP port so far.
     int TakeEmptyDatagrams();
-    // Waits until the client has closed the connection it is served on (in
-    // a tunnel, both connections).
-    bool WaitForClientClose(int nLimitMs = 20000);
 
     // The SSRC of a track's packets (from 0).
     static uint32_t TrackSsrc(int nTrack);
     // Sends an RTCP packet to the client on the track's RTCP path.
     void SendRtcp(int nTrack, const std::string& packet);
-    // The RTCP packets the client has sent, in order.
-    std::vector<std::string> ClientRtcp();
     // Waits for a client RTCP packet that the test accepts; it is returned.
     bool WaitForClientRtcp(const std::function<bool(const std::string&)>& accept,
                            std::string* pPacket, int nLimitMs = 20000);
@@ -137,7 +132,7 @@ private:
     bool m_bUdpSilent = false;
     bool m_bChangingSsrc = false;
     int m_nStrayChannel = -1;
-    bool m_bRefuseNewPosts = false;
+    std::atomic<bool> m_bRefuseNewPosts{false};
     Hook m_hook;
 
     CTcpPeer m_peer;
@@ -153,7 +148,6 @@ private:
     std::vector<Track> m_tracks;
     std::vector<std::string> m_clientRtcp;
     SOCKET m_connection = INVALID_SOCKET;
-    bool m_bServing = false;
 
     std::mutex m_sendLock; // one writer at a time on the connection
     std::thread m_sender;
