@@ -455,8 +455,8 @@ void CPlayingServer::ServeTunnel(SOCKET get, const Request& getRequest) {
 bool CPlayingServer::AcceptPost(SOCKET get, const std::string& cookie, int nConnection,
                                 RequestSource* pPost) {
     while (!m_bStopping) {
-        char byte;
-        if (CTcpPeer::Receive(get, &byte, 1, 1) == 0) {
+        char probe;
+        if (CTcpPeer::Receive(get, &probe, 1, 1) == 0) {
             return false; // the client closed the tunnel
         }
         pPost->s = m_peer.Accept(POLL_MS);
