@@ -1,7 +1,9 @@
 #!/bin/bash
 # Runs a test program against GStreamer's RTSP server: starts the server on
 # 127.0.0.1 with a kernel-chosen port, passes the port to the program in
-# ZR_RTSP_PORT, and stops the server when the program ends.
+# ZR_RTSP_PORT, and stops the server when the program ends. The receiver
+# reports that the server holds from clients are logged to the file named in
+# ZR_RTSP_STATS (for both).
 #   with_rtsp_server.sh [server options --] program [arguments]
 # Server options are those of tools/gst_rtsp_server.py (--auth basic|digest,
 # --user, --password, --protocols ...). ZR_SERVER_PRELOAD, when set, is
@@ -15,10 +17,12 @@ if printf '%s\n' "$@" | grep -qx -- '--'; then
 fi
 fifo="$(mktemp -u)"
 mkfifo "$fifo"
+ZR_RTSP_STATS="$(mktemp)"
+export ZR_RTSP_STATS
 LD_PRELOAD="${ZR_SERVER_PRELOAD:-}" /usr/bin/python3 "$here/../tools/gst_rtsp_server.py" \
     "${server_args[@]}" >"$fifo" &
 server=$!
-trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; rm -f "$fifo"' EXIT
+trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; rm -f "$fifo" "$ZR_RTSP_STATS"' EXIT
 port=""
 exec 3<"$fifo"
 while read -r -t 30 word value <&3; do

@@ -22,7 +22,14 @@ Mounts:
     /klv           KLV metadata (smpte336m) pushed from this script
     /av            two tracks: H.264 video (pixel aspect ratio 16:15) and AAC audio
     /vod           a stored H.264 + AAC presentation of 30 s with a range
+    /finite        two finite live tracks: 2 s of H.264 video, 6 s of AAC audio;
+                   each ends with an RTCP BYE
     --file /PATH=FILE  also serves an H.264 Matroska file (the benchmark's)
+
+With ZR_RTSP_STATS naming a file, the server appends one line to it for every
+new receiver report block that its RTP sessions hold from a client:
+    RR <mount> <stream> ssrc=<client SSRC, hex> rb-ssrc=<reported SSRC, hex>
+       fraction=<n> lost=<n> highest=<n> lsr=<n> dlsr=<n>   (on one line)
 
 The GObject bindings need Debian's interpreter, /usr/bin/python3.
 """
@@ -90,6 +97,11 @@ def pipelines(files):
         "/vod": "filesrc location=%s ! matroskademux name=demux "
                 "demux.video_0 ! queue ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1 "
                 "demux.audio_0 ! queue ! aacparse ! rtpmp4gpay name=pay1 pt=97" % files["vod"],
+        # 50 frames at 25/s, 260 buffers of 1024 samples at 44100 Hz.
+        "/finite": H264_SOURCE.replace("is-live=true", "is-live=true num-buffers=50") +
+                   " ! rtph264pay name=pay0 pt=96 config-interval=-1 " +
+                   AAC_SOURCE.replace("is-live=true", "is-live=true num-buffers=260") +
+                   " ! rtpmp4gpay name=pay1 pt=97",
     }
 
 
@@ -141,6 +153,52 @@ class KlvFeeder:
 def on_klv_configure(factory, media):
     appsrc = media.get_element().get_child_by_name("klvsrc")
     media.klv_feeder = KlvFeeder(appsrc)
+
+
+class ReportLog:
+    """Appends the receiver report blocks that the medias' RTP sessions hold
+    from their clients to a file, each distinct one once."""
+
+    def __init__(self, path):
+        self.path = path
+        self.medias = []
+        self.seen = set()
+        GLib.timeout_add(200, self.poll)
+
+    def add(self, mount, media):
+        self.medias.append((mount, media))
+        media.connect("unprepared", self.remove)
+
+    def remove(self, media):
+        self.medias = [(m, x) for (m, x) in self.medias if x is not media]
+
+    def poll(self):
+        lines = []
+        for mount, media in self.medias:
+            for index in range(media.n_streams()):
+                session = media.get_stream(index).get_rtpsession()
+                if session is None:
+                    continue
+                # The sources live only as long as the statistics: keep them.
+                stats = session.get_property("stats")
+                for source in stats.get_value("source-stats"):
+                    # Only remote sources carry the blocks of their reports.
+                    if not source.has_field("have-rb") or not source.get_value("have-rb"):
+                        continue
+                    line = ("RR %s %d ssrc=%08X rb-ssrc=%08X fraction=%d lost=%d highest=%d "
+                            "lsr=%d dlsr=%d\n" % (
+                                mount, index, source.get_value("ssrc"),
+                                source.get_value("rb-ssrc"), source.get_value("rb-fractionlost"),
+                                source.get_value("rb-packetslost"),
+                                source.get_value("rb-exthighestseq"),
+                                source.get_value("rb-lsr"), source.get_value("rb-dlsr")))
+                    if line not in self.seen:
+                        self.seen.add(line)
+                        lines.append(line)
+        if lines:
+            with open(self.path, "a") as log:
+                log.writelines(lines)
+        return True
 
 
 PROTOCOLS = {
@@ -197,6 +255,8 @@ def main():
         # Multicast needs group addresses to hand out (TTL 1).
         multicast_pool = GstRtspServer.RTSPAddressPool()
         multicast_pool.add_range("239.255.42.1", "239.255.42.254", 45000, 45999, 1)
+        report_log = ReportLog(os.environ["ZR_RTSP_STATS"]) if os.environ.get(
+            "ZR_RTSP_STATS") else None
         launches = pipelines(files)
         for mount in args.file:
             path, name = mount.split("=", 1)
@@ -215,6 +275,9 @@ def main():
                 factory.set_address_pool(multicast_pool)
             if path == "/klv":
                 factory.connect("media-configure", on_klv_configure)
+            if report_log:
+                factory.connect("media-configure",
+                                lambda factory, media, mount=path: report_log.add(mount, media))
             mounts.add_factory(path, factory)
         server.attach(None)
 

@@ -1,8 +1,8 @@
 #include "playingserver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -11,6 +11,57 @@ const DWORD POLL_MS = 200;
 const int PACKET_INTERVAL_MS = 20;
 const int PCMU_PAYLOAD = 160;
 const uint32_t SSRC_BASE = 0x5EED0000;
+const char TUNNEL_ANSWER[] = "HTTP/1.0 200 OK\r\nCache-Control: no-cache\r\nPragma: no-cache\r\n"
+                             "Content-Type: application/x-rtsp-tunnelled\r\n\r\n";
+
+void PutUInt32(std::string* p, uint32_t v) {
+    for (int nShift = 24; nShift >= 0; nShift -= 8) {
+        p->push_back((char)(v >> nShift));
+    }
+}
+
+// The RTCP header: version 2, the count, the type and the length in words
+// minus one (the packet's whole size given in bytes).
+std::string RtcpHeader(int nCount, int nType, size_t cbPacket) {
+    std::string header = {(char)(0x80 | nCount), (char)nType};
+    header.push_back((char)((cbPacket / 4 - 1) >> 8));
+    header.push_back((char)(cbPacket / 4 - 1));
+    return header;
+}
+
+// Base64 characters to bytes, a group of four at a time; white space is
+// skipped and '=' ends a group early, so that one stream carries message
+// after message. What does not complete a group stays in *pCarry for the
+// next piece. The server decodes on its own: a fault of the client's encoder
+// shows.
+std::string DecodeBase64(std::string* pCarry, const std::string& text) {
+    static const std::string alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (char c : text) {
+        if (c == '\r' || c == '\n' || c == ' ') {
+            continue;
+        }
+        pCarry->push_back(c);
+        if (pCarry->size() < 4) {
+            continue;
+        }
+        uint32_t v = 0;
+        int nBytes = 3;
+        for (int i = 0; i < 4; i++) {
+            const size_t k = alphabet.find((*pCarry)[(size_t)i]);
+            if ((*pCarry)[(size_t)i] == '=') {
+                nBytes--;
+            }
+            v = v << 6 | (uint32_t)(k == std::string::npos ? 0 : k);
+        }
+        for (int i = 0; i < nBytes; i++) {
+            out.push_back((char)(v >> (16 - 8 * i)));
+        }
+        pCarry->clear();
+    }
+    return out;
+}
 
 std::string HeaderValue(const std::string& text, const std::string& name) {
     const size_t i = text.find(name);
@@ -33,6 +84,23 @@ std::string Replace(std::string text, const std::string& from, const std::string
     return text;
 }
 
+CPlayingServer::Request ParseRequest(const std::string& text, int nConnection) {
+    CPlayingServer::Request request;
+    request.text = text;
+    const size_t nSpace = text.find(' ');
+    request.method = text.substr(0, nSpace);
+    request.url = text.substr(nSpace + 1, text.find(' ', nSpace + 1) - nSpace - 1);
+    request.nConnection = nConnection;
+    return request;
+}
+
+WORD LocalPort(SOCKET s) {
+    sockaddr_in address = {};
+    int nLength = sizeof(address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &nLength);
+    return ntohs(address.sin_port);
+}
+
 // Tracks are named ".../trackN" (N from 1).
 int TrackIndex(const std::string& url) {
     const size_t i = url.rfind("track");
@@ -40,6 +108,30 @@ int TrackIndex(const std::string& url) {
 }
 
 } // namespace
+
+std::string RtcpSenderReport(uint32_t dwSSRC, uint32_t dwNtpMsw, uint32_t dwNtpLsw,
+                             uint32_t dwPackets) {
+    std::string packet = RtcpHeader(0, 200, 28);
+    for (uint32_t v : {dwSSRC, dwNtpMsw, dwNtpLsw, 90000u, dwPackets, dwPackets * 160}) {
+        PutUInt32(&packet, v);
+    }
+    return packet;
+}
+
+std::string RtcpSdes(uint32_t dwSSRC) {
+    const std::string cname = "server@127.0.0.1";
+    std::string chunk;
+    PutUInt32(&chunk, dwSSRC);
+    chunk += std::string{1, (char)cname.size()} + cname + '\0';
+    chunk.resize((chunk.size() + 3) / 4 * 4, '\0');
+    return RtcpHeader(1, 202, 4 + chunk.size()) + chunk;
+}
+
+std::string RtcpBye(uint32_t dwSSRC) {
+    std::string packet = RtcpHeader(1, 203, 8);
+    PutUInt32(&packet, dwSSRC);
+    return packet;
+}
 
 std::string PcmuSdp(int nTracks, const std::string& extra) {
     std::string sdp =
@@ -52,20 +144,46 @@ std::string PcmuSdp(int nTracks, const std::string& extra) {
 }
 
 CPlayingServer::CPlayingServer(std::string sdp) : m_sdp(std::move(sdp)) {
-    m_udp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
-    bind(m_udp, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    BindPortPair();
+    DWORD dwTimeout = POLL_MS;
+    setsockopt(m_udpRtcp, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&dwTimeout),
+               sizeof(dwTimeout));
     m_acceptThread = std::thread([this] { AcceptLoop(); });
+    m_rtcpThread = std::thread([this] { RtcpLoop(); });
 }
 
 CPlayingServer::~CPlayingServer() {
     m_bStopping = true;
     CloseConnection();
     m_acceptThread.join();
+    m_rtcpThread.join();
     StopSending();
     closesocket(m_udp);
+    closesocket(m_udpRtcp);
+}
+
+// Clients take the RTP port to be the one below the RTCP port: the two
+// sockets get neighbouring ports.
+void CPlayingServer::BindPortPair() {
+    for (int nAttempt = 0; nAttempt < 100; nAttempt++) {
+        closesocket(m_udp);
+        closesocket(m_udpRtcp);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
+        m_udp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        bind(m_udp, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        address.sin_port = htons((WORD)(LocalPort(m_udp) + 1));
+        m_udpRtcp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        if (address.sin_port != 0 &&
+            bind(m_udpRtcp, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+            return;
+        }
+    }
+}
+
+uint32_t CPlayingServer::TrackSsrc(int nTrack) {
+    return SSRC_BASE + (uint32_t)nTrack;
 }
 
 void CPlayingServer::SetHook(Hook hook) {
@@ -123,6 +241,66 @@ int CPlayingServer::TakeEmptyDatagrams() {
     return nEmpty;
 }
 
+// ---- RTCP ----------------------------------------------------------------------
+
+void CPlayingServer::RtcpLoop() {
+    char buffer[2048];
+    while (!m_bStopping) {
+        const int n = recvfrom(m_udpRtcp, buffer, sizeof(buffer), 0, nullptr, nullptr);
+        if (n > 0) {
+            RecordClientRtcp(std::string(buffer, (size_t)n));
+        }
+    }
+}
+
+void CPlayingServer::RecordClientRtcp(const std::string& packet) {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_clientRtcp.push_back(packet);
+    }
+    m_changed.notify_all();
+}
+
+bool CPlayingServer::WaitForClientRtcp(const std::function<bool(const std::string&)>& accept,
+                                       std::string* pPacket, int nLimitMs) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    size_t nSeen = 0;
+    return m_changed.wait_for(lock, std::chrono::milliseconds(nLimitMs), [&] {
+        for (; nSeen < m_clientRtcp.size(); nSeen++) {
+            if (accept(m_clientRtcp[nSeen])) {
+                *pPacket = m_clientRtcp[nSeen];
+                return true;
+            }
+        }
+        return false;
+    });
+}
+
+void CPlayingServer::SendRtcp(int nTrack, const std::string& packet) {
+    Track track;
+    SOCKET s;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if ((size_t)nTrack >= m_tracks.size()) {
+            return;
+        }
+        track = m_tracks[(size_t)nTrack];
+        s = m_connection;
+    }
+    if (track.nRtcpChannel >= 0) {
+        const char frame[4] = {'$', (char)track.nRtcpChannel, (char)(packet.size() >> 8),
+                               (char)packet.size()};
+        SendOnConnection(s, std::string(frame, 4) + packet);
+    } else if (track.wClientRtcpPort != 0) {
+        sockaddr_in to = {};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
+        to.sin_port = htons(track.wClientRtcpPort);
+        sendto(m_udpRtcp, packet.data(), (int)packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+               sizeof(to));
+    }
+}
+
 void CPlayingServer::AcceptLoop() {
     for (int nConnection = 1; !m_bStopping; nConnection++) {
         SOCKET s = INVALID_SOCKET;
@@ -145,66 +323,98 @@ void CPlayingServer::AcceptLoop() {
     }
 }
 
-bool CPlayingServer::ReadRequest(SOCKET s, std::string* pPending, std::string* pRequest) {
+// Interleaved frames from the client (its RTCP) are taken out of the text.
+void CPlayingServer::TakeFrames(std::string* pPending) {
+    while (!pPending->empty() && (*pPending)[0] == '$' && pPending->size() >= 4) {
+        const size_t nFrame = 4 + ((BYTE)(*pPending)[2] << 8 | (BYTE)(*pPending)[3]);
+        if (pPending->size() < nFrame) {
+            break;
+        }
+        if ((BYTE)(*pPending)[1] % 2 == 1) {
+            RecordClientRtcp(pPending->substr(4, nFrame - 4));
+        }
+        pPending->erase(0, nFrame);
+    }
+}
+
+bool CPlayingServer::ReadRequest(RequestSource* pSource, std::string* pRequest) {
     for (;;) {
-        const size_t nEnd = pPending->find("\r\n\r\n");
+        TakeFrames(&pSource->pending);
+        const size_t nEnd = pSource->pending.find("\r\n\r\n");
         if (nEnd != std::string::npos) {
-            *pRequest = pPending->substr(0, nEnd + 4);
-            pPending->erase(0, nEnd + 4);
+            *pRequest = pSource->pending.substr(0, nEnd + 4);
+            pSource->pending.erase(0, nEnd + 4);
             return true;
         }
         char buffer[4096];
-        const int n = CTcpPeer::Receive(s, buffer, sizeof(buffer), POLL_MS);
+        const int n = CTcpPeer::Receive(pSource->s, buffer, sizeof(buffer), POLL_MS);
         if (n == 0 || m_bStopping) {
             return false;
         }
         if (n < 0) {
+            const int nError = WSAGetLastError();
+            if (nError != WSAETIMEDOUT && nError != WSAEWOULDBLOCK) {
+                return false; // reset
+            }
             continue; // nothing within the poll time
         }
-        // Interleaved frames from the client (its RTCP) are skipped.
-        pPending->append(buffer, (size_t)n);
-        while (!pPending->empty() && (*pPending)[0] == '$' && pPending->size() >= 4) {
-            const size_t nFrame = 4 + ((BYTE)(*pPending)[2] << 8 | (BYTE)(*pPending)[3]);
-            if (pPending->size() < nFrame) {
-                break;
-            }
-            pPending->erase(0, nFrame);
-        }
+        const std::string received(buffer, (size_t)n);
+        pSource->pending += pSource->bBase64 ? DecodeBase64(&pSource->base64, received) : received;
     }
 }
 
+// Records the request and lets the hook decide; false when there is nothing
+// to send.
+bool CPlayingServer::RunHook(const Request& request, std::string* pAnswer, Action* pAction) {
+    Hook hook;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_requests.push_back(request);
+        hook = m_hook;
+    }
+    m_changed.notify_all();
+    *pAction = hook ? hook(request, pAnswer) : ANSWER_DEFAULT;
+    return *pAction != CLOSE && *pAction != SILENT;
+}
+
 void CPlayingServer::Serve(SOCKET s, int nConnection) {
-    std::string pending;
+    RequestSource source;
+    source.s = s;
     std::string text;
-    while (ReadRequest(s, &pending, &text)) {
-        Request request;
-        request.text = text;
-        const size_t nSpace = text.find(' ');
-        request.method = text.substr(0, nSpace);
-        request.url = text.substr(nSpace + 1, text.find(' ', nSpace + 1) - nSpace - 1);
-        request.nConnection = nConnection;
-        Hook hook;
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            m_requests.push_back(request);
-            hook = m_hook;
-        }
-        m_changed.notify_all();
+    if (!ReadRequest(&source, &text)) {
+        return;
+    }
+    const Request first = ParseRequest(text, nConnection);
+    if (first.method == "GET") {
+        ServeTunnel(s, first);
+        return;
+    }
+    source.pending = text + source.pending;
+    ServeRequests(&source, s, nConnection);
+}
+
+bool CPlayingServer::ServeRequests(RequestSource* pSource, SOCKET s, int nConnection) {
+    std::string text;
+    while (ReadRequest(pSource, &text)) {
+        const Request request = ParseRequest(text, nConnection);
         const int nCSeq = CSeqOf(text);
         std::string answer = DefaultAnswer(request, nCSeq);
-        const Action action = hook ? hook(request, &answer) : ANSWER_DEFAULT;
-        if (action == CLOSE) {
-            return;
-        }
-        if (action == SILENT) {
+        Action action;
+        if (!RunHook(request, &answer, &action)) {
+            if (action == CLOSE) {
+                return false;
+            }
             continue;
         }
         answer = Replace(answer, "{cseq}", std::to_string(nCSeq));
         if (request.method == "SETUP") {
             RecordTrack(request, answer);
         }
+        if (action == ANSWER_AND_CLOSE && pSource->s != s) {
+            shutdown(pSource->s, SD_BOTH); // a tunnel's POST ends before its answer comes
+        }
         if (!SendOnConnection(s, answer) || action == ANSWER_AND_CLOSE) {
-            return;
+            return false;
         }
         if (request.method == "PLAY" && answer.compare(0, 12, "RTSP/1.0 200") == 0) {
             StartSending(s);
@@ -212,6 +422,65 @@ void CPlayingServer::Serve(SOCKET s, int nConnection) {
             StopSending();
         }
     }
+    return true;
+}
+
+void CPlayingServer::ServeTunnel(SOCKET get, const Request& getRequest) {
+    std::string answer = TUNNEL_ANSWER;
+    Action action;
+    if (!RunHook(getRequest, &answer, &action)) {
+        return;
+    }
+    if (!SendOnConnection(get, answer) || action == ANSWER_AND_CLOSE) {
+        return;
+    }
+    const std::string cookie = HeaderValue(getRequest.text, "x-sessioncookie: ");
+    bool bFirstPost = true;
+    for (;;) {
+        RequestSource post;
+        if (!AcceptPost(get, cookie, getRequest.nConnection, &post)) {
+            return;
+        }
+        if (!bFirstPost && m_bRefuseNewPosts) {
+            CTcpPeer::Close(post.s);
+            continue;
+        }
+        bFirstPost = false;
+        ServeRequests(&post, get, getRequest.nConnection);
+        CTcpPeer::Close(post.s);
+    }
+}
+
+// What follows the POST's header is its Base64 body.
+bool CPlayingServer::AcceptPost(SOCKET get, const std::string& cookie, int nConnection,
+                                RequestSource* pPost) {
+    while (!m_bStopping) {
+        char probe;
+        if (CTcpPeer::Receive(get, &probe, 1, 1) == 0) {
+            return false; // the client closed the tunnel
+        }
+        pPost->s = m_peer.Accept(POLL_MS);
+        if (pPost->s == INVALID_SOCKET) {
+            continue;
+        }
+        pPost->pending.clear();
+        std::string text;
+        const Request request =
+            ReadRequest(pPost, &text) ? ParseRequest(text, nConnection) : Request();
+        if (request.method != "POST" || HeaderValue(text, "x-sessioncookie: ") != cookie) {
+            CTcpPeer::Close(pPost->s);
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_requests.push_back(request);
+        }
+        m_changed.notify_all();
+        pPost->bBase64 = true;
+        pPost->pending = DecodeBase64(&pPost->base64, pPost->pending);
+        return true;
+    }
+    return false;
 }
 
 std::string CPlayingServer::DefaultAnswer(const Request& request, int nCSeq) {
@@ -234,22 +503,25 @@ std::string CPlayingServer::DefaultAnswer(const Request& request, int nCSeq) {
     return head + "Session: 12345678\r\n\r\n";
 }
 
+// The server's RTP and RTCP ports are those of its two UDP sockets; a TCP
+// transport without channels (a tunnel's) gets the track's pair.
 std::string CPlayingServer::SetupAnswer(const Request& request) {
+    const int nTrack = TrackIndex(request.url);
     char ssrc[16];
-    snprintf(ssrc, sizeof(ssrc), "%08X", SSRC_BASE + (unsigned)TrackIndex(request.url));
+    snprintf(ssrc, sizeof(ssrc), "%08X", TrackSsrc(nTrack));
     const std::string transport = HeaderValue(request.text, "Transport: ");
     std::string answer;
     const size_t nInterleaved = transport.find("interleaved=");
     if (nInterleaved != std::string::npos) {
         answer = "Transport: RTP/AVP/TCP;unicast;" + transport.substr(nInterleaved);
+    } else if (transport.find("TCP") != std::string::npos) {
+        answer = "Transport: RTP/AVP/TCP;unicast;interleaved=" + std::to_string(2 * nTrack) + "-" +
+                 std::to_string(2 * nTrack + 1);
     } else {
         const size_t nClient = transport.find("client_port=");
-        sockaddr_in address = {};
-        int nLength = sizeof(address);
-        getsockname(m_udp, reinterpret_cast<sockaddr*>(&address), &nLength);
-        const int nServer = ntohs(address.sin_port);
         answer = "Transport: RTP/AVP;unicast;" + transport.substr(nClient) +
-                 ";server_port=" + std::to_string(nServer) + "-" + std::to_string(nServer + 1);
+                 ";server_port=" + std::to_string(LocalPort(m_udp)) + "-" +
+                 std::to_string(LocalPort(m_udpRtcp));
     }
     return answer + ";ssrc=" + ssrc + "\r\nSession: 12345678" + m_sessionSuffix + "\r\n";
 }
@@ -265,8 +537,12 @@ void CPlayingServer::RecordTrack(const Request& request, const std::string& answ
     const size_t nClient = transport.find("client_port=");
     if (nInterleaved != std::string::npos) {
         track.nRtpChannel = atoi(transport.c_str() + nInterleaved + 12);
+        track.nRtcpChannel = track.nRtpChannel + 1;
     } else if (nClient != std::string::npos) {
         track.wClientPort = (WORD)atoi(transport.c_str() + nClient + 12);
+        const size_t nDash = transport.find('-', nClient);
+        track.wClientRtcpPort =
+            nDash == std::string::npos ? 0 : (WORD)atoi(transport.c_str() + nDash + 1);
     }
     const size_t nIndex = (size_t)std::max(TrackIndex(request.url), 0);
     std::lock_guard<std::mutex> lock(m_lock);

@@ -6,6 +6,18 @@
 // test's hook sees every request first and can answer it otherwise, stay
 // silent or close the connection. Connections are served one after the
 // other on the same port, so a client can reconnect.
+//
+// RTCP: the server has an RTCP socket of its own (the second port of its
+// SETUP answers); it records every RTCP packet a client sends (there, or on
+// an interleaved RTCP channel) and sends what a test gives it.
+//
+// RTSP over HTTP: a connection that starts with a GET is the tunnel's GET
+// connection; it is answered with 200 and then carries the answers and the
+// media, while the requests come Base64-encoded in the body of a POST on
+// another connection with the same x-sessioncookie. A client may open a new
+// POST whenever the last one has closed. In a tunnel, CLOSE and
+// ANSWER_AND_CLOSE close only the POST connection; CloseConnection closes
+// the GET connection, which ends the tunnel.
 #pragma once
 
 #include <atomic>
@@ -24,7 +36,7 @@ public:
         std::string method;
         std::string url;
         std::string text;
-        int nConnection; // 1 for the first connection
+        int nConnection; // 1 for the first connection (a tunnel counts as one)
     };
     enum Action {
         ANSWER_DEFAULT, // the server's own answer
@@ -51,6 +63,8 @@ public:
     void SetChangingSsrc(bool bChanging) { m_bChangingSsrc = bChanging; }
     // Sends every packet on this interleaved channel as well.
     void SetStrayChannel(int nChannel) { m_nStrayChannel = nChannel; }
+    // A tunnel's later POST connections are closed as soon as they come.
+    void SetRefuseNewPosts(bool bRefuse) { m_bRefuseNewPosts = bRefuse; }
 
     WORD Port() const { return m_peer.Port(); }
     // "rtsp://127.0.0.1:<port>/<path>" as UTF-16, for Load.
@@ -65,15 +79,43 @@ public:
     // UDP port so far.
     int TakeEmptyDatagrams();
 
+    // The SSRC of a track's packets (from 0).
+    static uint32_t TrackSsrc(int nTrack);
+    // Sends an RTCP packet to the client on the track's RTCP path.
+    void SendRtcp(int nTrack, const std::string& packet);
+    // Waits for a client RTCP packet that the test accepts; it is returned.
+    bool WaitForClientRtcp(const std::function<bool(const std::string&)>& accept,
+                           std::string* pPacket, int nLimitMs = 20000);
+
 private:
     struct Track {
         int nRtpChannel = -1;
+        int nRtcpChannel = -1;
         WORD wClientPort = 0;
+        WORD wClientRtcpPort = 0;
+    };
+    // Where a connection's requests come from: the connection itself, or the
+    // Base64 body of a tunnel's POST.
+    struct RequestSource {
+        SOCKET s = INVALID_SOCKET;
+        bool bBase64 = false;
+        std::string pending; // received, not yet a request
+        std::string base64;  // Base64 characters of an incomplete group
     };
 
+    void BindPortPair();
     void AcceptLoop();
     void Serve(SOCKET s, int nConnection);
-    bool ReadRequest(SOCKET s, std::string* pPending, std::string* pRequest);
+    void ServeTunnel(SOCKET get, const Request& getRequest);
+    // The next POST of the tunnel's cookie; false when the GET connection
+    // closed first.
+    bool AcceptPost(SOCKET get, const std::string& cookie, int nConnection, RequestSource* pPost);
+    // Serves the requests of the source, answering on s; false when the
+    // connection was closed on the hook's word.
+    bool ServeRequests(RequestSource* pSource, SOCKET s, int nConnection);
+    bool ReadRequest(RequestSource* pSource, std::string* pRequest);
+    void TakeFrames(std::string* pPending);
+    bool RunHook(const Request& request, std::string* pAnswer, Action* pAction);
     std::string DefaultAnswer(const Request& request, int nCSeq);
     std::string SetupAnswer(const Request& request);
     void RecordTrack(const Request& request, const std::string& answer);
@@ -81,6 +123,8 @@ private:
     void StopSending();
     void SendLoop(SOCKET s);
     bool SendOnConnection(SOCKET s, const std::string& bytes);
+    void RtcpLoop();
+    void RecordClientRtcp(const std::string& packet);
 
     std::string m_sdp;
     std::string m_sessionSuffix;
@@ -88,17 +132,21 @@ private:
     bool m_bUdpSilent = false;
     bool m_bChangingSsrc = false;
     int m_nStrayChannel = -1;
+    std::atomic<bool> m_bRefuseNewPosts{false};
     Hook m_hook;
 
     CTcpPeer m_peer;
     SOCKET m_udp = INVALID_SOCKET;
+    SOCKET m_udpRtcp = INVALID_SOCKET;
     std::thread m_acceptThread;
+    std::thread m_rtcpThread;
     std::atomic<bool> m_bStopping{false};
 
     std::mutex m_lock; // guards everything below
     std::condition_variable m_changed;
     std::vector<Request> m_requests;
     std::vector<Track> m_tracks;
+    std::vector<std::string> m_clientRtcp;
     SOCKET m_connection = INVALID_SOCKET;
 
     std::mutex m_sendLock; // one writer at a time on the connection
@@ -108,3 +156,10 @@ private:
 
 // A description with nTracks PCMU tracks named track1, track2, ...
 std::string PcmuSdp(int nTracks, const std::string& extra = "");
+
+// RTCP packets (RFC 3550) for the tests: a sender report with the given NTP
+// time and packet count, a source description with a CNAME, a BYE.
+std::string RtcpSenderReport(uint32_t dwSSRC, uint32_t dwNtpMsw, uint32_t dwNtpLsw,
+                             uint32_t dwPackets);
+std::string RtcpSdes(uint32_t dwSSRC);
+std::string RtcpBye(uint32_t dwSSRC);

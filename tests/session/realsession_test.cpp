@@ -1,13 +1,18 @@
 // The session against GStreamer's RTSP server, for every payload kind it
 // sends, over UDP unicast and interleaved TCP (and multicast inside a
-// network namespace): a few seconds of samples whose times increase, whose
-// first video sample is a clean point, whose audio and video start together,
-// and whose bytes decode with FFmpeg without an error (written for
-// tools/rtp_decode_check.py when ZR_SESSION_DECODE_DIR is set).
+// network namespace), and H.264 with AAC through the HTTP tunnel: a few
+// seconds of samples whose times increase, whose first video sample is a
+// clean point, whose audio and video start together, and whose bytes decode
+// with FFmpeg without an error (written for tools/rtp_decode_check.py when
+// ZR_SESSION_DECODE_DIR is set). Then RTCP as the server sees it: our
+// receiver reports in its RTP session statistics (logged to ZR_RTSP_STATS),
+// and its BYE at the end of each finite stream.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "decodeoutput.h"
@@ -15,6 +20,7 @@
 #include "rtsp/rtp/mediatypeutil.h"
 #include "rtsp/zrrtspsrc.h"
 #include "samplerecorder.h"
+#include "testfiles.h"
 
 namespace {
 
@@ -46,6 +52,7 @@ std::vector<RealCase> AllCases() {
             cases.push_back({mount, pszTransport});
         }
     }
+    cases.push_back({{"av", 50}, "http"});
     return cases;
 }
 
@@ -53,21 +60,28 @@ std::string Query(const std::string& transport) {
     if (transport == "tcp") {
         return "?Transport=TCP";
     }
+    if (transport == "http") {
+        return "?Transport=HTTP";
+    }
     return transport == "multicast" ? "?Transport=multicast" : "";
+}
+
+// Skips unless the harness started a server of the transport's kind.
+bool ServerServes(const std::string& transport, std::string* pPort) {
+    const char* pszPort = getenv("ZR_RTSP_PORT");
+    if (!pszPort) {
+        return false;
+    }
+    *pPort = pszPort;
+    return (getenv("ZR_RTSP_MULTICAST") != nullptr) == (transport == "multicast");
 }
 
 class RealSessionTest : public testing::TestWithParam<RealCase> {
 protected:
     void SetUp() override {
-        const char* pszPort = getenv("ZR_RTSP_PORT");
-        if (!pszPort) {
-            GTEST_SKIP() << "ZR_RTSP_PORT is not set (run under tests/with_rtsp_server.sh)";
+        if (!ServerServes(GetParam().pszTransport, &m_port)) {
+            GTEST_SKIP() << "no server for this transport (run under tests/with_rtsp_server.sh)";
         }
-        const bool bMulticastServer = getenv("ZR_RTSP_MULTICAST") != nullptr;
-        if (bMulticastServer != (std::string(GetParam().pszTransport) == "multicast")) {
-            GTEST_SKIP() << "this server serves " << (bMulticastServer ? "" : "no ") << "multicast";
-        }
-        m_port = pszPort;
     }
 
     std::string m_port;
@@ -136,6 +150,137 @@ INSTANTIATE_TEST_SUITE_P(Mounts, RealSessionTest, testing::ValuesIn(AllCases()),
                                  c = isalnum((unsigned char)c) ? c : '_';
                              }
                              return name;
+                         });
+
+// A loaded and running session with a recorder on every pin.
+struct CRunningSession {
+    CZRtspSrc* pSession = nullptr;
+    std::vector<std::unique_ptr<CSampleRecorder>> recorders;
+
+    ~CRunningSession() {
+        if (pSession) {
+            pSession->Release();
+        }
+    }
+    CPushPin* Pin(int i) { return pSession->GetPin(i); }
+    CSampleRecorder& Recorder(int i) { return *recorders[(size_t)i]; }
+};
+
+// The receiver report lines that the server logged for a mount's stream
+// from the given receiver SSRC.
+std::vector<std::string> LoggedReports(const std::string& mount, int nStream, uint32_t dwSSRC) {
+    std::vector<std::string> found;
+    const char* pszLog = getenv("ZR_RTSP_STATS");
+    std::string log;
+    if (!pszLog || !ReadWholeFile(std::wstring(pszLog, pszLog + strlen(pszLog)), &log)) {
+        return found;
+    }
+    char szPrefix[96];
+    snprintf(szPrefix, sizeof(szPrefix), "RR /%s %d ssrc=%08X ", mount.c_str(), nStream, dwSSRC);
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.compare(0, strlen(szPrefix), szPrefix) == 0) {
+            found.push_back(line);
+        }
+    }
+    return found;
+}
+
+uint32_t Field(const std::string& line, const std::string& name) {
+    const size_t i = line.find(" " + name + "=");
+    return i == std::string::npos
+               ? 0xFFFFFFFF
+               : (uint32_t)strtoul(line.c_str() + i + name.size() + 2, nullptr,
+                                   name.find("ssrc") != std::string::npos ? 16 : 10);
+}
+
+// The server holds a report block from this receiver about the SSRC it
+// plays, with the highest sequence number of our statistics and the time of
+// its sender report. The loss counts the packets of the sender report that
+// had not been processed when it came: a few at most on loopback.
+void CheckReportsSeenByServer(CRunningSession* p, const char* pszMount) {
+    CPushPin* pPin = p->Pin(0);
+    const uint32_t dwReceiver = pPin->Description().m_nReceiverSsrc;
+    std::string report;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const std::string& line : LoggedReports(pszMount, 0, dwReceiver)) {
+                if (Field(line, "lsr") != 0) {
+                    report = line;
+                }
+            }
+            return !report.empty();
+        },
+        WAIT_MS))
+        << "no report block from SSRC " << std::hex << dwReceiver;
+    const RECVSTATISTICS statistics = pPin->Statistics();
+    EXPECT_EQ(Field(report, "rb-ssrc"), statistics.m_dwLastSSRC) << report;
+    EXPECT_LE(Field(report, "fraction"), 255u) << report;
+    EXPECT_LE(Field(report, "lost"), 5u) << report;
+    EXPECT_LE(Field(report, "highest") & 0xFFFF, statistics.m_nHighestSequence) << report;
+    EXPECT_LT(Field(report, "dlsr"), 65536u) << report; // answered within a second
+}
+
+// The finite mount's video ends first, with its BYE, while the audio goes on
+// to its own end.
+void CheckByeEndsEachStream(CRunningSession* p, const char*) {
+    ASSERT_EQ(p->pSession->GetPinCount(), 2);
+    const int nVideo = p->Pin(0)->IsVideo() ? 0 : 1;
+    const int nAudio = 1 - nVideo;
+    ASSERT_TRUE(p->Recorder(nVideo).WaitForEndOfStream(WAIT_MS));
+    EXPECT_FALSE(p->Recorder(nAudio).Ended());
+    const size_t nAudioAtVideoEnd = p->Recorder(nAudio).Samples().size();
+    EXPECT_TRUE(p->Recorder(nAudio).WaitForSamples(nAudioAtVideoEnd + 40, WAIT_MS));
+    EXPECT_TRUE(p->Recorder(nAudio).WaitForEndOfStream(WAIT_MS));
+    // Two seconds at 25 frames a second, give or take what started the stream.
+    EXPECT_GE(p->Recorder(nVideo).Samples().size(), 25u);
+}
+
+struct RtcpCase {
+    const char* pszName;
+    const char* pszMount;
+    const char* pszQuery;
+    std::function<void(CRunningSession*, const char*)> check;
+};
+
+const RtcpCase RTCP_CASES[] = {
+    {"reports_udp", "pcmu", "", CheckReportsSeenByServer},
+    {"reports_tcp", "pcmu", "?Transport=TCP", CheckReportsSeenByServer},
+    {"reports_http", "pcmu", "?Transport=HTTP", CheckReportsSeenByServer},
+    {"bye_udp", "finite", "", CheckByeEndsEachStream},
+    {"bye_tcp", "finite", "?Transport=TCP", CheckByeEndsEachStream},
+    {"bye_http", "finite", "?Transport=HTTP", CheckByeEndsEachStream},
+};
+
+void PrintTo(const RtcpCase& test, std::ostream* pStream) {
+    *pStream << test.pszName;
+}
+
+class RealRtcpTest : public testing::TestWithParam<RtcpCase> {};
+
+TEST_P(RealRtcpTest, SeenByTheServer) {
+    std::string port;
+    if (!ServerServes("", &port)) {
+        GTEST_SKIP() << "no unicast server (run under tests/with_rtsp_server.sh)";
+    }
+    const RtcpCase& test = GetParam();
+    const std::string url = "rtsp://127.0.0.1:" + port + "/" + test.pszMount + test.pszQuery;
+    CRunningSession running;
+    HRESULT hr = S_OK;
+    running.pSession = new CZRtspSrc(&hr);
+    ASSERT_EQ(running.pSession->Load(std::wstring(url.begin(), url.end()).c_str(), nullptr), S_OK);
+    for (int i = 0; i < running.pSession->GetPinCount(); i++) {
+        running.recorders.emplace_back(new CSampleRecorder);
+        running.Pin(i)->SetStream(running.recorders.back().get());
+    }
+    ASSERT_EQ(running.pSession->Run(0), S_OK);
+    test.check(&running, test.pszMount);
+    running.pSession->Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Mounts, RealRtcpTest, testing::ValuesIn(RTCP_CASES),
+                         [](const testing::TestParamInfo<RtcpCase>& param) {
+                             return std::string(param.param.pszName);
                          });
 
 // The manifest is written afresh by every run.

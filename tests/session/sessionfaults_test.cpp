@@ -79,6 +79,56 @@ CPlayingServer::Hook OnFirst(const std::string& method, const std::string& part,
     };
 }
 
+// RTCP as the server sees it: 32-bit words of a packet the client sent.
+uint32_t Word(const std::string& packet, size_t nOffset) {
+    uint32_t v = 0;
+    for (size_t i = nOffset; i < nOffset + 4 && i < packet.size(); i++) {
+        v = v << 8 | (BYTE)packet[i];
+    }
+    return v;
+}
+
+const uint32_t NTP_MSW = 0x11223344;
+const uint32_t NTP_LSW = 0x55667788;
+const uint32_t LSR = 0x33445566; // the middle 32 bits of that NTP time
+
+std::string SenderReport(int nTrack, uint32_t dwPackets = 0) {
+    return RtcpSenderReport(CPlayingServer::TrackSsrc(nTrack), NTP_MSW, NTP_LSW, dwPackets);
+}
+
+// Waits for the full receiver report about the track that answers a sender
+// report (it carries its LSR).
+bool WaitForAnswerToSenderReport(CPlayingServer* pServer, int nTrack, std::string* pReport) {
+    return pServer->WaitForClientRtcp(
+        [nTrack](const std::string& packet) {
+            return packet.size() >= 32 && (BYTE)packet[0] == 0x81 && (BYTE)packet[1] == 201 &&
+                   Word(packet, 8) == CPlayingServer::TrackSsrc(nTrack) && Word(packet, 24) == LSR;
+        },
+        pReport);
+}
+
+// A sender report that claims far more packets than were sent: the answer
+// reports nearly all of them lost, the sequence reached and the report's
+// time, followed by the source description.
+void CheckReceiverReport(CSessionUnderTest* p) {
+    ASSERT_EQ(p->session->Run(0), S_OK);
+    ASSERT_TRUE(p->AllPinsReceive(5));
+    const uint32_t dwClaimed = 1000000;
+    p->server.SendRtcp(0, SenderReport(0, dwClaimed) + RtcpSdes(CPlayingServer::TrackSsrc(0)));
+    std::string report;
+    ASSERT_TRUE(WaitForAnswerToSenderReport(&p->server, 0, &report));
+    EXPECT_EQ(Word(report, 4), p->session->GetPin(0)->Description().m_nReceiverSsrc);
+    EXPECT_EQ(Word(report, 12) >> 24, 255u); // fraction lost
+    const uint32_t nLost = Word(report, 12) & 0xFFFFFF;
+    EXPECT_GT(nLost, dwClaimed - 1000);
+    EXPECT_LE(nLost, dwClaimed - 5);          // five samples came
+    EXPECT_GE(Word(report, 16), 1004u);       // the server's sequence starts at 1000
+    EXPECT_LT(Word(report, 28), 65536u * 10); // DLSR: less than 10 s
+    ASSERT_GE(report.size(), 40u);
+    EXPECT_EQ((BYTE)report[33], 202);
+    EXPECT_EQ(Word(report, 36), Word(report, 4));
+}
+
 struct FaultCase {
     const char* pszName;
     int nTracks;
@@ -218,6 +268,67 @@ const FaultCase FAULTS[] = {
                    std::string::npos);
          EXPECT_TRUE(p->AllPinsReceive(5));
      }},
+    {"ReceiverReportUdp", 1, "", [](CPlayingServer*) {}, CheckReceiverReport},
+    {"ReceiverReportTcp", 1, "?Transport=TCP", [](CPlayingServer*) {}, CheckReceiverReport},
+    {"ReceiverReportHttp", 1, "?Transport=HTTP", [](CPlayingServer*) {}, CheckReceiverReport},
+    {"SenderReportBeforePlayAnswerIsAnswered", 1, "?Transport=TCP",
+     [](CPlayingServer* pServer) {
+         pServer->SetHook([pServer](const CPlayingServer::Request& request, std::string*) {
+             if (request.method == "PLAY") {
+                 pServer->SendRtcp(0, SenderReport(0));
+             }
+             return CPlayingServer::ANSWER_DEFAULT;
+         });
+     },
+     [](CSessionUnderTest* p) {
+         EXPECT_EQ(p->session->Run(0), S_OK);
+         std::string report;
+         EXPECT_TRUE(WaitForAnswerToSenderReport(&p->server, 0, &report));
+         EXPECT_TRUE(p->AllPinsReceive(5));
+     }},
+    {"ByeInCompoundEndsItsStreamOnly", 2, "", [](CPlayingServer*) {},
+     [](CSessionUnderTest* p) {
+         ASSERT_EQ(p->session->Run(0), S_OK);
+         ASSERT_TRUE(p->AllPinsReceive(5));
+         const uint32_t dwSsrc = CPlayingServer::TrackSsrc(0);
+         p->server.SendRtcp(0, SenderReport(0) + RtcpSdes(dwSsrc) + RtcpBye(dwSsrc));
+         EXPECT_TRUE(p->recorders[0]->WaitForEndOfStream(WAIT_MS));
+         p->recorders[1]->Clear();
+         EXPECT_TRUE(p->recorders[1]->WaitForSamples(5, WAIT_MS));
+         EXPECT_FALSE(p->recorders[1]->Ended());
+     }},
+    {"ByeForAnotherSsrcIsIgnored", 1, "?Transport=TCP", [](CPlayingServer*) {},
+     [](CSessionUnderTest* p) {
+         ASSERT_EQ(p->session->Run(0), S_OK);
+         p->server.SendRtcp(0, SenderReport(0) + RtcpBye(0x0B1E55ED));
+         // The answer comes after the whole packet has been read.
+         std::string report;
+         EXPECT_TRUE(WaitForAnswerToSenderReport(&p->server, 0, &report));
+         EXPECT_TRUE(p->AllPinsReceive(5));
+     }},
+    {"TunnelPostClosedByServerIsRenewed", 1, "?Transport=HTTP",
+     [](CPlayingServer* pServer) {
+         // The server's own answer, after which the POST connection ends.
+         pServer->SetHook([](const CPlayingServer::Request& request, std::string*) {
+             return request.method == "DESCRIBE" ? CPlayingServer::ANSWER_AND_CLOSE
+                                                 : CPlayingServer::ANSWER_DEFAULT;
+         });
+     },
+     [](CSessionUnderTest* p) {
+         EXPECT_EQ(p->session->Run(0), S_OK);
+         // A new POST of the same cookie (the server takes no other) for the
+         // SETUP, and one for the PLAY; the tunnel's GET stays.
+         EXPECT_EQ(p->RequestsOf("POST").size(), 3u);
+         EXPECT_EQ(p->RequestsOf("GET").size(), 1u);
+         EXPECT_TRUE(p->AllPinsReceive(5));
+     }},
+    {"TunnelPostRefusedFailsWithinTheRequestWait", 1, "?Transport=HTTP&MaxTimeout=5",
+     [](CPlayingServer* pServer) { pServer->SetRefuseNewPosts(true); },
+     [](CSessionUnderTest* p) {
+         const DWORD dwStart = GetTickCount();
+         EXPECT_EQ(p->session->Run(0), HRESULT_FROM_WIN32(WSAETIMEDOUT));
+         EXPECT_LT(GetTickCount() - dwStart, 2u * 10000u);
+     }},
 };
 
 // The server's own answer to the first request of a method, with one piece
@@ -300,6 +411,25 @@ const FaultCase HOSTILE[] = {
      [](CPlayingServer* pServer) { pServer->SetStrayChannel(9); },
      [](CSessionUnderTest* p) {
          EXPECT_EQ(p->session->Run(0), S_OK);
+         EXPECT_TRUE(p->AllPinsReceive(5));
+     }},
+    {"HostileRtcpIsDropped", 1, "", [](CPlayingServer*) {},
+     [](CSessionUnderTest* p) {
+         ASSERT_EQ(p->session->Run(0), S_OK);
+         const uint32_t dwSsrc = CPlayingServer::TrackSsrc(0);
+         std::string overrun = SenderReport(0);
+         overrun[3] = 0x7F; // more words than the datagram holds
+         std::string bye = RtcpBye(dwSsrc);
+         bye[0] = (char)0x9F; // 31 identifiers in the room of one
+         std::string parts;
+         for (int i = 0; i < 999; i++) {
+             parts += RtcpSdes(dwSsrc);
+         }
+         for (const std::string& packet : {bye, overrun, std::string(), parts + SenderReport(0)}) {
+             p->server.SendRtcp(0, packet);
+         }
+         std::string report;
+         EXPECT_TRUE(WaitForAnswerToSenderReport(&p->server, 0, &report));
          EXPECT_TRUE(p->AllPinsReceive(5));
      }},
 };

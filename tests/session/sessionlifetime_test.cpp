@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 
 #include "playingserver.h"
 #include "rtsp/mfsource/pushpin.h"
@@ -22,23 +23,29 @@ DWORD OpenHandles() {
 
 struct StateCase {
     const char* pszName;
+    const char* pszQuery;
     // Brings the loaded session into the state.
     std::function<void(CZRtspSrc*, CSampleRecorder*)> enter;
 };
 
+void EnterRunning(CZRtspSrc* pSession, CSampleRecorder* pRecorder) {
+    ASSERT_EQ(pSession->Run(0), S_OK);
+    ASSERT_TRUE(pRecorder->WaitForSamples(3, 20000));
+}
+
+void EnterPaused(CZRtspSrc* pSession, CSampleRecorder*) {
+    ASSERT_EQ(pSession->Run(0), S_OK);
+    pSession->m_nRunState = State_Running;
+    ASSERT_EQ(pSession->Pause(), S_OK);
+}
+
 const StateCase STATES[] = {
-    {"Loaded", [](CZRtspSrc*, CSampleRecorder*) {}},
-    {"Running",
-     [](CZRtspSrc* pSession, CSampleRecorder* pRecorder) {
-         ASSERT_EQ(pSession->Run(0), S_OK);
-         ASSERT_TRUE(pRecorder->WaitForSamples(3, 20000));
-     }},
-    {"Paused",
-     [](CZRtspSrc* pSession, CSampleRecorder*) {
-         ASSERT_EQ(pSession->Run(0), S_OK);
-         pSession->m_nRunState = State_Running;
-         ASSERT_EQ(pSession->Pause(), S_OK);
-     }},
+    {"Loaded", "", [](CZRtspSrc*, CSampleRecorder*) {}},
+    {"Running", "", EnterRunning},
+    {"Paused", "", EnterPaused},
+    // Through the HTTP tunnel: RTCP workers and two connections.
+    {"RunningInTunnel", "?Transport=HTTP", EnterRunning},
+    {"PausedInTunnel", "?Transport=HTTP", EnterPaused},
 };
 
 class SessionLifetimeTest : public testing::TestWithParam<StateCase> {};
@@ -57,7 +64,9 @@ TEST_P(SessionLifetimeTest, StopAndDestructionAreQuickAndClean) {
             HRESULT hr = S_OK;
             CZRtspSrc* pSession = new CZRtspSrc(&hr);
             CSampleRecorder recorder;
-            ASSERT_EQ(pSession->Load(server.Url("stream").c_str(), nullptr), S_OK);
+            ASSERT_EQ(pSession->Load(
+                          server.Url(std::string("stream") + GetParam().pszQuery).c_str(), nullptr),
+                      S_OK);
             pSession->GetPin(0)->SetStream(&recorder);
             GetParam().enter(pSession, &recorder);
             DWORD dwStart = GetTickCount();

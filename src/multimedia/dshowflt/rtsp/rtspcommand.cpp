@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "common/base64.h"
+#include "common/format.h"
 #include "common/hresultname.h"
 #include "common/trace.h"
+#include "common/zrerrors.h"
 #include "rtsprequest.h"
 #include "rtspresponse.h"
 #include "urladdress.h"
@@ -12,6 +14,15 @@
 namespace {
 
 const HRESULT HR_TIMEDOUT = HRESULT_FROM_WIN32(WSAETIMEDOUT);
+const HRESULT HR_RESET = HRESULT_FROM_WIN32(WSAECONNRESET);
+const char GET_HEADERS[] =
+    "Accept: application/x-rtsp-tunnelled\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n";
+const char POST_HEADERS[] = "Content-Type: application/x-rtsp-tunnelled\r\nPragma: no-cache\r\n"
+                            "Cache-Control: no-cache\r\nContent-Length: 32767\r\n"
+                            "Expires: Sun, 9 Jan 1972 00:00:00 GMT\r\n";
+const DWORD MIN_REQUEST_WAIT_MS = 10000;
+// A new POST connection must not hang a request on a server that went away.
+const DWORD POST_CONNECT_TIMEOUT_MS = 10000;
 
 } // namespace
 
@@ -32,8 +43,9 @@ HRESULT CRTSPCommand::OpenSocket(BOOL bAllocBuffer, DWORD dwTimeoutMs) {
     m_bDescribeToPlayMeasured = FALSE;
     HRESULT hr = OpenSocketTimed(bAllocBuffer, TRUE, dwTimeoutMs);
     if (SUCCEEDED(hr) && m_StreamingType == STREAMINGTYPE_HTTP) {
+        // Nothing is ever read from the POST connection: it needs no buffer.
         m_PostSocket.SetAddress(GetAddress(), GetPort(), GetInterface(), FALSE, FALSE);
-        hr = m_PostSocket.OpenSocketTimed(bAllocBuffer, TRUE, dwTimeoutMs);
+        hr = m_PostSocket.OpenSocketTimed(FALSE, TRUE, dwTimeoutMs);
         if (FAILED(hr)) {
             Trace("\nCRTSPCommand::OpenSocket: Error %s opening the POST socket", HResultName(hr));
         }
@@ -42,14 +54,103 @@ HRESULT CRTSPCommand::OpenSocket(BOOL bAllocBuffer, DWORD dwTimeoutMs) {
 }
 
 HRESULT CRTSPCommand::ReOpenSocket() {
-    return Reopen(TRUE, m_nMaxTimeout * 1000);
+    CloseSocket(FALSE);
+    HRESULT hr = OpenSocket(FALSE, m_nMaxTimeout * 1000);
+    if (SUCCEEDED(hr) && m_StreamingType == STREAMINGTYPE_HTTP) {
+        hr = MakeSessionCookie();
+    }
+    return hr;
 }
 
 void CRTSPCommand::Close(BOOL bReset) {
     CloseSocket(bReset);
-    if (m_StreamingType == STREAMINGTYPE_HTTP) {
-        m_PostSocket.CloseSocket(bReset);
+    m_PostSocket.CloseSocket(bReset);
+}
+
+// ---- The HTTP tunnel -----------------------------------------------------------
+
+HRESULT CRTSPCommand::MakeSessionCookie() {
+    GUID guid;
+    HRESULT hr = CoCreateGuid(&guid);
+    if (FAILED(hr)) {
+        return hr;
     }
+    LPOLESTR pszGuid = nullptr;
+    hr = StringFromCLSID(guid, &pszGuid);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    char szCookie[100];
+    FormatString(szCookie, sizeof(szCookie), "x-sessioncookie: %ls\r\n", pszGuid);
+    CoTaskMemFree(pszGuid);
+    m_CookieHeader.ResetLength();
+    return m_CookieHeader.AppendText(szCookie);
+}
+
+HRESULT CRTSPCommand::SendGetAndPostCommands() {
+    const DWORD dwWaitMs =
+        m_nTimeout * 1000 > MIN_REQUEST_WAIT_MS ? m_nTimeout * 1000 : MIN_REQUEST_WAIT_MS;
+    HRESULT hr =
+        JudgeGetAnswer(SendCommand(RTSPMETHOD_GET, GET_HEADERS, m_RequestUrl.Text(), dwWaitMs));
+    if (FAILED(hr)) {
+        return hr;
+    }
+    // The POST is never answered: it stays open, and what is sent on its
+    // connection from now on is its body.
+    return BuildAndSendCommand(RTSPMETHOD_POST, POST_HEADERS, m_RequestUrl.Text());
+}
+
+// The blank line after the GET's header opens the tunnel: an answer cut off
+// before it (its wait ran out first) leaves the tunnel closed.
+HRESULT CRTSPCommand::JudgeGetAnswer(HRESULT hrExchange) {
+    if (SUCCEEDED(hrExchange) && !ResponseHeaderEnded()) {
+        hrExchange = HR_TIMEDOUT;
+    }
+    if (FAILED(hrExchange)) {
+        Trace("\nRTSPSrc::SendGetAndPostCommands: HTTP GET failed %s!", HResultName(hrExchange));
+        return ZRMM_E_HTTP_GET_FAILED;
+    }
+    if (GetResponseCode() == 400) {
+        Trace("\nRTSPSrc::SendGetAndPostCommands: HTTP GET failed with Bad Request!");
+        return ZRMM_E_HTTP_GET_FAILED;
+    }
+    return S_OK;
+}
+
+HRESULT CRTSPCommand::ReOpenPostSocket() {
+    m_PostSocket.CloseSocket(FALSE);
+    HRESULT hr = m_PostSocket.OpenSocketTimed(FALSE, TRUE, POST_CONNECT_TIMEOUT_MS);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    Trace("\nReOpenPostSocket: The POST socket has been reopened. Try resending the command");
+    hr = BuildAndSendCommand(RTSPMETHOD_POST, POST_HEADERS, m_RequestUrl.Text());
+    if (FAILED(hr)) {
+        Trace("\nRTSPSrc::ReOpenPostSocket: HTTP POST failed %s!", HResultName(hr));
+    } else {
+        Trace("\nReOpenPostSocket: HTTP POST succeeded!");
+    }
+    return hr;
+}
+
+// A server may close the POST connection between requests (the body of a
+// POST ends where its connection ends) and take a new POST of the same
+// cookie; FD_CLOSE on the connection shows it.
+bool CRTSPCommand::IsPostConnectionClosed() {
+    HRESULT hr = S_OK;
+    const int nOutcome = m_PostSocket.WaitForNetworkEvent(nullptr, 0, FD_CLOSE, &hr);
+    return nOutcome == NETWAIT_EVENT || nOutcome == NETWAIT_ERROR;
+}
+
+HRESULT CRTSPCommand::SendInterleaved(const BYTE* pFrame, int cbFrame) {
+    if (m_StreamingType != STREAMINGTYPE_HTTP) {
+        return CSocket::SendAll(this, pFrame, cbFrame);
+    }
+    CZRBase64Encoder encoder;
+    if (encoder.Encode(pFrame, cbFrame, nullptr, 0) <= 0) {
+        return E_FAIL;
+    }
+    return CSocket::SendAll(&m_PostSocket, encoder.Data(), encoder.Length());
 }
 
 // DESCRIBE starts the clock; the first PLAY or PAUSE after it reads it. Some
@@ -111,14 +212,18 @@ HRESULT CRTSPCommand::BuildAndSendCommand(int nMethod, const char* pszExtraHeade
             if (FAILED(hr)) {
                 return hr;
             }
+            if (!m_PostSocket.IsOpen() || IsPostConnectionClosed()) {
+                hr = ReOpenPostSocket();
+                if (FAILED(hr)) {
+                    return hr;
+                }
+            }
         }
     }
     MeasureDescribeToPlay(nMethod);
     return SendRaw(pConnection, request.Text(), request.TextLength(), nMethod);
 }
 
-// From here until its end, the exchange takes the answer with the CSeq of
-// this request; a POST is never answered.
 HRESULT CRTSPCommand::BeginExchange(int nMethod) {
     CAutoLock lock(&m_ResponseLock);
     if (m_bConnectionClosed) {
@@ -171,7 +276,8 @@ HRESULT CRTSPCommand::ReadResponse(DWORD dwWaitMs) {
 
 HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, const char* pszUrl,
                                   DWORD dwWaitMs) {
-    for (int nAttempt = 0;; nAttempt++) {
+    bool bPostReopened = false;
+    for (int nAttempt = 0;;) {
         HRESULT hr = BuildAndSendCommand(nMethod, pszExtraHeaders, pszUrl);
         if (FAILED(hr)) {
             Trace("\nSendCommand failed %s", HResultName(hr));
@@ -183,6 +289,15 @@ HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, cons
         hr = ReadResponse(dwWaitMs);
         if (FAILED(hr)) {
             Trace("\nReadResponse failed %s", HResultName(hr));
+            // A tunnel's POST connection that the server reset is renewed
+            // once per request, and the request sent again on it.
+            if (hr == HR_RESET && m_StreamingType == STREAMINGTYPE_HTTP &&
+                nMethod != RTSPMETHOD_POST && !bPostReopened) {
+                bPostReopened = true;
+                if (SUCCEEDED(ReOpenPostSocket())) {
+                    continue;
+                }
+            }
             return hr;
         }
         m_nStatusCode = (uint32_t)GetResponseCode();
@@ -193,7 +308,7 @@ HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, cons
             }
             return S_OK;
         }
-        hr = OnUnauthorized(pszUrl, nAttempt);
+        hr = OnUnauthorized(pszUrl, nAttempt++);
         if (hr != S_OK) {
             return hr;
         }
@@ -217,6 +332,11 @@ HRESULT CRTSPCommand::OnUnauthorized(const char* pszUrl, int nAttempt) {
 int CRTSPCommand::GetResponseCode() {
     CAutoLock lock(&m_ResponseLock);
     return ResponseStatusCode(m_Response.Text(), m_Response.TextLength());
+}
+
+bool CRTSPCommand::ResponseHeaderEnded() {
+    CAutoLock lock(&m_ResponseLock);
+    return FindHeaderEnd(m_Response.Text(), m_Response.TextLength()) > 0;
 }
 
 bool CRTSPCommand::ResponseContains(const char* pszText) {

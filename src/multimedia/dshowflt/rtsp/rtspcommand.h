@@ -30,10 +30,26 @@ public:
     // Opens the control connection (and, in HTTP mode, the POST connection
     // to the same server).
     HRESULT OpenSocket(BOOL bAllocBuffer, DWORD dwTimeoutMs);
-    // Closes the control connection and opens it again (no new buffer).
+    // Closes the control connection and opens it again (no new buffer); in
+    // HTTP mode with a new POST connection and a new session cookie.
     HRESULT ReOpenSocket();
-    // Closes the control connection and, in HTTP mode, the POST connection.
+    // Closes the control connection and the POST connection.
     void Close(BOOL bReset);
+
+    // The HTTP tunnel. The GET on the control connection brings everything
+    // back (answers and interleaved frames); everything the client sends
+    // after it goes Base64-encoded into the body of the POST on the POST
+    // connection. Both carry the same session cookie, by which the server
+    // pairs them.
+    HRESULT MakeSessionCookie();
+    // ZRMM_E_HTTP_GET_FAILED when the GET gets no complete answer or a 400.
+    HRESULT SendGetAndPostCommands();
+    // A new POST connection (same cookie) and a new POST on it.
+    HRESULT ReOpenPostSocket();
+    // Writes an interleaved frame (an RTCP report) where the server reads
+    // the client's frames: the control connection, or in a tunnel the POST
+    // connection, Base64-encoded like the requests.
+    HRESULT SendInterleaved(const BYTE* pFrame, int cbFrame);
     // Opening the control connection anew forgets that the old one closed.
     HRESULT OpenSocketHelper(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTimeoutMs) override;
 
@@ -59,6 +75,8 @@ public:
     int GetResponseCode();
     uint32_t LastStatusCode() const { return m_nStatusCode; }
     bool ResponseContains(const char* pszText);
+    // The answer's header block is complete (its blank line arrived).
+    bool ResponseHeaderEnded();
     bool GetQuotedParam(const char* pszName, CBaseBuffer* pValue);
     bool GetIntParam(const char* pszName, uint32_t* pnValue);
     HRESULT CopyResponse(CBaseBuffer* pCopy);
@@ -98,10 +116,18 @@ public:
     int64_t m_tDescribeToPlayDelay = 0;
     BOOL m_bDescribeToPlayMeasured = FALSE;
 
+protected:
+    // From here until its end, the exchange takes the answer with the CSeq
+    // of the request of nMethod; a POST is never answered.
+    HRESULT BeginExchange(int nMethod);
+    // The GET's exchange result, answer and status, as the tunnel judges
+    // them (the fuzz target of the tunnel's answers calls it).
+    HRESULT JudgeGetAnswer(HRESULT hrExchange);
+
 private:
     HRESULT SendRaw(CSocket* pConnection, const char* pText, int cbText, int nMethod);
-    HRESULT BeginExchange(int nMethod);
-    HRESULT EncodeForTunnel(CBaseBuffer* pText);
+    static HRESULT EncodeForTunnel(CBaseBuffer* pText);
+    bool IsPostConnectionClosed();
     void MeasureDescribeToPlay(int nMethod);
     HRESULT OnUnauthorized(const char* pszUrl, int nAttempt);
 

@@ -93,6 +93,15 @@ void CZRtspSrc::StopPinReaders() {
     }
 }
 
+// The workers send on the pins' sockets and the connections: they end
+// before any of them is reopened, renewed or closed, and before a request
+// that may renew the tunnel's POST connection.
+void CZRtspSrc::StopRtcpWorkers() {
+    for (int i = 0; i < m_nPins; i++) {
+        m_ppPins[i]->StopRtcp();
+    }
+}
+
 void CZRtspSrc::FlushBrackets(bool bBegin) {
     const char* pszName = bBegin ? "BeginFlush" : "EndFlush";
     for (int i = 0; i < m_nPins; i++) {
@@ -214,10 +223,11 @@ HRESULT CZRtspSrc::ReopenConnection(bool* pbReopened) {
     FlushBrackets(true);
     StopPins();
     FlushBrackets(false);
+    StopRtcpWorkers();
     Trace("\nCZRtspSrc::PrepareToRun: ReOpenSocket()");
     // The reader uses the connection without a lock: it stops first.
     m_Reader.CallWorker(RECVCMD_STOP);
-    const HRESULT hr = ReOpenSocket();
+    HRESULT hr = ReOpenSocket();
     if (FAILED(hr)) {
         Trace("\nCZRtspSrc::PrepareToRun: ReOpenSocket failed %s", HResultName(hr));
         return hr;
@@ -225,6 +235,13 @@ HRESULT CZRtspSrc::ReopenConnection(bool* pbReopened) {
     *pbReopened = true;
     if (!m_Reader.IsReadLoopActive()) {
         m_Reader.CallWorker(RECVCMD_READ);
+    }
+    if (m_StreamingType == STREAMINGTYPE_HTTP) {
+        hr = SendGetAndPostCommands();
+        if (FAILED(hr)) {
+            Trace("\nCZRtspSrc::PrepareToRun: SendGetAndPostCommands failed %s", HResultName(hr));
+            return hr;
+        }
     }
     return S_OK;
 }
@@ -248,7 +265,15 @@ HRESULT CZRtspSrc::ResumeStreaming() {
     }
     m_StartSync.ClearTimeAdjusted();
     m_StartSync.InitStreamingSettings();
-    const HRESULT hr = SendPlayCommands();
+    HRESULT hr = S_OK;
+    if (m_StreamingType == STREAMINGTYPE_HTTP) {
+        hr = ReOpenPostSocket();
+        if (FAILED(hr)) {
+            Trace("\nCZRtspSrc::ResumeStreaming: ReOpenPostSocket failed %s", HResultName(hr));
+            return hr;
+        }
+    }
+    hr = SendPlayCommands();
     if (FAILED(hr)) {
         Trace("\nCZRtspSrc::ResumeStreaming: SendPlayCommands failed %s", HResultName(hr));
     }
@@ -272,6 +297,11 @@ HRESULT CZRtspSrc::SendPlayCommands() {
         }
         if (m_StreamingType == STREAMINGTYPE_UDP) {
             pPin->CallWorker(RECVCMD_READ);
+        }
+        hr = pPin->StartRtcp(m_nReportIntervalMs);
+        if (FAILED(hr)) {
+            Trace("\nCZRtspSrc::SendPlayCommands(%c): the RTCP worker did not start %s",
+                  pPin->Letter(), HResultName(hr));
         }
     }
     if (m_StreamingType != STREAMINGTYPE_HTTP) {
@@ -437,6 +467,7 @@ HRESULT CZRtspSrc::PauseStreaming(bool bResumeHere) {
     FlushBrackets(true);
     StopPins();
     FlushBrackets(false);
+    StopRtcpWorkers();
     if (m_FilterRTSPState.load() != RTSPSTATE_REOPENSOCKET) {
         const HRESULT hr = SendPauseCommand();
         if (FAILED(hr)) {
@@ -457,6 +488,7 @@ HRESULT CZRtspSrc::PauseStreaming(bool bResumeHere) {
 }
 
 HRESULT CZRtspSrc::StopStreaming() {
+    StopRtcpWorkers();
     SendTeardownCommand(false);
     FlushBrackets(true);
     if (m_StreamingType == STREAMINGTYPE_UDP) {

@@ -251,8 +251,10 @@ void CZRtspSrc::ApplySessionTimeout(const char* p, int n) {
     const DWORD dwInterval = m_nSessionTimeoutMs > dwHalf + KEEPALIVE_LEAD_MS
                                  ? m_nSessionTimeoutMs - KEEPALIVE_LEAD_MS
                                  : dwHalf;
-    m_nReportIntervalMs = dwInterval;
+    // A tunnel is kept alive by its own traffic: its reports keep their
+    // interval.
     if (m_StreamingType != STREAMINGTYPE_HTTP) {
+        m_nReportIntervalMs = dwInterval;
         m_KeepAlive.SetSession(m_SessionHeader.Text(), dwInterval);
     }
 }

@@ -181,6 +181,7 @@ void CZRtspSrc::Unload() {
     m_RangeHeader.ResetLength();
     m_FilterRTSPState = RTSPSTATE_REOPENSOCKET;
     m_nKeepAliveMethod = RTSPMETHOD_NONE;
+    m_nReportIntervalMs = CRTCPPacket::DEFAULT_REPORT_INTERVAL_MS;
     ResetCSeq();
 }
 
@@ -213,6 +214,15 @@ HRESULT CZRtspSrc::ConnectToServer() {
     }
     Authentication()->ClearAuthorized();
     m_Reader.PostRequest(RECVCMD_READ);
+    if (m_StreamingType == STREAMINGTYPE_HTTP) {
+        hr = MakeSessionCookie();
+        if (SUCCEEDED(hr)) {
+            hr = SendGetAndPostCommands();
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
     DetectKeepAliveMethod();
     hr = SendDescribe();
     if (FAILED(hr)) {
@@ -558,6 +568,7 @@ HRESULT CZRtspSrc::Stop() {
 }
 
 void CZRtspSrc::CloseSession() {
+    StopRtcpWorkers();
     SendTeardownCommand(true);
     if (m_KeepAlive.ThreadExists()) {
         m_KeepAlive.CallWorker(KEEPALIVECMD_EXIT);

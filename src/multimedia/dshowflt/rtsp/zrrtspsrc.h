@@ -24,6 +24,7 @@
 #include "common/critsec.h"
 #include "keepalivethread.h"
 #include "rtp/controlconnectionreader.h"
+#include "rtp/rtcppacket.h"
 #include "rtspcommand.h"
 #include "seeking.h"
 #include "sessiondescription.h"
@@ -35,7 +36,8 @@ class CZRtspSrc : public IFileSourceFilter,
                   public CRTSPCommand,
                   public CSeeking,
                   public IAMFilterMiscFlags,
-                  private IControlConnectionOwner {
+                  private IControlConnectionOwner,
+                  private IInterleavedSender {
 public:
     // *phr becomes E_OUTOFMEMORY when an event cannot be created. The
     // reader thread starts with the first Load.
@@ -87,6 +89,8 @@ public:
     HRESULT SendKeepAliveCommand(const char* pszSessionHeader);
     // A pin's data connection closed.
     void OnSocketClosed();
+    // Where the pins' RTCP workers send interleaved reports.
+    IInterleavedSender* InterleavedSender() { return this; }
 
     // Positions (playrange.cpp): a new requested position becomes the Range
     // header of the next PLAY, which Run then sends.
@@ -125,6 +129,7 @@ private:
     void ResetSession();
     void StopPins();
     void StopPinReaders();
+    void StopRtcpWorkers();
     void FlushBrackets(bool bBegin);
     HRESULT PrepareToRun();
     HRESULT ReopenConnection(bool* pbReopened);
@@ -172,6 +177,11 @@ private:
     void FlushStreamQueues() override;
     CPushPin* FindPinByChannelLocked(int nChannel);
 
+    // IInterleavedSender: the pins' RTCP reports.
+    HRESULT SendInterleaved(const BYTE* pFrame, int cbFrame) override {
+        return CRTSPCommand::SendInterleaved(pFrame, cbFrame);
+    }
+
     std::atomic<ULONG> m_cRef{1};
     std::atomic<int> m_FilterRTSPState{0};
     SessionDescription m_Description;
@@ -200,8 +210,8 @@ private:
 
     DWORD m_nLastKeepAliveTick = 0;
     DWORD m_nSessionTimeoutMs = 60000;
-    // The RTCP report interval, from the session time-out.
-    DWORD m_nReportIntervalMs = 40000;
+    // The RTCP report interval, from the session time-out (not in a tunnel).
+    DWORD m_nReportIntervalMs = CRTCPPacket::DEFAULT_REPORT_INTERVAL_MS;
     DWORD m_nStartTick = 0;
     DWORD m_nMaxTimeoutDeadline = 0;
     int m_nKeepAliveMethod;

@@ -92,12 +92,14 @@ const char* FormatTime(int64_t t) {
 
 CPushPin::CPushPin(CZRtspSrc* pSession, HRESULT* phr)
     : CRecvThread(phr), m_pSession(pSession), m_nRTSPState(RTSPSTATE_SEND_RTSP_SETUP),
-      m_SocketPair(this, &m_RtcpSocket) {
+      m_Rtcp(this, pSession->InterleavedSender(), phr), m_SocketPair(this, &m_Rtcp) {
     InitMediaType(&m_mt);
 }
 
 CPushPin::~CPushPin() {
-    // The threads end before the members they use go away.
+    // The threads end before the members they use go away; the RTCP worker
+    // reads the stream's queues and statistics.
+    m_Rtcp.Stop();
     EndThreads();
     CloseSockets();
     FreeMediaType(&m_mt);
@@ -209,7 +211,7 @@ HRESULT CPushPin::OpenUdpSockets(BOOL bMulticast, DWORD dwInterface, DWORD dwAdd
     if (SUCCEEDED(hr)) {
         hr = m_SocketPair.Open(bMulticast, dwInterface, dwAddress, nBasePort);
     }
-    SetHolePunchDestination(m_SocketPair.HolePunchDestination());
+    UseSocketPairDestinations();
     return hr;
 }
 
@@ -217,13 +219,34 @@ HRESULT CPushPin::SetRTCPServerPort(uint32_t nRtcpPort, int32_t nSelectedTranspo
                                     DWORD dwMulticastAddress) {
     const HRESULT hr =
         m_SocketPair.SetRTCPServerPort(nRtcpPort, nSelectedTransportType, dwMulticastAddress);
-    SetHolePunchDestination(m_SocketPair.HolePunchDestination());
+    UseSocketPairDestinations();
     return hr;
+}
+
+void CPushPin::UseSocketPairDestinations() {
+    SetHolePunchDestination(m_SocketPair.HolePunchDestination());
+    const sockaddr_in& rtcp = m_SocketPair.RtcpDestination();
+    m_Rtcp.SetDestinationAddress(rtcp.sin_addr.s_addr);
+    m_Rtcp.SetDestinationPort(rtcp.sin_port);
 }
 
 void CPushPin::CloseSockets() {
     CloseSocket(TRUE);
-    m_RtcpSocket.CloseSocket(TRUE);
+    m_Rtcp.CloseSocket(TRUE);
+}
+
+HRESULT CPushPin::StartRtcp(DWORD dwReportIntervalMs) {
+    m_Rtcp.SetReportInterval(dwReportIntervalMs);
+    m_Rtcp.SetReceiverSSRC(m_Desc.m_nReceiverSsrc);
+    if (IsInterleaved()) {
+        return m_Rtcp.Start(true);
+    }
+    // A multicast stream binds no RTCP port of its own: its reports leave
+    // from any port towards the group.
+    if (!m_Rtcp.IsOpen()) {
+        m_Rtcp.OpenSocketTimed(TRUE, TRUE, 0);
+    }
+    return m_Rtcp.Start(false);
 }
 
 void CPushPin::SetStreamingType(int nStreamingType) {

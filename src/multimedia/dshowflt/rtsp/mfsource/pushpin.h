@@ -18,6 +18,7 @@
 #include "common/bufferlist.h"
 #include "common/streamsocketpair.h"
 #include "pinstream.h"
+#include "rtsp/rtp/rtcppacket.h"
 #include "rtsp/rtp/recvthread.h"
 #include "rtsp/sessiondescription.h"
 
@@ -54,7 +55,7 @@ public:
     HRESULT WaitForFormat();
     void SetStream(IPinStream* pStream) { m_pStream.store(pStream); }
 
-    int RTSPState() const { return m_nRTSPState.load(); }
+    int RTSPState() const override { return m_nRTSPState.load(); }
     void SetRTSPState(int nState) { m_nRTSPState = nState; }
 
     // The content base the control attribute is resolved against, and the
@@ -70,8 +71,12 @@ public:
     HRESULT SetRTCPServerPort(uint32_t nRtcpPort, int32_t nSelectedTransportType,
                               DWORD dwMulticastAddress);
     WORD LocalRtpPort() const { return ntohs(GetPort()); }
-    CSocket* RtcpSocket() { return &m_RtcpSocket; }
     void CloseSockets();
+    // The stream's RTCP worker, started at PLAY with the report interval and
+    // ended before the stream stops or goes away.
+    HRESULT StartRtcp(DWORD dwReportIntervalMs);
+    void StopRtcp() { m_Rtcp.Stop(); }
+    CRTCPPacket* Rtcp() { return &m_Rtcp; }
     void SetStreamingType(int nStreamingType);
 
     // Time base. The start synchronisation calls these with its lock held.
@@ -115,6 +120,8 @@ protected:
     HRESULT DeliverData(BYTE* pData, int nSize, int64_t tTime, uint32_t dwFlags) override;
 
 private:
+    // The hole-punch and RTCP destinations, as the socket pair knows them.
+    void UseSocketPairDestinations();
     void ResolveRtpInfoStartTime(const RTPHEADERRECORD& first);
     void LearnFormat(const BYTE* pData, int nSize);
     HRESULT DeliverBufferedSamples(uint32_t* pdwFirstFlags);
@@ -133,7 +140,7 @@ private:
     AM_MEDIA_TYPE m_mt;
     CBuffer m_BaseUrl;
 
-    CSocket m_RtcpSocket;
+    CRTCPPacket m_Rtcp; // also the RTCP socket of a UDP stream
     CStreamSocketPair m_SocketPair;
 
     CCritSec m_PinLock;

@@ -124,6 +124,12 @@ bool CControlConnectionReader::ReceiveOnce(bool* pbClosed) {
         return SUCCEEDED(m_Demux.OnDataAvailable(m_pConnection));
     }
     if (hr == HRESULT_FROM_WIN32(WSAEWOULDBLOCK)) {
+        if (m_pConnection->Length() > 0) {
+            CAutoLock lock(m_pConnection->LockObject());
+            if (FAILED(m_Demux.OnDataAvailable(m_pConnection, true))) {
+                return false;
+            }
+        }
         HRESULT hrWait = S_OK;
         switch (m_pConnection->WaitForNetworkEvent(RequestEvent(), INFINITE, FD_READ, &hrWait)) {
         case NETWAIT_PEER_CLOSED:

@@ -42,7 +42,7 @@ int CInterleavedDemux::CountTextBytes(const BYTE* p, int n) {
     return nText;
 }
 
-HRESULT CInterleavedDemux::OnDataAvailable(CBaseBuffer* pBuffer) {
+HRESULT CInterleavedDemux::OnDataAvailable(CBaseBuffer* pBuffer, bool bDrained) {
     const BYTE* p = pBuffer->Data();
     int n = pBuffer->Length();
     HRESULT hr = S_OK;
@@ -68,9 +68,15 @@ HRESULT CInterleavedDemux::OnDataAvailable(CBaseBuffer* pBuffer) {
             continue;
         }
         int cbPacket = (p[2] << 8) | p[3];
-        // At least one byte must follow a frame before it is judged.
-        if (n <= cbPacket + FRAME_HEADER ||
-            IsCorruptedPacket(p + FRAME_HEADER, n - FRAME_HEADER, &cbPacket) == FRAME_WAIT) {
+        if (n < cbPacket + FRAME_HEADER) {
+            break;
+        }
+        // A frame is judged by the bytes that follow it. A server that falls
+        // silent after a frame (the BYE at the end of a stream) sends none:
+        // then the frame is taken as it states.
+        if ((n == cbPacket + FRAME_HEADER ||
+             IsCorruptedPacket(p + FRAME_HEADER, n - FRAME_HEADER, &cbPacket) == FRAME_WAIT) &&
+            !bDrained) {
             break;
         }
         if (cbPacket < INTERLEAVED_MIN_PACKET) {

@@ -54,8 +54,9 @@ public:
     // Consumes the accumulated bytes: frames and text are handed to the sink,
     // and what cannot be decided yet is moved to the buffer's start. The
     // caller holds the buffer's lock. Fails with the first failure of
-    // OnPacketReceived.
-    HRESULT OnDataAvailable(CBaseBuffer* pBuffer);
+    // OnPacketReceived. bDrained: the connection has nothing more for now,
+    // so a whole frame is not held back for the bytes that follow it.
+    HRESULT OnDataAvailable(CBaseBuffer* pBuffer, bool bDrained = false);
 
     // Checks a frame of cbPacket bytes against the cbAvailable bytes that
     // follow its 4-byte header.

@@ -104,21 +104,21 @@ HRESULT CRecvThread::QueueData(int nChannel, const BYTE* pData, int nSize) {
         ReturnToPool(pBuffer);
         return E_OUTOFMEMORY;
     }
-    if (nChannel != m_nRtpChannel.load()) {
+    const bool bRtcp = nChannel != m_nRtpChannel.load();
+    if (bRtcp) {
         Trace("\nCRecvThread::QueueData(%d): RTCPPacketAvailable!", nChannel);
-        m_RtcpQueue.PushTail(pBuffer);
-        SetEvent(m_hRtcpData);
-        return S_OK;
     }
+    CBufferList* pQueue = bRtcp ? &m_RtcpQueue : &m_RtpQueue;
+    const int nLimit = bRtcp ? MAX_QUEUED_RTCP_PACKETS : MAX_QUEUED_PACKETS;
     CBuffer* pDropped = nullptr;
     {
-        CAutoLock lock(m_RtpQueue.LockObject());
-        // The end marker always goes in; media gives way to it.
-        if (nSize > 0 && m_RtpQueue.Count() >= MAX_QUEUED_PACKETS) {
-            pDropped = m_RtpQueue.PopHead();
+        CAutoLock lock(pQueue->LockObject());
+        // The end marker always goes in; packets give way to it.
+        if (nSize > 0 && pQueue->Count() >= nLimit) {
+            pDropped = pQueue->PopHead();
         }
-        m_RtpQueue.PushTail(pBuffer);
-        SetEvent(m_hRtpData);
+        pQueue->PushTail(pBuffer);
+        SetEvent(bRtcp ? m_hRtcpData : m_hRtpData);
     }
     if (pDropped) {
         ReturnToPool(pDropped);
@@ -129,6 +129,15 @@ HRESULT CRecvThread::QueueData(int nChannel, const BYTE* pData, int nSize) {
 void CRecvThread::FlushQueues() {
     m_FreePool.AppendList(&m_RtpQueue);
     m_FreePool.AppendList(&m_RtcpQueue);
+}
+
+CBuffer* CRecvThread::TakeRtcpPacket() {
+    CAutoLock lock(m_RtcpQueue.LockObject());
+    CBuffer* pPacket = m_RtcpQueue.PopHead();
+    if (!pPacket) {
+        ResetEvent(m_hRtcpData);
+    }
+    return pPacket;
 }
 
 CBuffer* CRecvThread::TakeQueuedPacket() {

@@ -42,6 +42,9 @@ public:
     // Packets queued for the loop thread, at most: a loop that cannot keep up
     // loses the oldest packets (a gap the parser reports) instead of memory.
     static const int MAX_QUEUED_PACKETS = 4096;
+    // RTCP packets queued for the RTCP worker, at most: a server may send
+    // them before the worker runs (or while it does not).
+    static const int MAX_QUEUED_RTCP_PACKETS = 64;
 
     // *phr becomes E_OUTOFMEMORY when an event cannot be created. The loop
     // thread starts with the first StartProcessLoop.
@@ -83,12 +86,17 @@ public:
 
     RECVSTATISTICS Statistics();
     CBufferList* RtcpQueue() { return &m_RtcpQueue; }
+    // The oldest queued RTCP packet (back to FreePool() when done), or null;
+    // the RTCP data event is cleared when there is none.
+    CBuffer* TakeRtcpPacket();
     HANDLE RtcpDataEvent() const { return m_hRtcpData; }
     CBufferList* FreePool() { return &m_FreePool; }
     CRTPParser* Parser() { return &m_Parser; }
 
     // Trace letter of the stream: V, A, M or ?.
     virtual char Letter() const = 0;
+    // The stream's RTSP state (RTSPSTATE_), for traces.
+    virtual int RTSPState() const = 0;
 
 protected:
     // The pin's side. OnFirstDataAvailable sees every payload until one has
