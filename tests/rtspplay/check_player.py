@@ -5,7 +5,9 @@ streams, sample times advance as the frames do, and FFmpeg decodes every
 written stream without a word. The stored presentation (/vod) is played
 from 10 s, and with a pause: its duration is reported, the first samples lie
 within a key-frame interval of the start, and a pause neither moves the
-times on nor loses the streams. Runs under tests/with_rtsp_server.sh.
+times on nor loses the streams. The finite mount ends each stream with a
+BYE: the player sees both ends and the end of the presentation, and stops
+by itself. Runs under tests/with_rtsp_server.sh.
 
     check_player.py --player PATH --out DIR --modes source,reader,session
                     [--wine WINE_RUN --dll DLL]
@@ -79,7 +81,7 @@ class Wine:
         return self.run("regsvr32", "/s", *flags, self.path(dll))[0]
 
 
-def check_summary(summary, label, stored):
+def check_summary(summary, label, stored, finite):
     streams = summary.get("streams", [])
     if not check(len(streams) == 2, "%s: %d streams in the summary" % (label, len(streams))):
         return
@@ -95,7 +97,7 @@ def check_summary(summary, label, stored):
     for stream in streams:
         name = "%s %s" % (label, stream["codec"])
         check(stream["samples"] >= 10 * SECONDS, "%s: only %d samples" % (name, stream["samples"]))
-        check(stream["bytes"] > 0 and not stream["ended"], "%s: %s" % (name, stream))
+        check(stream["bytes"] > 0 and stream["ended"] == finite, "%s: %s" % (name, stream))
     check(video["key_frames"] >= 1, "%s: no key frame" % label)
     # Times advance with the frames: the span of n frames is about n - 1
     # frame times (a few may be late or lost, none come twice).
@@ -130,6 +132,7 @@ CASES = [
     ("live_tcp", "/av", "tcp", [], None),
     ("start", "/vod", "udp", ["--start", "10"], check_start),
     ("pause", "/vod", "tcp", ["--pause", "1:2"], check_pause),
+    ("finite", "/finite", "udp", None, None),  # no --seconds: it plays to the end
 ]
 
 
@@ -152,7 +155,7 @@ def play(args, wine, mode, case):
     url = "rtsp://127.0.0.1:%s%s%s" % (os.environ["ZR_RTSP_PORT"], mount,
                                        "?Transport=TCP" if transport == "tcp" else "")
     summary_path = os.path.join(directory, "summary.json")
-    options = ["--seconds", str(SECONDS)] + extra
+    options = ["--seconds", str(SECONDS)] + extra if extra is not None else []
     options += [] if mode == "source" else ["--" + mode]
     if wine:
         command = [args.player] + options + ["--out", wine.path(directory),
@@ -166,7 +169,7 @@ def play(args, wine, mode, case):
     if not check(code == 0, "%s: exit %d: %s" % (label, code, output.strip())):
         return
     summary = json.load(open(summary_path))
-    check_summary(summary, label, mount == "/vod")
+    check_summary(summary, label, mount == "/vod", mount == "/finite")
     if check_more:
         check_more(summary, label)
     check_decodes(directory, label)
