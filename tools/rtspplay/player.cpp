@@ -50,6 +50,13 @@ void CPlayer::Finish() {
     m_done.notify_all();
 }
 
+void CPlayer::EndPresentation() {
+    for (auto& stream : m_streams) {
+        stream.second->OnEnd();
+    }
+    Finish();
+}
+
 void CPlayer::Fail(HRESULT hr, const char* pszWhat) {
     std::lock_guard<std::mutex> lock(m_lock);
     if (!m_bDone) {

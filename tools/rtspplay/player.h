@@ -42,6 +42,9 @@ public:
 
     // From the playback's threads.
     void Finish();
+    // The whole presentation has ended, so every stream has: for a way of
+    // playing that sees no stream's end of its own.
+    void EndPresentation();
     void Fail(HRESULT hr, const char* pszWhat);
     bool IsDone();
 

@@ -118,6 +118,10 @@ private:
             }
             if (FAILED(hrStatus)) {
                 m_pPlayer->Fail(hrStatus, "media session");
+            } else if (type == MEEndOfPresentation) {
+                // Wine's media session raises no MESessionEnded after this;
+                // what the sinks still hold when it stops is the last moment.
+                m_pPlayer->EndPresentation();
             } else if (type == MESessionEnded) {
                 m_pPlayer->Finish();
             }
