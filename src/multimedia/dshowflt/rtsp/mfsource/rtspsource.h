@@ -112,6 +112,8 @@ private:
                             BOOL* pbActualStart);
     HRESULT QueueStartedEventLocked(HRESULT hrStatus, const PROPVARIANT& value,
                                     REFERENCE_TIME tStart, BOOL bActualStart);
+    HRESULT DescribedStreamLocked(IMFPresentationDescriptor* pPD, DWORD dwIndex, BOOL* pbSelected,
+                                  RTSPStream** ppStream);
     HRESULT SelectStreamsLocked(IMFPresentationDescriptor* pPD);
     HRESULT StartStreamsLocked(IMFPresentationDescriptor* pPD, const PROPVARIANT& position,
                                BOOL bSeek);

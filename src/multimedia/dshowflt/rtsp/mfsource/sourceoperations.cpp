@@ -152,6 +152,20 @@ HRESULT RTSPSource::QueueStartedEventLocked(HRESULT hrStatus, const PROPVARIANT&
     return SUCCEEDED(hr) ? m_pEventQueue->QueueEvent(pEvent.Get()) : hr;
 }
 
+// The stream that the descriptor's nth entry names, and whether it is
+// selected; E_INVALIDARG when it names none of ours.
+HRESULT RTSPSource::DescribedStreamLocked(IMFPresentationDescriptor* pPD, DWORD dwIndex,
+                                          BOOL* pbSelected, RTSPStream** ppStream) {
+    ComPtr<IMFStreamDescriptor> pSD;
+    DWORD dwIdentifier = 0;
+    HRESULT hr = pPD->GetStreamDescriptorByIndex(dwIndex, pbSelected, &pSD);
+    if (SUCCEEDED(hr)) {
+        hr = pSD->GetStreamIdentifier(&dwIdentifier);
+    }
+    *ppStream = SUCCEEDED(hr) ? FindStreamLocked(dwIdentifier) : nullptr;
+    return SUCCEEDED(hr) && !*ppStream ? E_INVALIDARG : hr;
+}
+
 // Every stream of the descriptor is activated or deactivated; each selected
 // one is announced as new or updated and counts towards the end of the
 // presentation.
@@ -159,16 +173,8 @@ HRESULT RTSPSource::SelectStreamsLocked(IMFPresentationDescriptor* pPD) {
     m_cPendingEndOfStream = 0;
     for (DWORD i = 0; i < m_cStreams; i++) {
         BOOL bSelected = FALSE;
-        ComPtr<IMFStreamDescriptor> pSD;
-        DWORD dwIdentifier = 0;
-        HRESULT hr = pPD->GetStreamDescriptorByIndex(i, &bSelected, &pSD);
-        if (SUCCEEDED(hr)) {
-            hr = pSD->GetStreamIdentifier(&dwIdentifier);
-        }
-        RTSPStream* pStream = SUCCEEDED(hr) ? FindStreamLocked(dwIdentifier) : nullptr;
-        if (SUCCEEDED(hr) && !pStream) {
-            hr = E_INVALIDARG;
-        }
+        RTSPStream* pStream = nullptr;
+        HRESULT hr = DescribedStreamLocked(pPD, i, &bSelected, &pStream);
         if (FAILED(hr)) {
             return hr;
         }
@@ -191,16 +197,8 @@ HRESULT RTSPSource::StartStreamsLocked(IMFPresentationDescriptor* pPD, const PRO
                                        BOOL bSeek) {
     for (DWORD i = 0; i < m_cStreams; i++) {
         BOOL bSelected = FALSE;
-        ComPtr<IMFStreamDescriptor> pSD;
-        DWORD dwIdentifier = 0;
-        HRESULT hr = pPD->GetStreamDescriptorByIndex(i, &bSelected, &pSD);
-        if (SUCCEEDED(hr)) {
-            hr = pSD->GetStreamIdentifier(&dwIdentifier);
-        }
-        RTSPStream* pStream = SUCCEEDED(hr) ? FindStreamLocked(dwIdentifier) : nullptr;
-        if (SUCCEEDED(hr) && !pStream) {
-            hr = E_INVALIDARG;
-        }
+        RTSPStream* pStream = nullptr;
+        HRESULT hr = DescribedStreamLocked(pPD, i, &bSelected, &pStream);
         if (SUCCEEDED(hr) && bSelected) {
             hr = pStream->Start(position, bSeek);
         }
