@@ -178,6 +178,7 @@ HRESULT RTSPStream::Start(const PROPVARIANT& position, BOOL bSeek) {
                                                    GUID_NULL, S_OK, &position);
     if (SUCCEEDED(hr) && bSeek) {
         m_Samples.Clear();
+        m_bAwaitingSegment = TRUE;
     }
     // A restart from pause keeps the offset, so that times go on.
     if (m_state != SourceState::Paused) {
@@ -265,6 +266,12 @@ HRESULT RTSPStream::DeliverSample(IMFSample* pSample) {
     CAutoLock lock(&m_Lock);
     if (!m_bActive || m_state == SourceState::Stopped || m_state == SourceState::Shutdown) {
         return S_OK;
+    }
+    if (m_bAwaitingSegment) {
+        if (!MFGetAttributeUINT32(pSample, MFSampleExtension_Discontinuity, FALSE)) {
+            return S_OK;
+        }
+        m_bAwaitingSegment = FALSE;
     }
     if (m_Samples.GetCount() >= MAX_QUEUED_SAMPLES) {
         DropOldestSampleLocked();

@@ -84,6 +84,10 @@ private:
     SourceState m_state = SourceState::Stopped;
     BOOL m_bActive = FALSE;
     BOOL m_bEndOfStream = FALSE;
+    // After a seek, until the first sample of the new segment (flagged as a
+    // discontinuity): samples of the old position still on their way are
+    // dropped, or they would be stamped with the new position.
+    BOOL m_bAwaitingSegment = FALSE;
     MediaFoundationSamples::ComPtrList<IUnknown, true> m_Tokens;
     const DWORD m_dwIdentifier;
     const BOOL m_bVideo;
