@@ -42,8 +42,8 @@ public:
 
     // From the playback's threads.
     void Finish();
-    // The whole presentation has ended, so every stream has: for a way of
-    // playing that sees no stream's end of its own.
+    // The whole presentation has ended, so every stream has, whether or not
+    // its own end has been seen yet.
     void EndPresentation();
     void Fail(HRESULT hr, const char* pszWhat);
     bool IsDone();

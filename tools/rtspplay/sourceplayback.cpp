@@ -85,7 +85,9 @@ void ReadSourceEvents(ComPtr<IMFMediaSource> pSource, CPlayer* pPlayer,
             }
             PropVariantClear(&value);
         } else if (type == MEEndOfPresentation) {
-            pPlayer->Finish();
+            // The streams' own ends may still wait in their queues when
+            // the source is shut down.
+            pPlayer->EndPresentation();
         }
     }
 }
