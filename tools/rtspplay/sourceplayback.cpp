@@ -69,7 +69,9 @@ void ReadSourceEvents(ComPtr<IMFMediaSource> pSource, CPlayer* pPlayer,
         if (FAILED(EventOf(pSource.Get(), &pEvent, &type, &hrStatus))) {
             return; // shut down
         }
-        if (FAILED(hrStatus)) {
+        if (hrStatus == MF_E_END_OF_STREAM) {
+            // A request for more raced the stream's end: nothing is wrong.
+        } else if (FAILED(hrStatus)) {
             pPlayer->Fail(hrStatus, type == MESourceStarted ? "start failed" : "source error");
         } else if (type == MENewStream) {
             PROPVARIANT value;
