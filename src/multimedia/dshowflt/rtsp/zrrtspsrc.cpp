@@ -636,7 +636,7 @@ bool CZRtspSrc::IsStreamChannel(int nChannel) {
 
 // The end marker (no data) names a stream by twice its index, whatever
 // channels the server chose or whether the stream is interleaved at all.
-HRESULT CZRtspSrc::QueueData(int nChannel, const BYTE* pPacket, int cbPacket) {
+HRESULT CZRtspSrc::QueueData(int nChannel, BYTE* pPacket, int cbPacket) {
     CSharedLock pins(&m_PinListLock);
     if (cbPacket == 0 && !pPacket) {
         const int nIndex = nChannel / 2;
@@ -647,7 +647,7 @@ HRESULT CZRtspSrc::QueueData(int nChannel, const BYTE* pPacket, int cbPacket) {
         return pPin->QueueData(pPin->RtpChannel(), nullptr, 0);
     }
     CPushPin* pPin = FindPinByChannelLocked(nChannel);
-    return pPin ? pPin->QueueData(nChannel, pPacket, cbPacket) : S_FALSE;
+    return pPin ? pPin->OnInterleavedPacket(nChannel, pPacket, cbPacket) : S_FALSE;
 }
 
 int CZRtspSrc::StreamCount() {

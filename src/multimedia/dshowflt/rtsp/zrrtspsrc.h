@@ -167,7 +167,7 @@ private:
 
     // IControlConnectionOwner: the reader's view of the session.
     bool IsStreamChannel(int nChannel) override;
-    HRESULT QueueData(int nChannel, const BYTE* pPacket, int cbPacket) override;
+    HRESULT QueueData(int nChannel, BYTE* pPacket, int cbPacket) override;
     int StreamCount() override;
     char StreamLetter(int nStream) override;
     int StreamState(int nStream) override;

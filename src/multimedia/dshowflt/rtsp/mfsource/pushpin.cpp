@@ -124,6 +124,7 @@ HRESULT CPushPin::SetMediaType(const AM_MEDIA_TYPE* pmt) {
         return hr;
     }
     m_tSampleDuration = 1;
+    SetFramesSpanPackets(IsVideo());
     if (IsVideo()) {
         m_tSampleDuration = 333333;
         if (m_mt.formattype == FORMAT_VideoInfo && m_mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {

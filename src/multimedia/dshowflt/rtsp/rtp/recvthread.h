@@ -1,19 +1,29 @@
 // CRecvThread is the receiving half of every stream: the stream's RTP socket
-// with two worker threads. The reader thread (UDP only) drains the socket as
-// fast as datagrams come and only queues them; the loop thread takes packets
-// from the queue, checks and sequences them with the stream's CRTPParser and
-// hands each payload to the output side (the pin derives from this class and
-// implements the delivery operations). With interleaved transport there is no
-// reader thread: the control connection's demultiplexer fills the same
-// queues through QueueData.
+// with two worker threads. Packets are checked and sequenced with the
+// stream's CRTPParser and each payload is handed to the output side (the pin
+// derives from this class and implements the delivery operations) while the
+// process loop runs, from LOOPCMD_START until a loop command, the end marker
+// or a failed delivery.
+//
+// The thread that receives a packet processes it itself while the process
+// loop runs and no packet waits in the queue, so that a packet is never
+// handed from thread to thread: the reader thread (UDP only), which drains
+// the socket after each wake-up, or with interleaved transport the control
+// connection's reader, whose demultiplexer hands over each frame's packet
+// (OnInterleavedPacket). Otherwise the packet is queued, and the loop thread
+// processes what is queued: packets that came while the process loop did
+// not run (or while the SSRC was switched), and the end marker. The queue
+// wakes the loop thread only when it was empty, and the loop takes all of
+// it at once.
 //
 // Commands: the reader answers RECVCMD_READ, RECVCMD_STOP, RECVCMD_FLUSH,
 // RECVCMD_UDPHOLEPUNCH and RECVCMD_EXIT; the loop thread LOOPCMD_START,
 // LOOPCMD_STOP and LOOPCMD_EXIT.
 //
-// Locks: each queue has its own lock; the statistics lock guards the
-// counters the RTCP worker reads. The reader and the loop meet only at the
-// queues and their data events.
+// Locks, outermost first: the process lock (the parser, the process loop's
+// state, held by whichever thread processes, across a whole batch), then a
+// queue's or the pool's own lock; the statistics lock guards the counters
+// the RTCP worker reads.
 #pragma once
 
 #include <atomic>
@@ -42,6 +52,11 @@ public:
     // Packets queued for the loop thread, at most: a loop that cannot keep up
     // loses the oldest packets (a gap the parser reports) instead of memory.
     static const int MAX_QUEUED_PACKETS = 4096;
+    // Datagrams taken from the socket at once, at most.
+    static const int RECV_BATCH = 16;
+    // A queued packet's buffer holds at least this much, so that any pooled
+    // buffer takes the next packet of a stream of full-size packets.
+    static const int QUEUED_PACKET_CAPACITY = 1500;
     // RTCP packets queued for the RTCP worker, at most: a server may send
     // them before the worker runs (or while it does not).
     static const int MAX_QUEUED_RTCP_PACKETS = 64;
@@ -60,6 +75,10 @@ public:
     // any other channel the RTCP worker. No data (size 0) queues the end
     // marker, which ends the stream.
     HRESULT QueueData(int nChannel, const BYTE* pData, int nSize);
+    // A packet from the control connection: RTP is processed on the calling
+    // thread when nothing waits before it, everything else is queued. The
+    // packet may be changed in place.
+    HRESULT OnInterleavedPacket(int nChannel, BYTE* pData, int nSize);
     // True when the data-received event is set within the time-out.
     bool WaitForDataReceived(DWORD dwTimeoutMs);
     HANDLE DataReceivedEvent() const { return m_hDataReceived; }
@@ -82,7 +101,11 @@ public:
     // Stops the read loop first: it uses the socket without a lock.
     void CloseSocket(BOOL bReset) override;
     void SetReadTimeout(DWORD dwTimeoutMs) { m_dwReadTimeout = dwTimeoutMs; }
-    void SetExpectedSSRC(uint32_t dwSSRC) { m_Parser.SetExpectedSSRC(dwSSRC); }
+    // A stream whose frames span several packets, the last one marked (video,
+    // RFC 3550 section 5.1): after a batch that ends inside a frame the reader
+    // waits a moment for the rest of it rather than waking for each packet.
+    void SetFramesSpanPackets(bool bSpan) { m_bFramesSpanPackets = bSpan; }
+    void SetExpectedSSRC(uint32_t dwSSRC);
 
     RECVSTATISTICS Statistics();
     CBufferList* RtcpQueue() { return &m_RtcpQueue; }
@@ -91,6 +114,8 @@ public:
     CBuffer* TakeRtcpPacket();
     HANDLE RtcpDataEvent() const { return m_hRtcpData; }
     CBufferList* FreePool() { return &m_FreePool; }
+    // The parser is the processing thread's: others use it only while the
+    // process loop does not run.
     CRTPParser* Parser() { return &m_Parser; }
 
     // Trace letter of the stream: V, A, M or ?.
@@ -108,10 +133,21 @@ protected:
     void SetDataReceived();
 
 private:
+    // How processing goes on after a packet.
+    enum ProcessOutcome {
+        PROCESS_CONTINUE,
+        PROCESS_ENDED,  // a loop command or the end marker
+        PROCESS_FAILED, // a delivery failed
+    };
+
     DWORD ThreadProc() override;
     DWORD LoopThreadProc() override;
 
     void ReadLoop();
+    // The datagrams that wait, up to RECV_BATCH.
+    HRESULT ReceiveDatagrams(int* pnDatagrams);
+    // True when the last datagram left a frame open.
+    bool OnDatagrams(int nDatagrams, DWORD dwArrivalTick, HRESULT* phr);
     // One wait for data after a receive found none; false ends the loop.
     bool WaitForData(DWORD* pdwSilenceStart, DWORD dwLastDataTick);
     void EndReading();
@@ -119,16 +155,32 @@ private:
     HRESULT ReopenForFlush();
 
     void ProcessLoop();
-    CBuffer* TakeQueuedPacket();
-    // false ends the loop.
-    bool ProcessPacket(CBuffer* pPacket, uint32_t* pdwFirstFlags);
-    bool OnForeignSSRC(CBuffer* pPacket);
-    HRESULT ProcessData(BYTE* pData, int nSize, int nResult, uint32_t* pdwFirstFlags);
+    void BeginProcessing();
+    ProcessOutcome ProcessQueuedPackets();
+    // Moves the whole RTP queue to m_Batch; the data event is cleared when
+    // the queue is empty.
+    void TakeQueuedPacketsLocked();
+    // Processes the packet, or queues it behind those that wait.
+    HRESULT ProcessOrQueueLocked(BYTE* pData, int nSize, DWORD dwArrivalTick);
+    ProcessOutcome ProcessPacketLocked(BYTE* pData, int nSize, DWORD dwArrivalTick);
+    void EndProcessingLocked(ProcessOutcome outcome);
+    void OnForeignSSRCLocked(const BYTE* pData, int nSize, DWORD dwArrivalTick);
+    HRESULT ProcessDataLocked(BYTE* pData, int nSize, int nResult);
     void CountPacket();
     void ReturnToPool(CBuffer* pBuffer) { m_FreePool.PushHead(pBuffer); }
 
     std::atomic<int> m_bReading{0};
+    DWORD m_cbDatagrams[RECV_BATCH] = {}; // the lengths of the last datagrams received
+
+    CCritSec m_ProcessLock; // guards the parser and everything to the next blank line
     CRTPParser m_Parser;
+    bool m_bProcessing = false; // the process loop runs
+    ProcessOutcome m_ProcessEnd = PROCESS_CONTINUE;
+    uint32_t m_dwFirstFlags = 0;       // pending until a payload has been delivered
+    uint32_t m_dwFirstForeignSSRC = 0; // 0: none
+    CBufferList m_Batch;               // queued packets taken for processing
+    CBufferList m_Processed;           // processed packets on their way back to the pool
+
     HANDLE m_hDataReceived = nullptr; // manual reset
 
     CCritSec m_StatisticsLock;
@@ -139,7 +191,6 @@ private:
     HANDLE m_hRtcpData = nullptr; // manual reset
     CBufferList m_RtcpQueue;
 
-    uint32_t m_dwFirstForeignSSRC = 0; // 0: none
     CBufferList m_IgnoredList;
     CBufferList m_FreePool;
 
@@ -147,5 +198,6 @@ private:
     std::atomic<int> m_nRtcpChannel{-1};
     sockaddr_in m_HolePunchDestination = {};
     BOOL m_bInterleaved = TRUE;
+    std::atomic<bool> m_bFramesSpanPackets{false};
     DWORD m_dwReadTimeout = INFINITE;
 };
