@@ -24,6 +24,8 @@ Mounts:
     /vod           a stored H.264 + AAC presentation of 30 s with a range
     /finite        two finite live tracks: 2 s of H.264 video, 6 s of AAC audio;
                    each ends with an RTCP BYE
+    /live1080      H.264 1920x1080 at about 8 Mbit/s, a key frame every second
+    /live1080-shared  the same, one encoder shared by every client (the benchmark's)
     --file /PATH=FILE  also serves an H.264 Matroska file (the benchmark's)
 
 With ZR_RTSP_STATS naming a file, the server appends one line to it for every
@@ -52,6 +54,11 @@ from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
 H264_SOURCE = ("videotestsrc is-live=true pattern=smpte horizontal-speed=4 ! "
                "video/x-raw,width=640,height=480,framerate=25/1 ! "
                "x264enc tune=zerolatency speed-preset=ultrafast bitrate=1000 key-int-max=50")
+# The benchmark's live camera: what a 1080p camera sends.
+LIVE1080 = ("videotestsrc is-live=true pattern=smpte horizontal-speed=4 ! "
+            "video/x-raw,width=1920,height=1080,framerate=25/1 ! "
+            "x264enc tune=zerolatency speed-preset=ultrafast bitrate=8000 key-int-max=25 ! "
+            "rtph264pay name=pay0 pt=96 config-interval=-1")
 AAC_SOURCE = ("audiotestsrc is-live=true ! audio/x-raw,rate=44100,channels=2 ! "
               "voaacenc bitrate=128000 ! aacparse")
 
@@ -97,6 +104,8 @@ def pipelines(files):
         "/vod": "filesrc location=%s ! matroskademux name=demux "
                 "demux.video_0 ! queue ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1 "
                 "demux.audio_0 ! queue ! aacparse ! rtpmp4gpay name=pay1 pt=97" % files["vod"],
+        "/live1080": LIVE1080,
+        "/live1080-shared": LIVE1080,
         # 50 frames at 25/s, 260 buffers of 1024 samples at 44100 Hz.
         "/finite": H264_SOURCE.replace("is-live=true", "is-live=true num-buffers=50") +
                    " ! rtph264pay name=pay0 pt=96 config-interval=-1 " +
@@ -265,7 +274,7 @@ def main():
         for path, launch in launches.items():
             factory = GstRtspServer.RTSPMediaFactory()
             factory.set_launch("( %s )" % launch)
-            factory.set_shared(False)
+            factory.set_shared(path.endswith("-shared"))
             factory.set_protocols(args.lower_transports)
             if args.auth != "none":
                 factory.add_role_from_structure(Gst.Structure.new_from_string(
