@@ -575,50 +575,60 @@ void CPlayingServer::SendLoop(SOCKET s) {
     uint16_t nSequence = 1000;
     uint32_t dwTimestamp = 90000;
     uint32_t dwChangingSsrc = 1;
-    while (m_bSending) {
+    for (int nPackets = m_nBurst; m_bSending; nPackets = 1) {
         std::vector<Track> tracks;
         {
             std::lock_guard<std::mutex> lock(m_lock);
             tracks = m_tracks;
         }
         for (size_t i = 0; i < tracks.size(); i++) {
-            const uint32_t dwSsrc = m_bChangingSsrc ? dwChangingSsrc++ : SSRC_BASE + (uint32_t)i;
-            std::string packet(12 + PCMU_PAYLOAD, (char)0xFF);
-            const BYTE header[12] = {0x80,
-                                     0x00,
-                                     (BYTE)(nSequence >> 8),
-                                     (BYTE)nSequence,
-                                     (BYTE)(dwTimestamp >> 24),
-                                     (BYTE)(dwTimestamp >> 16),
-                                     (BYTE)(dwTimestamp >> 8),
-                                     (BYTE)dwTimestamp,
-                                     (BYTE)(dwSsrc >> 24),
-                                     (BYTE)(dwSsrc >> 16),
-                                     (BYTE)(dwSsrc >> 8),
-                                     (BYTE)dwSsrc};
-            memcpy(&packet[0], header, sizeof(header));
             const Track& track = tracks[i];
-            if (track.nRtpChannel >= 0 || m_nStrayChannel >= 0) {
+            std::string frames;
+            std::vector<std::string> datagrams;
+            for (int n = 0; n < nPackets; n++) {
+                const uint16_t nPacketSequence = (uint16_t)(nSequence + n);
+                const uint32_t dwPacketTimestamp = dwTimestamp + (uint32_t)n * PCMU_PAYLOAD;
+                const uint32_t dwSsrc =
+                    m_bChangingSsrc ? dwChangingSsrc++ : SSRC_BASE + (uint32_t)i;
+                std::string packet(12 + PCMU_PAYLOAD, (char)0xFF);
+                const BYTE header[12] = {0x80,
+                                         0x00,
+                                         (BYTE)(nPacketSequence >> 8),
+                                         (BYTE)nPacketSequence,
+                                         (BYTE)(dwPacketTimestamp >> 24),
+                                         (BYTE)(dwPacketTimestamp >> 16),
+                                         (BYTE)(dwPacketTimestamp >> 8),
+                                         (BYTE)dwPacketTimestamp,
+                                         (BYTE)(dwSsrc >> 24),
+                                         (BYTE)(dwSsrc >> 16),
+                                         (BYTE)(dwSsrc >> 8),
+                                         (BYTE)dwSsrc};
+                memcpy(&packet[0], header, sizeof(header));
                 for (int nChannel : {track.nRtpChannel, m_nStrayChannel}) {
-                    if (nChannel < 0) {
-                        continue;
+                    if (nChannel >= 0) {
+                        const char frame[4] = {'$', (char)nChannel, (char)(packet.size() >> 8),
+                                               (char)packet.size()};
+                        frames += std::string(frame, 4) + packet;
                     }
-                    const char frame[4] = {'$', (char)nChannel, (char)(packet.size() >> 8),
-                                           (char)packet.size()};
-                    SendOnConnection(s, std::string(frame, 4) + packet);
                 }
+                datagrams.push_back(packet);
+            }
+            if (!frames.empty()) {
+                SendOnConnection(s, frames);
             }
             if (track.wClientPort != 0 && !m_bUdpSilent) {
                 sockaddr_in to = {};
                 to.sin_family = AF_INET;
                 to.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
                 to.sin_port = htons(track.wClientPort);
-                sendto(m_udp, packet.data(), (int)packet.size(), 0,
-                       reinterpret_cast<sockaddr*>(&to), sizeof(to));
+                for (const std::string& packet : datagrams) {
+                    sendto(m_udp, packet.data(), (int)packet.size(), 0,
+                           reinterpret_cast<sockaddr*>(&to), sizeof(to));
+                }
             }
         }
-        nSequence++;
-        dwTimestamp += PCMU_PAYLOAD;
+        nSequence = (uint16_t)(nSequence + nPackets);
+        dwTimestamp += (uint32_t)nPackets * PCMU_PAYLOAD;
         Sleep(PACKET_INTERVAL_MS);
     }
 }

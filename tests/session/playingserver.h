@@ -63,6 +63,9 @@ public:
     void SetChangingSsrc(bool bChanging) { m_bChangingSsrc = bChanging; }
     // Sends every packet on this interleaved channel as well.
     void SetStrayChannel(int nChannel) { m_nStrayChannel = nChannel; }
+    // The first packets of a play, this many of each track, go out at once
+    // (interleaved: in one write).
+    void SetBurst(int nPackets) { m_nBurst = nPackets; }
     // A tunnel's later POST connections are closed as soon as they come.
     void SetRefuseNewPosts(bool bRefuse) { m_bRefuseNewPosts = bRefuse; }
 
@@ -132,6 +135,7 @@ private:
     bool m_bUdpSilent = false;
     bool m_bChangingSsrc = false;
     int m_nStrayChannel = -1;
+    int m_nBurst = 1;
     std::atomic<bool> m_bRefuseNewPosts{false};
     Hook m_hook;
 
