@@ -25,13 +25,17 @@ Mounts:
     /finite        two finite live tracks: 2 s of H.264 video, 6 s of AAC audio;
                    each ends with an RTCP BYE
     /live1080      H.264 1920x1080 at about 8 Mbit/s, a key frame every second
-    /live1080-shared  the same, one encoder shared by every client (the benchmark's)
+    /live1080-shared, /h264-shared  /live1080 and /h264 with one encoder that
+                   every client shares, as a camera has (the benchmark's)
     --file /PATH=FILE  also serves an H.264 Matroska file (the benchmark's)
 
 With ZR_RTSP_STATS naming a file, the server appends one line to it for every
 new receiver report block that its RTP sessions hold from a client:
     RR <mount> <stream> ssrc=<client SSRC, hex> rb-ssrc=<reported SSRC, hex>
        fraction=<n> lost=<n> highest=<n> lsr=<n> dlsr=<n>   (on one line)
+and, when a media ends (the last client of a mount left), the RTP packets
+its first stream sent:
+    SENT <mount> packets=<n>
 
 The GObject bindings need Debian's interpreter, /usr/bin/python3.
 """
@@ -106,6 +110,7 @@ def pipelines(files):
                 "demux.audio_0 ! queue ! aacparse ! rtpmp4gpay name=pay1 pt=97" % files["vod"],
         "/live1080": LIVE1080,
         "/live1080-shared": LIVE1080,
+        "/h264-shared": H264_SOURCE + " ! rtph264pay name=pay0 pt=96 config-interval=-1",
         # 50 frames at 25/s, 260 buffers of 1024 samples at 44100 Hz.
         "/finite": H264_SOURCE.replace("is-live=true", "is-live=true num-buffers=50") +
                    " ! rtph264pay name=pay0 pt=96 config-interval=-1 " +
@@ -176,10 +181,24 @@ class ReportLog:
 
     def add(self, mount, media):
         self.medias.append((mount, media))
-        media.connect("unprepared", self.remove)
+        sent = [0]
 
-    def remove(self, media):
+        def count(pad, info):
+            if info.type & Gst.PadProbeType.BUFFER_LIST:
+                sent[0] += info.get_buffer_list().length()
+            else:
+                sent[0] += 1
+            return Gst.PadProbeReturn.OK
+
+        payloader = media.get_element().get_child_by_name("pay0")
+        payloader.get_static_pad("src").add_probe(
+            Gst.PadProbeType.BUFFER | Gst.PadProbeType.BUFFER_LIST, count)
+        media.connect("unprepared", self.remove, mount, sent)
+
+    def remove(self, media, mount, sent):
         self.medias = [(m, x) for (m, x) in self.medias if x is not media]
+        with open(self.path, "a") as log:
+            log.write("SENT %s packets=%d\n" % (mount, sent[0]))
 
     def poll(self):
         lines = []
