@@ -1,11 +1,11 @@
-// RTSP authentication (RFC 2617 with MD5 of RFC 1321): the challenge of a
-// 401 answer, the Authorization header sent with every later request, and
-// the decision to resend with credentials or ask the user for them.
+// RTSP authentication (Basic, and Digest of RFC 2617 and RFC 7616 with MD5
+// of RFC 1321 or SHA-256 of FIPS 180-4): the challenge of a 401 answer, the
+// Authorization header sent with every later request, and the decision to
+// resend with credentials or ask the user for them.
 #pragma once
 
+#include "authchallenge.h"
 #include "common/buffer.h"
-
-enum { AUTHSCHEME_NONE = 0, AUTHSCHEME_BASIC = 1, AUTHSCHEME_DIGEST = 2 };
 
 // Asks the user for credentials: pUser and pPassword hold the current values
 // and receive the new ones. S_OK when confirmed, S_FALSE when cancelled, an
@@ -46,19 +46,24 @@ public:
 
     const char* AuthorizationHeader() const { return m_AuthorizationHeader.Text(); }
     void ClearAuthorizationHeader() { m_AuthorizationHeader.ResetLength(); }
-    int Scheme() const { return m_nScheme; }
-    const char* Realm() const { return m_Realm.Text(); }
-    const char* Nonce() const { return m_Nonce.Text(); }
-    const char* Qop() const { return m_Qop.Text(); }
+    int Scheme() const { return m_Challenge.m_nScheme; }
+    int Algorithm() const { return m_Challenge.m_nAlgorithm; }
+    bool UserHash() const { return m_Challenge.m_bUserHash; }
+    const char* Realm() const { return m_Challenge.m_Realm.Text(); }
+    const char* Nonce() const { return m_Challenge.m_Nonce.Text(); }
+    const char* Qop() const { return m_Challenge.m_Qop.Text(); }
+    const char* Opaque() const { return m_Challenge.m_Opaque.Text(); }
     const char* User() const { return m_User.Text(); }
     const char* Password() const { return m_Password.Text(); }
 
-    // The Digest response of RFC 2617 section 3.2.2, as 32 lower-case hex
-    // digits.
-    static void DigestCalcResponse(const char* pszMethod, const char* pszQop, const char* pszRealm,
-                                   const char* pszNonce, const char* pszUri, const char* pszUser,
-                                   const char* pszPassword, const char* pszClientNonce,
-                                   const char* pszNonceCount, char szResponse[33]);
+    // The Digest response of RFC 2617 section 3.2.2 and RFC 7616 section
+    // 3.4.1 for the algorithm, as lower-case hex digits (32 for MD5, 64 for
+    // SHA-256).
+    static void DigestCalcResponse(int nAlgorithm, const char* pszMethod, const char* pszQop,
+                                   const char* pszRealm, const char* pszNonce, const char* pszUri,
+                                   const char* pszUser, const char* pszPassword,
+                                   const char* pszClientNonce, const char* pszNonceCount,
+                                   char szResponse[65]);
 
 private:
     HRESULT ParseChallenge(const char* pAnswer, int cbAnswer, const char* pszDigestUri);
@@ -66,10 +71,8 @@ private:
     HRESULT BuildBasic();
     HRESULT BuildDigest(int nMethod);
 
-    int m_nScheme = AUTHSCHEME_NONE;
-    CBuffer m_Qop;
-    CBuffer m_Realm;
-    CBuffer m_Nonce;
+    // The challenge answered; its values persist until the next 401.
+    CAuthChallenge m_Challenge;
     CBuffer m_DigestUri;
     CBuffer m_User;
     CBuffer m_Password;
