@@ -336,10 +336,18 @@ TEST(MediaTypeTest, RowsTypedFromTheDescriptionAlone) {
          Audio(0x45, false, WaveFormat(0x45, 1, 8000, 4000, 1, 8))},
         {"m=audio 0 RTP/AVP 98\na=rtpmap:98 AMR/8000\na=fmtp:98 octet-align=1\n",
          Audio(0x7A21, false, WaveFormat(0x7A21, 1, 8000, 16000, 2, 16))},
-        // KLV and the transport stream have no format block. Payload type 33
-        // is a transport stream whatever else the line says.
+        // Opus is 48 kHz; sprop-stereo=0 makes it mono, whatever the rtpmap
+        // says; 64 kbit/s per channel without a bit rate.
+        {"m=audio 0 RTP/AVP 111\na=rtpmap:111 OPUS/48000/2\na=fmtp:111 sprop-stereo=0\n",
+         Audio(0x704F, true, WaveFormat(0x704F, 1, 48000, 8000, 1, 0))},
+        {"m=audio 0 RTP/AVP 111\nb=AS:96\na=rtpmap:111 opus/48000/2\n",
+         Audio(0x704F, true, WaveFormat(0x704F, 2, 48000, 12000, 1, 0))},
+        // Metadata and the transport stream have no format block. Payload
+        // type 33 is a transport stream whatever else the line says.
         {"m=application 0 RTP/AVP 99\na=rtpmap:99 smpte336m/1000\n",
          {kMediaTypeMeta, Tail(0x41564C4B), kNull, false, true, ""}},
+        {"m=application 0 RTP/AVP 107\na=rtpmap:107 vnd.onvif.metadata/90000\n",
+         {kMediaTypeMeta, Tail(0x46564E4F), kNull, false, true, ""}},
         {"m=video 0 RTP/AVP 33\na=rtpmap:33 MP2T/90000\n",
          {kMediaTypeStream, kSubtypeMpeg2Transport, kNull, false, false, ""}},
     };
@@ -372,10 +380,11 @@ TEST(MediaTypeTest, DescriptionsThatCannotBeTyped) {
         "m=application 0 RTP/AVP 8\na=rtpmap:8 PCMA/8000\n",
         "m=video 0 RTP/AVP 99\na=rtpmap:99 smpte336m/1000\n",
         "m=audio 0 RTP/AVP 99\na=rtpmap:99 smpte336m/1000\n",
+        "m=audio 0 RTP/AVP 107\na=rtpmap:107 vnd.onvif.metadata/90000\n",
+        "m=video 0 RTP/AVP 111\na=rtpmap:111 opus/48000/2\n",
         // Audio without rate or channels; an unknown codec; other kinds.
         "m=audio 0 RTP/AVP 98\na=rtpmap:98 AMR\n",
         "m=audio 0 RTP/AVP 96\na=rtpmap:96 L16/44100/2\n",
-        "m=application 0 RTP/AVP 107\na=rtpmap:107 vnd.onvif.metadata/90000\n",
         "m=text 0 RTP/AVP 26\n",
         "m=video 0 RTP/AVP 96\na=rtpmap:96 VP8/90000\n",
     };

@@ -137,6 +137,10 @@ TEST(SdpParserTest, RtpMapCodecTable) {
         // KLV keeps its rate apart from the clock rate.
         {"application", "99 smpte336m/1000", COMPRESSION_KLVA, -1, -1, -1, -1, 1000},
         {"application", "99 smpte336m", COMPRESSION_KLVA, -1, -1, -1, -1, 90000},
+        // Opus is always 48 kHz; "/1" is a sender's way of saying mono.
+        {"audio", "111 OPUS/48000/2", COMPRESSION_OPUS, 48000, 48000, 2, -1, -1},
+        {"audio", "111 opus/48000/1", COMPRESSION_OPUS, 48000, 48000, 1, -1, -1},
+        {"application", "107 vnd.onvif.metadata/90000", COMPRESSION_ONVIF, 90000, -1, -1, -1, -1},
         {"audio", "96 L16/44100/2", MAKEFOURCC('L', '1', '6', '/'), 44100, -1, -1, -1, -1},
         {"video", "96 VP8/90000", MAKEFOURCC('V', 'P', '8', '/'), 90000, -1, -1, -1, -1},
         // Names are compared in any letter case (RFC 4566).

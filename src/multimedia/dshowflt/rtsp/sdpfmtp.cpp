@@ -121,6 +121,15 @@ HRESULT ReadH265ParameterSets(StreamDescription* pStream, const char* pParams, c
     return S_OK;
 }
 
+// RFC 7587 section 7.1: sprop-stereo=1 says the sender sends stereo, 0 that
+// it sends mono; without it the rtpmap's channel count stands.
+void ReadOpusChannels(StreamDescription* pStream, const char* pLower, const char* pLowerEnd) {
+    const char* p = FindValue(pLower, pLowerEnd, "sprop-stereo=");
+    if (pStream->m_nCompression == COMPRESSION_OPUS && p && IsDigitAt(p, pLowerEnd)) {
+        pStream->m_nChannels = ReadInt(p, pLowerEnd) == 1 ? 2 : 1;
+    }
+}
+
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -215,6 +224,7 @@ HRESULT ProcessFormatParameters(StreamDescription* pStream, const char* p, const
         pLower[i] = c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
     }
     ReadAuHeaderLayout(pStream, pLower, pLower + cbParams);
+    ReadOpusChannels(pStream, pLower, pLower + cbParams);
     delete[] pLower;
     return ReadCaseSensitiveParameters(pStream, pParams, pLineEnd);
 }

@@ -39,7 +39,7 @@ bool IsTypable(const StreamDescription& desc) {
     case STREAMTYPE_AUDIO:
         return desc.m_nSampleRate >= 0 && desc.m_nChannels >= 0;
     case STREAMTYPE_APPLICATION:
-        return desc.m_nKlvClockRate >= 0;
+        return desc.m_nCompression == COMPRESSION_ONVIF || desc.m_nKlvClockRate >= 0;
     default:
         return false;
     }
@@ -249,6 +249,14 @@ HRESULT BuildAudioTypeForCode(const StreamDescription& desc, AM_MEDIA_TYPE* pmt)
                                     1 * nRate * 16 / 8};
         return BuildAudioType(desc, format, WaveFormatGuid(WAVETAG_AMR_NB), FALSE, nullptr, pmt);
     }
+    case COMPRESSION_OPUS: {
+        // RFC 7587: decoded at 48 kHz whatever the sender's input rate; the
+        // bit rate varies (64 kbit/s per channel when the SDP gives none).
+        const uint64_t nChannels = (uint64_t)desc.m_nChannels;
+        const CWaveFormat format = {WAVETAG_OPUS,         (WORD)desc.m_nChannels, 48000, 1, 0,
+                                    nChannels * 64000 / 8};
+        return BuildAudioType(desc, format, WaveFormatGuid(WAVETAG_OPUS), TRUE, nullptr, pmt);
+    }
     default:
         return VFW_E_INVALID_MEDIA_TYPE;
     }
@@ -263,10 +271,10 @@ void BuildTransportStreamType(AM_MEDIA_TYPE* pmt) {
     pmt->lSampleSize = 0;
 }
 
-// RFC 6597 KLV metadata: no format block.
-void BuildKlvType(AM_MEDIA_TYPE* pmt) {
+// Metadata has no format block: KLV (RFC 6597) and ONVIF's XML documents.
+void BuildMetadataType(int32_t nCompression, AM_MEDIA_TYPE* pmt) {
     pmt->majortype = FourCCGuid(kFourCCMeta);
-    pmt->subtype = FourCCGuid((DWORD)COMPRESSION_KLVA);
+    pmt->subtype = FourCCGuid((DWORD)nCompression);
     pmt->formattype = GUID_NULL;
     pmt->bTemporalCompression = FALSE;
 }
@@ -283,11 +291,11 @@ HRESULT BuildByCode(StreamDescription* pDesc, AM_MEDIA_TYPE* pmt) {
         return pDesc->m_nStreamType == STREAMTYPE_VIDEO ? BuildVideoType(pDesc, pmt)
                                                         : VFW_E_INVALID_MEDIA_TYPE;
     }
-    if (pDesc->m_nCompression == COMPRESSION_KLVA) {
+    if (pDesc->m_nCompression == COMPRESSION_KLVA || pDesc->m_nCompression == COMPRESSION_ONVIF) {
         if (pDesc->m_nStreamType != STREAMTYPE_APPLICATION) {
             return VFW_E_INVALID_MEDIA_TYPE;
         }
-        BuildKlvType(pmt);
+        BuildMetadataType(pDesc->m_nCompression, pmt);
         return S_OK;
     }
     return pDesc->m_nStreamType == STREAMTYPE_AUDIO ? BuildAudioTypeForCode(*pDesc, pmt)
