@@ -34,21 +34,26 @@
 typedef std::vector<BYTE> FuzzBytes;
 
 // An RTP packet the harness sent: its payload as the parser must give it
-// (RTP header and padding removed) and its timestamp.
+// (RTP header and padding removed), its timestamp and its marker bit.
 struct FuzzSent {
     FuzzBytes payload;
     uint32_t dwTimestamp;
+    bool bMarker;
 };
 
+typedef std::map<uint16_t, std::vector<FuzzSent>> FuzzSentBySequence;
+
 // One output of the parser, with what the harness sent: the packets sent
-// with the sequence number of the output's record, every RTP timestamp sent
-// since the last reset, and every offset the parser's timeline had.
+// with the sequence number of the output's record, every packet sent since
+// the last reset by sequence number, every RTP timestamp sent since the last
+// reset, and every offset the parser's timeline had.
 struct RtpFuzzOutput {
     const BYTE* pData;
     int nSize;
     CRTPParser* pParser;
     BYTE bSetup;
     const std::vector<FuzzSent>* pSent; // null for RTCP
+    const FuzzSentBySequence* pAllSent;
     const std::set<uint32_t>* pTimestamps;
     const std::set<uint64_t>* pOffsets;
 };
@@ -137,7 +142,7 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
     parser.SetAuHeaders(desc);
     parser.Reset();
 
-    std::map<uint16_t, std::vector<FuzzSent>> sent;
+    FuzzSentBySequence sent;
     std::set<uint32_t> timestamps;
     std::set<uint64_t> offsets = {0};
     uint16_t wSequence = 1000;
@@ -167,7 +172,8 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
         }
         FuzzBytes packet = FuzzPacket(bControl, wSequence, dwTimestamp, pPayload, nPayload);
         if (!(bControl & 0x40)) {
-            sent[wSequence].push_back({FuzzPayload(bControl, pPayload, nPayload), dwTimestamp});
+            sent[wSequence].push_back(
+                {FuzzPayload(bControl, pPayload, nPayload), dwTimestamp, (bControl & 1) != 0});
             timestamps.insert(dwTimestamp);
         }
 
@@ -189,8 +195,8 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
                 const bool bRtcp = (parser.Flags() & RTPFLAG_RTCP) != 0;
                 auto it = sent.find((uint16_t)parser.HeaderRecord().m_dwSequence);
                 FUZZ_INVARIANT(bRtcp || it != sent.end());
-                pfnCheck({pOut, nOut, &parser, bSetup, bRtcp ? nullptr : &it->second, &timestamps,
-                          &offsets});
+                pfnCheck({pOut, nOut, &parser, bSetup, bRtcp ? nullptr : &it->second, &sent,
+                          &timestamps, &offsets});
             }
             if (nResult != RTPPACKET_GOOD_MULTIPLE) {
                 break;

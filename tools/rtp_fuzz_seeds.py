@@ -8,6 +8,8 @@ setup byte, then per packet a control byte (marker bit, new timestamp), the
 rtp_packet_fuzzer reads raw packets (fuzz/rtp_packet_fuzzer.cpp): a setup
 byte, the session payload type, then each packet behind its 16-bit length;
 its seeds are the captures' first packets with RTCP reports among them.
+rtp_onvif_fuzzer's seed is made here: XML documents over several packets,
+one of them lost.
 
     tools/rtp_fuzz_seeds.py
 """
@@ -78,6 +80,30 @@ def seed(packets, setup):
     return bytes(out)
 
 
+def onvif_seed():
+    """Four ONVIF metadata documents, each cut into payloads of up to 60
+    bytes, the last with the marker bit; the second loses a packet in its
+    middle (control bits 1-2: the sequence number skips one)."""
+    out = bytearray([0x00])
+    for number in range(4):
+        document = ('<?xml version="1.0" encoding="UTF-8"?><tt:MetadataStream '
+                    'xmlns:tt="http://www.onvif.org/ver10/schema"><tt:Event n="%d"/>'
+                    '</tt:MetadataStream>' % number).encode()
+        pieces = [document[i:i + 60] for i in range(0, len(document), 60)]
+        for index, piece in enumerate(pieces):
+            control = 0x01 if index == len(pieces) - 1 else 0x00
+            if number == 1 and index == 1:
+                continue
+            if number == 1 and index == 2:
+                control |= 0x02
+            if index == 0:
+                out += bytes([control | 0x08]) + struct.pack(">H", 9000)
+            else:
+                out += bytes([control])
+            out += struct.pack(">H", len(piece)) + piece
+    return bytes(out)
+
+
 def rtcp_reports(ssrc):
     """A sender report with one report block and a source description, as
     GStreamer sends them, and a BYE."""
@@ -119,6 +145,7 @@ def main():
     for target, captures in SEEDS.items():
         for capture, setup in captures:
             write(target, capture, seed(load(capture)[1], setup))
+    write("rtp_onvif_fuzzer", "onvif_documents", onvif_seed())
     for capture in sorted({c for captures in SEEDS.values() for c, _ in captures}):
         caps, packets = load(capture)
         write("rtp_packet_fuzzer", capture, packet_seed(caps, packets))

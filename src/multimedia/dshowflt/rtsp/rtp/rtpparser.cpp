@@ -46,6 +46,8 @@ uint32_t RTPPayloadKindFromCompression(int32_t nCompression) {
         return RTPKIND_MP4V;
     case COMPRESSION_KLVA:
         return RTPKIND_KLV;
+    case COMPRESSION_ONVIF:
+        return RTPKIND_ONVIF;
     // Motion JPEG under a dynamic payload type still goes to the JPEG handler.
     case COMPRESSION_JPEG:
         return RTPKIND_JPEG;
@@ -463,6 +465,8 @@ int CRTPParser::DispatchPayload(BYTE** ppData, int* pnSize) {
     case RTPKIND_MP4V:
     case RTPKIND_KLV:
         return CollectFrame(ppData, pnSize);
+    case RTPKIND_ONVIF:
+        return CollectXmlDocument(ppData, pnSize);
     case RTPKIND_AAC:
         return SplitAccessUnits(ppData, pnSize);
     case RTPKIND_AMR:

@@ -6,7 +6,8 @@
 // payload then goes, by payload kind, to the depacketizer of its format; the
 // depacketizers are members of this class too and live in one file per format
 // (h264depacketizer.cpp, h265depacketizer.cpp, jpegdepacketizer.cpp,
-// frameassembler.cpp, aacdepacketizer.cpp, amrdepacketizer.cpp).
+// frameassembler.cpp, aacdepacketizer.cpp, amrdepacketizer.cpp,
+// onvifdepacketizer.cpp).
 //
 // A parser is used by one thread at a time; only the reordering queue has a
 // lock of its own.
@@ -64,6 +65,7 @@ enum : uint32_t {
     RTPKIND_RTCP_RR = 201,
     RTPKIND_RTCP_SDES = 202,
     RTPKIND_RTCP_BYE = 203,
+    RTPKIND_ONVIF = 0xFFFFFFFD, // ONVIF metadata, XML documents
     RTPKIND_KLV = 0xFFFFFFFE,
     RTPKIND_NONE = 0xFFFFFFFF,
 };
@@ -171,6 +173,9 @@ public:
     int ParseJPEGHeader(BYTE** ppData, int* pnSize);
     // MPEG-4 video and KLV metadata: frames by timestamp and marker bit.
     int CollectFrame(BYTE** ppData, int* pnSize);
+    // ONVIF metadata: whole XML documents, up to the marker bit; none that
+    // lost a packet.
+    int CollectXmlDocument(BYTE** ppData, int* pnSize);
     // mpeg4-generic audio: the first access unit of the packet; the others
     // follow on calls with an empty input.
     int SplitAccessUnits(BYTE** ppData, int* pnSize);
