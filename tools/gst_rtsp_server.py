@@ -20,6 +20,10 @@ Mounts:
     /pcma, /pcmu   G.711 A-law and mu-law
     /g726          G.726-32 with the RFC 3551 bit packing
     /klv           KLV metadata (smpte336m) pushed from this script
+    /opus          Opus, mono: rtpmap OPUS/48000/2 with sprop-stereo=0
+    /onvif         ONVIF metadata (vnd.onvif.metadata): ten XML documents a
+                   second, each over several packets; every seventh
+                   (ObjectId 3, 10, 17, ...) loses a packet on the way
     /av            two tracks: H.264 video (pixel aspect ratio 16:15) and AAC audio
     /vod           a stored H.264 + AAC presentation of 30 s with a range
     /finite        two finite live tracks: 2 s of H.264 video, 6 s of AAC audio;
@@ -38,6 +42,7 @@ import argparse
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -90,6 +95,12 @@ def pipelines(files):
         "/klv": "appsrc name=klvsrc is-live=true do-timestamp=true format=time "
                 "caps=meta/x-klv,parsed=true ! rtpklvpay pt=99 ! "
                 "capssetter name=pay0 caps=application/x-rtp,encoding-name=smpte336m",
+        "/opus": "audiotestsrc is-live=true freq=440 ! audio/x-raw,rate=48000,channels=1 ! "
+                 "opusenc ! rtpopuspay name=pay0 pt=111",
+        # No payloader writes ONVIF metadata: this script sends the packets.
+        "/onvif": "appsrc name=pay0 is-live=true do-timestamp=true format=time "
+                  "caps=application/x-rtp,media=application,clock-rate=90000,"
+                  "encoding-name=vnd.onvif.metadata,payload=107",
         # Non-square pixels, as a PAL camera's: the sequence header says 16:15.
         "/av": H264_SOURCE.replace("framerate=25/1", "framerate=25/1,pixel-aspect-ratio=16/15") +
                " ! rtph264pay name=pay0 pt=96 config-interval=-1 " +
@@ -153,6 +164,58 @@ class KlvFeeder:
 def on_klv_configure(factory, media):
     appsrc = media.get_element().get_child_by_name("klvsrc")
     media.klv_feeder = KlvFeeder(appsrc)
+
+
+def onvif_document(number):
+    """An ONVIF metadata document (a scene description) of about 700 bytes."""
+    objects = "".join(
+        '<tt:Object ObjectId="%d"><tt:Appearance><tt:Shape><tt:BoundingBox left="%d.0" '
+        'top="10.0" right="%d.0" bottom="90.0"/></tt:Shape></tt:Appearance></tt:Object>'
+        % (number, k, k + 20) for k in range(3))
+    return ('<?xml version="1.0" encoding="UTF-8"?>'
+            '<tt:MetadataStream xmlns:tt="http://www.onvif.org/ver10/schema">'
+            '<tt:VideoAnalytics><tt:Frame UtcTime="2024-01-01T00:00:%02d.%dZ">%s</tt:Frame>'
+            '</tt:VideoAnalytics></tt:MetadataStream>'
+            % (number // 10 % 60, number % 10, objects)).encode()
+
+
+class OnvifFeeder:
+    """Sends ten ONVIF metadata documents a second as RTP packets into the
+    appsrc of an /onvif media: 200 bytes of a document per packet, the last
+    with the marker bit, all with the document's timestamp. Every seventh
+    document loses its second packet: the sequence number goes on as if it
+    had been sent."""
+
+    PAYLOAD = 200
+    SSRC = 0x0BADCAFE
+
+    def __init__(self, appsrc):
+        self.appsrc = appsrc
+        self.number = 0
+        self.sequence = 4242
+        self.source = GLib.timeout_add(100, self.push)
+
+    def push(self):
+        document = onvif_document(self.number)
+        timestamp = (self.number * 9000 + 0x12345678) & 0xFFFFFFFF
+        pieces = [document[i:i + self.PAYLOAD] for i in range(0, len(document), self.PAYLOAD)]
+        for index, piece in enumerate(pieces):
+            marker = 0x80 if index == len(pieces) - 1 else 0
+            header = struct.pack(">BBHII", 0x80, marker | 107, self.sequence & 0xFFFF, timestamp,
+                                 self.SSRC)
+            self.sequence += 1
+            if self.number % 7 == 3 and index == 1:
+                continue
+            buffer = Gst.Buffer.new_wrapped(header + piece)
+            if self.appsrc.emit("push-buffer", buffer) != Gst.FlowReturn.OK:
+                return False
+        self.number += 1
+        return True
+
+
+def on_onvif_configure(factory, media):
+    appsrc = media.get_element().get_child_by_name("pay0")
+    media.onvif_feeder = OnvifFeeder(appsrc)
 
 
 class ReportLog:
@@ -275,6 +338,8 @@ def main():
                 factory.set_address_pool(multicast_pool)
             if path == "/klv":
                 factory.connect("media-configure", on_klv_configure)
+            if path == "/onvif":
+                factory.connect("media-configure", on_onvif_configure)
             if report_log:
                 factory.connect("media-configure",
                                 lambda factory, media, mount=path: report_log.add(mount, media))

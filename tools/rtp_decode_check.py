@@ -11,7 +11,9 @@ optionally a second file that must decode to the same samples, and
 optionally the frequency in Hz of the test tone the audio holds. A file
 passes when FFmpeg decodes it without printing anything at -v error, the
 count matches, and the strongest frequency of the decoded audio is the
-tone's (garbage that decodes without an error does not pass).
+tone's (garbage that decodes without an error does not pass). A file of
+"documents" holds XML documents, each ended by a zero byte: every one must
+parse (Python's xml.etree), and their number match.
 """
 import cmath
 import math
@@ -20,6 +22,7 @@ import shlex
 import struct
 import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
 
 # The tone is measured at this rate, to the nearest few Hz.
 TONE_RATE = 8000
@@ -85,6 +88,23 @@ def count(framecrc, what):
     return sum(int(fields[3]) for fields in lines)
 
 
+def check_documents(path, expected):
+    """The problems of a file of XML documents that each end with a zero byte."""
+    with open(path, "rb") as f:
+        data = f.read()
+    documents = data.split(b"\0")
+    problems = [] if documents[-1] == b"" else ["the last document has no end"]
+    documents = documents[:-1]
+    for number, document in enumerate(documents):
+        try:
+            ElementTree.fromstring(document)
+        except ElementTree.ParseError as error:
+            problems.append("document %d: %s" % (number, error))
+    if len(documents) != int(expected):
+        problems.append("%d documents, expected %s" % (len(documents), expected))
+    return len(documents), problems
+
+
 def main():
     directory = sys.argv[1]
     with open(os.path.join(directory, "manifest.txt")) as manifest:
@@ -92,6 +112,12 @@ def main():
     options_of = {entry[0]: entry[3] for entry in entries}
     failures = 0
     for name, what, expected, options, reference, tone in entries:
+        if what == "documents":
+            got, problems = check_documents(os.path.join(directory, name), expected)
+            print("%-24s %s" % (name, "ok (%s %s)" % (got, what) if not problems
+                                else "; ".join(problems)))
+            failures += bool(problems)
+            continue
         code, out, err = decode(directory, name, options, "framecrc")
         problems = []
         if code != 0 or err:

@@ -34,8 +34,9 @@ struct MountCase {
 };
 
 const MountCase MOUNTS[] = {
-    {"h264", 50}, {"h264-noconfig", 50}, {"h265", 50}, {"jpeg", 50},  {"mp4v", 50}, {"aac", 80},
-    {"amr", 100}, {"pcma", 50},          {"pcmu", 50}, {"g726", 100}, {"klv", 20},  {"av", 50},
+    {"h264", 50}, {"h264-noconfig", 50}, {"h265", 50},  {"jpeg", 50}, {"mp4v", 50},
+    {"aac", 80},  {"amr", 100},          {"pcma", 50},  {"pcmu", 50}, {"g726", 100},
+    {"klv", 20},  {"opus", 100},         {"onvif", 15}, {"av", 50},
 };
 
 const char* const TRANSPORTS[] = {"udp", "tcp", "multicast"};
