@@ -7,7 +7,10 @@ from 10 s, and with a pause: its duration is reported, the first samples lie
 within a key-frame interval of the start, and a pause neither moves the
 times on nor loses the streams. The finite mount ends each stream with a
 BYE: the player sees both ends and the end of the presentation, and stops
-by itself. Runs under tests/with_rtsp_server.sh.
+by itself. Single payloads: Opus is written as Ogg Opus that FFmpeg decodes
+to the server's 440 Hz tone, and ONVIF metadata as XML documents, each of
+which parses, none of them one that lost a packet on the way. Runs under
+tests/with_rtsp_server.sh.
 
     check_player.py --player PATH --out DIR --modes source,reader,session
                     [--wine WINE_RUN --dll DLL]
@@ -24,6 +27,10 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import xml.etree.ElementTree as ElementTree
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from rtp_decode_check import TONE_RATE, dominant_frequency  # noqa: E402
 
 CLSID = "{6F0B1E43-93C2-4C5E-9A7D-2B8E51F4D7A1}"
 REGISTRY_KEYS = [
@@ -136,6 +143,45 @@ CASES = [
 ]
 
 
+def check_opus(directory, label, stream):
+    """Ogg Opus that FFmpeg decodes without a word, to the test tone."""
+    path = os.path.join(directory, "stream0.opus")
+    result = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "s16le",
+                             "-ac", "1", "-ar", str(TONE_RATE), "-"], capture_output=True)
+    check(result.returncode == 0 and not result.stderr.strip(),
+          "%s: FFmpeg on %s: %s" % (label, path, result.stderr.decode(errors="replace").strip()))
+    found = dominant_frequency(result.stdout)
+    check(found is not None and abs(found - 440) <= 10, "%s: tone at %s Hz" % (label, found))
+
+
+def check_onvif(directory, label, stream):
+    """XML documents, each ended by a zero byte, one per sample: every one
+    parses, and none is one that the server sent with a packet missing (its
+    ObjectId is 3, 10, 17, ...)."""
+    data = open(os.path.join(directory, "stream0.xml"), "rb").read()
+    documents = data.split(b"\0")
+    check(documents[-1] == b"", "%s: the file does not end with a document's end" % label)
+    documents = documents[:-1]
+    check(len(documents) == stream["samples"],
+          "%s: %d documents, %d samples" % (label, len(documents), stream["samples"]))
+    for document in documents:
+        try:
+            root = ElementTree.fromstring(document)
+        except ElementTree.ParseError as error:
+            check(False, "%s: a document does not parse: %s" % (label, error))
+            continue
+        number = int(root.find(".//{http://www.onvif.org/ver10/schema}Object").get("ObjectId"))
+        check(number % 7 != 3, "%s: document %d lost a packet" % (label, number))
+
+
+# Single payloads: the mount, the transport, the codec and kind the summary
+# names, and the check of the written file.
+PAYLOAD_CASES = [
+    ("opus", "/opus", "udp", ("audio", "Opus"), check_opus),
+    ("onvif", "/onvif", "tcp", ("metadata", "ONVIF"), check_onvif),
+]
+
+
 def check_decodes(directory, label):
     for name in ("stream0.h264", "stream1.aac"):
         path = os.path.join(directory, name)
@@ -147,16 +193,12 @@ def check_decodes(directory, label):
               "%s: FFmpeg on %s: %s" % (label, name, result.stderr.strip()))
 
 
-def play(args, wine, mode, case):
-    name, mount, transport, extra, check_more = case
-    label = "%s %s" % (mode, name)
-    directory = os.path.join(args.out, "%s_%s" % (mode, name))
+def run_player(args, wine, label, directory, mount, transport, options):
+    """The player's exit code and its summary (None when it failed)."""
     shutil.rmtree(directory, ignore_errors=True)
     url = "rtsp://127.0.0.1:%s%s%s" % (os.environ["ZR_RTSP_PORT"], mount,
                                        "?Transport=TCP" if transport == "tcp" else "")
     summary_path = os.path.join(directory, "summary.json")
-    options = ["--seconds", str(SECONDS)] + extra if extra is not None else []
-    options += [] if mode == "source" else ["--" + mode]
     if wine:
         command = [args.player] + options + ["--out", wine.path(directory),
                                              "--json", wine.path(summary_path), url]
@@ -167,8 +209,36 @@ def play(args, wine, mode, case):
         code, output = result.returncode, result.stderr
     print("%s: exit %d" % (label, code))
     if not check(code == 0, "%s: exit %d: %s" % (label, code, output.strip())):
+        return None
+    return json.load(open(summary_path))
+
+
+def play_payload(args, wine, mode, case):
+    name, mount, transport, kind_codec, check_file = case
+    label = "%s %s" % (mode, name)
+    directory = os.path.join(args.out, "%s_%s" % (mode, name))
+    options = ["--seconds", str(SECONDS)] + ([] if mode == "source" else ["--" + mode])
+    summary = run_player(args, wine, label, directory, mount, transport, options)
+    if summary is None:
         return
-    summary = json.load(open(summary_path))
+    streams = summary.get("streams", [])
+    if not check(len(streams) == 1, "%s: %d streams in the summary" % (label, len(streams))):
+        return
+    stream = streams[0]
+    check((stream["kind"], stream["codec"]) == kind_codec, "%s: stream %s" % (label, stream))
+    check(stream["samples"] >= 5 * SECONDS, "%s: only %d samples" % (label, stream["samples"]))
+    check_file(directory, label, stream)
+
+
+def play(args, wine, mode, case):
+    name, mount, transport, extra, check_more = case
+    label = "%s %s" % (mode, name)
+    directory = os.path.join(args.out, "%s_%s" % (mode, name))
+    options = ["--seconds", str(SECONDS)] + extra if extra is not None else []
+    options += [] if mode == "source" else ["--" + mode]
+    summary = run_player(args, wine, label, directory, mount, transport, options)
+    if summary is None:
+        return
     check_summary(summary, label, mount == "/vod", mount == "/finite")
     if check_more:
         check_more(summary, label)
@@ -201,6 +271,8 @@ def main():
     for mode in args.modes.split(","):
         for case in CASES:
             play(args, wine, mode, case)
+        for case in PAYLOAD_CASES:
+            play_payload(args, wine, mode, case)
     if wine:
         check(wine.regsvr32(args.dll, "/u") == 0, "unregistering failed")
         check(wine.registry(args.out) == before, "unregistering left the registry changed")
