@@ -119,7 +119,7 @@ const CCodecRow kCodecTable[] = {
     {"PCMA/", COMPRESSION_ALAW, ReadG711},
     {"PCMU/", COMPRESSION_MULAW, ReadG711},
     {"opus/", COMPRESSION_OPUS, ReadOpus},
-    // ONVIF Streaming Specification: XML documents, clock rate from the slash.
+    // ONVIF streaming standard: XML documents, clock rate from the slash.
     {"vnd.onvif.metadata", COMPRESSION_ONVIF, ReadNothing},
 };
 

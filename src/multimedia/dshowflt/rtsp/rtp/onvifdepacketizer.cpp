@@ -1,4 +1,4 @@
-// ONVIF metadata (ONVIF Streaming Specification, "RTP for metadata
+// ONVIF metadata (the ONVIF streaming standard, "RTP for metadata
 // stream"): each XML document is cut into the payloads of consecutive
 // packets, and the packet that closes the document carries the marker bit.
 //
