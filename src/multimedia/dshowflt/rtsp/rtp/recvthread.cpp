@@ -341,8 +341,18 @@ void CRecvThread::ProcessLoop() {
         }
         CBuffer* pPacket = TakeQueuedPacket();
         if (!pPacket) {
+            // Packets held ahead of a gap come out when their wait ends,
+            // whether or not more packets arrive.
+            const DWORD dwNow = GetTickCount();
+            const DWORD dwWait = m_Parser.ReorderWaitLeft(dwNow);
+            if (dwWait == 0) {
+                if (!ProcessHeldPackets(dwNow, &dwFirstFlags)) {
+                    return;
+                }
+                continue;
+            }
             HANDLE handles[2] = {hStop, m_hRtpData};
-            WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+            WaitForMultipleObjects(2, handles, FALSE, dwWait);
             continue;
         }
         if (pPacket->Length() == 0) {
@@ -398,6 +408,18 @@ bool CRecvThread::ProcessPacket(CBuffer* pPacket, uint32_t* pdwFirstFlags) {
     }
     ReturnToPool(pPacket);
     return true;
+}
+
+bool CRecvThread::ProcessHeldPackets(DWORD dwNow, uint32_t* pdwFirstFlags) {
+    m_Parser.SetClock(dwNow);
+    BYTE* pData = nullptr;
+    int nSize = 0;
+    const int nResult = m_Parser.ParseHeader(&pData, &nSize);
+    if (nResult != RTPPACKET_GOOD && nResult != RTPPACKET_GOOD_MULTIPLE) {
+        return true;
+    }
+    CountPacket();
+    return SUCCEEDED(ProcessData(pData, nSize, nResult, pdwFirstFlags));
 }
 
 // The first SSRC that is not the announced one may be the right one after

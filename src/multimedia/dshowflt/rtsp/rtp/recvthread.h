@@ -122,6 +122,9 @@ private:
     CBuffer* TakeQueuedPacket();
     // false ends the loop.
     bool ProcessPacket(CBuffer* pPacket, uint32_t* pdwFirstFlags);
+    // The held packets whose reordering wait has ended at dwNow; false ends
+    // the loop.
+    bool ProcessHeldPackets(DWORD dwNow, uint32_t* pdwFirstFlags);
     bool OnForeignSSRC(CBuffer* pPacket);
     HRESULT ProcessData(BYTE* pData, int nSize, int nResult, uint32_t* pdwFirstFlags);
     void CountPacket();
