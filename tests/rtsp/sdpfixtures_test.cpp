@@ -16,7 +16,6 @@
 // can be typed and the picture size the typing finds.
 namespace {
 
-const int32_t kAal2 = 0x324C4141; // "AAL2", first bytes of AAL2-G726-24
 const int32_t kMp2t = 0x5432504D; // "MP2T"
 
 struct ExpectedStream {
@@ -97,7 +96,7 @@ std::vector<ExpectedSession> ExpectedSessions() {
             {A, COMPRESSION_ALAW, 8, 8000, nullptr, 0, 8000, 1, 64000, "127.0.0.1", S_OK, -1, -1},
             {A, COMPRESSION_MULAW, 0, 8000, nullptr, 0, 8000, 1, 64000, "127.0.0.1", S_OK, -1, -1}}},
         {"ffmpeg_g726.sdp", "127.0.0.1", {
-            {A, kAal2, 97, 8000, nullptr, 0, -1, -1, 24000, "", kUntyped, -1, -1}}},
+            {A, COMPRESSION_G726, 97, 8000, nullptr, 0, 8000, 1, 24000, "", S_OK, -1, -1}}},
         {"ffmpeg_opus.sdp", "127.0.0.1", {
             {A, COMPRESSION_OPUS, 97, 48000, nullptr, 0, 48000, 2, 96000, "", S_OK, 0, 0}}},
 

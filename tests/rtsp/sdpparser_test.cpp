@@ -250,8 +250,8 @@ TEST(SdpParserTest, BandwidthAndConnectionLines) {
               S_OK);
     EXPECT_STREQ(desc.m_ConnectionAddress.Text(), "239.1.2.3");
     ASSERT_EQ(desc.m_nStreams, 4);
-    // Bandwidth counts for audio only, in kilobits up to 999.
-    const int32_t bitRates[] = {-1, 64000, 1500, -1};
+    // Bandwidth counts for audio only, always in kilobits.
+    const int32_t bitRates[] = {-1, 64000, 1500000, -1};
     const char* addresses[] = {"239.4.5.6", "", "10.0.0.7", ""};
     for (int i = 0; i < 4; i++) {
         SCOPED_TRACE(i);

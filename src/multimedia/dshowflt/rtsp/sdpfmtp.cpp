@@ -66,6 +66,29 @@ void ReadAuHeaderLayout(StreamDescription* pStream, const char* pLower, const ch
     pStream->m_nHeight = LookUpNumber(pLower, pLowerEnd, "height");
 }
 
+struct CAmrOption {
+    const char* m_pszName;
+    int32_t m_nOption;
+};
+
+// RFC 4867 section 8.1. Without octet-align=1 the payload is
+// bandwidth-efficient.
+const CAmrOption kAmrOptions[] = {
+    {"octet-align", AMROPTION_OCTET_ALIGN},
+    {"crc", AMROPTION_CRC},
+    {"robust-sorting", AMROPTION_ROBUST_SORTING},
+    {"interleaving", AMROPTION_INTERLEAVING},
+};
+
+void ReadAmrOptions(StreamDescription* pStream, const char* pLower, const char* pLowerEnd) {
+    pStream->m_nAmrOptions = 0;
+    for (const CAmrOption& option : kAmrOptions) {
+        if (LookUpNumber(pLower, pLowerEnd, option.m_pszName) > 0) {
+            pStream->m_nAmrOptions |= option.m_nOption;
+        }
+    }
+}
+
 // Appends every non-empty Base64 value of [p, pEnd), split at ','.
 HRESULT AppendBase64List(StreamDescription* pStream, const char* p, const char* pEnd,
                          const char* pszTraceTitle) {
@@ -225,6 +248,7 @@ HRESULT ProcessFormatParameters(StreamDescription* pStream, const char* p, const
     }
     ReadAuHeaderLayout(pStream, pLower, pLower + cbParams);
     ReadOpusChannels(pStream, pLower, pLower + cbParams);
+    ReadAmrOptions(pStream, pLower, pLower + cbParams);
     delete[] pLower;
     return ReadCaseSensitiveParameters(pStream, pParams, pLineEnd);
 }

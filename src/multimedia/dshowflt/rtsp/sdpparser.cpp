@@ -156,12 +156,13 @@ HRESULT CSdpParser::ProcessConnection(const char* pValue, const char* pLineEnd) 
     return m_pStream ? m_pStream->SetConnectionAddress(p, n) : m_pDesc->SetConnectionAddress(p, n);
 }
 
-// "b=AS:<kbit/s>" of an audio section. Video and metadata bandwidths do not
-// describe the codec's bit rate and are ignored.
+// "b=AS:<kbit/s>" of an audio section (RFC 4566 section 5.8: always
+// kilobits, however large). Video and metadata bandwidths do not describe
+// the codec's bit rate and are ignored.
 void CSdpParser::ProcessBandwidth(const char* pValue, const char* pLineEnd) {
     const char* p = SkipPrefix(pValue, pLineEnd, "AS:");
     if (p && m_pStream && m_pStream->m_nStreamType == STREAMTYPE_AUDIO) {
-        m_pStream->m_nBitRate = KilobitsToBits(ReadInt(p, pLineEnd));
+        m_pStream->m_nBitRate = KilobitsAsBits(ReadInt(p, pLineEnd));
     }
 }
 

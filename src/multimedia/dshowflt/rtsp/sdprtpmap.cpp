@@ -54,9 +54,8 @@ const char* ReadMpeg4Generic(StreamDescription* pStream, const char* pName, cons
     return ReadRateAndChannels(pStream, pRate, pLineEnd);
 }
 
-// "G726-<kbit/s>[/<rate>]" (RFC 3551 section 4.5.4).
-const char* ReadG726(StreamDescription* pStream, const char* pName, const char* pLineEnd) {
-    const char* pBitRate = SkipName(pName, pLineEnd, "G726-");
+// "G726-<kbit/s>[/<rate>]" (RFC 3551 section 4.5.4), from the bit rate on.
+const char* ReadG726Rates(StreamDescription* pStream, const char* pBitRate, const char* pLineEnd) {
     if (!IsDigitAt(pBitRate, pLineEnd)) {
         return nullptr;
     }
@@ -68,6 +67,17 @@ const char* ReadG726(StreamDescription* pStream, const char* pName, const char* 
     pStream->m_nClockRate = nRate;
     pStream->m_nChannels = 1;
     return nullptr;
+}
+
+const char* ReadG726(StreamDescription* pStream, const char* pName, const char* pLineEnd) {
+    return ReadG726Rates(pStream, SkipName(pName, pLineEnd, "G726-"), pLineEnd);
+}
+
+// "AAL2-G726-<kbit/s>[/<rate>]" (RFC 3551 section 4.5.4): code words packed
+// the other way round, as ITU-T I.366.2 packs them.
+const char* ReadAal2G726(StreamDescription* pStream, const char* pName, const char* pLineEnd) {
+    pStream->m_bG726Aal2 = 1;
+    return ReadG726Rates(pStream, SkipName(pName, pLineEnd, "AAL2-G726-"), pLineEnd);
 }
 
 // "smpte336m/<rate>" (RFC 6597): the rate is kept apart from the clock rate.
@@ -114,6 +124,7 @@ const CCodecRow kCodecTable[] = {
     {"JPEG", COMPRESSION_JPEG, ReadNothing},
     {"mpeg4-generic", COMPRESSION_AAC, ReadMpeg4Generic},
     {"G726-", COMPRESSION_G726, ReadG726},
+    {"AAL2-G726-", COMPRESSION_G726, ReadAal2G726},
     {"smpte336m", COMPRESSION_KLVA, ReadKlv},
     {"AMR", COMPRESSION_AMR, ReadAmr},
     {"PCMA/", COMPRESSION_ALAW, ReadG711},

@@ -115,6 +115,8 @@ void StreamDescription::TransferTo(StreamDescription* pTarget) {
     pTarget->m_nDtsDeltaLength = m_nDtsDeltaLength;
     pTarget->m_nRandomAccessIndication = m_nRandomAccessIndication;
     pTarget->m_nAuxiliaryDataSizeLength = m_nAuxiliaryDataSizeLength;
+    pTarget->m_nAmrOptions = m_nAmrOptions;
+    pTarget->m_bG726Aal2 = m_bG726Aal2;
     pTarget->m_nReceiverSsrc = m_nReceiverSsrc;
     pTarget->m_ConnectionAddress.Swap(m_ConnectionAddress);
 

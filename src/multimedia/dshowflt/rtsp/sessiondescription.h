@@ -28,6 +28,15 @@ enum : int32_t {
     COMPRESSION_ONVIF = 0x46564E4F, // "ONVF", ONVIF metadata: XML documents
 };
 
+// AMR payload options (m_nAmrOptions), from the fmtp parameters of RFC 4867
+// section 8.1.
+enum : int32_t {
+    AMROPTION_OCTET_ALIGN = 0x01,
+    AMROPTION_CRC = 0x02,
+    AMROPTION_ROBUST_SORTING = 0x04,
+    AMROPTION_INTERLEAVING = 0x08,
+};
+
 // Media kinds (m_nStreamType).
 enum : int32_t {
     STREAMTYPE_OTHER = -1,
@@ -102,6 +111,10 @@ struct StreamDescription {
     int32_t m_nDtsDeltaLength = 0;
     int32_t m_nRandomAccessIndication = 0;
     int32_t m_nAuxiliaryDataSizeLength = 0;
+    int32_t m_nAmrOptions = 0;
+    // G.726 named AAL2-G726-n: code words packed most significant bit first
+    // (ITU-T I.366.2), not as RFC 3551 packs them.
+    int32_t m_bG726Aal2 = 0;
     // The SSRC this receiver reports for the stream in its receiver reports.
     uint32_t m_nReceiverSsrc = 0;
     CBaseBuffer m_ConnectionAddress;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/buffer.h"
+#include "common/trace.h"
 #include "mediatypeutil.h"
 #include "miniparser.h"
 #include "miniparserh265.h"
@@ -235,9 +236,12 @@ HRESULT BuildAudioTypeForCode(const StreamDescription& desc, AM_MEDIA_TYPE* pmt)
     }
     case COMPRESSION_ALAW:
     case COMPRESSION_MULAW: {
-        // G.711 is always 8000 samples of 8 bits per second, one channel.
+        // One byte per sample and channel, at the rate and with the channels
+        // of the rtpmap (8000 Hz mono for the static payload types).
         const WORD wTag = desc.m_nCompression == COMPRESSION_ALAW ? WAVETAG_ALAW : WAVETAG_MULAW;
-        const CWaveFormat format = {wTag, 1, 8000, 1, 8, 1 * 64000 / 8};
+        const WORD nChannels = (WORD)desc.m_nChannels;
+        const CWaveFormat format = {wTag,      nChannels, (DWORD)desc.m_nSampleRate,
+                                    nChannels, 8,         nRate * nChannels};
         return BuildAudioType(desc, format, WaveFormatGuid(wTag), FALSE, nullptr, pmt);
     }
     case COMPRESSION_G726: {
@@ -245,6 +249,11 @@ HRESULT BuildAudioTypeForCode(const StreamDescription& desc, AM_MEDIA_TYPE* pmt)
         return BuildAudioType(desc, format, WaveFormatGuid(WAVETAG_G726), FALSE, nullptr, pmt);
     }
     case COMPRESSION_AMR: {
+        if (desc.m_nAmrOptions & (AMROPTION_ROBUST_SORTING | AMROPTION_INTERLEAVING)) {
+            Trace("\nBuildMediaType: AMR with robust sorting or interleaving is not supported; "
+                  "the stream is left out");
+            return VFW_E_INVALID_MEDIA_TYPE;
+        }
         const CWaveFormat format = {WAVETAG_AMR_NB,    1, (DWORD)desc.m_nSampleRate, 2, 16,
                                     1 * nRate * 16 / 8};
         return BuildAudioType(desc, format, WaveFormatGuid(WAVETAG_AMR_NB), FALSE, nullptr, pmt);
