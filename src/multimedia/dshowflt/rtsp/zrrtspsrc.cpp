@@ -10,6 +10,7 @@
 #include "common/zrerrors.h"
 #include "interfacetable.h"
 #include "mfsource/pushpin.h"
+#include "rtp/firstframescan.h"
 #include "rtp/mediatype.h"
 #include "rtp/mediatypeutil.h"
 #include "rtsprequest.h"
@@ -416,11 +417,7 @@ HRESULT CZRtspSrc::AddOutputPin(StreamDescription* pStream) {
             return hr;
         }
     }
-    const StreamDescription& desc = pPin->Description();
-    const bool bNeedsProbe =
-        (desc.m_nCompression == COMPRESSION_H264 && desc.m_nParamSets == 0) ||
-        (desc.m_nCompression == COMPRESSION_JPEG && (desc.m_nWidth < 0 || desc.m_nHeight < 0));
-    if (bNeedsProbe) {
+    if (NeedsInBandFormat(pPin->Description())) {
         hr = ProbeFormat(pPin, nIndex);
         if (FAILED(hr)) {
             return hr;
@@ -445,9 +442,9 @@ HRESULT CZRtspSrc::AddOutputPin(StreamDescription* pStream) {
     return hr;
 }
 
-// A stream whose description lacks its format (H.264 without parameter
-// sets, JPEG without picture size) is played briefly to learn it from its
-// first frames.
+// A stream whose description lacks its format (parameter sets sent only in
+// band, JPEG without picture size, MPEG-4 video without a frame rate) is
+// played briefly to learn it from its first frames.
 HRESULT CZRtspSrc::ProbeFormat(CPushPin* pPin, int nIndex) {
     CAutoLock commandLock(&m_CommandLock);
     HRESULT hr = SendSetupCommand(pPin, nIndex);

@@ -49,9 +49,9 @@ public:
     int64_t FrameDuration() const { return m_tSampleDuration; }
     bool IsAudio() const;
     char Letter() const override;
-    // Waits up to 5 s for the first frames, which complete the description
-    // (in-band parameter sets, JPEG picture size); WSAETIMEDOUT when no data
-    // came.
+    // Waits up to 5 s for the first frames to complete the description
+    // (in-band parameter sets, JPEG picture size, a frame rate measured on
+    // the timestamps); WSAETIMEDOUT when no data came.
     HRESULT WaitForFormat();
     void SetStream(IPinStream* pStream) { m_pStream.store(pStream); }
 
@@ -160,6 +160,10 @@ private:
     bool m_bParameterSetsNeeded = true;
     // An H.264 frame with the sequence header in front, when one was needed.
     CBuffer m_Frame;
+    // Set (on the loop thread) once the frames completed the description, or
+    // when the pin got its media type: nothing more is learnt from frames.
+    bool m_bFormatKnown = false;
+    HANDLE m_hFormatKnown = nullptr; // manual reset
 };
 
 // A time for trace lines: "MAX_INT64", "MIN_INT64", or milliseconds.
