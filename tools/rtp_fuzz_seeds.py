@@ -19,17 +19,21 @@ import struct
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 
 # Target: [(capture, setup byte)]. Setup bits 0-1 pick the clock rate (0 90000,
-# 1 8000, 2 44100), bit 2 AU headers, bits 3-7 the target's variant.
+# 1 8000, 2 44100), bit 2 AU headers, bits 3-7 the target's variant (for AMR
+# bit 3 octet-aligned, bit 4 the CRC list).
 SEEDS = {
     "rtp_h264_fuzzer": [("h264", 0x00), ("h264_stapa", 0x00), ("ffmpeg_h264_bframes", 0x00),
-                        ("ffmpeg_h264_mode0_high444", 0x00)],
-    "rtp_h265_fuzzer": [("h265", 0x00), ("ffmpeg_h265_bframes", 0x00)],
+                        ("ffmpeg_h264_mode0_high444", 0x00), ("ffmpeg_h264", 0x00)],
+    "rtp_h265_fuzzer": [("h265", 0x00), ("ffmpeg_h265_bframes", 0x00), ("ffmpeg_h265", 0x00)],
     "rtp_jpeg_fuzzer": [("jpeg420", 0x00), ("jpeg422", 0x00), ("ffmpeg_mjpeg", 0x00)],
-    "rtp_frame_fuzzer": [("mp4v", 0x00), ("klv", 0x08)],
-    "rtp_aac_fuzzer": [("aac", 0x06), ("ffmpeg_aac", 0x06)],
-    "rtp_amr_fuzzer": [("amr", 0x01), ("ffmpeg_amr", 0x01)],
+    "rtp_frame_fuzzer": [("mp4v", 0x00), ("klv", 0x08), ("ffmpeg_mp4v", 0x00)],
+    "rtp_aac_fuzzer": [("aac", 0x06), ("ffmpeg_aac", 0x06), ("aac_fragmented", 0x06),
+                       ("ffmpeg_aac_fragmented", 0x06), ("aac_interleaved", 0x06)],
+    "rtp_amr_fuzzer": [("amr", 0x09), ("ffmpeg_amr", 0x09), ("amr_bandwidth_efficient", 0x01),
+                       ("amr_crc", 0x19)],
     "rtp_audio_fuzzer": [("pcma", 0x01), ("pcmu", 0x01), ("g726_32", 0x11),
-                         ("ffmpeg_g726_24", 0x09), ("ffmpeg_g726_40", 0x19)],
+                         ("ffmpeg_g726_24", 0x09), ("ffmpeg_g726_40", 0x19),
+                         ("ffmpeg_g726_aal2_24", 0x09), ("ffmpeg_pcmu_16k_stereo", 0x01)],
 }
 MAX_PACKETS = 24
 
