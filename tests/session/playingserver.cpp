@@ -575,7 +575,7 @@ void CPlayingServer::SendLoop(SOCKET s) {
     uint16_t nSequence = 1000;
     uint32_t dwTimestamp = 90000;
     uint32_t dwChangingSsrc = 1;
-    while (m_bSending) {
+    for (size_t nPacket = 0; m_bSending; nPacket++) {
         std::vector<Track> tracks;
         {
             std::lock_guard<std::mutex> lock(m_lock);
@@ -597,6 +597,15 @@ void CPlayingServer::SendLoop(SOCKET s) {
                                      (BYTE)(dwSsrc >> 8),
                                      (BYTE)dwSsrc};
             memcpy(&packet[0], header, sizeof(header));
+            if (i == 0 && !m_packets.empty()) {
+                if (nPacket >= m_packets.size() || m_packets[nPacket].size() < 12) {
+                    continue;
+                }
+                // The capture's payload type, marker and timestamp.
+                packet = m_packets[nPacket];
+                memcpy(&packet[2], header + 2, 2);
+                memcpy(&packet[8], header + 8, 4);
+            }
             const Track& track = tracks[i];
             if (track.nRtpChannel >= 0 || m_nStrayChannel >= 0) {
                 for (int nChannel : {track.nRtpChannel, m_nStrayChannel}) {

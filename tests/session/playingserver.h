@@ -2,10 +2,10 @@
 // not produce on demand. By default it answers OPTIONS, DESCRIBE (the SDP it
 // was given), SETUP (UDP unicast or interleaved, as asked), PLAY, PAUSE,
 // TEARDOWN and GET_PARAMETER correctly, and while playing sends one PCMU
-// packet (20 ms) per set-up track every 20 ms, over UDP or interleaved. A
-// test's hook sees every request first and can answer it otherwise, stay
-// silent or close the connection. Connections are served one after the
-// other on the same port, so a client can reconnect.
+// packet (20 ms) per set-up track every 20 ms, over UDP or interleaved (or
+// for the first track the packets of a capture, once). A test's hook sees every request first and
+// can answer it otherwise, stay silent or close the connection. Connections are served one after
+// the other on the same port, so a client can reconnect.
 //
 // RTCP: the server has an RTCP socket of its own (the second port of its
 // SETUP answers); it records every RTCP packet a client sends (there, or on
@@ -65,6 +65,9 @@ public:
     void SetStrayChannel(int nChannel) { m_nStrayChannel = nChannel; }
     // A tunnel's later POST connections are closed as soon as they come.
     void SetRefuseNewPosts(bool bRefuse) { m_bRefuseNewPosts = bRefuse; }
+    // The first track sends these RTP packets, with its own SSRC and
+    // sequence numbers, one every 20 ms from the start of every PLAY.
+    void SetPackets(std::vector<std::string> packets) { m_packets = std::move(packets); }
 
     WORD Port() const { return m_peer.Port(); }
     // "rtsp://127.0.0.1:<port>/<path>" as UTF-16, for Load.
@@ -131,6 +134,7 @@ private:
     std::string m_extraPublic;
     bool m_bUdpSilent = false;
     bool m_bChangingSsrc = false;
+    std::vector<std::string> m_packets;
     int m_nStrayChannel = -1;
     std::atomic<bool> m_bRefuseNewPosts{false};
     Hook m_hook;
