@@ -16,6 +16,7 @@ tone's (garbage that decodes without an error does not pass). A file of
 parse (Python's xml.etree), and their number match.
 """
 import cmath
+import concurrent.futures
 import math
 import os
 import shlex
@@ -105,38 +106,46 @@ def check_documents(path, expected):
     return len(documents), problems
 
 
+def check(directory, entry, options_of):
+    """The problems of one manifest entry, and the count found."""
+    name, what, expected, options, reference, tone = entry
+    if what == "documents":
+        got, problems = check_documents(os.path.join(directory, name), expected)
+        return problems, got
+    code, out, err = decode(directory, name, options, "framecrc")
+    problems = []
+    if code != 0 or err:
+        problems.append("decoder said: " + (err.strip() or "exit code %d" % code))
+    got = count(out, what) if code == 0 else None
+    if got != int(expected):
+        problems.append("%s %s, expected %s" % (got, what, expected))
+    if reference:
+        mine = decode(directory, name, options, "s16le")[1]
+        theirs = decode(directory, reference, options_of[reference], "s16le")[1]
+        if not mine or mine != theirs:
+            problems.append("samples differ from " + reference)
+    if tone and code == 0:
+        pcm = decode(directory, name, options, "s16le -ac 1 -ar %d" % TONE_RATE)[1]
+        found = dominant_frequency(pcm)
+        if found is None or abs(found - int(tone)) > TONE_TOLERANCE_HZ:
+            problems.append("tone at %s Hz, expected %s Hz" % (found, tone))
+    return problems, got
+
+
 def main():
     directory = sys.argv[1]
     with open(os.path.join(directory, "manifest.txt")) as manifest:
         entries = [line.rstrip("\n").split("\t") for line in manifest if line.strip()]
     options_of = {entry[0]: entry[3] for entry in entries}
     failures = 0
-    for name, what, expected, options, reference, tone in entries:
-        if what == "documents":
-            got, problems = check_documents(os.path.join(directory, name), expected)
+    # The decoders run side by side; the lines come out in manifest order.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+        results = pool.map(lambda entry: check(directory, entry, options_of), entries)
+        for entry, (problems, got) in zip(entries, results):
+            name, what = entry[0], entry[1]
             print("%-24s %s" % (name, "ok (%s %s)" % (got, what) if not problems
                                 else "; ".join(problems)))
             failures += bool(problems)
-            continue
-        code, out, err = decode(directory, name, options, "framecrc")
-        problems = []
-        if code != 0 or err:
-            problems.append("decoder said: " + (err.strip() or "exit code %d" % code))
-        got = count(out, what) if code == 0 else None
-        if got != int(expected):
-            problems.append("%s %s, expected %s" % (got, what, expected))
-        if reference:
-            mine = decode(directory, name, options, "s16le")[1]
-            theirs = decode(directory, reference, options_of[reference], "s16le")[1]
-            if not mine or mine != theirs:
-                problems.append("samples differ from " + reference)
-        if tone and code == 0:
-            pcm = decode(directory, name, options, "s16le -ac 1 -ar %d" % TONE_RATE)[1]
-            found = dominant_frequency(pcm)
-            if found is None or abs(found - int(tone)) > TONE_TOLERANCE_HZ:
-                problems.append("tone at %s Hz, expected %s Hz" % (found, tone))
-        print("%-24s %s" % (name, "ok (%s %s)" % (got, what) if not problems else "; ".join(problems)))
-        failures += bool(problems)
     if not entries:
         print("no streams in the manifest")
         failures += 1

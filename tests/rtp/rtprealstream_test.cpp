@@ -1110,11 +1110,6 @@ TEST(RealStreamDecodeOutput, WritesEveryStreamForTheDecoder) {
         CRTPParser parser;
         const int nClean =
             WriteStream(&output, name, stream, stream.Play(packets, &parser), expected.nToneHz);
-        // Reordered within the wait: the same stream.
-        EXPECT_EQ(WriteStream(&output, name + "_reordered", stream,
-                              stream.Play(ReorderBy8(packets), &parser, LONG_WAIT_MS),
-                              expected.nToneHz),
-                  nClean);
         // Loss only in the first third: a stream with a few key frames
         // still decodes a good part after its losses.
         const int nLossy = WriteStream(
