@@ -71,7 +71,7 @@ void CRTPParser::ResetAccessUnits() {
 // first unit's time. AU-Index-delta counts the units of the interleaving
 // pattern left out between two of the packet (3.2.3.2); a CTS-delta gives a
 // unit's time directly. S_FALSE when the layout gives no sizes (the data is
-// then one unit), E_FAIL for headers that do not parse.
+// then one unit), E_FAIL for headers that do not parse or are missing.
 HRESULT CRTPParser::ReadAuHeaders(const BYTE* pHeaders, int nHeaderBits) {
     const CAuLayout& layout = m_AuLayout;
     if (layout.m_nSizeLength <= 0 || !IsFieldLength(layout.m_nSizeLength) ||
@@ -110,7 +110,7 @@ HRESULT CRTPParser::ReadAuHeaders(const BYTE* pHeaders, int nHeaderBits) {
             return E_FAIL;
         }
     }
-    return m_AuHeaders.IsEmpty() ? S_FALSE : S_OK;
+    return m_AuHeaders.IsEmpty() ? E_FAIL : S_OK;
 }
 
 /*
@@ -144,13 +144,11 @@ int CRTPParser::SplitAccessUnits(BYTE** ppData, int* pnSize) {
     const BYTE* pData = reader.Current();
     const int nData = reader.Remaining();
     const HRESULT hr = ReadAuHeaders(*ppData + 2, wHeaderBits);
-    if (hr == S_FALSE) {
-        *ppData += reader.Position();
-        *pnSize = nData;
-        return RTPPACKET_GOOD;
-    }
     int nResult = RTPPACKET_BAD;
-    if (hr == S_OK) {
+    if (hr == S_FALSE) {
+        QueueAccessUnit(m_Record.m_qwTimestamp, pData, nData);
+        nResult = RTPPACKET_GOOD;
+    } else if (hr == S_OK) {
         const CAuHeader* pHeaders = reinterpret_cast<const CAuHeader*>(m_AuHeaders.Data());
         const int nHeaders = m_AuHeaders.Length() / (int)sizeof(CAuHeader);
         nResult = nHeaders == 1 ? JoinAuFragment(pHeaders[0].m_dwSize, pData, nData)
@@ -243,6 +241,9 @@ void CRTPParser::DropAuFragment() {
 // Puts a unit in its place in time among those waiting. A unit whose time
 // has passed, or that is there already, is dropped.
 void CRTPParser::QueueAccessUnit(uint64_t qwTimestamp, const BYTE* pData, int nData) {
+    if (nData <= 0) {
+        return;
+    }
     if (m_bAuStarted && qwTimestamp + AAC_AU_TOLERANCE < m_qwAuNext) {
         Trace("\nCRTPParser::SplitAccessUnits: Drop access unit of %I64u, behind %I64u",
               qwTimestamp, m_qwAuNext);

@@ -97,7 +97,7 @@ CBuffer* CRTPParser::ReleasableHeadLocked() {
         return nullptr;
     }
     Trace("\nCRTPParser::ParseHeader: Stop waiting for Seq=%u after %u ms (%d packets held)",
-          RTPNextSequence(m_dwLastSequence), m_dwReorderWaitMs, nAhead);
+          RTPNextSequence(m_dwLastSequence), (unsigned)m_dwReorderWaitMs, nAhead);
     return pHead;
 }
 
