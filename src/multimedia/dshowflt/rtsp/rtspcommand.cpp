@@ -185,7 +185,7 @@ HRESULT CRTSPCommand::EncodeForTunnel(CBaseBuffer* pText) {
 
 HRESULT CRTSPCommand::BuildAndSendCommand(int nMethod, const char* pszExtraHeaders,
                                           const char* pszUrl) {
-    HRESULT hr = m_Auth.BuildAuthorizationHeader(nMethod);
+    HRESULT hr = m_Auth.BuildAuthorizationHeader(nMethod, pszUrl);
     if (FAILED(hr)) {
         return hr;
     }
@@ -309,7 +309,7 @@ HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, cons
             }
             return S_OK;
         }
-        hr = OnUnauthorized(pszUrl, nAttempt++);
+        hr = OnUnauthorized(nAttempt++);
         if (hr != S_OK) {
             return hr;
         }
@@ -317,17 +317,12 @@ HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, cons
 }
 
 // A 401: answer the challenge with credentials (S_OK: send again), or give up.
-HRESULT CRTSPCommand::OnUnauthorized(const char* pszUrl, int nAttempt) {
-    CBuffer digestUri;
-    HRESULT hr = UrlPathWithoutQuery(pszUrl, &digestUri);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT CRTSPCommand::OnUnauthorized(int nAttempt) {
     // The prompt is shown with the response lock held; the reader takes it
     // only when bytes arrive, and no answer is pending now.
     CAutoLock lock(&m_ResponseLock);
-    return m_Auth.OnUnauthorized(m_Response.Text(), m_Response.TextLength(), digestUri.Text(),
-                                 nAttempt, m_bEnableSecurityUI != 0, FormatIPAddress(GetAddress()));
+    return m_Auth.OnUnauthorized(m_Response.Text(), m_Response.TextLength(), nAttempt,
+                                 m_bEnableSecurityUI != 0, FormatIPAddress(GetAddress()));
 }
 
 int CRTSPCommand::GetResponseCode() {

@@ -129,7 +129,7 @@ private:
     static HRESULT EncodeForTunnel(CBaseBuffer* pText);
     bool IsPostConnectionClosed();
     void MeasureDescribeToPlay(int nMethod);
-    HRESULT OnUnauthorized(const char* pszUrl, int nAttempt);
+    HRESULT OnUnauthorized(int nAttempt);
 
     // The reader's side, under the response lock: true when the exchange
     // that waits has ended.
