@@ -418,7 +418,7 @@ HRESULT CZRtspSrc::SendTeardownCommand(bool bKeepState) {
     SetFilterStateDirect(RTSPSTATE_SEND_RTSP_DESCRIBE, nullptr);
     CAutoLock commandLock(&m_CommandLock);
     const HRESULT hr =
-        SendCommand(RTSPMETHOD_TEARDOWN, nullptr, m_RequestUrl.Text(), TEARDOWN_WAIT_MS);
+        SendCommand(RTSPMETHOD_TEARDOWN, nullptr, m_PlayUrl.Text(), TEARDOWN_WAIT_MS);
     if (FAILED(hr)) {
         return hr;
     }

@@ -488,7 +488,7 @@ HRESULT CZRtspSrc::RecoverLostPlaySession() {
     if (LastStatusCode() != 200) {
         return ZRMM_E_RTSP_PLAY_FAILED;
     }
-    return SendCommand(RTSPMETHOD_PLAY, nullptr, m_RequestUrl.Text(), RequestWaitMs());
+    return SendCommand(RTSPMETHOD_PLAY, nullptr, m_PlayUrl.Text(), RequestWaitMs());
 }
 
 void CZRtspSrc::ApplyPlayAnswer(const char* p, int n) {

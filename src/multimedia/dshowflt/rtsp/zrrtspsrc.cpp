@@ -8,8 +8,10 @@
 #include "common/threadcommands.h"
 #include "common/trace.h"
 #include "common/zrerrors.h"
+#include "controlurl.h"
 #include "interfacetable.h"
 #include "mfsource/pushpin.h"
+#include "rtp/firstframescan.h"
 #include "rtp/mediatype.h"
 #include "rtp/mediatypeutil.h"
 #include "rtsprequest.h"
@@ -26,10 +28,6 @@ const DWORD OPTIONS_WAIT_MS = 10000;
 // A stored presentation ends in silence: two seconds of it end the stream.
 const DWORD STORED_READ_TIMEOUT_MS = 2000;
 const int MAX_PINS = 32;
-
-bool StartsWithNoCase(const char* psz, const char* pszPrefix) {
-    return _strnicmp(psz, pszPrefix, strlen(pszPrefix)) == 0;
-}
 
 bool IsMulticastAddress(DWORD dwAddress) {
     const DWORD dwHost = ntohl(dwAddress);
@@ -131,10 +129,7 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
     }
     m_Reader.SetInterleaved(m_StreamingType != STREAMINGTYPE_UDP);
     SetAddress(m_dwServerAddress, wPort, INADDR_ANY, FALSE, FALSE);
-    m_RequestUrl.ResetLength();
-    const BYTE* pb = reinterpret_cast<const BYTE*>(&m_dwServerAddress);
-    hr = m_RequestUrl.AppendFormat("rtsp://%u.%u.%u.%u%s", pb[0], pb[1], pb[2], pb[3],
-                                   m_Path.Text());
+    hr = BuildRequestUrl(pszGiven, m_Path.Text(), &m_RequestUrl);
     // The reader thread idles until the connection is open.
     if (SUCCEEDED(hr) && !m_Reader.ThreadExists() && !m_Reader.Create()) {
         hr = E_OUTOFMEMORY;
@@ -290,10 +285,6 @@ HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
     if (FAILED(hr)) {
         return hr;
     }
-    hr = SetPlayUrl();
-    if (FAILED(hr)) {
-        return hr;
-    }
     int nLength = 0;
     int nBodyStart = 0;
     if (!FindContentLength(pAnswer, nAnswer, &nLength, &nBodyStart) || nLength < 1) {
@@ -302,6 +293,15 @@ HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
     const int nBodyEnd = nBodyStart + std::min(nLength, nAnswer - nBodyStart);
     m_Description.Clear();
     hr = ParseContent(pAnswer + nBodyStart, pAnswer + nBodyEnd, &m_Description);
+    // The session-level control, where the description has one, is the
+    // aggregate URL (RFC 2326 appendix C.1.1).
+    const HRESULT hrPlayUrl = ResolveControlUrl(
+        m_Path.Text(),
+        m_Description.m_Control.TextLength() > 0 ? m_Description.m_Control.Text() : nullptr,
+        &m_PlayUrl);
+    if (FAILED(hrPlayUrl)) {
+        return hrPlayUrl;
+    }
     if (hr != S_OK) {
         return S_OK; // a description it cannot use leaves the session without pins
     }
@@ -319,43 +319,17 @@ HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
     return S_OK;
 }
 
-// Requests for the streams resolve against the content base. Some servers
-// omit it (the request URL is the base then), some write the host part
-// empty ("rtsp:///live/"), which leaves the path.
+// Requests for the streams resolve against the content base (m_Path).
 HRESULT CZRtspSrc::SetContentBase(const char* pAnswer, int nAnswer) {
-    m_Path.ResetLength();
     int nHeaderEnd = FindHeaderEnd(pAnswer, nAnswer);
     int i = 0;
     int nEnd = 0;
     if (nHeaderEnd < 0) {
         nHeaderEnd = nAnswer;
     }
-    if (!FindHeader(pAnswer, nHeaderEnd, "Content-Base", &i, &nEnd)) {
-        return m_Path.AppendText(m_RequestUrl.Text());
-    }
-    for (int k = i; k < nEnd; k++) {
-        if (pAnswer[k] == ';') {
-            nEnd = k;
-            break;
-        }
-    }
-    if (nEnd - i >= 8 && _strnicmp(pAnswer + i, "rtsp:///", 8) == 0) {
-        i += 7;
-    }
-    if (nEnd > i && pAnswer[nEnd - 1] == '/') {
-        nEnd--;
-    }
-    return m_Path.AppendText(pAnswer + i, nEnd - i);
-}
-
-HRESULT CZRtspSrc::SetPlayUrl() {
-    m_PlayUrl.ResetLength();
-    if (StartsWithNoCase(m_Path.Text(), "rtsp://")) {
-        return m_PlayUrl.AppendText(m_Path.Text());
-    }
-    const BYTE* pb = reinterpret_cast<const BYTE*>(&m_dwServerAddress);
-    return m_PlayUrl.AppendFormat("rtsp://%u.%u.%u.%u%s", pb[0], pb[1], pb[2], pb[3],
-                                  m_Path.Text());
+    const bool bFound = FindHeader(pAnswer, nHeaderEnd, "Content-Base", &i, &nEnd);
+    return ResolveContentBase(bFound ? pAnswer + i : nullptr, nEnd - i, m_RequestUrl.Text(),
+                              &m_Path);
 }
 
 void CZRtspSrc::AutoDetectTransportType() {

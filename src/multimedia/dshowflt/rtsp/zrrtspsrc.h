@@ -113,12 +113,12 @@ private:
     HRESULT ConnectToServer();
     void DetectKeepAliveMethod();
     HRESULT SendDescribe();
-    HRESULT SetPlayUrl();
     HRESULT SetContentBase(const char* pAnswer, int nAnswer);
     void AutoDetectTransportType();
     HRESULT AddOutputPin(StreamDescription* pStream);
     HRESULT ProbeFormat(CPushPin* pPin, int nIndex);
     HRESULT SwitchProbeToTcp();
+    void KeepProbedSession();
     void RemoveLastPin();
     void ReleaseAllPins();
 
@@ -196,9 +196,14 @@ private:
     CBuffer m_Url; // UTF-16, as given to Load
     AM_MEDIA_TYPE m_mtLoad;
     bool m_bHasLoadType = false;
+    // The content base that stream controls resolve against, and the
+    // aggregate URL of PLAY, PAUSE and TEARDOWN.
     CBuffer m_Path;
     CBuffer m_PlayUrl;
     CBuffer m_RangeHeader;
+    // "Session: <id>\r\n" lines of the ids a server gave besides the
+    // session's own (see RememberSessionId).
+    CBuffer m_OtherSessionHeaders;
     DWORD m_dwServerAddress = 0;
 
     CCritSec m_FilterLock;
