@@ -64,6 +64,7 @@ void CZRtspSrc::ResetSession() {
         m_KeepAlive.ClearSession();
     }
     m_SessionHeader.ResetLength();
+    m_OtherSessionHeaders.ResetLength();
     SetFilterAndPinsState(RTSPSTATE_SEND_RTSP_SETUP);
 }
 
@@ -422,6 +423,7 @@ HRESULT CZRtspSrc::SendTeardownCommand(bool bKeepState) {
     if (FAILED(hr)) {
         return hr;
     }
+    TearDownOtherSessions(TEARDOWN_WAIT_MS);
     if (LastStatusCode() != 200) {
         return ZRMM_E_RTSP_TEARDOWN_FAILED;
     }

@@ -24,6 +24,8 @@ const HRESULT HR_RESET = HRESULT_FROM_WIN32(WSAECONNRESET);
 const char SESSION_PREFIX[] = "Session: ";
 // Longer session ids are not ids but an attack on every later request.
 const int MAX_SESSION_ID = 512;
+// The other session ids kept for their TEARDOWN, in bytes of header lines.
+const int MAX_OTHER_SESSION_HEADERS = 16 * 1024;
 // Session time-outs beyond a day are not meant; 0 means none.
 const uint32_t MAX_SESSION_TIMEOUT_S = 86400;
 const DWORD KEEPALIVE_LEAD_MS = 20000;
@@ -186,14 +188,7 @@ HRESULT CZRtspSrc::ApplySetupAnswer(CPushPin* pPin, const char* p, int n) {
         Trace("\nRTSPSrc.SendSetupCommand: unusable session id (%d bytes)", nIdEnd);
         return ZRMM_E_RTSP_SETUP_FAILED;
     }
-    m_SessionHeader.ResetLength();
-    HRESULT hr = m_SessionHeader.AppendText(SESSION_PREFIX);
-    if (SUCCEEDED(hr)) {
-        hr = m_SessionHeader.AppendText(pSession, nIdEnd);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = m_SessionHeader.AppendText("\r\n");
-    }
+    HRESULT hr = RememberSessionId(pSession, nIdEnd);
     if (FAILED(hr)) {
         return hr;
     }
@@ -232,6 +227,53 @@ HRESULT CZRtspSrc::ApplySetupAnswer(CPushPin* pPin, const char* p, int n) {
     }
     pPin->SetRTSPState(RTSPSTATE_SEND_RTSP_PLAY);
     return S_OK;
+}
+
+// A session has one id: every SETUP after the first carries it. Some DVRs
+// answer such a SETUP with a new id all the same; the session goes on with
+// the first one, and every other id the server gave is torn down with it.
+HRESULT CZRtspSrc::RememberSessionId(const char* pId, int nId) {
+    CBuffer header;
+    HRESULT hr = header.AppendText(SESSION_PREFIX);
+    if (SUCCEEDED(hr)) {
+        hr = header.AppendText(pId, nId);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = header.AppendText("\r\n");
+    }
+    if (FAILED(hr) || m_SessionHeader.TextLength() == 0) {
+        return FAILED(hr) ? hr : m_SessionHeader.AppendText(header.Text());
+    }
+    if (strcmp(header.Text(), m_SessionHeader.Text()) == 0 ||
+        FindText(m_OtherSessionHeaders.Text(), m_OtherSessionHeaders.TextLength(), header.Text()) >=
+            0) {
+        return S_OK;
+    }
+    Trace("\nRTSPSrc.SendSetupCommand: the server gave another session id (%.*s); the session "
+          "keeps %.*s",
+          nId, pId, m_SessionHeader.TextLength() - 2, m_SessionHeader.Text());
+    if (m_OtherSessionHeaders.TextLength() > MAX_OTHER_SESSION_HEADERS) {
+        return S_OK; // a server that changes the id every time gets no TEARDOWN for each
+    }
+    return m_OtherSessionHeaders.AppendText(header.Text());
+}
+
+// One TEARDOWN for each other id the server gave.
+void CZRtspSrc::TearDownOtherSessions(DWORD dwWaitMs) {
+    CBuffer others;
+    others.Swap(m_OtherSessionHeaders);
+    CBuffer kept;
+    kept.Swap(m_SessionHeader);
+    for (const char* p = others.Text(); *p;) {
+        const char* pEnd = strstr(p, "\r\n") + 2;
+        m_SessionHeader.ResetLength();
+        if (FAILED(m_SessionHeader.AppendText(p, (int)(pEnd - p))) ||
+            FAILED(SendCommand(RTSPMETHOD_TEARDOWN, nullptr, m_PlayUrl.Text(), dwWaitMs))) {
+            break;
+        }
+        p = pEnd;
+    }
+    m_SessionHeader.Swap(kept);
 }
 
 // The keep-alive comes 20 s before a long time-out, half-way through a short

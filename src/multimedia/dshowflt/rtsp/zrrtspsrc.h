@@ -158,6 +158,8 @@ private:
     HRESULT ApplyUdpTransport(CPushPin* pPin, const char* pAnswer, int nAnswer, int* pnPortText);
     void ApplyRtcpPort(CPushPin* pPin, const char* pAnswer, int nAnswer, int nPortText);
     void ApplySessionTimeout(const char* pParameters, int nParameters);
+    HRESULT RememberSessionId(const char* pId, int nId);
+    void TearDownOtherSessions(DWORD dwWaitMs);
     HRESULT SendSetupCommands();
     bool SwitchTransportAfter461(int* pnRetry, HRESULT* phr);
     HRESULT SendUDPHolePunchPackets();
