@@ -60,10 +60,11 @@ bool FindNumber(const char* p, int n, const char* pszName, uint32_t* pnValue, in
     return i >= 0 && ReadNumber(p, n, i + (int)strlen(pszName), pnValue);
 }
 
+// Eight hex digits at most: a longer value is no SSRC.
 bool ReadHex32(const char* p, int n, int i, uint32_t* pdwValue) {
     uint32_t dw = 0;
     int nDigits = 0;
-    for (; i < n && nDigits < 8; i++, nDigits++) {
+    for (; i < n && nDigits <= 8; i++, nDigits++) {
         const char c = p[i];
         const int v = IsDigit(c)               ? c - '0'
                       : (c >= 'a' && c <= 'f') ? c - 'a' + 10
@@ -75,7 +76,7 @@ bool ReadHex32(const char* p, int n, int i, uint32_t* pdwValue) {
         dw = dw * 16 + (uint32_t)v;
     }
     *pdwValue = dw;
-    return nDigits > 0;
+    return nDigits > 0 && nDigits <= 8;
 }
 
 int ValueEnd(const char* p, int n, int i, const char* pszStops) {
@@ -197,12 +198,6 @@ HRESULT CZRtspSrc::ApplySetupAnswer(CPushPin* pPin, const char* p, int n) {
     const char* t;
     int nt;
     HeaderValue(p, n, "Transport", &t, &nt);
-    const int nSsrc = FindText(t, nt, "ssrc=");
-    uint32_t dwSsrc = 0xFFFFFFFF;
-    if (nSsrc < 0 || !ReadHex32(t, nt, nSsrc + 5, &dwSsrc)) {
-        dwSsrc = 0xFFFFFFFF;
-    }
-    pPin->SetExpectedSSRC(dwSsrc);
     if (m_StreamingType != STREAMINGTYPE_UDP) {
         m_SelectedTransportType = 0;
         uint32_t nRtp = 0;
@@ -225,6 +220,16 @@ HRESULT CZRtspSrc::ApplySetupAnswer(CPushPin* pPin, const char* p, int n) {
         }
         ApplyRtcpPort(pPin, t, nt, nPortText);
     }
+    // The announced SSRC picks the stream's packets only where others may
+    // share its path (a multicast group). Elsewhere the channel or the port
+    // pair names the stream, and the packets' own SSRC is taken at once:
+    // cameras announce one SSRC and send another.
+    const int nSsrc = FindText(t, nt, "ssrc=");
+    uint32_t dwSsrc = 0xFFFFFFFF;
+    if (m_SelectedTransportType != 1 || nSsrc < 0 || !ReadHex32(t, nt, nSsrc + 5, &dwSsrc)) {
+        dwSsrc = 0xFFFFFFFF;
+    }
+    pPin->SetExpectedSSRC(dwSsrc);
     pPin->SetRTSPState(RTSPSTATE_SEND_RTSP_PLAY);
     return S_OK;
 }
