@@ -392,7 +392,7 @@ HRESULT CZRtspSrc::AddOutputPin(StreamDescription* pStream) {
     }
     const StreamDescription& desc = pPin->Description();
     const bool bNeedsProbe =
-        (desc.m_nCompression == COMPRESSION_H264 && desc.m_nParamSets == 0) ||
+        (desc.m_nCompression == COMPRESSION_H264 && !HasReadableSps(desc)) ||
         (desc.m_nCompression == COMPRESSION_JPEG && (desc.m_nWidth < 0 || desc.m_nHeight < 0));
     if (bNeedsProbe) {
         hr = ProbeFormat(pPin, nIndex);

@@ -495,10 +495,11 @@ HRESULT CPushPin::OnFirstDataAvailable(BYTE* pData, int nSize, const RTPHEADERRE
 }
 
 // What the description lacked: the parameter sets of an H.264 stream that
-// sends them only in band, the picture size of a JPEG stream. This runs
-// before the data event tells the session that the format is known.
+// sends them only in band (or describes them with sets that do not read),
+// the picture size of a JPEG stream. This runs before the data event tells
+// the session that the format is known.
 void CPushPin::LearnFormat(const BYTE* pData, int nSize) {
-    if (m_Desc.m_nCompression == COMPRESSION_H264 && m_Desc.m_nParamSets == 0) {
+    if (m_Desc.m_nCompression == COMPRESSION_H264 && !HasReadableSps(m_Desc)) {
         ScanFirstFrame(pData, nSize, &m_Desc);
     } else if (m_Desc.m_nCompression == COMPRESSION_JPEG && Parser()->Width() > 0) {
         m_Desc.m_nWidth = (int32_t)Parser()->Width();

@@ -49,3 +49,15 @@ HRESULT ScanFirstFrame(const BYTE* pFrame, int cbFrame, StreamDescription* pDesc
     pDesc->m_nHeight = info.m_nHeight;
     return S_OK;
 }
+
+bool HasReadableSps(const StreamDescription& desc) {
+    for (int32_t i = 0; i < desc.m_nParamSets; i++) {
+        const ParamSet& set = desc.m_pParamSets[i];
+        H264SpsInfo info;
+        if (set.m_nLength >= 1 && (set.m_pData[0] & 0x9F) == kNalTypeSps &&
+            SUCCEEDED(ReadH264Sps(set.m_pData, set.m_nLength, &info))) {
+            return true;
+        }
+    }
+    return false;
+}

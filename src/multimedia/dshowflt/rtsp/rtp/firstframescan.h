@@ -11,3 +11,8 @@
 // (without start codes) and the SPS gives its width and height: S_OK.
 // S_FALSE when the frame does not begin this way; E_OUTOFMEMORY.
 HRESULT ScanFirstFrame(const BYTE* pFrame, int cbFrame, StreamDescription* pDesc);
+
+// Whether the description's parameter sets hold an SPS that reads: without
+// one the picture size is unknown, and the stream's first frames must give
+// it (a camera may describe its stream with sets that do not parse).
+bool HasReadableSps(const StreamDescription& desc);
