@@ -172,10 +172,12 @@ void CZRtspSrc::Unload() {
     m_Url.Free();
     m_Description.Clear();
     m_SessionHeader.ResetLength();
+    m_OtherSessionHeaders.ResetLength();
     m_CommonHeaders.ResetLength();
     m_RangeHeader.ResetLength();
     m_FilterRTSPState = RTSPSTATE_REOPENSOCKET;
     m_nKeepAliveMethod = RTSPMETHOD_NONE;
+    m_bPauseRefused = false;
     m_nReportIntervalMs = CRTCPPacket::DEFAULT_REPORT_INTERVAL_MS;
     ResetCSeq();
 }
@@ -452,9 +454,22 @@ HRESULT CZRtspSrc::ProbeFormat(CPushPin* pPin, int nIndex) {
     const HRESULT hrStop = (HRESULT)pPin->CallLoopWorker(LOOPCMD_STOP);
     if (SUCCEEDED(hrStop)) {
         SendPauseCommand();
-        SendTeardownCommand(false);
+        if (m_bPauseRefused) {
+            KeepProbedSession();
+        } else {
+            SendTeardownCommand(false);
+        }
     }
     return FAILED(hr) ? hr : hrStop;
+}
+
+// A server that refuses PAUSE goes on playing the probe's session. Rather
+// than tear it down and set everything up again, the start continues it: it
+// sets up the streams that are not set up yet, then plays.
+void CZRtspSrc::KeepProbedSession() {
+    SetPinsState(RTSPSTATE_SEND_RTSP_PLAY);
+    SetFilterStateDirect(RTSPSTATE_SEND_RTSP_SETUP,
+                         "\nCZRtspSrc::AddOutputPin: new m_FilterRTSPState=%s");
 }
 
 // No UDP data reached the probe: the path blocks UDP. Load starts again over

@@ -223,6 +223,8 @@ private:
     DWORD m_nMaxTimeoutDeadline = 0;
     int m_nKeepAliveMethod;
     bool m_bNewPositionPending = false;
+    // The server answered PAUSE with 405 or 501: it is not asked again.
+    bool m_bPauseRefused = false;
     BOOL m_bStarving = FALSE;
     HANDLE m_hStarvation = nullptr;
 };
