@@ -1,7 +1,7 @@
 // The challenge parser and header builder on arbitrary 401 answers, with any
 // number of challenges in any number of WWW-Authenticate headers. The input
 // holds up to four fields separated by zero bytes: a first 401 answer, a
-// second one, the challenged request's URI and the user name. Every value
+// second one, the Request-URI of the requests and the user name. Every value
 // taken from a challenge must come from a WWW-Authenticate line, quoted as
 // it was, and nothing we would send may carry a line break or a stray quote;
 // the header names the algorithm chosen and carries a response of its
@@ -101,9 +101,10 @@ void CheckDigestHeader(const CRTSPAuthentication& auth, const char* pszHeader, s
         header.compare(nResponse + response.size() + nDigits, 1 + tail.size(), "\"" + tail) == 0);
 }
 
-void CheckHeaders(CRTSPAuthentication* pAuth) {
+void CheckHeaders(CRTSPAuthentication* pAuth, const std::string& uri) {
     for (int nMethod = RTSPMETHOD_DESCRIBE; nMethod <= RTSPMETHOD_GET_PARAMETER; nMethod++) {
-        const HRESULT hr = pAuth->BuildAuthorizationHeader(nMethod);
+        const uint32_t nCount = pAuth->NonceCount();
+        const HRESULT hr = pAuth->BuildAuthorizationHeader(nMethod, uri.c_str());
         FUZZ_INVARIANT(hr == S_OK || hr == E_INVALIDARG);
         if (hr != S_OK) {
             continue;
@@ -119,6 +120,8 @@ void CheckHeaders(CRTSPAuthentication* pAuth) {
         }
         if (pAuth->Scheme() == AUTHSCHEME_DIGEST && n > 0) {
             CheckDigestHeader(*pAuth, pszHeader, nQuotes);
+            // Every Digest header is one more use of the nonce.
+            FUZZ_INVARIANT(pAuth->NonceCount() == nCount + 1);
         } else {
             FUZZ_INVARIANT(nQuotes == 0);
         }
@@ -139,11 +142,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<char> answer(fields[i].begin(), fields[i].end());
         // Each answer is the first 401 of its exchange, so that the second
         // challenge is read with the state the first one left.
-        const HRESULT hr = auth.OnUnauthorized(answer.data(), (int)answer.size(), uri.c_str(), 0,
-                                               false, "127.0.0.1");
+        const HRESULT hr =
+            auth.OnUnauthorized(answer.data(), (int)answer.size(), 0, false, "127.0.0.1");
         if (hr == S_OK) {
             CheckChallenge(auth, fields[i]);
-            CheckHeaders(&auth);
+            CheckHeaders(&auth, uri);
         }
         auth.OnAuthorizedAnswer();
     }

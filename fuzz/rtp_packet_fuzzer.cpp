@@ -133,11 +133,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         reader.Skip(nPacket);
         if (nPacket > 0) {
             CheckHeaderInfo(&parser, packet.data(), nPacket, dwExpectedSSRC);
-            // Detection only moves from MAYBE, to NO or YES.
+            // Detection only moves from MAYBE, to NO or YES, and a decided
+            // stream answers its decision.
             const int nAnswer = parser.IsRTP(packet.data(), nPacket);
+            const int nNow = parser.DetectionState();
             FUZZ_INVARIANT(nAnswer >= RTPSTATE_NO && nAnswer <= RTPSTATE_YES);
-            FUZZ_INVARIANT(nState == RTPSTATE_MAYBE || nAnswer == nState);
-            nState = nAnswer == RTPSTATE_MAYBE ? nState : nAnswer;
+            FUZZ_INVARIANT(nState == RTPSTATE_MAYBE || nNow == nState);
+            FUZZ_INVARIANT(nNow == RTPSTATE_MAYBE || nAnswer == nNow);
+            nState = nNow;
             if (nAnswer == RTPSTATE_NO) {
                 continue;
             }

@@ -1,5 +1,6 @@
 // Fuzzes the URL path of Load: the URL cracker, ParseInternetAddress (with a
-// look-up that never asks a name server), ParseOptions and GetOption.
+// look-up that never asks a name server), ParseOptions, GetOption and the
+// request URL.
 //
 // Input: one control byte, then the URL. Control bits: 0x01 the URL bytes
 // are single characters (else 16-bit little-endian units), 0x02 ask for
@@ -130,6 +131,19 @@ void FuzzAddressAndOptions(const std::vector<WCHAR>& url) {
     CheckRequestPath(path.Text());
     FUZZ_INVARIANT(options.m_StreamingType >= STREAMINGTYPE_UDP &&
                    options.m_StreamingType <= STREAMINGTYPE_HTTP);
+    // The request URL: the host and port as given, then the path; one
+    // token of printable ASCII that carries no credentials.
+    CBaseBuffer requestUrl;
+    hr = BuildRequestUrl(url.data(), path.Text(), &requestUrl);
+    FUZZ_INVARIANT(hr == S_OK);
+    const char* psz = requestUrl.Text();
+    FUZZ_INVARIANT(strncmp(psz, "rtsp://", 7) == 0);
+    const size_t cbAuthority = strcspn(psz + 7, "/?#");
+    FUZZ_INVARIANT(memchr(psz + 7, '@', cbAuthority) == nullptr);
+    FUZZ_INVARIANT(strcmp(psz + 7 + cbAuthority, path.Text()) == 0);
+    for (const char* p = psz; *p; p++) {
+        FUZZ_INVARIANT((unsigned char)*p > 0x20 && (unsigned char)*p < 0x7F);
+    }
 }
 
 // The raw bytes as a path, searched for a name taken from the input.

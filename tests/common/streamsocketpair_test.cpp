@@ -97,7 +97,7 @@ TEST_F(StreamSocketPairTest, UnicastAnswerOnlyRecordsTheDestinations) {
     EXPECT_EQ(m_pair.SetRTCPServerPort(70000, 0, dwServer), E_INVALIDARG);
 }
 
-TEST_F(StreamSocketPairTest, MulticastAnswerBindsTheRtpSocketToTheGroup) {
+TEST_F(StreamSocketPairTest, MulticastAnswerBindsBothSocketsToTheGroup) {
     const WORD wRtpPort = FreshPort();
     ASSERT_EQ(m_pair.Open(TRUE, MulticastTestInterface(), MulticastTestGroup(), 1028), S_OK);
     // Nothing is bound until the answer names the group.
@@ -117,4 +117,10 @@ TEST_F(StreamSocketPairTest, MulticastAnswerBindsTheRtpSocketToTheGroup) {
     ASSERT_TRUE(
         SendDatagram(MulticastTestGroup(), htons(wRtpPort), "rtp", MulticastTestInterface()));
     EXPECT_EQ(ReceiveText(&m_rtp), "rtp");
+    // The sender's reports come to the group's RTCP port.
+    ASSERT_TRUE(m_rtcp.IsOpen());
+    EXPECT_EQ(BoundPort(m_rtcp), wRtpPort + 1);
+    ASSERT_TRUE(SendDatagram(MulticastTestGroup(), htons((WORD)(wRtpPort + 1)), "rtcp",
+                             MulticastTestInterface()));
+    EXPECT_EQ(ReceiveText(&m_rtcp), "rtcp");
 }

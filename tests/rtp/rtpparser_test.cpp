@@ -43,16 +43,19 @@ TEST_F(RTPParserTest, DetectsRtpAfterTwoConsecutivePackets) {
     EXPECT_EQ(IsRtp({0x00, 0x01}), RTPSTATE_YES); // decided for good
 }
 
-TEST_F(RTPParserTest, RefusesAStreamThatIsNotRtpUntilReset) {
+// A packet that does not fit is dropped while the stream is detected; a
+// stream of nothing else is refused until the next start.
+TEST_F(RTPParserTest, RefusesAStreamThatIsNotRtpOnlyAfterManyUnfitPackets) {
     Bytes version1 = Pcma(1);
     version1[0] = 0x40;
     EXPECT_EQ(IsRtp(version1), RTPSTATE_NO);
-    EXPECT_EQ(IsRtp(Pcma(2)), RTPSTATE_NO);
+    EXPECT_EQ(IsRtp(Pcma(2)), RTPSTATE_MAYBE);
+    for (int i = 1; i < CRTPParser::MAX_UNFIT_PACKETS; i++) {
+        EXPECT_EQ(IsRtp(version1), RTPSTATE_NO);
+    }
+    EXPECT_EQ(IsRtp(Pcma(3)), RTPSTATE_NO);
     m_parser.Reset();
     EXPECT_EQ(IsRtp(Pcma(2)), RTPSTATE_MAYBE);
-    // A change of payload type also ends the detection.
-    Parse(Pcma(2));
-    EXPECT_EQ(IsRtp(MakeRtpPacket(3, 0, false, {1}, 97)), RTPSTATE_NO);
 }
 
 TEST_F(RTPParserTest, MalformedHeadersAreBad) {

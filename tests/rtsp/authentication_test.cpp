@@ -33,14 +33,14 @@ protected:
         m_auth.SetLoginPrompt(&FakePrompt);
     }
     // Hands the client a 401 with the given WWW-Authenticate value.
-    HRESULT Challenge(const std::string& scheme, int nAttempt, const char* pszUri = "/live") {
+    HRESULT Challenge(const std::string& scheme, int nAttempt) {
         const std::string answer =
             "RTSP/1.0 401 Unauthorized\r\nCSeq: 2\r\nWWW-Authenticate: " + scheme + "\r\n\r\n";
-        return m_auth.OnUnauthorized(answer.data(), (int)answer.size(), pszUri, nAttempt, m_bUI,
+        return m_auth.OnUnauthorized(answer.data(), (int)answer.size(), nAttempt, m_bUI,
                                      "10.0.0.9");
     }
-    std::string Header(int nMethod = RTSPMETHOD_DESCRIBE) {
-        EXPECT_EQ(m_auth.BuildAuthorizationHeader(nMethod), S_OK);
+    std::string Header(int nMethod = RTSPMETHOD_DESCRIBE, const char* pszUri = "rtsp://cam/live") {
+        EXPECT_EQ(m_auth.BuildAuthorizationHeader(nMethod, pszUri), S_OK);
         return m_auth.AuthorizationHeader();
     }
     CRTSPAuthentication m_auth;
@@ -166,27 +166,35 @@ TEST_F(AuthenticationTest, BeforeAnyChallengeNoHeaderAndNoAuthorization) {
 
 TEST_F(AuthenticationTest, CredentialsFromTheUrlAreSentAtOnceWithDigest) {
     m_auth.SetCredentials("admin", "12345");
-    EXPECT_EQ(Challenge(DIGEST, 0, "/live/main"), S_OK);
+    EXPECT_EQ(Challenge(DIGEST, 0), S_OK);
     EXPECT_EQ(g_nPrompts, 0);
     char szResponse[65];
+    const char szUri[] = "rtsp://cam:8554/live/main/track1";
     CRTSPAuthentication::DigestCalcResponse(DIGESTALGORITHM_MD5, "SETUP", "", "IP Camera", "a1b2c3",
-                                            "/live/main", "admin", "12345", "7c2e91d5", "00000001",
+                                            szUri, "admin", "12345", "7c2e91d5", "00000001",
                                             szResponse);
-    // Later requests keep the Digest URI of the challenged request.
-    EXPECT_EQ(Header(RTSPMETHOD_SETUP),
+    // Each request's uri is its own Request-URI.
+    EXPECT_EQ(Header(RTSPMETHOD_SETUP, szUri),
               std::string("Authorization: Digest username=\"admin\", realm=\"IP Camera\", "
-                          "algorithm=\"MD5\", nonce=\"a1b2c3\", uri=\"/live/main\", response=\"") +
-                  szResponse + "\"\r\n");
+                          "algorithm=\"MD5\", nonce=\"a1b2c3\", uri=\"") +
+                  szUri + "\", response=\"" + szResponse + "\"\r\n");
 }
 
+// The nonce count goes up with every use of the nonce, also across a
+// challenge that gives the same nonce again, and starts afresh with a new one.
 TEST_F(AuthenticationTest, QopAddsCountAndClientNonce) {
     m_auth.SetCredentials("admin", "12345");
     ASSERT_EQ(Challenge(DIGEST + ", qop=\"auth\"", 0), S_OK);
     const std::string header = Header();
     EXPECT_NE(header.find(", nonce=\"a1b2c3\", qop=\"auth\", nc=00000001, cnonce=\"7c2e91d5\", "
-                          "uri=\"/live\", response=\""),
+                          "uri=\"rtsp://cam/live\", response=\""),
               std::string::npos)
         << header;
+    EXPECT_NE(Header().find("nc=00000002"), std::string::npos);
+    ASSERT_EQ(Challenge(DIGEST + ", qop=\"auth\"", 0), S_OK);
+    EXPECT_NE(Header().find("nc=00000003"), std::string::npos);
+    ASSERT_EQ(Challenge("Digest realm=\"IP Camera\", nonce=\"new\", qop=\"auth\"", 0), S_OK);
+    EXPECT_NE(Header().find("nc=00000001"), std::string::npos);
 }
 
 TEST_F(AuthenticationTest, BasicCredentialsAreOneBase64Line) {

@@ -138,9 +138,11 @@ TEST_F(RTSPCommandTest, DigestRetriesTakeTheNextCSeqAndALater401AsksForAReconnec
         EXPECT_EQ(CScriptedRtspServer::CSeqOf(requests[i]), (int)i + 1);
     }
     EXPECT_EQ(requests[0].find("Authorization"), std::string::npos);
-    // The Digest URI is the request's path without the query.
-    EXPECT_NE(requests[1].find("Authorization: Digest username=\"admin\", realm=\"cam\", "
-                               "algorithm=\"MD5\", nonce=\"f00d\", uri=\"/live/stream\", "),
+    // The Digest uri is the Request-URI.
+    EXPECT_NE(requests[1].find(std::string("Authorization: Digest username=\"admin\", "
+                                           "realm=\"cam\", algorithm=\"MD5\", nonce=\"f00d\", "
+                                           "uri=\"") +
+                               URL + "\", "),
               std::string::npos)
         << requests[1];
 }
@@ -387,8 +389,9 @@ TEST(HostileServerTest, ClearErrorOrTheRightAnswer) {
          {{RTSPMETHOD_SETUP, S_OK, 200}},
          [](const Outcome& o) {
              ASSERT_EQ(o.requests.size(), 2u);
-             EXPECT_NE(o.requests[1].find("uri=\"/live/track1%0D%0AX-Injected:%20yes\""),
-                       std::string::npos)
+             EXPECT_NE(
+                 o.requests[1].find("uri=\"rtsp://127.0.0.1/live/track1%0D%0AX-Injected:%20yes\""),
+                 std::string::npos)
                  << o.requests[1];
              EXPECT_EQ(o.requests[1].find("\nX-Injected"), std::string::npos);
          },
@@ -531,11 +534,10 @@ TEST(HostileServerTest, ClearErrorOrTheRightAnswer) {
              EXPECT_NE(o.requests[1].find("qop=\"auth\""), std::string::npos) << o.requests[1];
              char szResponse[65];
              CRTSPAuthentication::DigestCalcResponse(DIGESTALGORITHM_MD5, "SETUP", "", "cam", "n2",
-                                                     "/live/stream", "admin", "pw", "7c2e91d5",
-                                                     "00000001", szResponse);
-             EXPECT_NE(o.requests[3].find(std::string("nonce=\"n2\", uri=\"/live/stream\", "
-                                                      "response=\"") +
-                                          szResponse + "\"\r\n"),
+                                                     URL, "admin", "pw", "7c2e91d5", "00000001",
+                                                     szResponse);
+             EXPECT_NE(o.requests[3].find(std::string("nonce=\"n2\", uri=\"") + URL +
+                                          "\", response=\"" + szResponse + "\"\r\n"),
                        std::string::npos)
                  << o.requests[3];
          },

@@ -191,6 +191,27 @@ TEST(UrlAddressTest, SubnetAliasUsesThisMachinesAddresses) {
     EXPECT_EQ(address.substr(0, address.rfind('.')), broadcast.substr(0, broadcast.rfind('.')));
 }
 
+// Requests carry the host and port as the URL gives them, without the
+// credentials, and the path as cracked (options already taken out).
+TEST(UrlAddressTest, RequestUrlKeepsTheHostAndPortAsGiven) {
+    const struct {
+        const WCHAR* pszUrl;
+        const char* pszRequestUrl;
+    } cases[] = {
+        {L"rtsp://admin:p@ss@camera.example:8554/live?x=1", "rtsp://camera.example:8554/live"},
+        {L"RTSP://Camera.Example/live", "rtsp://Camera.Example/live"},
+        {L"zrrtsp://192.0.2.10:554/live", "rtsp://192.0.2.10:554/live"},
+        {L"camera.example/live", "rtsp://camera.example/live"},
+        {L"rtsp://[fe80::1%25eth0]:8554/live", "rtsp://[fe80::1%25eth0]:8554/live"},
+        {L"rtsp://caf\u00e9 cam/live", "rtsp://caf%C3%A9%20cam/live"},
+    };
+    for (const auto& c : cases) {
+        CBaseBuffer url;
+        ASSERT_EQ(BuildRequestUrl(c.pszUrl, "/live", &url), S_OK);
+        EXPECT_STREQ(url.Text(), c.pszRequestUrl);
+    }
+}
+
 TEST(UrlAddressTest, EncodeRequestPathEscapesExactlyTheUnsafeBytes) {
     const std::string unsafe = " \"#%<>[\\]^`{|}~";
     std::string all, expected;

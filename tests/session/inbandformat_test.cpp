@@ -7,7 +7,6 @@
 
 #include <string>
 
-#include "../rtp/rtpcapturefile.h"
 #include "playingserver.h"
 #include "rtsp/mfsource/pushpin.h"
 #include "rtsp/rtp/mediatypeutil.h"
@@ -37,17 +36,10 @@ class InBandFormatTest : public testing::TestWithParam<InBandCase> {};
 } // namespace
 
 TEST_P(InBandFormatTest, TheFirstFramesTypeThePin) {
-    RtpCapture capture;
     std::string sdp;
-    ASSERT_TRUE(
-        LoadRtpCapture(RtpTestDataPath(std::string(GetParam().pszCapture) + ".rtp"), &capture));
     ASSERT_TRUE(ReadTestFile(std::string("rtp/") + GetParam().pszCapture + ".sdp", &sdp));
     CPlayingServer server(sdp + "a=control:track1\r\n");
-    std::vector<std::string> packets;
-    for (const std::vector<uint8_t>& packet : capture.packets) {
-        packets.emplace_back(packet.begin(), packet.end());
-    }
-    server.SetPackets(packets);
+    ASSERT_TRUE(server.SetTrackCapture(0, std::string(GetParam().pszCapture) + ".rtp"));
 
     HRESULT hr = S_OK;
     CZRtspSrc* pSession = new CZRtspSrc(&hr);

@@ -56,6 +56,12 @@ HRESULT CStreamSocketPair::OpenPortPair(uint32_t nBasePort) {
     return E_FAIL;
 }
 
+HRESULT CStreamSocketPair::JoinGroup(CSocket* pSocket, DWORD dwGroup, WORD wPort) {
+    pSocket->CloseSocket(TRUE);
+    pSocket->SetAddress(dwGroup, wPort, m_dwLocalAddress, TRUE, TRUE);
+    return pSocket->OpenSocketTimed(TRUE, TRUE, 0);
+}
+
 HRESULT CStreamSocketPair::SetRTCPServerPort(uint32_t nRtcpPort, int32_t nSelectedTransportType,
                                              DWORD dwMulticastAddress) {
     if (nRtcpPort == 0 || nRtcpPort > 0xFFFF) {
@@ -71,10 +77,12 @@ HRESULT CStreamSocketPair::SetRTCPServerPort(uint32_t nRtcpPort, int32_t nSelect
     if (dwMulticastAddress == INADDR_ANY || dwMulticastAddress == INADDR_NONE) {
         return E_INVALIDARG;
     }
-    // Several receivers on one machine may join the same group and port.
-    m_pRtpSocket->CloseSocket(TRUE);
-    m_pRtpSocket->SetAddress(dwMulticastAddress, wRtpPort, m_dwLocalAddress, TRUE, TRUE);
-    HRESULT hr = m_pRtpSocket->OpenSocketTimed(TRUE, TRUE, 0);
+    // Several receivers on one machine may join the same group and port. The
+    // sender's reports and its BYE come to the group's RTCP port.
+    HRESULT hr = JoinGroup(m_pRtpSocket, dwMulticastAddress, wRtpPort);
+    if (SUCCEEDED(hr)) {
+        hr = JoinGroup(m_pRtcpSocket, dwMulticastAddress, wRtcpPort);
+    }
     if (FAILED(hr)) {
         return hr;
     }

@@ -23,9 +23,9 @@ public:
     HRESULT Open(BOOL bMulticast, DWORD dwInterface, DWORD dwServerAddress, uint32_t nBasePort);
 
     // The transport answer named the server's RTCP port R (its RTP port is
-    // R - 1). Multicast (nSelectedTransportType 1): the RTP socket is bound
-    // again to the group's RTP port and joins the group, and RTCP goes to the
-    // group; unicast: only the destinations are recorded.
+    // R - 1). Multicast (nSelectedTransportType 1): the RTP and RTCP sockets
+    // are bound to the group's RTP and RTCP ports and join the group, and
+    // RTCP goes to the group; unicast: only the destinations are recorded.
     HRESULT SetRTCPServerPort(uint32_t nRtcpPort, int32_t nSelectedTransportType,
                               DWORD dwMulticastAddress);
 
@@ -35,6 +35,8 @@ public:
 
 private:
     HRESULT OpenPortPair(uint32_t nBasePort);
+    // Binds the socket to the group's port (shared) and joins the group.
+    HRESULT JoinGroup(CSocket* pSocket, DWORD dwGroup, WORD wPort);
 
     CSocket* m_pRtpSocket;
     CSocket* m_pRtcpSocket;

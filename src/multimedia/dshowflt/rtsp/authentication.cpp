@@ -14,9 +14,8 @@
 
 namespace {
 
-// This client's fixed Digest client nonce and nonce count.
+// This client's fixed Digest client nonce.
 const char DIGEST_CLIENT_NONCE[] = "7c2e91d5";
-const char DIGEST_NONCE_COUNT[] = "00000001";
 const int LOGIN_FIELD_CHARS = 256;
 
 // The hash of a Digest algorithm over parts joined by colons, as lower-case
@@ -75,11 +74,6 @@ HRESULT PlatformLoginPrompt(const char* pszServer, const char* pszRealm, CBaseBu
     return hr;
 }
 
-HRESULT SetText(CBaseBuffer* pText, const char* psz) {
-    pText->ResetLength();
-    return pText->AppendText(psz);
-}
-
 // Whether a value can stand between the double quotes of a header parameter.
 bool IsQuotable(const char* psz) {
     return strpbrk(psz, "\r\n\"") == nullptr;
@@ -91,7 +85,7 @@ CRTSPAuthentication::CRTSPAuthentication() : m_pfnLoginPrompt(&PlatformLoginProm
 
 void CRTSPAuthentication::Reset() {
     m_Challenge.Clear();
-    m_DigestUri.ResetLength();
+    m_nNonceCount = 0;
     m_User.ResetLength();
     m_Password.ResetLength();
     m_AuthorizationHeader.ResetLength();
@@ -139,7 +133,7 @@ void CRTSPAuthentication::DigestCalcResponse(int nAlgorithm, const char* pszMeth
     response.Add(szHA2).FinalHex(szResponse);
 }
 
-HRESULT CRTSPAuthentication::BuildAuthorizationHeader(int nMethod) {
+HRESULT CRTSPAuthentication::BuildAuthorizationHeader(int nMethod, const char* pszRequestUri) {
     m_AuthorizationHeader.ResetLength();
     if (Scheme() == AUTHSCHEME_NONE || m_Challenge.m_Realm.TextLength() == 0) {
         return S_OK;
@@ -148,7 +142,7 @@ HRESULT CRTSPAuthentication::BuildAuthorizationHeader(int nMethod) {
         return BuildBasic();
     }
     if (Scheme() == AUTHSCHEME_DIGEST) {
-        return BuildDigest(nMethod);
+        return BuildDigest(nMethod, pszRequestUri);
     }
     return E_INVALIDARG;
 }
@@ -173,7 +167,7 @@ HRESULT CRTSPAuthentication::BuildBasic() {
 // 7616 are written as that RFC writes them (section 3.4). With userhash the
 // user name goes as the hash of user name and realm (section 3.4.4); the
 // response still covers the name itself.
-HRESULT CRTSPAuthentication::BuildDigest(int nMethod) {
+HRESULT CRTSPAuthentication::BuildDigest(int nMethod, const char* pszRequestUri) {
     const CAuthChallenge& c = m_Challenge;
     if (c.m_Nonce.TextLength() == 0) {
         return S_OK;
@@ -184,22 +178,24 @@ HRESULT CRTSPAuthentication::BuildDigest(int nMethod) {
     }
     const char* pszUser = c.m_bUserHash ? szUserHash : m_User.Text();
     for (const char* psz : {pszUser, c.m_Realm.Text(), c.m_Nonce.Text(), c.m_Qop.Text(),
-                            m_DigestUri.Text(), c.m_Opaque.Text()}) {
+                            pszRequestUri, c.m_Opaque.Text()}) {
         if (!IsQuotable(psz)) {
             Trace("\nCRTSPCommand::BuildAuthorizationHeader: cannot quote \"%s\"", psz);
             return E_INVALIDARG;
         }
     }
+    char szNonceCount[9];
+    FormatString(szNonceCount, sizeof(szNonceCount), "%08x", ++m_nNonceCount);
     char szResponse[65];
     DigestCalcResponse(c.m_nAlgorithm, RTSPMethodName(nMethod), c.m_Qop.Text(), c.m_Realm.Text(),
-                       c.m_Nonce.Text(), m_DigestUri.Text(), m_User.Text(), m_Password.Text(),
-                       DIGEST_CLIENT_NONCE, DIGEST_NONCE_COUNT, szResponse);
+                       c.m_Nonce.Text(), pszRequestUri, m_User.Text(), m_Password.Text(),
+                       DIGEST_CLIENT_NONCE, szNonceCount, szResponse);
     const bool bPlainMD5 = c.m_nAlgorithm == DIGESTALGORITHM_MD5;
     const char* pszQuote = bPlainMD5 ? "\"" : "";
     CBuffer qopPart, tail;
     if (c.m_Qop.TextLength() >= 2 &&
         FAILED(qopPart.AppendFormat("qop=%s%s%s, nc=%s, cnonce=\"%s\", ", pszQuote, c.m_Qop.Text(),
-                                    pszQuote, DIGEST_NONCE_COUNT, DIGEST_CLIENT_NONCE))) {
+                                    pszQuote, szNonceCount, DIGEST_CLIENT_NONCE))) {
         return E_OUTOFMEMORY;
     }
     if ((c.m_Opaque.TextLength() > 0 &&
@@ -211,35 +207,31 @@ HRESULT CRTSPAuthentication::BuildDigest(int nMethod) {
         "Authorization: Digest username=\"%s\", realm=\"%s\", algorithm=%s%s%s, nonce=\"%s\", "
         "%suri=\"%s\", response=\"%s\"%s\r\n",
         pszUser, c.m_Realm.Text(), pszQuote, DigestAlgorithmName(c.m_nAlgorithm), pszQuote,
-        c.m_Nonce.Text(), qopPart.Text(), m_DigestUri.Text(), szResponse, tail.Text());
+        c.m_Nonce.Text(), qopPart.Text(), pszRequestUri, szResponse, tail.Text());
 }
 
 // Every challenge of the answer is read afresh from its own header: a
 // parameter it lacks is not taken from an earlier challenge, nor from
 // another header. The strongest challenge that can be answered is used.
-HRESULT CRTSPAuthentication::ParseChallenge(const char* pAnswer, int cbAnswer,
-                                            const char* pszDigestUri) {
+HRESULT CRTSPAuthentication::ParseChallenge(const char* pAnswer, int cbAnswer) {
     CAuthChallenge chosen;
     if (!ChooseChallenge(pAnswer, cbAnswer, &chosen)) {
         return E_FAIL;
     }
-    if (chosen.m_nScheme == AUTHSCHEME_DIGEST) {
-        HRESULT hr = SetText(&m_DigestUri, pszDigestUri);
-        if (FAILED(hr)) {
-            return hr;
-        }
+    // A nonce given again goes on counting its uses.
+    if (strcmp(chosen.m_Nonce.Text(), m_Challenge.m_Nonce.Text()) != 0) {
+        m_nNonceCount = 0;
     }
     m_Challenge.Swap(chosen);
     return S_OK;
 }
 
-HRESULT CRTSPAuthentication::OnUnauthorized(const char* pAnswer, int cbAnswer,
-                                            const char* pszDigestUri, int nAttempt,
+HRESULT CRTSPAuthentication::OnUnauthorized(const char* pAnswer, int cbAnswer, int nAttempt,
                                             bool bEnableSecurityUI, const char* pszServer) {
     if (m_bAuthorized && nAttempt > 0) {
         return ZRMM_E_RTSP_RECONNECT;
     }
-    HRESULT hr = ParseChallenge(pAnswer, cbAnswer, pszDigestUri);
+    HRESULT hr = ParseChallenge(pAnswer, cbAnswer);
     if (FAILED(hr)) {
         Trace("\nCRTSPCommand::OnUnauthorized: cannot use the challenge (%s)", HResultName(hr));
         return hr;

@@ -101,11 +101,8 @@ HRESULT CRTSPCommand::SendGetAndPostCommands() {
 }
 
 // The blank line after the GET's header opens the tunnel: an answer cut off
-// before it (its wait ran out first) leaves the tunnel closed.
+// before it (its wait ran out first) timed out and leaves the tunnel closed.
 HRESULT CRTSPCommand::JudgeGetAnswer(HRESULT hrExchange) {
-    if (SUCCEEDED(hrExchange) && !ResponseHeaderEnded()) {
-        hrExchange = HR_TIMEDOUT;
-    }
     if (FAILED(hrExchange)) {
         Trace("\nRTSPSrc::SendGetAndPostCommands: HTTP GET failed %s!", HResultName(hrExchange));
         return ZRMM_E_HTTP_GET_FAILED;
@@ -188,7 +185,7 @@ HRESULT CRTSPCommand::EncodeForTunnel(CBaseBuffer* pText) {
 
 HRESULT CRTSPCommand::BuildAndSendCommand(int nMethod, const char* pszExtraHeaders,
                                           const char* pszUrl) {
-    HRESULT hr = m_Auth.BuildAuthorizationHeader(nMethod);
+    HRESULT hr = m_Auth.BuildAuthorizationHeader(nMethod, pszUrl);
     if (FAILED(hr)) {
         return hr;
     }
@@ -251,17 +248,21 @@ HRESULT CRTSPCommand::SendRaw(CSocket* pConnection, const char* pText, int cbTex
 }
 
 // Waits up to dwWaitMs for the reader to end the exchange: with the whole
-// answer, or with a failure. When the wait ends first, what arrived of the
-// answer is taken as it is; the caller judges its status code.
+// answer, or with a failure. When the wait ends first, the exchange has
+// timed out, even when part of the answer came: a description cut short
+// would pass for a whole one. What came is dropped with it, so that its rest
+// is not taken for the start of the next answer.
 HRESULT CRTSPCommand::ReadResponse(DWORD dwWaitMs) {
     WaitForSingleObject(m_hResponseReceived, dwWaitMs);
     CAutoLock lock(&m_ResponseLock);
     if (m_bAwaiting) {
         m_bAwaiting = false; // a late answer is dropped
         if (m_Messages.TakePartialAnswer(m_nAwaitedCSeq, &m_Response)) {
-            Trace("\nReadResponse: The response is still incomplete, but too much time has "
-                  "elapsed, so stop waiting");
-            m_hrResponse = S_OK;
+            Trace("\nReadResponse: The response is still incomplete (%d bytes), but too much time "
+                  "has elapsed, so stop waiting",
+                  m_Response.TextLength());
+            m_Response.ResetLength();
+            m_hrResponse = HR_TIMEDOUT;
         } else {
             Trace("\nReadResponse: m_ResponseReceived.Wait(%s) failed", FormatMs(dwWaitMs));
         }
@@ -308,7 +309,7 @@ HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, cons
             }
             return S_OK;
         }
-        hr = OnUnauthorized(pszUrl, nAttempt++);
+        hr = OnUnauthorized(nAttempt++);
         if (hr != S_OK) {
             return hr;
         }
@@ -316,17 +317,12 @@ HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, cons
 }
 
 // A 401: answer the challenge with credentials (S_OK: send again), or give up.
-HRESULT CRTSPCommand::OnUnauthorized(const char* pszUrl, int nAttempt) {
-    CBuffer digestUri;
-    HRESULT hr = UrlPathWithoutQuery(pszUrl, &digestUri);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT CRTSPCommand::OnUnauthorized(int nAttempt) {
     // The prompt is shown with the response lock held; the reader takes it
     // only when bytes arrive, and no answer is pending now.
     CAutoLock lock(&m_ResponseLock);
-    return m_Auth.OnUnauthorized(m_Response.Text(), m_Response.TextLength(), digestUri.Text(),
-                                 nAttempt, m_bEnableSecurityUI != 0, FormatIPAddress(GetAddress()));
+    return m_Auth.OnUnauthorized(m_Response.Text(), m_Response.TextLength(), nAttempt,
+                                 m_bEnableSecurityUI != 0, FormatIPAddress(GetAddress()));
 }
 
 int CRTSPCommand::GetResponseCode() {

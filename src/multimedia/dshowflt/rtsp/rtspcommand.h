@@ -106,8 +106,8 @@ public:
     CBuffer m_SessionHeader;
     // "x-sessioncookie: <cookie>\r\n" of an HTTP tunnel.
     CBuffer m_CookieHeader;
-    // "rtsp://" + dotted server address + path: the URL of DESCRIBE, TEARDOWN,
-    // OPTIONS and keep-alives.
+    // The URL as given (host and port as written, credentials and options
+    // left out): the URL of OPTIONS, DESCRIBE and keep-alives.
     CBuffer m_RequestUrl;
     // The tunnel's POST connection.
     CSocket m_PostSocket;
@@ -129,7 +129,7 @@ private:
     static HRESULT EncodeForTunnel(CBaseBuffer* pText);
     bool IsPostConnectionClosed();
     void MeasureDescribeToPlay(int nMethod);
-    HRESULT OnUnauthorized(const char* pszUrl, int nAttempt);
+    HRESULT OnUnauthorized(int nAttempt);
 
     // The reader's side, under the response lock: true when the exchange
     // that waits has ended.

@@ -211,8 +211,12 @@ HRESULT ReadCaseSensitiveParameters(StreamDescription* pStream, const char* pPar
     if (p && IsDigitAt(p, pEnd)) {
         pStream->m_nBitRate = KilobitsToBits(ReadInt(p, pEnd));
     }
+    // config= configures MPEG-4 payloads (RFC 3640, RFC 6416). Some cameras
+    // put a blob of their own into an H.264 line too, beside the parameter
+    // sets, which it must not replace.
     p = FindValue(pParams, pEnd, "config=");
-    if (p) {
+    if (p && pStream->m_nCompression != COMPRESSION_H264 &&
+        pStream->m_nCompression != COMPRESSION_H265) {
         hr = ReadConfig(pStream, p, pEnd);
         if (FAILED(hr)) {
             return hr;

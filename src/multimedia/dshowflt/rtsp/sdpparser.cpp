@@ -181,7 +181,8 @@ HRESULT CSdpParser::ProcessAttribute(const char* pValue, const char* pLineEnd) {
         return S_OK;
     }
     if (!m_pStream) {
-        return S_OK;
+        p = SkipPrefix(pValue, pLineEnd, "control:");
+        return p ? m_pDesc->SetControl(p, (int)(pLineEnd - p)) : S_OK;
     }
     if ((p = SkipPrefix(pValue, pLineEnd, "framerate:"))) {
         m_pStream->m_dFrameRate = ReadDouble(p, pLineEnd);

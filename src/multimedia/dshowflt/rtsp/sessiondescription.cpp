@@ -142,6 +142,7 @@ void SessionDescription::Clear() {
     m_dRangeStart = 0.0;
     m_dRangeEnd = -1.0;
     m_tDuration = 0;
+    m_Control.ResetLength();
     m_bFlirSecServer = 0;
 }
 
@@ -171,4 +172,8 @@ HRESULT SessionDescription::AddStream(StreamDescription** ppStream) {
 
 HRESULT SessionDescription::SetConnectionAddress(const char* psz, int n) {
     return SetText(&m_ConnectionAddress, psz, n);
+}
+
+HRESULT SessionDescription::SetControl(const char* psz, int n) {
+    return SetText(&m_Control, psz, n);
 }

@@ -131,12 +131,14 @@ struct SessionDescription {
     SessionDescription(const SessionDescription&) = delete;
     SessionDescription& operator=(const SessionDescription&) = delete;
 
-    // Frees all stream descriptions and resets the range and the FlirSec
-    // flag; the connection address and the default frame rate stay.
+    // Frees all stream descriptions and resets the range, the session-level
+    // control and the FlirSec flag; the connection address and the default
+    // frame rate stay.
     void Clear();
     // Appends a new stream description that inherits m_dDefaultFrameRate.
     HRESULT AddStream(StreamDescription** ppStream);
     HRESULT SetConnectionAddress(const char* psz, int n);
+    HRESULT SetControl(const char* psz, int n);
 
     int32_t m_nRangeType = RANGETYPE_NPT;
     double m_dRangeStart = 0.0;
@@ -145,6 +147,9 @@ struct SessionDescription {
     int32_t m_nStreams = 0;
     StreamDescription** m_ppStreams = nullptr;
     CBaseBuffer m_ConnectionAddress;
+    // The session-level control attribute (the aggregate control URL, RFC
+    // 2326 appendix C.1.1); empty when the description has none.
+    CBaseBuffer m_Control;
     double m_dDefaultFrameRate = 30.0;
     int32_t m_bFlirSecServer = 0;
 

@@ -64,6 +64,7 @@ void CZRtspSrc::ResetSession() {
         m_KeepAlive.ClearSession();
     }
     m_SessionHeader.ResetLength();
+    m_OtherSessionHeaders.ResetLength();
     SetFilterAndPinsState(RTSPSTATE_SEND_RTSP_SETUP);
 }
 
@@ -388,9 +389,13 @@ HRESULT CZRtspSrc::WaitForData(DWORD dwWaitMs) {
 
 // ---- Pause, stop, teardown -----------------------------------------------------
 
+// A server that refused PAUSE (405, 501) is not asked again: its streams
+// stop here while it goes on sending, and the next PLAY continues them.
 HRESULT CZRtspSrc::SendPauseCommand() {
     CAutoLock commandLock(&m_CommandLock);
-    const HRESULT hr = SendCommand(RTSPMETHOD_PAUSE, nullptr, m_RequestUrl.Text(), PAUSE_WAIT_MS);
+    const HRESULT hr =
+        m_bPauseRefused ? S_FALSE
+                        : SendCommand(RTSPMETHOD_PAUSE, nullptr, m_PlayUrl.Text(), PAUSE_WAIT_MS);
     if (FAILED(hr)) {
         return hr;
     }
@@ -398,10 +403,18 @@ HRESULT CZRtspSrc::SendPauseCommand() {
         SetFilterStateDirect(RTSPSTATE_SEND_RTSP_PLAY,
                              "\nCZRtspSrc::SendPauseCommand: new m_FilterRTSPState=%s");
     }
+    if (m_bPauseRefused) {
+        return ZRMM_E_RTSP_PAUSE_FAILED;
+    }
     switch (LastStatusCode()) {
     case 200:
         m_nLastKeepAliveTick = GetTickCount();
         return S_OK;
+    case 405:
+    case 501:
+        Trace("\nCZRtspSrc::SendPauseCommand: the server refuses PAUSE (%u)", LastStatusCode());
+        m_bPauseRefused = true;
+        return ZRMM_E_RTSP_PAUSE_FAILED;
     case 454:
     case 455:
         ResetSession();
@@ -418,10 +431,11 @@ HRESULT CZRtspSrc::SendTeardownCommand(bool bKeepState) {
     SetFilterStateDirect(RTSPSTATE_SEND_RTSP_DESCRIBE, nullptr);
     CAutoLock commandLock(&m_CommandLock);
     const HRESULT hr =
-        SendCommand(RTSPMETHOD_TEARDOWN, nullptr, m_RequestUrl.Text(), TEARDOWN_WAIT_MS);
+        SendCommand(RTSPMETHOD_TEARDOWN, nullptr, m_PlayUrl.Text(), TEARDOWN_WAIT_MS);
     if (FAILED(hr)) {
         return hr;
     }
+    TearDownOtherSessions(TEARDOWN_WAIT_MS);
     if (LastStatusCode() != 200) {
         return ZRMM_E_RTSP_TEARDOWN_FAILED;
     }

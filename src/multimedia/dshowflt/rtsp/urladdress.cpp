@@ -35,14 +35,21 @@ private:
     bool m_bStarted;
 };
 
+// What follows the scheme: the URL without "rtsp://" or "zrrtsp://", or the
+// whole text when it has neither.
+const WCHAR* SkipScheme(const WCHAR* pszUrl) {
+    if (_wcsnicmp(pszUrl, kRtspScheme, kRtspSchemeLength) == 0) {
+        return pszUrl + kRtspSchemeLength;
+    }
+    if (_wcsnicmp(pszUrl, kPrivateScheme, kPrivateSchemeLength) == 0) {
+        return pszUrl + kPrivateSchemeLength;
+    }
+    return pszUrl;
+}
+
 // The URL with the scheme the cracker expects; delete[] by the caller.
 WCHAR* WithRtspScheme(const WCHAR* pszUrl) {
-    const WCHAR* pszRest = pszUrl;
-    if (_wcsnicmp(pszUrl, kRtspScheme, kRtspSchemeLength) == 0) {
-        pszRest = pszUrl + kRtspSchemeLength;
-    } else if (_wcsnicmp(pszUrl, kPrivateScheme, kPrivateSchemeLength) == 0) {
-        pszRest = pszUrl + kPrivateSchemeLength;
-    }
+    const WCHAR* pszRest = SkipScheme(pszUrl);
     const size_t cchRest = wcslen(pszRest);
     WCHAR* pszFull = new (std::nothrow) WCHAR[kRtspSchemeLength + cchRest + 1];
     if (pszFull) {
@@ -54,6 +61,28 @@ WCHAR* WithRtspScheme(const WCHAR* pszUrl) {
 
 bool NeedsEscape(unsigned char c) {
     return c < 0x20 || c >= 0x7F || strchr(" \"#%<>[\\]^`{|}~", c) != nullptr;
+}
+
+// In a host and port as given, escapes stay escapes and the brackets of an
+// IPv6 literal stay brackets; anything else that a request line cannot
+// carry is escaped as in a path.
+bool NeedsEscapeInAuthority(unsigned char c) {
+    return c != '%' && c != '[' && c != ']' && NeedsEscape(c);
+}
+
+// Continues the text in pOut with the n bytes at p, escaped where asked.
+HRESULT AppendEscaped(const char* p, int n, bool (*pfnNeedsEscape)(unsigned char),
+                      CBaseBuffer* pOut) {
+    pOut->DropTrailingZero();
+    for (int i = 0; i < n; i++) {
+        const unsigned char c = (unsigned char)p[i];
+        char escaped[3] = {'%', kHexDigits[c >> 4], kHexDigits[c & 15]};
+        HRESULT hr = pfnNeedsEscape(c) ? pOut->Append(escaped, 3) : pOut->Append(&c, 1);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    return pOut->AppendTerminatingZero();
 }
 
 // An address whose last octet is 255 names this machine on that subnet: it
@@ -135,15 +164,7 @@ int CHostLookup::LocalAddresses(DWORD* pdwAddresses, int nMax) {
 
 HRESULT EncodeRequestPath(const char* p, int n, CBaseBuffer* pOut) {
     pOut->ResetLength();
-    for (int i = 0; i < n; i++) {
-        const unsigned char c = (unsigned char)p[i];
-        char escaped[3] = {'%', kHexDigits[c >> 4], kHexDigits[c & 15]};
-        HRESULT hr = NeedsEscape(c) ? pOut->Append(escaped, 3) : pOut->Append(&c, 1);
-        if (FAILED(hr)) {
-            return hr;
-        }
-    }
-    return pOut->AppendTerminatingZero();
+    return AppendEscaped(p, n, &NeedsEscape, pOut);
 }
 
 HRESULT ParseInternetAddress(const WCHAR* pszUrl, DWORD* pdwAddress, WORD* pwPort,
@@ -207,14 +228,26 @@ HRESULT ParseInternetAddress(const WCHAR* pszUrl, DWORD* pdwAddress, WORD* pwPor
     return ResolveAddress(szHost, pLookup, pdwAddress);
 }
 
-HRESULT UrlPathWithoutQuery(const char* pszUrl, CBaseBuffer* pPath) {
-    // The path is taken as the request line carries it, escapes undecoded:
-    // decoded, "%0D%0A" in a server's control URL would put a line break
-    // into the Authorization header.
-    const char* pPathStart = pszUrl;
-    if (const char* pAuthority = strstr(pszUrl, "://")) {
-        pPathStart = pAuthority + 3 + strcspn(pAuthority + 3, "/?");
+HRESULT BuildRequestUrl(const WCHAR* pszUrl, const char* pszPath, CBaseBuffer* pRequestUrl) {
+    const WCHAR* pszAuthority = SkipScheme(pszUrl ? pszUrl : L"");
+    const size_t cchAuthority = wcscspn(pszAuthority, L"/?#");
+    // The credentials end at the last '@' before the path.
+    for (size_t i = cchAuthority; i > 0; i--) {
+        if (pszAuthority[i - 1] == L'@') {
+            pszAuthority += i;
+            break;
+        }
     }
-    pPath->ResetLength();
-    return pPath->AppendText(pPathStart, (int)strcspn(pPathStart, "?"));
+    // The three delimiters are single bytes in UTF-8 too.
+    CBaseBuffer rest;
+    HRESULT hr = rest.SetFromWide(pszAuthority, CP_UTF8);
+    pRequestUrl->ResetLength();
+    if (SUCCEEDED(hr)) {
+        hr = pRequestUrl->AppendText("rtsp://");
+    }
+    if (SUCCEEDED(hr)) {
+        hr = AppendEscaped(rest.Text(), (int)strcspn(rest.Text(), "/?#"), &NeedsEscapeInAuthority,
+                           pRequestUrl);
+    }
+    return SUCCEEDED(hr) ? pRequestUrl->AppendText(pszPath) : hr;
 }

@@ -43,7 +43,10 @@ HRESULT ParseInternetAddress(const WCHAR* pszUrl, DWORD* pdwAddress, WORD* pwPor
 // as %XX (upper-case hex). The result is zero-terminated text.
 HRESULT EncodeRequestPath(const char* p, int n, CBaseBuffer* pOut);
 
-// The path of a URL without its query, as the request line carries it (its
-// escapes stay as they are): the Digest URI of a challenged request. A URL
-// without "://" is all path.
-HRESULT UrlPathWithoutQuery(const char* pszUrl, CBaseBuffer* pPath);
+// The absolute URL of the requests that name the presentation: "rtsp://",
+// the host and port exactly as the URL gives them (a host name stays a
+// name, a port stays only when given; an IPv6 literal keeps its brackets),
+// then pszPath, the path as ParseInternetAddress made it (its options
+// removed). Credentials are left out. Proxies, virtual hosts and servers
+// that check the Digest uri need the URL as the user wrote it.
+HRESULT BuildRequestUrl(const WCHAR* pszUrl, const char* pszPath, CBaseBuffer* pRequestUrl);

@@ -8,6 +8,7 @@
 #include "common/threadcommands.h"
 #include "common/trace.h"
 #include "common/zrerrors.h"
+#include "controlurl.h"
 #include "interfacetable.h"
 #include "mfsource/pushpin.h"
 #include "rtp/firstframescan.h"
@@ -27,10 +28,6 @@ const DWORD OPTIONS_WAIT_MS = 10000;
 // A stored presentation ends in silence: two seconds of it end the stream.
 const DWORD STORED_READ_TIMEOUT_MS = 2000;
 const int MAX_PINS = 32;
-
-bool StartsWithNoCase(const char* psz, const char* pszPrefix) {
-    return _strnicmp(psz, pszPrefix, strlen(pszPrefix)) == 0;
-}
 
 bool IsMulticastAddress(DWORD dwAddress) {
     const DWORD dwHost = ntohl(dwAddress);
@@ -132,10 +129,7 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
     }
     m_Reader.SetInterleaved(m_StreamingType != STREAMINGTYPE_UDP);
     SetAddress(m_dwServerAddress, wPort, INADDR_ANY, FALSE, FALSE);
-    m_RequestUrl.ResetLength();
-    const BYTE* pb = reinterpret_cast<const BYTE*>(&m_dwServerAddress);
-    hr = m_RequestUrl.AppendFormat("rtsp://%u.%u.%u.%u%s", pb[0], pb[1], pb[2], pb[3],
-                                   m_Path.Text());
+    hr = BuildRequestUrl(pszGiven, m_Path.Text(), &m_RequestUrl);
     // The reader thread idles until the connection is open.
     if (SUCCEEDED(hr) && !m_Reader.ThreadExists() && !m_Reader.Create()) {
         hr = E_OUTOFMEMORY;
@@ -178,10 +172,12 @@ void CZRtspSrc::Unload() {
     m_Url.Free();
     m_Description.Clear();
     m_SessionHeader.ResetLength();
+    m_OtherSessionHeaders.ResetLength();
     m_CommonHeaders.ResetLength();
     m_RangeHeader.ResetLength();
     m_FilterRTSPState = RTSPSTATE_REOPENSOCKET;
     m_nKeepAliveMethod = RTSPMETHOD_NONE;
+    m_bPauseRefused = false;
     m_nReportIntervalMs = CRTCPPacket::DEFAULT_REPORT_INTERVAL_MS;
     ResetCSeq();
 }
@@ -291,10 +287,6 @@ HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
     if (FAILED(hr)) {
         return hr;
     }
-    hr = SetPlayUrl();
-    if (FAILED(hr)) {
-        return hr;
-    }
     int nLength = 0;
     int nBodyStart = 0;
     if (!FindContentLength(pAnswer, nAnswer, &nLength, &nBodyStart) || nLength < 1) {
@@ -303,6 +295,15 @@ HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
     const int nBodyEnd = nBodyStart + std::min(nLength, nAnswer - nBodyStart);
     m_Description.Clear();
     hr = ParseContent(pAnswer + nBodyStart, pAnswer + nBodyEnd, &m_Description);
+    // The session-level control, where the description has one, is the
+    // aggregate URL (RFC 2326 appendix C.1.1).
+    const HRESULT hrPlayUrl = ResolveControlUrl(
+        m_Path.Text(),
+        m_Description.m_Control.TextLength() > 0 ? m_Description.m_Control.Text() : nullptr,
+        &m_PlayUrl);
+    if (FAILED(hrPlayUrl)) {
+        return hrPlayUrl;
+    }
     if (hr != S_OK) {
         return S_OK; // a description it cannot use leaves the session without pins
     }
@@ -320,43 +321,17 @@ HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
     return S_OK;
 }
 
-// Requests for the streams resolve against the content base. Some servers
-// omit it (the request URL is the base then), some write the host part
-// empty ("rtsp:///live/"), which leaves the path.
+// Requests for the streams resolve against the content base (m_Path).
 HRESULT CZRtspSrc::SetContentBase(const char* pAnswer, int nAnswer) {
-    m_Path.ResetLength();
     int nHeaderEnd = FindHeaderEnd(pAnswer, nAnswer);
     int i = 0;
     int nEnd = 0;
     if (nHeaderEnd < 0) {
         nHeaderEnd = nAnswer;
     }
-    if (!FindHeader(pAnswer, nHeaderEnd, "Content-Base", &i, &nEnd)) {
-        return m_Path.AppendText(m_RequestUrl.Text());
-    }
-    for (int k = i; k < nEnd; k++) {
-        if (pAnswer[k] == ';') {
-            nEnd = k;
-            break;
-        }
-    }
-    if (nEnd - i >= 8 && _strnicmp(pAnswer + i, "rtsp:///", 8) == 0) {
-        i += 7;
-    }
-    if (nEnd > i && pAnswer[nEnd - 1] == '/') {
-        nEnd--;
-    }
-    return m_Path.AppendText(pAnswer + i, nEnd - i);
-}
-
-HRESULT CZRtspSrc::SetPlayUrl() {
-    m_PlayUrl.ResetLength();
-    if (StartsWithNoCase(m_Path.Text(), "rtsp://")) {
-        return m_PlayUrl.AppendText(m_Path.Text());
-    }
-    const BYTE* pb = reinterpret_cast<const BYTE*>(&m_dwServerAddress);
-    return m_PlayUrl.AppendFormat("rtsp://%u.%u.%u.%u%s", pb[0], pb[1], pb[2], pb[3],
-                                  m_Path.Text());
+    const bool bFound = FindHeader(pAnswer, nHeaderEnd, "Content-Base", &i, &nEnd);
+    return ResolveContentBase(bFound ? pAnswer + i : nullptr, nEnd - i, m_RequestUrl.Text(),
+                              &m_Path);
 }
 
 void CZRtspSrc::AutoDetectTransportType() {
@@ -475,9 +450,22 @@ HRESULT CZRtspSrc::ProbeFormat(CPushPin* pPin, int nIndex) {
     const HRESULT hrStop = (HRESULT)pPin->CallLoopWorker(LOOPCMD_STOP);
     if (SUCCEEDED(hrStop)) {
         SendPauseCommand();
-        SendTeardownCommand(false);
+        if (m_bPauseRefused) {
+            KeepProbedSession();
+        } else {
+            SendTeardownCommand(false);
+        }
     }
     return FAILED(hr) ? hr : hrStop;
+}
+
+// A server that refuses PAUSE goes on playing the probe's session. Rather
+// than tear it down and set everything up again, the start continues it: it
+// sets up the streams that are not set up yet, then plays.
+void CZRtspSrc::KeepProbedSession() {
+    SetPinsState(RTSPSTATE_SEND_RTSP_PLAY);
+    SetFilterStateDirect(RTSPSTATE_SEND_RTSP_SETUP,
+                         "\nCZRtspSrc::AddOutputPin: new m_FilterRTSPState=%s");
 }
 
 // No UDP data reached the probe: the path blocks UDP. Load starts again over

@@ -113,12 +113,12 @@ private:
     HRESULT ConnectToServer();
     void DetectKeepAliveMethod();
     HRESULT SendDescribe();
-    HRESULT SetPlayUrl();
     HRESULT SetContentBase(const char* pAnswer, int nAnswer);
     void AutoDetectTransportType();
     HRESULT AddOutputPin(StreamDescription* pStream);
     HRESULT ProbeFormat(CPushPin* pPin, int nIndex);
     HRESULT SwitchProbeToTcp();
+    void KeepProbedSession();
     void RemoveLastPin();
     void ReleaseAllPins();
 
@@ -158,6 +158,8 @@ private:
     HRESULT ApplyUdpTransport(CPushPin* pPin, const char* pAnswer, int nAnswer, int* pnPortText);
     void ApplyRtcpPort(CPushPin* pPin, const char* pAnswer, int nAnswer, int nPortText);
     void ApplySessionTimeout(const char* pParameters, int nParameters);
+    HRESULT RememberSessionId(const char* pId, int nId);
+    void TearDownOtherSessions(DWORD dwWaitMs);
     HRESULT SendSetupCommands();
     bool SwitchTransportAfter461(int* pnRetry, HRESULT* phr);
     HRESULT SendUDPHolePunchPackets();
@@ -196,9 +198,14 @@ private:
     CBuffer m_Url; // UTF-16, as given to Load
     AM_MEDIA_TYPE m_mtLoad;
     bool m_bHasLoadType = false;
+    // The content base that stream controls resolve against, and the
+    // aggregate URL of PLAY, PAUSE and TEARDOWN.
     CBuffer m_Path;
     CBuffer m_PlayUrl;
     CBuffer m_RangeHeader;
+    // "Session: <id>\r\n" lines of the ids a server gave besides the
+    // session's own (see RememberSessionId).
+    CBuffer m_OtherSessionHeaders;
     DWORD m_dwServerAddress = 0;
 
     CCritSec m_FilterLock;
@@ -216,6 +223,8 @@ private:
     DWORD m_nMaxTimeoutDeadline = 0;
     int m_nKeepAliveMethod;
     bool m_bNewPositionPending = false;
+    // The server answered PAUSE with 405 or 501: it is not asked again.
+    bool m_bPauseRefused = false;
     BOOL m_bStarving = FALSE;
     HANDLE m_hStarvation = nullptr;
 };

@@ -11,6 +11,7 @@
 #include "rtsp/rtp/g726bitorder.h"
 #include "rtsp/rtp/mediatype.h"
 #include "rtsp/rtp/mediatypeutil.h"
+#include "rtsp/controlurl.h"
 #include "rtsp/rtspstate.h"
 #include "rtsp/startsync.h"
 #include "rtsp/zrrtspsrc.h"
@@ -194,20 +195,7 @@ HRESULT CPushPin::SetBaseUrl(const char* pszBase) {
 }
 
 HRESULT CPushPin::GetControlUrl(CBaseBuffer* pUrl) const {
-    pUrl->ResetLength();
-    const char* pszControl = m_Desc.m_pszControl;
-    if (pszControl && strstr(pszControl, "://")) {
-        return pUrl->AppendText(pszControl);
-    }
-    HRESULT hr = pUrl->AppendText(m_BaseUrl.Text());
-    if (FAILED(hr) || !pszControl) {
-        return hr;
-    }
-    const int n = m_BaseUrl.TextLength();
-    if (pszControl[0] != '/' && (n == 0 || m_BaseUrl.Text()[n - 1] != '/')) {
-        hr = pUrl->AppendText("/");
-    }
-    return SUCCEEDED(hr) ? pUrl->AppendText(pszControl) : hr;
+    return ResolveControlUrl(m_BaseUrl.Text(), m_Desc.m_pszControl, pUrl);
 }
 
 bool CPushPin::IsNamedBy(const char* pszUrl, int cchUrl) const {

@@ -134,6 +134,7 @@ bool HasFrameRate(const StreamDescription& desc) {
 bool NeedsInBandFormat(const StreamDescription& desc) {
     switch (desc.m_nCompression) {
     case COMPRESSION_H264:
+        return !HasReadableSps(desc);
     case COMPRESSION_H265:
         return desc.m_nParamSets == 0;
     case COMPRESSION_MP4V:
@@ -150,7 +151,7 @@ HRESULT LearnInBandFormat(const BYTE* pFrame, int cbFrame, uint32_t dwJpegWidth,
     HRESULT hr = S_OK;
     switch (pDesc->m_nCompression) {
     case COMPRESSION_H264:
-        hr = pDesc->m_nParamSets == 0 ? ScanFirstFrame(pFrame, cbFrame, pDesc) : S_OK;
+        hr = HasReadableSps(*pDesc) ? S_OK : ScanFirstFrame(pFrame, cbFrame, pDesc);
         break;
     case COMPRESSION_H265:
         hr = pDesc->m_nParamSets == 0 ? ScanH265Frame(pFrame, cbFrame, pDesc) : S_OK;
@@ -177,4 +178,16 @@ HRESULT LearnInBandFormat(const BYTE* pFrame, int cbFrame, uint32_t dwJpegWidth,
         return hr;
     }
     return NeedsInBandFormat(*pDesc) ? S_FALSE : S_OK;
+}
+
+bool HasReadableSps(const StreamDescription& desc) {
+    for (int32_t i = 0; i < desc.m_nParamSets; i++) {
+        const ParamSet& set = desc.m_pParamSets[i];
+        H264SpsInfo info;
+        if (set.m_nLength >= 1 && (set.m_pData[0] & 0x9F) == kNalTypeSps &&
+            SUCCEEDED(ReadH264Sps(set.m_pData, set.m_nLength, &info))) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -14,9 +14,15 @@
 // S_FALSE when the frame does not begin this way; E_OUTOFMEMORY.
 HRESULT ScanFirstFrame(const BYTE* pFrame, int cbFrame, StreamDescription* pDesc);
 
+// Whether the description's parameter sets hold an SPS that reads: without
+// one the picture size is unknown, and the stream's first frames must give
+// it (a camera may describe its stream with sets that do not parse).
+bool HasReadableSps(const StreamDescription& desc);
+
 // Whether the description lacks what its media type needs and the first
-// frames give: H.264, H.265 and MPEG-4 video without parameter sets, JPEG
-// without a picture size, MPEG-4 video without a frame rate.
+// frames give: H.264 without an SPS that reads, H.265 and MPEG-4 video
+// without parameter sets, JPEG without a picture size, MPEG-4 video without
+// a frame rate.
 bool NeedsInBandFormat(const StreamDescription& desc);
 
 // Takes into the description what a frame shows of the format it lacks,

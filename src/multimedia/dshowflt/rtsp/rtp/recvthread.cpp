@@ -334,9 +334,15 @@ void CRecvThread::ProcessLoop() {
         m_Statistics = RECVSTATISTICS{};
     }
     m_dwFirstForeignSSRC = 0;
+    m_bAwaitSyncPoint = m_bSwitchedSource.exchange(false);
+    m_bByePending = false;
     const HANDLE hStop = LoopRequestEvent();
     for (;;) {
         if (WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0) {
+            break;
+        }
+        if (IsByeGraceOver()) {
+            DeliverData(nullptr, 0, 0, RECVFLAG_END_OF_STREAM);
             break;
         }
         CBuffer* pPacket = TakeQueuedPacket();
@@ -352,7 +358,7 @@ void CRecvThread::ProcessLoop() {
                 continue;
             }
             HANDLE handles[2] = {hStop, m_hRtpData};
-            WaitForMultipleObjects(2, handles, FALSE, dwWait);
+            WaitForMultipleObjects(2, handles, FALSE, std::min(dwWait, PacketWaitMs()));
             continue;
         }
         if (pPacket->Length() == 0) {
@@ -374,17 +380,12 @@ bool CRecvThread::ProcessPacket(CBuffer* pPacket, uint32_t* pdwFirstFlags) {
         return true;
     }
     m_Parser.SetArrivalTick(ArrivalTick(pPacket));
-    BYTE* pData = pPacket->Data();
-    int nSize = pPacket->Length();
-    int nResult = m_Parser.ParseHeader(&pData, &nSize);
-    if (nResult == RTPPACKET_INVALID_SSRC && m_Parser.ExpectedSSRC() == 0) {
-        Trace("\nCRecvThread::ProcessLoop: Received SSRC=%08X instead of %08X! Assume the server "
-              "gave me a bogus expected SSRC and this is the correct one",
-              m_Parser.SSRC(), 0u);
-        m_Parser.SetExpectedSSRC(m_Parser.SSRC());
-        pData = pPacket->Data();
-        nSize = pPacket->Length();
-        nResult = m_Parser.ParseHeader(&pData, &nSize);
+    BYTE* pData = nullptr;
+    int nSize = 0;
+    const uint32_t nSourceChanges = m_Parser.SourceChanges();
+    const int nResult = ParsePacket(pPacket, &pData, &nSize);
+    if (m_Parser.SourceChanges() != nSourceChanges) {
+        m_bAwaitSyncPoint = true;
     }
     switch (nResult) {
     case RTPPACKET_INVALID_SSRC:
@@ -420,6 +421,78 @@ bool CRecvThread::ProcessHeldPackets(DWORD dwNow, uint32_t* pdwFirstFlags) {
     }
     CountPacket();
     return SUCCEEDED(ProcessData(pData, nSize, nResult, pdwFirstFlags));
+}
+
+// Parses the packet. Where the announced SSRC filters (see the session's
+// SETUP), a foreign SSRC is taken instead when the announced one was 0 (a
+// bogus value), or when the announced one said BYE: the sender went on under
+// a new SSRC. Once packets of another SSRC than the one that said BYE come,
+// the stream does not end.
+int CRecvThread::ParsePacket(CBuffer* pPacket, BYTE** ppData, int* pnSize) {
+    *ppData = pPacket->Data();
+    *pnSize = pPacket->Length();
+    int nResult = m_Parser.ParseHeader(ppData, pnSize);
+    const uint32_t dwSSRC = m_Parser.SSRC();
+    const bool bAfterBye = m_bByePending.load() && dwSSRC != m_dwByeSSRC.load();
+    if (nResult == RTPPACKET_INVALID_SSRC && (m_Parser.ExpectedSSRC() == 0 || bAfterBye)) {
+        if (!bAfterBye) {
+            Trace("\nCRecvThread::ProcessLoop: Received SSRC=%08X instead of %08X! Assume the "
+                  "server gave me a bogus expected SSRC and this is the correct one",
+                  dwSSRC, 0u);
+        }
+        m_Parser.SetExpectedSSRC(dwSSRC);
+        *ppData = pPacket->Data();
+        *pnSize = pPacket->Length();
+        nResult = m_Parser.ParseHeader(ppData, pnSize);
+    }
+    if (bAfterBye && nResult != RTPPACKET_INVALID_SSRC && nResult != RTPPACKET_BAD) {
+        Trace("\nCRecvThread::ProcessLoop(%c): SSRC=%08X goes on after the BYE of SSRC=%08X",
+              Letter(), dwSSRC, m_dwByeSSRC.load());
+        m_bByePending = false;
+    }
+    return nResult;
+}
+
+void CRecvThread::OnSourceLeft(uint32_t dwSSRC) {
+    m_dwByeSSRC = dwSSRC;
+    m_dwByeTick = GetTickCount();
+    m_bByePending = true;
+    SetEvent(m_hRtpData); // the loop times the grace
+}
+
+bool CRecvThread::IsByeGraceOver() {
+    if (!m_bByePending.load() || GetTickCount() - m_dwByeTick.load() < BYE_GRACE_MS) {
+        return false;
+    }
+    Trace("\nCRecvThread::ProcessLoop(%c): no new SSRC after the BYE of SSRC=%08X: the stream "
+          "has ended",
+          Letter(), m_dwByeSSRC.load());
+    return true;
+}
+
+DWORD CRecvThread::PacketWaitMs() {
+    if (!m_bByePending.load()) {
+        return INFINITE;
+    }
+    const DWORD dwElapsed = GetTickCount() - m_dwByeTick.load();
+    return dwElapsed < BYE_GRACE_MS ? BYE_GRACE_MS - dwElapsed : 0;
+}
+
+// After a change of source the decoder has nothing to refer to: frames wait
+// for the first sync point, which goes out flagged as a discontinuity.
+bool CRecvThread::PassesSyncPointWait(uint32_t* pdwFlags) {
+    if (!m_bAwaitSyncPoint) {
+        return true;
+    }
+    if (!(*pdwFlags & RTPFLAG_SYNCPOINT)) {
+        Trace("\nCRecvThread::ProcessData(%c): dropped a frame before the first sync point of "
+              "the new source",
+              Letter());
+        return false;
+    }
+    m_bAwaitSyncPoint = false;
+    *pdwFlags |= RTPFLAG_DISCONTINUITY;
+    return true;
 }
 
 // The first SSRC that is not the announced one may be the right one after
@@ -465,7 +538,8 @@ void CRecvThread::CountPacket() {
 
 HRESULT CRecvThread::ProcessData(BYTE* pData, int nSize, int nResult, uint32_t* pdwFirstFlags) {
     for (;;) {
-        if (nSize >= 1) {
+        uint32_t dwFlags = m_Parser.Flags();
+        if (nSize >= 1 && PassesSyncPointWait(&dwFlags)) {
             if (*pdwFirstFlags != 0) {
                 const HRESULT hr =
                     OnFirstDataAvailable(pData, nSize, m_Parser.HeaderRecord(), pdwFirstFlags);
@@ -480,8 +554,7 @@ HRESULT CRecvThread::ProcessData(BYTE* pData, int nSize, int nResult, uint32_t* 
                 }
             }
             SetDataReceived();
-            const HRESULT hr =
-                DeliverData(pData, nSize, m_Parser.Time(), m_Parser.Flags() | *pdwFirstFlags);
+            const HRESULT hr = DeliverData(pData, nSize, m_Parser.Time(), dwFlags | *pdwFirstFlags);
             if (hr == S_OK) {
                 *pdwFirstFlags = 0;
             } else if (hr != ZRMM_S_PREROLL_DISCARDED) {
@@ -515,6 +588,7 @@ int CRecvThread::SwitchToIgnoredSSRCIfPresent() {
     m_RtpQueue.PrependList(&m_IgnoredList);
     SetEvent(m_hRtpData);
     m_Parser.SetExpectedSSRC(dwSSRC);
+    m_bSwitchedSource = true;
     CallLoopWorker(LOOPCMD_START);
     return 1;
 }

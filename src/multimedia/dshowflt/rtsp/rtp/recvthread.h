@@ -39,6 +39,9 @@ class CRecvThread : public CAMThread2, public CSocket {
 public:
     // The first foreign SSRC's packets kept for a later switch, at most.
     static const int MAX_IGNORED_PACKETS = 256;
+    // After a BYE for its source, the time a stream waits for the sender to
+    // go on under a new SSRC before it ends.
+    static const DWORD BYE_GRACE_MS = 1000;
     // Packets queued for the loop thread, at most: a loop that cannot keep up
     // loses the oldest packets (a gap the parser reports) instead of memory.
     static const int MAX_QUEUED_PACKETS = 4096;
@@ -66,6 +69,10 @@ public:
     // The server sends another SSRC than it announced: play the packets kept
     // for the first foreign SSRC and follow it. 1 when it switched, else 0.
     int SwitchToIgnoredSSRCIfPresent();
+    // An RTCP BYE for the stream's source (called by the RTCP worker): the
+    // stream ends, unless within BYE_GRACE_MS the sender goes on under a new
+    // SSRC (a sender that noticed an SSRC collision does so).
+    virtual void OnSourceLeft(uint32_t dwSSRC);
     // Returns both packet queues to the free pool.
     void FlushQueues();
 
@@ -120,12 +127,19 @@ private:
 
     void ProcessLoop();
     CBuffer* TakeQueuedPacket();
+    // The loop's wait for a packet: without limit, or until a BYE's grace ends.
+    DWORD PacketWaitMs();
+    bool IsByeGraceOver();
     // false ends the loop.
     bool ProcessPacket(CBuffer* pPacket, uint32_t* pdwFirstFlags);
     // The held packets whose reordering wait has ended at dwNow; false ends
     // the loop.
     bool ProcessHeldPackets(DWORD dwNow, uint32_t* pdwFirstFlags);
     bool OnForeignSSRC(CBuffer* pPacket);
+    int ParsePacket(CBuffer* pPacket, BYTE** ppData, int* pnSize);
+    // Whether the payload may go out: after a change of source, nothing
+    // before its first sync point (a key frame for video).
+    bool PassesSyncPointWait(uint32_t* pdwFlags);
     HRESULT ProcessData(BYTE* pData, int nSize, int nResult, uint32_t* pdwFirstFlags);
     void CountPacket();
     void ReturnToPool(CBuffer* pBuffer) { m_FreePool.PushHead(pBuffer); }
@@ -143,6 +157,12 @@ private:
     CBufferList m_RtcpQueue;
 
     uint32_t m_dwFirstForeignSSRC = 0; // 0: none
+    bool m_bAwaitSyncPoint = false;
+    std::atomic<bool> m_bSwitchedSource{false}; // by SwitchToIgnoredSSRCIfPresent
+    // A BYE for the stream's source, from the RTCP worker.
+    std::atomic<bool> m_bByePending{false};
+    std::atomic<uint32_t> m_dwByeSSRC{0};
+    std::atomic<DWORD> m_dwByeTick{0};
     CBufferList m_IgnoredList;
     CBufferList m_FreePool;
 

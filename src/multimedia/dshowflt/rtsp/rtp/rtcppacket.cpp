@@ -318,7 +318,7 @@ bool CRTCPPacket::ReadBye(const BYTE* pBody, int nBody, int nCount, bool* pbEnde
             Trace("\nRTCP Bye packet received! Pin=%c, PinState=%d, SSRC=%08X. "
                   "DeliverEOS\n+++++++++++++++++++++++++++++++++++++++++",
                   m_pStream->Letter(), m_pStream->RTSPState(), dwSSRC);
-            m_pStream->QueueData(m_pStream->RtpChannel(), nullptr, 0);
+            m_pStream->OnSourceLeft(dwSSRC);
             *pbEnded = true;
         }
     }

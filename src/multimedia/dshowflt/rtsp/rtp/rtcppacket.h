@@ -65,7 +65,8 @@ public:
 
     // Walks a compound packet: RTCPREAD_SENDER_REPORT when it held a sender
     // report and every part was well-formed. A BYE for the stream's SSRC
-    // queues the stream's end marker.
+    // tells the stream that its source left (which ends it, unless the
+    // sender goes on under a new SSRC).
     int ReadRTCPPacket(BYTE* pData, int nSize);
     // A receiver report and the source description: to the RTCP destination
     // (nChannel < 0) or as an interleaved frame of the channel. The empty

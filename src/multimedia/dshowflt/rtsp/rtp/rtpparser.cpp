@@ -87,6 +87,9 @@ void CRTPParser::Reset() {
     // A stream with the static payload type 0 (PCMU) needs no detection.
     m_nState = m_nSessionPayloadType != 0 ? (int)RTPSTATE_MAYBE : (int)RTPSTATE_YES;
     m_dwDetectedKind = RTPKIND_NONE;
+    m_nUnfitPackets = 0;
+    m_bSourceKnown = false;
+    m_nSourceChanges = 0;
     m_dwLastSequence = NO_SEQUENCE;
     m_Delivered.Clear();
     memset(&m_Record, 0, sizeof(m_Record));
@@ -285,6 +288,30 @@ int CRTPParser::GetRTPInfo(const BYTE* pPacket, int nSize) {
     return RTPPACKET_GOOD;
 }
 
+// Packets of a new SSRC on the stream's path: the sender restarted (the
+// transport names the stream, so nobody else sends there; where it does not,
+// the expected SSRC has admitted the new one). Its numbering starts afresh,
+// the packets held for the old one and the frame in progress are dropped,
+// and its first packet is a discontinuity.
+void CRTPParser::FollowSource() {
+    if (IsRtcpKind()) {
+        return;
+    }
+    const uint32_t dwSSRC = m_Record.m_dwSSRC;
+    if (m_bSourceKnown && dwSSRC != m_dwSourceSSRC) {
+        Trace("\nCRTPParser::ParseHeader: SSRC=0x%08X follows SSRC=0x%08X: the sender restarted",
+              dwSSRC, m_dwSourceSSRC);
+        DropHeld();
+        m_dwLastSequence = NO_SEQUENCE;
+        m_Delivered.Clear();
+        AbandonFrame();
+        m_Record.m_dwFlags |= RTPFLAG_DISCONTINUITY;
+        m_nSourceChanges++;
+    }
+    m_bSourceKnown = true;
+    m_dwSourceSSRC = dwSSRC;
+}
+
 int CRTPParser::IsRTP(const BYTE* pPacket, int nSize) {
     switch (m_nState) {
     case RTPSTATE_NO:
@@ -300,32 +327,42 @@ int CRTPParser::IsRTP(const BYTE* pPacket, int nSize) {
     }
 
     const int nResult = GetRTPInfo(pPacket, nSize);
-    if (m_dwDetectedKind == RTPKIND_NONE) {
-        if (nResult == RTPPACKET_BAD) {
-            Trace("\nCRTPParser::IsRTP: GetRTPInfo failed, RTPSTATE_MAYBE -> RTPSTATE_NO (1)");
-            m_nState = RTPSTATE_NO;
-            return RTPSTATE_NO;
-        }
-        if (nResult == RTPPACKET_GOOD) {
-            m_dwDetectedKind = m_Record.m_dwPayloadKind;
-        }
-        return RTPSTATE_MAYBE;
-    }
     if (nResult == RTPPACKET_INVALID_SSRC) {
         return RTPSTATE_MAYBE;
     }
-    if (nResult == RTPPACKET_GOOD && m_Record.m_dwPayloadKind == m_dwDetectedKind) {
-        if (m_Record.m_dwSequence == RTPNextSequence(m_dwLastSequence)) {
-            m_nState = RTPSTATE_YES;
-            return RTPSTATE_YES;
-        }
-        Trace("\nCRTPParser::IsRTP: GetRTPInfo succeeded, but sequence (%d, last=%d) is not "
-              "correct so stay in RTPSTATE_MAYBE",
-              (int)m_Record.m_dwSequence, (int)m_dwLastSequence);
+    if (nResult != RTPPACKET_GOOD ||
+        (m_dwDetectedKind != RTPKIND_NONE && m_Record.m_dwPayloadKind != m_dwDetectedKind)) {
+        return RejectWhileDetecting(nResult, nSize);
+    }
+    if (m_dwDetectedKind == RTPKIND_NONE) {
+        m_dwDetectedKind = m_Record.m_dwPayloadKind;
         return RTPSTATE_MAYBE;
     }
+    if (m_Record.m_dwSequence == RTPNextSequence(m_dwLastSequence)) {
+        m_nState = RTPSTATE_YES;
+        return RTPSTATE_YES;
+    }
+    Trace("\nCRTPParser::IsRTP: GetRTPInfo succeeded, but sequence (%d, last=%d) is not "
+          "correct so stay in RTPSTATE_MAYBE",
+          (int)m_Record.m_dwSequence, (int)m_dwLastSequence);
+    return RTPSTATE_MAYBE;
+}
+
+// A packet that does not fit while the stream is being detected: a
+// malformed one (a CSRC count or an extension past the end, padding larger
+// than the packet), or one of another payload type, which the detection
+// follows from now on. The packet is dropped; only a stream that keeps
+// sending such packets is not RTP.
+int CRTPParser::RejectWhileDetecting(int nResult, int nSize) {
+    m_nUnfitPackets++;
     if (nResult == RTPPACKET_GOOD) {
-        Trace("\nCRTPParser::IsRTP: GetRTPInfo succeeded, RTPSTATE_MAYBE -> RTPSTATE_NO (2)");
+        m_dwDetectedKind = m_Record.m_dwPayloadKind;
+    }
+    if (m_nUnfitPackets < MAX_UNFIT_PACKETS) {
+        Trace("\nCRTPParser::IsRTP: dropped a packet that does not fit (%d of %d), ret=%d, "
+              "Size=%d",
+              m_nUnfitPackets, MAX_UNFIT_PACKETS, nResult, nSize);
+        return RTPSTATE_NO;
     }
     Trace("\nCRTPParser::IsRTP: GetRTPInfo failed, RTPSTATE_MAYBE -> RTPSTATE_NO (3), ret=%d, "
           "Seq=%d, LastSeq=%d, Size=%d",
@@ -355,6 +392,7 @@ int CRTPParser::ParseHeader(BYTE** ppData, int* pnSize) {
         if (nResult != RTPPACKET_GOOD) {
             return nResult;
         }
+        FollowSource();
     }
 
     for (;;) {

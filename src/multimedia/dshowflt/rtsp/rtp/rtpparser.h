@@ -120,6 +120,9 @@ public:
     // How long packets wait ahead of a gap for the missing one, unless the
     // pin says otherwise (the Latency= buffering): 100 ms.
     static const DWORD DEFAULT_REORDER_WAIT_MS = 100;
+    // Packets that do not fit (malformed, or of another payload type) that
+    // the detection drops before it decides that a stream is not RTP.
+    static const int MAX_UNFIT_PACKETS = 50;
     // A frame or NAL unit larger than this is treated as malformed, so that a
     // stream that never completes a frame cannot take all memory.
     static const int MAX_FRAME_SIZE = 32 * 1024 * 1024;
@@ -147,8 +150,10 @@ public:
     // Reads a packet's header into the record: 0, 1 (SSRC not expected) or
     // 4 (malformed).
     int GetRTPInfo(const BYTE* pPacket, int nSize);
-    // RTPSTATE_NO, RTPSTATE_MAYBE or RTPSTATE_YES for this packet.
+    // RTPSTATE_NO, RTPSTATE_MAYBE or RTPSTATE_YES for this packet (NO drops
+    // it), and the stream's state that the packets decided so far.
     int IsRTP(const BYTE* pPacket, int nSize);
+    int DetectionState() const { return m_nState; }
     // Parses one packet and runs its depacketizer; on success *ppData and
     // *pnSize describe the payload to deliver, which stays valid until the
     // next call. A size of 0 asks for the next output: the next access unit
@@ -177,6 +182,8 @@ public:
     // enough at dwNow: 0 when they have, INFINITE when none are held.
     DWORD ReorderWaitLeft(uint32_t dwNow);
     uint32_t ExpectedSSRC() const { return m_dwExpectedSSRC; }
+    // How often the sender went on under a new SSRC since the last Reset.
+    uint32_t SourceChanges() const { return m_nSourceChanges; }
     int32_t ClockRate() const { return m_nClockRate; }
     // The frame interval of a video stream, in 100 ns, measured on the RTP
     // timestamps of its first frames; 0 until enough frames were seen.
@@ -280,8 +287,15 @@ private:
     HRESULT AppendJPEGQuantTables(CByteReader* pReader, uint32_t dwQ);
 
     // Detection.
+    int RejectWhileDetecting(int nResult, int nSize);
+    void FollowSource();
     int m_nState = RTPSTATE_MAYBE;
     uint32_t m_dwDetectedKind = RTPKIND_NONE;
+    int m_nUnfitPackets = 0;
+    // The SSRC of the packets used since the last Reset, once one was.
+    bool m_bSourceKnown = false;
+    uint32_t m_dwSourceSSRC = 0;
+    uint32_t m_nSourceChanges = 0;
     uint32_t m_dwLastSequence = 0xFFFFFFFF;
     CRTPSequenceHistory m_Delivered;
 
