@@ -167,7 +167,7 @@ char CPushPin::Letter() const {
 }
 
 HRESULT CPushPin::WaitForFormat() {
-    return WaitForDataReceived(FORMAT_WAIT_MS) ? S_OK : HRESULT_FROM_WIN32(WSAETIMEDOUT);
+    return WaitForDataReceived(FORMAT_WAIT_MS, m_pSession->AbortEvent());
 }
 
 HRESULT CPushPin::SetBaseUrl(const char* pszBase) {

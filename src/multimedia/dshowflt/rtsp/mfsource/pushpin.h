@@ -51,7 +51,7 @@ public:
     char Letter() const override;
     // Waits up to 5 s for the first frames, which complete the description
     // (in-band parameter sets, JPEG picture size); WSAETIMEDOUT when no data
-    // came.
+    // came, ZRMM_E_ABORT_WAIT_STOP when the session was aborted.
     HRESULT WaitForFormat();
     void SetStream(IPinStream* pStream) { m_pStream.store(pStream); }
 
