@@ -388,7 +388,7 @@ INSTANTIATE_TEST_SUITE_P(Stored, StoredTest, testing::ValuesIn(BREAK_CASES),
 
 // A stream deselected at a start is not announced; deselected at a restart
 // it neither delivers nor ends. The presentation ends when the last
-// selected stream has drained.
+// selected stream has drained after the server's BYE.
 TEST_F(SourceTest, EndOfPresentationAfterTheLastSelectedStream) {
     CPlayingServer server(PcmuSdp(2));
     CSourceUnderTest s;
@@ -408,12 +408,12 @@ TEST_F(SourceTest, EndOfPresentationAfterTheLastSelectedStream) {
     ASSERT_TRUE(pError);
     EXPECT_EQ(StatusOf(pError.Get()), MF_E_INVALIDREQUEST);
 
-    // More requests than the server sends before it closes the connection.
+    // More requests than the server sends before its BYE.
     for (int i = 0; i < 500; i++) {
         ASSERT_EQ(kept.pStream->RequestSample(nullptr), S_OK);
     }
     ASSERT_TRUE(kept.pEvents->WaitFor(MEMediaSample, 3));
-    server.CloseConnection();
+    server.SendRtcp(0, RtcpBye(CPlayingServer::TrackSsrc(0)));
     ASSERT_TRUE(kept.pEvents->WaitFor(MEEndOfStream));
     ComPtr<IMFMediaEvent> pEnd = s.events->WaitFor(MEEndOfPresentation);
     ASSERT_TRUE(pEnd);
