@@ -634,9 +634,20 @@ void CZRtspSrc::OnKeepAliveUnanswered() {
     }
 }
 
-// Nobody to reconnect the session: its streams have ended with the
-// connection (the reader did that).
+void CZRtspSrc::SetEventSink(ISessionEvents* pEvents) {
+    CAutoLock lock(&m_EventsLock);
+    m_pEvents = pEvents;
+}
+
+bool CZRtspSrc::EndsStreamsWithConnection() {
+    CAutoLock lock(&m_EventsLock);
+    return !m_pEvents;
+}
+
+// Without a sink nobody reconnects the session: its streams have ended with
+// the connection (the reader did that).
 void CZRtspSrc::ReportLostConnection(HRESULT hr) {
+    CAutoLock lock(&m_EventsLock);
     if (m_pEvents) {
         m_pEvents->OnConnectionLost(hr);
     }

@@ -72,8 +72,9 @@ public:
     // state), whose short wait the abort event does not end.
     void CloseSession();
     // Who hears of a connection lost while playing (null: nobody; then the
-    // streams end with the connection).
-    void SetEventSink(ISessionEvents* pEvents) { m_pEvents = pEvents; }
+    // streams end with the connection). Once it returns, the old sink hears
+    // nothing more.
+    void SetEventSink(ISessionEvents* pEvents);
     // After a lost connection: connects, sets up and plays again, with
     // back-off, for up to MaxTimeout= seconds (30 s without it). A stored
     // presentation goes on where its streams stood, or ends if they stood at
@@ -197,7 +198,7 @@ private:
     char StreamLetter(int nStream) override;
     int StreamState(int nStream) override;
     bool IsRunning() override;
-    bool EndsStreamsWithConnection() override { return !m_pEvents; }
+    bool EndsStreamsWithConnection() override;
     void FlushStreams() override;
     void OnConnectionLost() override;
     void FlushStreamQueues() override;
@@ -234,6 +235,7 @@ private:
     int m_nPins = 0;
     CPushPin* m_pFirstVideoPin = nullptr;
 
+    CCritSec m_EventsLock; // held while the sink is called
     ISessionEvents* m_pEvents = nullptr;
     DWORD m_nLastKeepAliveTick = 0;
     std::atomic<DWORD> m_nSessionTimeoutMs{60000};

@@ -257,6 +257,7 @@ STDMETHODIMP RTSPSource::Shutdown() {
         m_state = SourceState::Shutdown;
         // A source whose construction failed lacks the queue or the session.
         if (m_pSession) {
+            m_pSession->SetEventSink(nullptr);
             m_pSession->Abort();
         }
         for (DWORD i = 0; i < m_cStreams; i++) {
