@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -131,6 +132,33 @@ std::string RtcpBye(uint32_t dwSSRC) {
     std::string packet = RtcpHeader(1, 203, 8);
     PutUInt32(&packet, dwSSRC);
     return packet;
+}
+
+CPlayingServer::Hook OnFirst(const std::string& method, const std::string& part,
+                             CPlayingServer::Action action, const std::string& answer) {
+    auto bDone = std::make_shared<bool>(false);
+    return [=](const CPlayingServer::Request& request, std::string* pAnswer) {
+        if (*bDone || request.method != method || request.text.find(part) == std::string::npos) {
+            return CPlayingServer::ANSWER_DEFAULT;
+        }
+        *bDone = true;
+        *pAnswer = answer;
+        return action;
+    };
+}
+
+CPlayingServer::Hook Rewrite(const std::string& method, const std::string& from,
+                             const std::string& to) {
+    auto bDone = std::make_shared<bool>(false);
+    return [=](const CPlayingServer::Request& request, std::string* pAnswer) {
+        const size_t i = pAnswer->find(from);
+        if (*bDone || request.method != method || i == std::string::npos) {
+            return CPlayingServer::ANSWER_DEFAULT;
+        }
+        *bDone = true;
+        pAnswer->replace(i, from.size(), to);
+        return CPlayingServer::ANSWER;
+    };
 }
 
 std::string PcmuSdp(int nTracks, const std::string& extra) {
@@ -576,6 +604,10 @@ void CPlayingServer::SendLoop(SOCKET s) {
     uint32_t dwTimestamp = 90000;
     uint32_t dwChangingSsrc = 1;
     while (m_bSending) {
+        if (m_bMediaSilent) {
+            Sleep(PACKET_INTERVAL_MS);
+            continue;
+        }
         std::vector<Track> tracks;
         {
             std::lock_guard<std::mutex> lock(m_lock);
