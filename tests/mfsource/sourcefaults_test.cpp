@@ -145,6 +145,7 @@ struct FaultCase {
     const char* pszQuery;
     std::function<void(CPlayingServer*)> configure;
     std::function<void(CPlayingServer*, const char* pszQuery)> check;
+    const char* pszSdpExtra = ""; // session-level lines of the description
 };
 
 std::function<void(CPlayingServer*, const char*)> StartFailsWith(HRESULT hr) {
@@ -194,6 +195,24 @@ const FaultCase FAULTS[] = {
          });
      },
      StartFailsWith(ZRMM_E_SERVER_NOT_RESPONDING)},
+    // Only a stored presentation started at its very end succeeds when the
+    // server refuses to play from there: its streams end at once (within 5 s).
+    {"StoredStartedAtItsEnd", "",
+     [](CPlayingServer* p) { p->SetHook(Refuse("PLAY", "457 Invalid Range")); },
+     [](CPlayingServer* p, const char* q) {
+         CSourceUnderTest s;
+         ASSERT_EQ(s.Open(UrlOf(*p, q)), S_OK);
+         ComPtr<IMFPresentationDescriptor> pPD = s.Descriptor();
+         const UINT64 tDuration = MFGetAttributeUINT64(pPD.Get(), MF_PD_DURATION, 0);
+         ASSERT_GT(tDuration, 0u);
+         ComPtr<IMFMediaEvent> pStarted =
+             s.Start(pPD.Get(), Position((LONGLONG)tDuration), 1, MESourceStarted, 5 * SECOND_MS);
+         ASSERT_TRUE(pStarted);
+         EXPECT_EQ(StatusOf(pStarted.Get()), S_OK);
+         EXPECT_TRUE(s.events->WaitFor(MEEndOfPresentation, 1, 5 * SECOND_MS));
+         EXPECT_EQ(s.events->Count(MEError), 0u);
+     },
+     "a=range:npt=0-10\r\n"},
     // No media after PLAY: Stop and Shutdown within 2 s.
     {"NoMediaStopUdp", "", [](CPlayingServer* p) { p->SetMediaSilent(true); },
      [](CPlayingServer* p, const char* q) { StopWhileStartWaits(p, q, true); }},
@@ -312,7 +331,7 @@ private:
 };
 
 TEST_P(SourceFaultTest, IsToldInTime) {
-    CPlayingServer server(PcmuSdp(2));
+    CPlayingServer server(PcmuSdp(2, GetParam().pszSdpExtra));
     GetParam().configure(&server);
     GetParam().check(&server, GetParam().pszQuery);
 }
