@@ -483,9 +483,13 @@ void CPlayingServer::ServeTunnel(SOCKET get, const Request& getRequest) {
 bool CPlayingServer::AcceptPost(SOCKET get, const std::string& cookie, int nConnection,
                                 RequestSource* pPost) {
     while (!m_bStopping) {
+        // The client closed the tunnel, or the test did (Windows then
+        // reports the shut-down socket as an error).
         char probe;
-        if (CTcpPeer::Receive(get, &probe, 1, 1) == 0) {
-            return false; // the client closed the tunnel
+        const int n = CTcpPeer::Receive(get, &probe, 1, 1);
+        const int nError = n < 0 ? WSAGetLastError() : 0;
+        if (n == 0 || (n < 0 && nError != WSAETIMEDOUT && nError != WSAEWOULDBLOCK)) {
+            return false;
         }
         pPost->s = m_peer.Accept(POLL_MS);
         if (pPost->s == INVALID_SOCKET) {
