@@ -427,6 +427,23 @@ TEST_F(SourceTest, EndOfPresentationAfterTheLastSelectedStream) {
     EXPECT_EQ(StatusOf(pError.Get()), MF_E_END_OF_STREAM);
 }
 
+// A pipeline asks for a sample as soon as it hears of a stream, before the
+// stream has started (Wine's source reader does): the request is kept and
+// served once the start has run, not refused.
+TEST_F(SourceTest, RequestAsSoonAsAStreamIsAnnouncedIsServed) {
+    CPlayingServer server(PcmuSdp(1));
+    CSourceUnderTest s;
+    ASSERT_EQ(s.Open(PlayingUrl(server)), S_OK);
+    const PROPVARIANT start = EmptyPosition();
+    ASSERT_EQ(s.source->Start(s.Descriptor().Get(), nullptr, &start), S_OK);
+    ComPtr<IMFMediaStream> pStream = StreamOf(s.events->WaitFor(MENewStream).Get());
+    ASSERT_TRUE(pStream);
+    CEventWatcher streamEvents(pStream.Get());
+    ASSERT_EQ(pStream->RequestSample(nullptr), S_OK);
+    EXPECT_TRUE(streamEvents.WaitFor(MEMediaSample));
+    EXPECT_EQ(s.events->Count(MEError), 0u);
+}
+
 // ---- Bad input at the boundary ------------------------------------------------------------
 
 TEST_F(SourceTest, BadRequestsGiveClearResults) {

@@ -132,7 +132,7 @@ private:
                                     REFERENCE_TIME tStart, BOOL bActualStart);
     HRESULT DescribedStreamLocked(IMFPresentationDescriptor* pPD, DWORD dwIndex, BOOL* pbSelected,
                                   RTSPStream** ppStream);
-    HRESULT SelectStreamsLocked(IMFPresentationDescriptor* pPD);
+    HRESULT SelectStreamsLocked(IMFPresentationDescriptor* pPD, BOOL bSeek);
     // Calls fn on every stream that the descriptor selects, in its order,
     // up to the first failure.
     template <class Fn>

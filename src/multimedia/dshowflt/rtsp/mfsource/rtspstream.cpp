@@ -138,7 +138,7 @@ STDMETHODIMP RTSPStream::RequestSample(IUnknown* pToken) {
     HRESULT hr = S_OK;
     if (m_state == SourceState::Shutdown) {
         hr = MF_E_SHUTDOWN;
-    } else if (m_state == SourceState::Stopped || !m_bActive) {
+    } else if ((m_state == SourceState::Stopped && !m_bStartPending) || !m_bActive) {
         hr = MF_E_INVALIDREQUEST;
     } else if (m_bEndOfStream && m_Samples.IsEmpty()) {
         hr = MF_E_END_OF_STREAM;
@@ -189,6 +189,7 @@ void RTSPStream::CancelStart() {
     m_bStartPending = FALSE;
     if (m_state == SourceState::Stopped) {
         m_Samples.Clear();
+        m_Tokens.Clear();
     }
 }
 

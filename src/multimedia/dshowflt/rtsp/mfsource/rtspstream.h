@@ -52,7 +52,9 @@ public:
     HRESULT Activate(BOOL bSelected);
     // A start runs the session before the stream starts: from PrepareStart
     // until Start (or CancelStart) the stream keeps what the pin delivers
-    // and dispatches nothing. A seek drops what came before it.
+    // and the requests that come (a pipeline asks as soon as it hears of a
+    // new stream), and dispatches nothing. A seek drops what came before
+    // it.
     HRESULT PrepareStart(BOOL bSeek);
     void CancelStart();
     HRESULT Start(const PROPVARIANT& position, BOOL bSeek);

@@ -88,11 +88,7 @@ HRESULT RTSPSource::DoStart(StartOp* pOp) {
             hr = StartTimeLocked(pOp->Data(), &tStart, &bSeek, &bActualStart);
         }
         if (SUCCEEDED(hr)) {
-            hr = SelectStreamsLocked(pPD.Get());
-        }
-        if (SUCCEEDED(hr)) {
-            hr = ForSelectedStreamsLocked(
-                pPD.Get(), [bSeek](RTSPStream* p) { return p->PrepareStart(bSeek); });
+            hr = SelectStreamsLocked(pPD.Get(), bSeek);
         }
         bResume = m_state == SourceState::Paused;
     }
@@ -207,9 +203,10 @@ HRESULT RTSPSource::DescribedStreamLocked(IMFPresentationDescriptor* pPD, DWORD 
 }
 
 // Every stream of the descriptor is activated or deactivated; each selected
-// one is announced as new or updated and counts towards the end of the
-// presentation.
-HRESULT RTSPSource::SelectStreamsLocked(IMFPresentationDescriptor* pPD) {
+// one is prepared for its start, then announced as new or updated (a
+// pipeline may request samples as soon as it hears of it), and counts
+// towards the end of the presentation.
+HRESULT RTSPSource::SelectStreamsLocked(IMFPresentationDescriptor* pPD, BOOL bSeek) {
     m_cPendingEndOfStream = 0;
     for (DWORD i = 0; i < m_cStreams; i++) {
         BOOL bSelected = FALSE;
@@ -220,14 +217,18 @@ HRESULT RTSPSource::SelectStreamsLocked(IMFPresentationDescriptor* pPD) {
         }
         const BOOL bWasActive = pStream->IsActive();
         pStream->Activate(bSelected);
-        if (bSelected) {
-            m_cPendingEndOfStream++;
+        if (!bSelected) {
+            continue;
+        }
+        m_cPendingEndOfStream++;
+        hr = pStream->PrepareStart(bSeek);
+        if (SUCCEEDED(hr)) {
             hr = m_pEventQueue->QueueEventParamUnk(bWasActive ? MEUpdatedStream : MENewStream,
                                                    GUID_NULL, S_OK,
                                                    static_cast<IMFMediaStream*>(pStream));
-            if (FAILED(hr)) {
-                return hr;
-            }
+        }
+        if (FAILED(hr)) {
+            return hr;
         }
     }
     return S_OK;
