@@ -388,7 +388,7 @@ INSTANTIATE_TEST_SUITE_P(Stored, StoredTest, testing::ValuesIn(BREAK_CASES),
 
 // A stream deselected at a start is not announced; deselected at a restart
 // it neither delivers nor ends. The presentation ends when the last
-// selected stream has drained.
+// selected stream has drained after the server's BYE.
 TEST_F(SourceTest, EndOfPresentationAfterTheLastSelectedStream) {
     CPlayingServer server(PcmuSdp(2));
     CSourceUnderTest s;
@@ -408,12 +408,12 @@ TEST_F(SourceTest, EndOfPresentationAfterTheLastSelectedStream) {
     ASSERT_TRUE(pError);
     EXPECT_EQ(StatusOf(pError.Get()), MF_E_INVALIDREQUEST);
 
-    // More requests than the server sends before it closes the connection.
+    // More requests than the server sends before its BYE.
     for (int i = 0; i < 500; i++) {
         ASSERT_EQ(kept.pStream->RequestSample(nullptr), S_OK);
     }
     ASSERT_TRUE(kept.pEvents->WaitFor(MEMediaSample, 3));
-    server.CloseConnection();
+    server.SendRtcp(0, RtcpBye(CPlayingServer::TrackSsrc(0)));
     ASSERT_TRUE(kept.pEvents->WaitFor(MEEndOfStream));
     ComPtr<IMFMediaEvent> pEnd = s.events->WaitFor(MEEndOfPresentation);
     ASSERT_TRUE(pEnd);
@@ -425,6 +425,23 @@ TEST_F(SourceTest, EndOfPresentationAfterTheLastSelectedStream) {
     pError = s.events->WaitFor(MEError, 2);
     ASSERT_TRUE(pError);
     EXPECT_EQ(StatusOf(pError.Get()), MF_E_END_OF_STREAM);
+}
+
+// A pipeline asks for a sample as soon as it hears of a stream, before the
+// stream has started (Wine's source reader does): the request is kept and
+// served once the start has run, not refused.
+TEST_F(SourceTest, RequestAsSoonAsAStreamIsAnnouncedIsServed) {
+    CPlayingServer server(PcmuSdp(1));
+    CSourceUnderTest s;
+    ASSERT_EQ(s.Open(PlayingUrl(server)), S_OK);
+    const PROPVARIANT start = EmptyPosition();
+    ASSERT_EQ(s.source->Start(s.Descriptor().Get(), nullptr, &start), S_OK);
+    ComPtr<IMFMediaStream> pStream = StreamOf(s.events->WaitFor(MENewStream).Get());
+    ASSERT_TRUE(pStream);
+    CEventWatcher streamEvents(pStream.Get());
+    ASSERT_EQ(pStream->RequestSample(nullptr), S_OK);
+    EXPECT_TRUE(streamEvents.WaitFor(MEMediaSample));
+    EXPECT_EQ(s.events->Count(MEError), 0u);
 }
 
 // ---- Bad input at the boundary ------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "../rtp/rtpcapturefile.h"
 
@@ -149,6 +150,33 @@ std::string RtcpBye(uint32_t dwSSRC) {
     std::string packet = RtcpHeader(1, 203, 8);
     PutUInt32(&packet, dwSSRC);
     return packet;
+}
+
+CPlayingServer::Hook OnFirst(const std::string& method, const std::string& part,
+                             CPlayingServer::Action action, const std::string& answer) {
+    auto bDone = std::make_shared<bool>(false);
+    return [=](const CPlayingServer::Request& request, std::string* pAnswer) {
+        if (*bDone || request.method != method || request.text.find(part) == std::string::npos) {
+            return CPlayingServer::ANSWER_DEFAULT;
+        }
+        *bDone = true;
+        *pAnswer = answer;
+        return action;
+    };
+}
+
+CPlayingServer::Hook Rewrite(const std::string& method, const std::string& from,
+                             const std::string& to) {
+    auto bDone = std::make_shared<bool>(false);
+    return [=](const CPlayingServer::Request& request, std::string* pAnswer) {
+        const size_t i = pAnswer->find(from);
+        if (*bDone || request.method != method || i == std::string::npos) {
+            return CPlayingServer::ANSWER_DEFAULT;
+        }
+        *bDone = true;
+        pAnswer->replace(i, from.size(), to);
+        return CPlayingServer::ANSWER;
+    };
 }
 
 std::string PcmuSdp(int nTracks, const std::string& extra) {
@@ -509,9 +537,13 @@ void CPlayingServer::ServeTunnel(SOCKET get, const Request& getRequest) {
 bool CPlayingServer::AcceptPost(SOCKET get, const std::string& cookie, int nConnection,
                                 RequestSource* pPost) {
     while (!m_bStopping) {
+        // The client closed the tunnel, or the test did (Windows then
+        // reports the shut-down socket as an error).
         char probe;
-        if (CTcpPeer::Receive(get, &probe, 1, 1) == 0) {
-            return false; // the client closed the tunnel
+        const int n = CTcpPeer::Receive(get, &probe, 1, 1);
+        const int nError = n < 0 ? WSAGetLastError() : 0;
+        if (n == 0 || (n < 0 && nError != WSAETIMEDOUT && nError != WSAEWOULDBLOCK)) {
+            return false;
         }
         pPost->s = m_peer.Accept(POLL_MS);
         if (pPost->s == INVALID_SOCKET) {
@@ -687,6 +719,10 @@ void CPlayingServer::SendPacket(SOCKET s, const Track& track, const std::string&
 void CPlayingServer::SendLoop(SOCKET s) {
     std::vector<TrackClock> clocks;
     for (int nTick = 0; m_bSending; nTick++) {
+        if (m_bMediaSilent) {
+            Sleep(PACKET_INTERVAL_MS);
+            continue;
+        }
         std::vector<Track> tracks;
         PacketHook hook;
         {

@@ -71,6 +71,8 @@ public:
     void SetExtraPublic(const std::string& methods) { m_extraPublic = methods; }
     // Answers UDP SETUPs normally but never sends over UDP.
     void SetUdpSilent(bool bSilent) { m_bUdpSilent = bSilent; }
+    // Answers PLAY but sends no media at all.
+    void SetMediaSilent(bool bSilent) { m_bMediaSilent = bSilent; }
     // Sends every packet on this interleaved channel as well.
     void SetStrayChannel(int nChannel) { m_nStrayChannel = nChannel; }
     // A tunnel's later POST connections are closed as soon as they come.
@@ -155,6 +157,7 @@ private:
     std::string m_sessionSuffix;
     std::string m_extraPublic;
     bool m_bUdpSilent = false;
+    bool m_bMediaSilent = false;
     int m_nStrayChannel = -1;
     std::atomic<bool> m_bRefuseNewPosts{false};
     Hook m_hook;
@@ -182,6 +185,14 @@ private:
 
 // A description with nTracks PCMU tracks named track1, track2, ...
 std::string PcmuSdp(int nTracks, const std::string& extra = "");
+
+// Hooks: the first request of a method (with a given piece of its text)
+// answered differently, everything else normally; the server's own answer to
+// the first request of a method with one piece of it replaced.
+CPlayingServer::Hook OnFirst(const std::string& method, const std::string& part,
+                             CPlayingServer::Action action, const std::string& answer);
+CPlayingServer::Hook Rewrite(const std::string& method, const std::string& from,
+                             const std::string& to);
 
 // RTCP packets (RFC 3550) for the tests: a sender report with the given NTP
 // time and packet count, a source description with a CNAME, a BYE.

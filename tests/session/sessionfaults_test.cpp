@@ -17,21 +17,6 @@ namespace {
 const int WAIT_MS = 20000;
 const char OK_HEAD[] = "RTSP/1.0 200 OK\r\nCSeq: {cseq}\r\n";
 
-// Answers the first request of a method (with a given piece of its text)
-// differently, everything else normally.
-CPlayingServer::Hook OnFirst(const std::string& method, const std::string& part,
-                             CPlayingServer::Action action, const std::string& answer) {
-    auto bDone = std::make_shared<bool>(false);
-    return [=](const CPlayingServer::Request& request, std::string* pAnswer) {
-        if (*bDone || request.method != method || request.text.find(part) == std::string::npos) {
-            return CPlayingServer::ANSWER_DEFAULT;
-        }
-        *bDone = true;
-        *pAnswer = answer;
-        return action;
-    };
-}
-
 // RTCP as the server sees it: 32-bit words of a packet the client sent.
 uint32_t Word(const std::string& packet, size_t nOffset) {
     uint32_t v = 0;
@@ -185,7 +170,7 @@ const FaultCase FAULTS[] = {
          EXPECT_EQ(p->session->m_StreamingType, STREAMINGTYPE_TCP);
          EXPECT_TRUE(p->AllPinsReceive(5));
      }},
-    {"ServerCloseEndsEveryStreamAndRunReconnects", 2, "", [](CPlayingServer*) {},
+    {"ServerCloseWithoutOwnerEndsEveryStreamAndRunReconnects", 2, "", [](CPlayingServer*) {},
      [](CSessionUnderTest* p) {
          ASSERT_EQ(p->session->Run(0), S_OK);
          ASSERT_TRUE(p->AllPinsReceive(5));
@@ -283,22 +268,6 @@ const FaultCase FAULTS[] = {
          EXPECT_LT(GetTickCount() - dwStart, 2u * 10000u);
      }},
 };
-
-// The server's own answer to the first request of a method, with one piece
-// of it replaced.
-CPlayingServer::Hook Rewrite(const std::string& method, const std::string& from,
-                             const std::string& to) {
-    auto bDone = std::make_shared<bool>(false);
-    return [=](const CPlayingServer::Request& request, std::string* pAnswer) {
-        const size_t i = pAnswer->find(from);
-        if (*bDone || request.method != method || i == std::string::npos) {
-            return CPlayingServer::ANSWER_DEFAULT;
-        }
-        *bDone = true;
-        pAnswer->replace(i, from.size(), to);
-        return CPlayingServer::ANSWER;
-    };
-}
 
 // Absurd values from a hostile server: a clear error or a stream that plays,
 // never a crash, a flood of requests or unbounded memory.

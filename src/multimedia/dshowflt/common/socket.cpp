@@ -4,6 +4,7 @@
 #include "format.h"
 #include "hresultname.h"
 #include "trace.h"
+#include "zrerrors.h"
 
 namespace {
 
@@ -204,15 +205,10 @@ void CSocket::ApplyMulticastTTL() {
     }
 }
 
+// Every connect waits on the socket's events, so that its owner can abort
+// it; a time-out of 0 waits without limit.
 HRESULT CSocket::ConnectTcp(DWORD dwTimeoutMs) {
     const sockaddr* pAddress = reinterpret_cast<const sockaddr*>(&m_SockAddr);
-    if (dwTimeoutMs == 0) {
-        if (connect(m_socket, pAddress, sizeof(m_SockAddr)) == SOCKET_ERROR) {
-            return LastSocketError();
-        }
-        DisplaySocketInfo(m_socket);
-        return S_OK;
-    }
     HRESULT hr = SelectEvents(kConnectEvents);
     if (FAILED(hr)) {
         return hr;
@@ -221,15 +217,17 @@ HRESULT CSocket::ConnectTcp(DWORD dwTimeoutMs) {
         if (WSAGetLastError() != WSAEWOULDBLOCK) {
             return LastSocketError();
         }
-        int nOutcome = WaitForNetworkEvent(nullptr, dwTimeoutMs, FD_CONNECT, &hr);
-        if (nOutcome == NETWAIT_TIMEOUT ||
-            (nOutcome == NETWAIT_ERROR && hr == HRESULT_FROM_WIN32(WSAETIMEDOUT))) {
+        const DWORD dwWaitMs = dwTimeoutMs == 0 ? INFINITE : dwTimeoutMs;
+        switch (WaitForNetworkEvent(m_hAbort, dwWaitMs, FD_CONNECT, &hr)) {
+        case NETWAIT_EVENT:
+            break;
+        case NETWAIT_TIMEOUT:
             return HRESULT_FROM_WIN32(WSAETIMEDOUT);
-        }
-        if (nOutcome == NETWAIT_PEER_CLOSED) {
+        case NETWAIT_PEER_CLOSED:
             return HRESULT_FROM_WIN32(WSAECONNRESET);
-        }
-        if (nOutcome != NETWAIT_EVENT) {
+        case NETWAIT_ABORTED:
+            return ZRMM_E_ABORT_WAIT_STOP;
+        default:
             return FAILED(hr) ? hr : E_FAIL;
         }
     }
@@ -335,11 +333,14 @@ HRESULT CSocket::SendAll(CSocket* pConnection, const void* pData, int nLength,
             return HRESULT_FROM_WIN32(WSAETIMEDOUT);
         }
         HRESULT hr = S_OK;
-        switch (pConnection->WaitForNetworkEvent(nullptr, dwRoomTimeoutMs, FD_WRITE, &hr)) {
+        switch (pConnection->WaitForNetworkEvent(pConnection->m_hAbort, dwRoomTimeoutMs, FD_WRITE,
+                                                 &hr)) {
         case NETWAIT_PEER_CLOSED:
             return HRESULT_FROM_WIN32(WSAECONNRESET);
         case NETWAIT_ERROR:
             return hr;
+        case NETWAIT_ABORTED:
+            return ZRMM_E_ABORT_WAIT_STOP;
         case NETWAIT_TIMEOUT:
             bTimedOut = true;
             break; // try once more

@@ -5,8 +5,9 @@
 //
 // Sockets are used non-blocking with event selection: reads never block, and
 // a caller that finds no data waits with WaitForNetworkEvent on the socket's
-// event together with an abort event. Failures are HRESULT_FROM_WIN32 of the
-// Windows Sockets code.
+// event together with an abort event. A connect and a send that waits for
+// room also end when the socket's owner sets its abort event. Failures are
+// HRESULT_FROM_WIN32 of the Windows Sockets code.
 //
 // Locks: the general lock guards the buffer for the control connection's
 // reader; the receive lock is held around every recv and the send lock around
@@ -45,9 +46,13 @@ public:
     // Stores the address to connect or bind to (network byte order) and the
     // local interface; nothing is opened.
     HRESULT SetAddress(DWORD dwAddress, WORD wPort, DWORD dwInterface, BOOL bUDP, BOOL bReuse);
+    // The owner's event (manual reset, not owned) that ends a connect or a
+    // wait for room to send with ZRMM_E_ABORT_WAIT_STOP; null: none.
+    void SetAbortEvent(HANDLE hAbort) { m_hAbort = hAbort; }
 
     // OpenSocketHelper, retried while a connect with a time-out times out and
-    // time is left.
+    // time is left. A time-out of 0 lets a connect wait without limit (until
+    // it succeeds, fails or is aborted).
     virtual HRESULT OpenSocketTimed(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTimeoutMs);
     // Drops a multicast membership, closes the socket and matches the open's
     // WSAStartup. With reset, the maximum message size becomes 512 and the
@@ -105,6 +110,7 @@ private:
 
     SOCKET m_socket = INVALID_SOCKET;
     HANDLE m_hEvent = nullptr;
+    HANDLE m_hAbort = nullptr;
     WSANETWORKEVENTS m_NetworkEvents = {};
     DWORD m_dwAddress = 0;   // peer, group or local address
     DWORD m_dwInterface = 0; // local interface address

@@ -1,6 +1,7 @@
 #include "rtspcommand.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "common/base64.h"
 #include "common/format.h"
@@ -28,14 +29,20 @@ const DWORD POST_CONNECT_TIMEOUT_MS = 10000;
 
 CRTSPCommand::CRTSPCommand(HRESULT* phr) {
     m_hResponseReceived = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!m_hResponseReceived && phr) {
+    m_hAbort = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_hConnectionClosed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if ((!m_hResponseReceived || !m_hAbort || !m_hConnectionClosed) && phr) {
         *phr = E_OUTOFMEMORY;
     }
+    SetAbortEvent(m_hAbort);
+    m_PostSocket.SetAbortEvent(m_hAbort);
 }
 
 CRTSPCommand::~CRTSPCommand() {
-    if (m_hResponseReceived) {
-        CloseHandle(m_hResponseReceived);
+    for (HANDLE h : {m_hResponseReceived, m_hAbort, m_hConnectionClosed}) {
+        if (h) {
+            CloseHandle(h);
+        }
     }
 }
 
@@ -53,9 +60,9 @@ HRESULT CRTSPCommand::OpenSocket(BOOL bAllocBuffer, DWORD dwTimeoutMs) {
     return hr;
 }
 
-HRESULT CRTSPCommand::ReOpenSocket() {
+HRESULT CRTSPCommand::ReOpenSocket(DWORD dwTimeoutMs) {
     CloseSocket(FALSE);
-    HRESULT hr = OpenSocket(FALSE, m_nMaxTimeout * 1000);
+    HRESULT hr = OpenSocket(FALSE, dwTimeoutMs);
     if (SUCCEEDED(hr) && m_StreamingType == STREAMINGTYPE_HTTP) {
         hr = MakeSessionCookie();
     }
@@ -167,6 +174,7 @@ HRESULT CRTSPCommand::OpenSocketHelper(BOOL bAllocBuffer, BOOL bConnect, DWORD d
     {
         CAutoLock lock(&m_ResponseLock);
         m_bConnectionClosed = false;
+        ResetEvent(m_hConnectionClosed);
     }
     return CSocket::OpenSocketHelper(bAllocBuffer, bConnect, dwTimeoutMs);
 }
@@ -251,10 +259,18 @@ HRESULT CRTSPCommand::SendRaw(CSocket* pConnection, const char* pText, int cbTex
 // answer, or with a failure. When the wait ends first, the exchange has
 // timed out, even when part of the answer came: a description cut short
 // would pass for a whole one. What came is dropped with it, so that its rest
-// is not taken for the start of the next answer.
-HRESULT CRTSPCommand::ReadResponse(DWORD dwWaitMs) {
-    WaitForSingleObject(m_hResponseReceived, dwWaitMs);
+// is not taken for the start of the next answer. A stop ends the exchange
+// without an answer.
+HRESULT CRTSPCommand::ReadResponse(DWORD dwWaitMs, HANDLE hStop) {
+    const HANDLE handles[2] = {m_hResponseReceived, hStop};
+    const bool bStopped =
+        WaitForMultipleObjects(hStop ? 2 : 1, handles, FALSE, dwWaitMs) == WAIT_OBJECT_0 + 1;
     CAutoLock lock(&m_ResponseLock);
+    if (bStopped && m_bAwaiting) {
+        m_bAwaiting = false; // a late answer is dropped
+        Trace("\nReadResponse: the wait was aborted");
+        return ZRMM_E_ABORT_WAIT_STOP;
+    }
     if (m_bAwaiting) {
         m_bAwaiting = false; // a late answer is dropped
         if (m_Messages.TakePartialAnswer(m_nAwaitedCSeq, &m_Response)) {
@@ -277,6 +293,11 @@ HRESULT CRTSPCommand::ReadResponse(DWORD dwWaitMs) {
 
 HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, const char* pszUrl,
                                   DWORD dwWaitMs) {
+    return SendCommandUntil(nMethod, pszExtraHeaders, pszUrl, dwWaitMs, m_hAbort);
+}
+
+HRESULT CRTSPCommand::SendCommandUntil(int nMethod, const char* pszExtraHeaders, const char* pszUrl,
+                                       DWORD dwWaitMs, HANDLE hStop) {
     bool bPostReopened = false;
     for (int nAttempt = 0;;) {
         HRESULT hr = BuildAndSendCommand(nMethod, pszExtraHeaders, pszUrl);
@@ -287,7 +308,7 @@ HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, cons
         if (IsRTSPMethod(nMethod)) {
             m_nCSeq++; // also for a resend: CSeq numbers stay consecutive
         }
-        hr = ReadResponse(dwWaitMs);
+        hr = ReadResponse(dwWaitMs, hStop);
         if (FAILED(hr)) {
             Trace("\nReadResponse failed %s", HResultName(hr));
             // A tunnel's POST connection that the server reset is renewed
@@ -455,6 +476,7 @@ void CRTSPCommand::OnConnectionClosed() {
     {
         CAutoLock lock(&m_ResponseLock);
         m_bConnectionClosed = true;
+        SetEvent(m_hConnectionClosed);
         bEnded = EndExchangeLocked(HRESULT_FROM_WIN32(WSAECONNRESET), nullptr);
     }
     if (bEnded) {

@@ -278,8 +278,14 @@ HRESULT CZRtspSrc::SendDescribe() {
     return SendCommand(RTSPMETHOD_DESCRIBE, ACCEPT_SDP, m_RequestUrl.Text(), RequestWaitMs());
 }
 
+// A reconnect gives up at its deadline, even in the middle of an exchange.
 DWORD CZRtspSrc::RequestWaitMs() const {
-    return std::max<DWORD>(m_nTimeout * 1000, 10000);
+    const DWORD dwWait = std::max<DWORD>(m_nTimeout * 1000, 10000);
+    if (m_dwReconnectDeadline == 0) {
+        return dwWait;
+    }
+    const int32_t nLeft = (int32_t)(m_dwReconnectDeadline - GetTickCount());
+    return std::min<DWORD>(dwWait, nLeft > 0 ? (DWORD)nLeft : 1);
 }
 
 HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
@@ -521,6 +527,7 @@ CPushPin* CZRtspSrc::GetPin(int nIndex) {
 // ---- Control from the front end ----------------------------------------------
 
 HRESULT CZRtspSrc::Run(int64_t) {
+    CAutoLock filterLock(&m_FilterLock);
     Trace("\nCZRtspSrc::Run...");
     Trace("\nCZRtspSrc::GetClockTime: m_pClock is NULL");
     const HRESULT hr = m_bNewPositionPending ? StartStreaming() : PrepareToRun();
@@ -531,6 +538,7 @@ HRESULT CZRtspSrc::Run(int64_t) {
 }
 
 HRESULT CZRtspSrc::Pause() {
+    CAutoLock filterLock(&m_FilterLock);
     Trace("\nCZRtspSrc::Pause... (from %s)", m_nRunState == State_Running ? "Run" : "Stop");
     if (m_nRunState != State_Stopped) {
         PauseStreaming(true);
@@ -546,19 +554,23 @@ HRESULT CZRtspSrc::Pause() {
 }
 
 HRESULT CZRtspSrc::Stop() {
+    CAutoLock filterLock(&m_FilterLock);
     Trace("\nCZRtspSrc::Stop...\n");
     StopStreaming();
     InvalidateAppliedPositions();
     return S_OK;
 }
 
+// The keep-alive ends first: its exchange would hold the command lock that
+// the TEARDOWN needs.
 void CZRtspSrc::CloseSession() {
-    StopRtcpWorkers();
-    SendTeardownCommand(true);
+    CAutoLock filterLock(&m_FilterLock);
     if (m_KeepAlive.ThreadExists()) {
         m_KeepAlive.CallWorker(KEEPALIVECMD_EXIT);
         m_KeepAlive.Close();
     }
+    StopRtcpWorkers();
+    SendTeardownCommand(true, true);
 }
 
 void CZRtspSrc::SetStarvation(BOOL bStarving) {
@@ -580,7 +592,8 @@ int64_t CZRtspSrc::FlirSecTimeCorrection() const {
     return m_Description.m_bFlirSecServer && m_bDescribeToPlayMeasured ? m_tDescribeToPlayDelay : 0;
 }
 
-HRESULT CZRtspSrc::SendKeepAliveCommand(const char* pszSessionHeader) {
+HRESULT CZRtspSrc::SendKeepAliveCommand(const char* pszSessionHeader, DWORD dwWaitMs,
+                                        HANDLE hStop) {
     CAutoLock commandLock(&m_CommandLock);
     if (strcmp(pszSessionHeader, m_SessionHeader.Text()) != 0) {
         return S_FALSE; // renewed or lost: the keep-alive stops
@@ -590,11 +603,39 @@ HRESULT CZRtspSrc::SendKeepAliveCommand(const char* pszSessionHeader) {
         return E_UNEXPECTED;
     }
     const HRESULT hr =
-        SendCommand(m_nKeepAliveMethod, nullptr, m_RequestUrl.Text(), OPTIONS_WAIT_MS);
+        SendCommandUntil(m_nKeepAliveMethod, nullptr, m_RequestUrl.Text(), dwWaitMs, hStop);
     if (FAILED(hr)) {
         return hr;
     }
     return LastStatusCode() == 200 ? S_OK : ZRMM_E_RTSP_OPTIONS_FAILED;
+}
+
+void CZRtspSrc::OnKeepAliveUnanswered() {
+    Trace("\nCZRtspSrc::OnKeepAliveUnanswered: the server has not answered for %s",
+          FormatMs(m_nSessionTimeoutMs.load()));
+    if (IsRunning()) {
+        SetFilterAndPinsState(RTSPSTATE_REOPENSOCKET);
+        ReportLostConnection(ZRMM_E_SERVER_NOT_RESPONDING);
+    }
+}
+
+void CZRtspSrc::SetEventSink(ISessionEvents* pEvents) {
+    CAutoLock lock(&m_EventsLock);
+    m_pEvents = pEvents;
+}
+
+bool CZRtspSrc::EndsStreamsWithConnection() {
+    CAutoLock lock(&m_EventsLock);
+    return !m_pEvents;
+}
+
+// Without a sink nobody reconnects the session: its streams have ended with
+// the connection (the reader did that).
+void CZRtspSrc::ReportLostConnection(HRESULT hr) {
+    CAutoLock lock(&m_EventsLock);
+    if (m_pEvents) {
+        m_pEvents->OnConnectionLost(hr);
+    }
 }
 
 void CZRtspSrc::OnSocketClosed() {
@@ -658,7 +699,11 @@ void CZRtspSrc::FlushStreams() {
 }
 
 void CZRtspSrc::OnConnectionLost() {
+    const bool bWasRunning = IsRunning();
     SetFilterAndPinsState(RTSPSTATE_REOPENSOCKET);
+    if (bWasRunning) {
+        ReportLostConnection(HRESULT_FROM_WIN32(WSAECONNRESET));
+    }
 }
 
 void CZRtspSrc::FlushStreamQueues() {

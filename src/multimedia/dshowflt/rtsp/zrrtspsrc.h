@@ -10,12 +10,18 @@
 // object, loading and the pins; sessionstatemachine.cpp the state machine;
 // transportnegotiation.cpp SETUP and PLAY.
 //
-// Locks, outermost first: the filter lock (Load), the command lock (one
-// exchange at a time, recursive), the pin-list lock (reader/writer: written
-// only while the pin array changes, inside Load), the response lock. The
-// pins' processing threads take the start-synchronisation lock first, then
-// the pin-list lock. The pin-list lock is never held across an exchange or
-// a wait for a pin.
+// Nothing the front end calls waits on the network past its wish to stop:
+// Abort (the application stops or shuts down) ends every wait for an
+// answer, for data, for a connect and for a reconnect at once.
+//
+// Locks, outermost first: the filter lock (held by every call of the front
+// end: Load, Run, Pause, Stop, Reconnect, CloseSession, so that they take
+// turns), the command lock (one exchange at a time, recursive), the pin-list
+// lock (reader/writer: written only while the pin array changes, inside
+// Load), the response lock. The pins' processing threads take the
+// start-synchronisation lock first, then the pin-list lock. The pin-list
+// lock is never held across an exchange or a wait for a pin. The reader and
+// the keep-alive threads never take the filter lock.
 #pragma once
 
 #include <atomic>
@@ -28,6 +34,7 @@
 #include "rtspcommand.h"
 #include "seeking.h"
 #include "sessiondescription.h"
+#include "sessionevents.h"
 #include "startsync.h"
 
 class CPushPin;
@@ -61,8 +68,19 @@ public:
     HRESULT Run(int64_t tStart);
     HRESULT Pause();
     HRESULT Stop();
-    // TEARDOWN (keeping the state) and the end of the keep-alive thread.
+    // The end of the keep-alive thread and a last TEARDOWN (keeping the
+    // state), whose short wait the abort event does not end.
     void CloseSession();
+    // Who hears of a connection lost while playing (null: nobody; then the
+    // streams end with the connection). Once it returns, the old sink hears
+    // nothing more.
+    void SetEventSink(ISessionEvents* pEvents);
+    // After a lost connection: connects, sets up and plays again, with
+    // back-off, for up to MaxTimeout= seconds (30 s without it). A stored
+    // presentation goes on where its streams stood, or ends if they stood at
+    // its end. S_OK when the session plays again (also when it never
+    // stopped); the last failure, or ZRMM_E_ABORT_WAIT_STOP.
+    HRESULT Reconnect();
     void SetStarvation(BOOL bStarving);
 
     int GetPinCount();
@@ -84,9 +102,13 @@ public:
     // What the pins subtract from every frame time (see the .cpp).
     int64_t FlirSecTimeCorrection() const;
     CKeepAliveThread* KeepAlive() { return &m_KeepAlive; }
-    // The keep-alive request for the session of this Session header;
-    // S_FALSE when the session is another one now.
-    HRESULT SendKeepAliveCommand(const char* pszSessionHeader);
+    // The keep-alive request for the session of this Session header, its
+    // wait ended by hStop; S_FALSE when the session is another one now.
+    HRESULT SendKeepAliveCommand(const char* pszSessionHeader, DWORD dwWaitMs, HANDLE hStop);
+    DWORD SessionTimeoutMs() const { return m_nSessionTimeoutMs.load(); }
+    // The server left keep-alives unanswered for the session time-out: the
+    // connection counts as lost.
+    void OnKeepAliveUnanswered();
     // A pin's data connection closed.
     void OnSocketClosed();
     // Where the pins' RTCP workers send interleaved reports.
@@ -133,13 +155,17 @@ private:
     void FlushBrackets(bool bBegin);
     HRESULT PrepareToRun();
     HRESULT ReopenConnection(bool* pbReopened);
+    DWORD ConnectWaitMs() const;
+    void ReportLostConnection(HRESULT hr);
+    void EndStreamsAtEndOfRange();
     HRESULT ResumeStreaming();
     HRESULT SendPlayCommands();
     DWORD GetStreamingWaitTime(bool bFirst);
     HRESULT WaitForData(DWORD dwWaitMs);
     HRESULT SwitchToTcpAfterSilentUdp();
     HRESULT SendPauseCommand();
-    HRESULT SendTeardownCommand(bool bKeepState);
+    // bLast: the TEARDOWN of closing, whose short wait nothing cuts short.
+    HRESULT SendTeardownCommand(bool bKeepState, bool bLast = false);
     HRESULT StartStreaming();
     // bResumeHere: the next PLAY resumes where the streams stood (a session
     // that was given a position); otherwise its range stays.
@@ -174,6 +200,7 @@ private:
     char StreamLetter(int nStream) override;
     int StreamState(int nStream) override;
     bool IsRunning() override;
+    bool EndsStreamsWithConnection() override;
     void FlushStreams() override;
     void OnConnectionLost() override;
     void FlushStreamQueues() override;
@@ -215,12 +242,17 @@ private:
     int m_nPins = 0;
     CPushPin* m_pFirstVideoPin = nullptr;
 
+    CCritSec m_EventsLock; // held while the sink is called
+    ISessionEvents* m_pEvents = nullptr;
     DWORD m_nLastKeepAliveTick = 0;
-    DWORD m_nSessionTimeoutMs = 60000;
+    std::atomic<DWORD> m_nSessionTimeoutMs{60000};
     // The RTCP report interval, from the session time-out (not in a tunnel).
     DWORD m_nReportIntervalMs = CRTCPPacket::DEFAULT_REPORT_INTERVAL_MS;
     DWORD m_nStartTick = 0;
     DWORD m_nMaxTimeoutDeadline = 0;
+    // While reconnecting: the tick by which it gives up (0 = none), which no
+    // wait goes beyond.
+    DWORD m_dwReconnectDeadline = 0;
     int m_nKeepAliveMethod;
     bool m_bNewPositionPending = false;
     // The server answered PAUSE with 405 or 501: it is not asked again.

@@ -182,8 +182,12 @@ char CPushPin::Letter() const {
 // A description that the frames do not complete in time is typed with what
 // it has.
 HRESULT CPushPin::WaitForFormat() {
-    if (WaitForSingleObject(m_hFormatKnown, FORMAT_WAIT_MS) == WAIT_OBJECT_0 ||
-        WaitForDataReceived(0)) {
+    const HANDLE handles[2] = {m_hFormatKnown, m_pSession->AbortEvent()};
+    const DWORD dwWait = WaitForMultipleObjects(2, handles, FALSE, FORMAT_WAIT_MS);
+    if (dwWait == WAIT_OBJECT_0 + 1) {
+        return ZRMM_E_ABORT_WAIT_STOP;
+    }
+    if (dwWait == WAIT_OBJECT_0 || WaitForDataReceived(0, nullptr) == S_OK) {
         return S_OK;
     }
     return HRESULT_FROM_WIN32(WSAETIMEDOUT);

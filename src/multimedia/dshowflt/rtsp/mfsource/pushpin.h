@@ -51,7 +51,8 @@ public:
     char Letter() const override;
     // Waits up to 5 s for the first frames to complete the description
     // (in-band parameter sets, JPEG picture size, a frame rate measured on
-    // the timestamps); WSAETIMEDOUT when no data came.
+    // the timestamps); WSAETIMEDOUT when no data came, ZRMM_E_ABORT_WAIT_STOP
+    // when the session was aborted.
     HRESULT WaitForFormat();
     void SetStream(IPinStream* pStream) { m_pStream.store(pStream); }
 

@@ -53,6 +53,8 @@ RTSPSource::RTSPSource(HRESULT* phr) : OpQueue<SourceOp>(&m_Lock) {
         m_pSession = new (std::nothrow) CZRtspSrc(phr);
         if (!m_pSession) {
             *phr = E_OUTOFMEMORY;
+        } else {
+            m_pSession->SetEventSink(this);
         }
     }
 }
@@ -209,9 +211,14 @@ STDMETHODIMP RTSPSource::Start(IMFPresentationDescriptor* pPD, const GUID* pguid
     if (SUCCEEDED(hr)) {
         hr = StartOp::Create(pPD, *pvarStartPosition, &pOp);
     }
-    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+    if (FAILED(hr)) {
+        return hr;
+    }
+    m_pSession->ClearAbort(); // a stop asked for before this start is over
+    return PostOperation(pOp.Get());
 }
 
+// Whatever the session waits for ends now: the stop runs soon after.
 STDMETHODIMP RTSPSource::Stop() {
     CAutoLock lock(&m_Lock);
     HRESULT hr = CheckOpenedLocked();
@@ -219,7 +226,11 @@ STDMETHODIMP RTSPSource::Stop() {
     if (SUCCEEDED(hr)) {
         hr = SourceOp::CreateOp(OP_STOP, &pOp);
     }
-    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+    if (FAILED(hr)) {
+        return hr;
+    }
+    m_pSession->Abort();
+    return PostOperation(pOp.Get());
 }
 
 STDMETHODIMP RTSPSource::Pause() {
@@ -233,26 +244,33 @@ STDMETHODIMP RTSPSource::Pause() {
 }
 
 // The pins stop delivering into the streams, which keep what their shut-down
-// answers need; the stream table is released with the source.
+// answers need; the stream table is released with the source. The session's
+// waits end at once; the operation that ran completes by itself, and the
+// session closes (a short TEARDOWN) once it has left the session.
 STDMETHODIMP RTSPSource::Shutdown() {
-    CAutoLock lock(&m_Lock);
-    HRESULT hr = CheckShutdownLocked();
-    if (FAILED(hr)) {
-        return hr;
-    }
-    for (DWORD i = 0; i < m_cStreams; i++) {
-        if (CPushPin* pPin = m_pSession->GetPin((int)m_StreamIdentifiers[i])) {
-            pPin->SetStream(nullptr);
+    {
+        CAutoLock lock(&m_Lock);
+        HRESULT hr = CheckShutdownLocked();
+        if (FAILED(hr)) {
+            return hr;
         }
-        m_pStreams[i]->Shutdown();
+        m_state = SourceState::Shutdown;
+        // A source whose construction failed lacks the queue or the session.
+        if (m_pSession) {
+            m_pSession->SetEventSink(nullptr);
+            m_pSession->Abort();
+        }
+        for (DWORD i = 0; i < m_cStreams; i++) {
+            if (CPushPin* pPin = m_pSession->GetPin((int)m_StreamIdentifiers[i])) {
+                pPin->SetStream(nullptr);
+            }
+            m_pStreams[i]->Shutdown();
+        }
+        if (m_pEventQueue) {
+            m_pEventQueue->Shutdown();
+        }
+        m_pPresentationDescriptor.Reset();
     }
-    // A source whose construction failed lacks the queue or the session.
-    if (m_pEventQueue) {
-        m_pEventQueue->Shutdown();
-    }
-    m_pPresentationDescriptor.Reset();
-    m_pCurrentOp.Reset();
-    m_state = SourceState::Shutdown;
     if (m_pSession) {
         m_pSession->CloseSession();
         m_pSession->m_nRunState = State_Stopped;
@@ -338,11 +356,16 @@ STDMETHODIMP RTSPSource::GetService(REFGUID guidService, REFIID riid, LPVOID* pp
 
 // ---- Opening ----------------------------------------------------------------------------
 
+// The session loads without the source lock: the load can be aborted, and
+// the source is nobody else's yet.
 HRESULT RTSPSource::OpenUrl(const WCHAR* pszUrl) {
-    CAutoLock lock(&m_Lock);
-    ReleaseStreamsLocked();
+    {
+        CAutoLock lock(&m_Lock);
+        ReleaseStreamsLocked();
+    }
     m_pSession->Stop();
     HRESULT hr = m_pSession->Load(pszUrl, nullptr);
+    CAutoLock lock(&m_Lock);
     if (SUCCEEDED(hr)) {
         m_state = SourceState::Opening;
         m_pSession->m_nRunState = State_Stopped;
@@ -355,6 +378,10 @@ HRESULT RTSPSource::OpenUrl(const WCHAR* pszUrl) {
         Shutdown();
     }
     return hr;
+}
+
+void RTSPSource::AbortOpen() {
+    m_pSession->Abort();
 }
 
 void RTSPSource::ReleaseStreamsLocked() {

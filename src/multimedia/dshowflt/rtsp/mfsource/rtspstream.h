@@ -50,6 +50,13 @@ public:
 
     // For the source, which holds its lock.
     HRESULT Activate(BOOL bSelected);
+    // A start runs the session before the stream starts: from PrepareStart
+    // until Start (or CancelStart) the stream keeps what the pin delivers
+    // and the requests that come (a pipeline asks as soon as it hears of a
+    // new stream), and dispatches nothing. A seek drops what came before
+    // it.
+    HRESULT PrepareStart(BOOL bSeek);
+    void CancelStart();
     HRESULT Start(const PROPVARIANT& position, BOOL bSeek);
     HRESULT Pause();
     HRESULT Stop();
@@ -84,6 +91,7 @@ private:
     SourceState m_state = SourceState::Stopped;
     BOOL m_bActive = FALSE;
     BOOL m_bEndOfStream = FALSE;
+    BOOL m_bStartPending = FALSE;
     // After a seek, until the first sample of the new segment (flagged as a
     // discontinuity): samples of the old position still on their way are
     // dropped, or they would be stamped with the new position.

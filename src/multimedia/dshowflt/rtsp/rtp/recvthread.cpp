@@ -83,8 +83,16 @@ RECVSTATISTICS CRecvThread::Statistics() {
     return m_Statistics;
 }
 
-bool CRecvThread::WaitForDataReceived(DWORD dwTimeoutMs) {
-    return WaitForSingleObject(m_hDataReceived, dwTimeoutMs) == WAIT_OBJECT_0;
+HRESULT CRecvThread::WaitForDataReceived(DWORD dwTimeoutMs, HANDLE hAbort) {
+    const HANDLE handles[2] = {m_hDataReceived, hAbort};
+    switch (WaitForMultipleObjects(hAbort ? 2 : 1, handles, FALSE, dwTimeoutMs)) {
+    case WAIT_OBJECT_0:
+        return S_OK;
+    case WAIT_OBJECT_0 + 1:
+        return ZRMM_E_ABORT_WAIT_STOP;
+    default:
+        return HRESULT_FROM_WIN32(WSAETIMEDOUT);
+    }
 }
 
 void CRecvThread::SetDataReceived() {

@@ -63,8 +63,9 @@ public:
     // any other channel the RTCP worker. No data (size 0) queues the end
     // marker, which ends the stream.
     HRESULT QueueData(int nChannel, const BYTE* pData, int nSize);
-    // True when the data-received event is set within the time-out.
-    bool WaitForDataReceived(DWORD dwTimeoutMs);
+    // Waits for the data-received event: S_OK, HRESULT_FROM_WIN32(WSAETIMEDOUT)
+    // when the time ran out, ZRMM_E_ABORT_WAIT_STOP when hAbort was set first.
+    HRESULT WaitForDataReceived(DWORD dwTimeoutMs, HANDLE hAbort);
     HANDLE DataReceivedEvent() const { return m_hDataReceived; }
     // The server sends another SSRC than it announced: play the packets kept
     // for the first foreign SSRC and follow it. 1 when it switched, else 0.
