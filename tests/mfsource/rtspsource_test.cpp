@@ -306,18 +306,22 @@ std::vector<TakenSample> TakeSamples(CStreamUnderTest& stream, size_t nBefore, s
 }
 
 // What happens between the first samples and the ones after: a seek while
-// playing, or a pause and a restart from where the streams stood.
+// playing, or a pause and a restart from where the streams stood. A source
+// reader asked for a position before its first read starts the source there
+// and then once more without a position: that restart must not go back.
 struct BreakCase {
     const char* pszName;
     LONGLONG tStart;  // the first start's position; < 0: none (VT_EMPTY)
+    bool bRestart;    // started again at once without a position
     LONGLONG tSeek;   // a seek to this position while playing; < 0: pause and resume
     LONGLONG tBefore; // where the first samples after the break begin, at the earliest
 };
 
 const BreakCase BREAK_CASES[] = {
-    {"StartAt10", 10 * ONE_SECOND, 20 * ONE_SECOND, 20 * ONE_SECOND - KEY_FRAME_INTERVAL},
-    {"SeekWhilePlaying", -1, 20 * ONE_SECOND, 20 * ONE_SECOND - KEY_FRAME_INTERVAL},
-    {"PauseAndResume", -1, -1, 0},
+    {"StartAt10", 10 * ONE_SECOND, false, 20 * ONE_SECOND, 20 * ONE_SECOND - KEY_FRAME_INTERVAL},
+    {"SeekWhilePlaying", -1, false, 20 * ONE_SECOND, 20 * ONE_SECOND - KEY_FRAME_INTERVAL},
+    {"PauseAndResume", -1, false, -1, 0},
+    {"StartAt0AndRestart", 0, true, -1, 0},
 };
 
 class StoredTest : public SourceTest, public testing::WithParamInterface<BreakCase> {};
@@ -343,6 +347,10 @@ TEST_P(StoredTest, StoredPresentationSeeksAndResumes) {
     ASSERT_TRUE(pStarted);
     EXPECT_EQ(StatusOf(pStarted.Get()), S_OK);
     EXPECT_EQ(TimeValueOf(pStarted.Get()), std::max<LONGLONG>(test.tStart, 0));
+    const size_t nStarts = test.bRestart ? 2 : 1;
+    if (test.bRestart) {
+        ASSERT_TRUE(s.Start(pPD.Get(), EmptyPosition(), nStarts));
+    }
     ASSERT_EQ(s.StreamCount(), 2u);
     std::vector<TakenSample> before[2], after[2];
     for (DWORD id = 0; id < 2; id++) {
@@ -358,7 +366,7 @@ TEST_P(StoredTest, StoredPresentationSeeksAndResumes) {
     } else {
         ASSERT_EQ(s.source->Pause(), S_OK);
         ASSERT_TRUE(s.events->WaitFor(MESourcePaused));
-        ASSERT_TRUE(s.Start(pPD.Get(), EmptyPosition(), 2));
+        ASSERT_TRUE(s.Start(pPD.Get(), EmptyPosition(), nStarts + 1));
     }
     LONGLONG tFirstAfter[2] = {};
     for (DWORD id = 0; id < 2; id++) {

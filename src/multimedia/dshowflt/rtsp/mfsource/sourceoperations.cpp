@@ -72,7 +72,10 @@ HRESULT RTSPSource::DoStart(StartOp* pOp) {
     if (SUCCEEDED(hr)) {
         hr = SelectStreamsLocked(pPD.Get());
     }
-    if (SUCCEEDED(hr) && m_state != SourceState::Paused) {
+    // Only a new position moves the server: a start without one goes on from
+    // where the streams stand (repositioning there would play again what was
+    // delivered since the last start).
+    if (SUCCEEDED(hr) && !bActualStart && m_state != SourceState::Paused) {
         SetSessionPosition(tStart);
     }
     PROPVARIANT value;
