@@ -177,7 +177,7 @@ TEST_P(ProtocolTest, StartPauseRestartSeekStopShutdown) {
     CoTaskMemFree(pszUrl);
     DWORD dwCharacteristics = 0;
     EXPECT_EQ(s.source->GetCharacteristics(&dwCharacteristics), S_OK);
-    EXPECT_EQ(dwCharacteristics, (DWORD)(MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE));
+    EXPECT_EQ(dwCharacteristics, (DWORD)(MFMEDIASOURCE_IS_LIVE | MFMEDIASOURCE_CAN_PAUSE));
 
     // Start from stopped: new streams, then started at 0 without an actual
     // start; each stream started, then samples against requests.
@@ -341,6 +341,9 @@ TEST_P(StoredTest, StoredPresentationSeeksAndResumes) {
     const UINT64 tDuration = MFGetAttributeUINT64(pPD.Get(), MF_PD_DURATION, 0);
     EXPECT_GE(tDuration, (UINT64)(30 * ONE_SECOND));
     EXPECT_LT(tDuration, (UINT64)(31 * ONE_SECOND));
+    DWORD dwCharacteristics = 0;
+    EXPECT_EQ(s.source->GetCharacteristics(&dwCharacteristics), S_OK);
+    EXPECT_EQ(dwCharacteristics, (DWORD)(MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE));
 
     const PROPVARIANT start = test.tStart >= 0 ? Position(test.tStart) : EmptyPosition();
     ComPtr<IMFMediaEvent> pStarted = s.Start(pPD.Get(), start, 1);
@@ -548,6 +551,25 @@ TEST_F(SourceTest, BadRequestsGiveClearResults) {
     };
     for (const Call& call : calls) {
         EXPECT_EQ(call.call(), call.hrExpected) << call.pszName;
+    }
+    // Whatever rate is asked for, the nearest supported one is written.
+    const struct {
+        BOOL bThin;
+        float flRate;
+        HRESULT hrExpected;
+    } rates[] = {{FALSE, 1.0f, S_OK},
+                 {FALSE, 2.0f, MF_E_UNSUPPORTED_RATE},
+                 {FALSE, -1.0f, MF_E_REVERSE_UNSUPPORTED},
+                 {TRUE, 1.0f, MF_E_THINNING_UNSUPPORTED}};
+    ComPtr<IMFRateSupport> pRateSupport;
+    ASSERT_EQ(pSource->QueryInterface(IID_IMFRateSupport, reinterpret_cast<void**>(&pRateSupport)),
+              S_OK);
+    for (const auto& rate : rates) {
+        float flNearest = 0.0f;
+        EXPECT_EQ(pRateSupport->IsRateSupported(rate.bThin, rate.flRate, &flNearest),
+                  rate.hrExpected)
+            << rate.flRate;
+        EXPECT_EQ(flNearest, 1.0f) << rate.flRate;
     }
 
     // Pause is accepted in any state but fails while stopped.
