@@ -217,7 +217,7 @@ STDMETHODIMP RTSPSource::Start(IMFPresentationDescriptor* pPD, const GUID* pguid
     if (SUCCEEDED(hr)) {
         hr = StartOp::Create(pPD, *pvarStartPosition, &pOp);
     }
-    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+    return SUCCEEDED(hr) ? PostStateOperationLocked(pOp.Get(), SourceState::Started) : hr;
 }
 
 STDMETHODIMP RTSPSource::Stop() {
@@ -227,17 +227,30 @@ STDMETHODIMP RTSPSource::Stop() {
     if (SUCCEEDED(hr)) {
         hr = SourceOp::CreateOp(OP_STOP, &pOp);
     }
-    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+    return SUCCEEDED(hr) ? PostStateOperationLocked(pOp.Get(), SourceState::Stopped) : hr;
 }
 
+// Only a started source pauses; anything else is refused at once, with no
+// event.
 STDMETHODIMP RTSPSource::Pause() {
     CAutoLock lock(&m_Lock);
     HRESULT hr = CheckShutdownLocked();
+    if (SUCCEEDED(hr) && m_requestedState != SourceState::Started) {
+        hr = MF_E_INVALID_STATE_TRANSITION;
+    }
     ComPtr<SourceOp> pOp;
     if (SUCCEEDED(hr)) {
         hr = SourceOp::CreateOp(OP_PAUSE, &pOp);
     }
-    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+    return SUCCEEDED(hr) ? PostStateOperationLocked(pOp.Get(), SourceState::Paused) : hr;
+}
+
+HRESULT RTSPSource::PostStateOperationLocked(SourceOp* pOp, SourceState state) {
+    HRESULT hr = PostOperation(pOp);
+    if (SUCCEEDED(hr)) {
+        m_requestedState = state;
+    }
+    return hr;
 }
 
 // The pins stop delivering into the streams, which keep what their shut-down

@@ -91,6 +91,8 @@ private:
     ~RTSPSource() override;
 
     HRESULT CheckShutdownLocked() const;
+    // Posts an operation that leads to the state.
+    HRESULT PostStateOperationLocked(SourceOp* pOp, SourceState state);
     // Shutdown, then not yet opened.
     HRESULT CheckOpenedLocked() const;
 
@@ -131,6 +133,10 @@ private:
     LONG volatile m_cRef = 1;
     CCritSec m_Lock;
     SourceState m_state = SourceState::Invalid;
+    // The state that the operations posted so far lead to: Pause is judged
+    // by it, so that its answer depends on the calls made, not on how far
+    // the queue has got.
+    SourceState m_requestedState = SourceState::Invalid;
     // Shut down with the source, released on destruction: the streams queue
     // on it without the source lock.
     ComPtr<IMFMediaEventQueue> m_pEventQueue;
