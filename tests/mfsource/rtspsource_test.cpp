@@ -441,6 +441,34 @@ TEST_F(SourceTest, EndOfPresentationAfterTheLastSelectedStream) {
     EXPECT_EQ(s.events->Count(MEError), 0u);
 }
 
+// ---- The module's lifetime -----------------------------------------------------------------
+
+// A stream or the session's seeking interface, held after the source has been
+// shut down and released, keeps the module loaded until its last release.
+TEST_F(SourceTest, ObjectsHeldAfterTheSourceKeepTheModuleLoaded) {
+    CPlayingServer server(PcmuSdp(2));
+    ASSERT_EQ(DllCanUnloadNow(), S_OK);
+    ComPtr<IMFMediaStream> pStream;
+    ComPtr<IMediaSeeking> pSeeking;
+    {
+        CSourceUnderTest s;
+        ASSERT_EQ(s.Open(PlayingUrl(server)), S_OK);
+        ASSERT_TRUE(s.Start(s.Descriptor().Get(), EmptyPosition(), 1));
+        pStream = s.Stream(0).pStream;
+        ASSERT_TRUE(pStream);
+        ASSERT_EQ(s.source->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking)),
+                  S_OK);
+        ASSERT_EQ(s.source->Shutdown(), S_OK);
+    }
+    EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(pStream->RequestSample(nullptr), MF_E_SHUTDOWN);
+    pStream.Reset();
+    EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+    LONGLONG tDuration = -1;
+    EXPECT_EQ(pSeeking->GetDuration(&tDuration), S_OK);
+    EXPECT_EQ(tDuration, 0);
+}
+
 // ---- Bad input at the boundary ------------------------------------------------------------
 
 TEST_F(SourceTest, BadRequestsGiveClearResults) {

@@ -15,13 +15,18 @@
 #include "common/critsec.h"
 #include "comptr.h"
 #include "list.h"
+#include "module.h"
 #include "pinstream.h"
 #include "platform.h"
 #include "sourcestate.h"
 
 class RTSPSource;
 
-class RTSPStream final : public IMFMediaStream, public IPinStream {
+// A stream counts as a live object of the module: an application may hold it
+// after the source is gone.
+class RTSPStream final : private MediaFoundationSamples::BaseObject,
+                         public IMFMediaStream,
+                         public IPinStream {
 public:
     // Samples kept while nobody asks for them; beyond this the oldest goes
     // and the next one is marked as a discontinuity.
@@ -68,7 +73,7 @@ public:
     HRESULT EndOfStream() override;
 
 private:
-    ~RTSPStream();
+    ~RTSPStream() override;
 
     void DispatchSamplesLocked();
     HRESULT DispatchOneLocked();
