@@ -9,6 +9,7 @@
 #include "common/trace.h"
 #include "common/zrerrors.h"
 #include "interfacetable.h"
+#include "maskedurl.h"
 #include "mfsource/pushpin.h"
 #include "rtp/mediatype.h"
 #include "rtp/mediatypeutil.h"
@@ -96,7 +97,7 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
     Unload();
     CAutoLock filterLock(&m_FilterLock);
     const WCHAR* pszGiven = pszUrl ? pszUrl : L"";
-    Trace("\nRTSPSrc::Load(%S)", pszGiven);
+    Trace("\nRTSPSrc::Load(%S)", MaskUrlPassword(pszGiven).c_str());
     FreeMediaType(&m_mtLoad);
     m_bHasLoadType = pmt && SUCCEEDED(CopyMediaType(&m_mtLoad, pmt));
     size_t cch = 0;
@@ -123,7 +124,7 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
     }
     if (m_nTrace != 0) {
         g_TraceModule.AddFlags(TRACE_URL_OPTION);
-        Trace("\nRTSPSrc::Load(%S)", pszGiven);
+        Trace("\nRTSPSrc::Load(%S)", MaskUrlPassword(pszGiven).c_str());
     }
     hr = Authentication()->SetCredentials(user.Text(), password.Text());
     if (FAILED(hr)) {
