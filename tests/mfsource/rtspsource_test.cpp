@@ -217,12 +217,15 @@ TEST_P(ProtocolTest, StartPauseRestartSeekStopShutdown) {
         ExpectSamples(s.Stream(id), 3, 2);
     }
 
-    // A position while started is a seek.
+    // A position while started is a seek; a live presentation goes on.
     ComPtr<IMFMediaEvent> pSeeked = s.Start(pPD.Get(), Position(0), 1, MESourceSeeked);
     ASSERT_TRUE(pSeeked);
     EXPECT_EQ(StatusOf(pSeeked.Get()), S_OK);
     ExpectStreamEvent(s, MEStreamSeeked, 1);
     EXPECT_EQ(s.events->Count(MESourceStarted), 2u);
+    for (DWORD id = 0; id < 2; id++) {
+        ExpectSamples(s.Stream(id), 5, 2);
+    }
 
     // Stop; a request on a stopped stream and a pause are refused at once,
     // and neither raises an event (the start after them is the next one).

@@ -169,7 +169,7 @@ HRESULT RTSPStream::Activate(BOOL bSelected) {
     return S_OK;
 }
 
-HRESULT RTSPStream::Start(const PROPVARIANT& position, BOOL bSeek) {
+HRESULT RTSPStream::Start(const PROPVARIANT& position, BOOL bSeek, BOOL bReposition) {
     CAutoLock lock(&m_Lock);
     if (m_state == SourceState::Shutdown) {
         return MF_E_SHUTDOWN;
@@ -178,7 +178,7 @@ HRESULT RTSPStream::Start(const PROPVARIANT& position, BOOL bSeek) {
                                                    GUID_NULL, S_OK, &position);
     if (SUCCEEDED(hr) && bSeek) {
         m_Samples.Clear();
-        m_bAwaitingSegment = TRUE;
+        m_bAwaitingSegment = bReposition;
     }
     // A restart from pause keeps the offset, so that times go on.
     if (m_state != SourceState::Paused) {

@@ -55,7 +55,9 @@ public:
 
     // For the source, which holds its lock.
     HRESULT Activate(BOOL bSelected);
-    HRESULT Start(const PROPVARIANT& position, BOOL bSeek);
+    // bReposition: the server plays from a new position, so samples still on
+    // their way from the old one are dropped until the new segment's first.
+    HRESULT Start(const PROPVARIANT& position, BOOL bSeek, BOOL bReposition);
     HRESULT Pause();
     HRESULT Stop();
     // Final. Drops the reference on the source, which no answer after
@@ -89,9 +91,10 @@ private:
     SourceState m_state = SourceState::Stopped;
     BOOL m_bActive = FALSE;
     BOOL m_bEndOfStream = FALSE;
-    // After a seek, until the first sample of the new segment (flagged as a
-    // discontinuity): samples of the old position still on their way are
-    // dropped, or they would be stamped with the new position.
+    // After a seek that repositioned the server, until the first sample of
+    // the new segment (flagged as a discontinuity): samples of the old
+    // position still on their way are dropped, or they would be stamped with
+    // the new position.
     BOOL m_bAwaitingSegment = FALSE;
     MediaFoundationSamples::ComPtrList<IUnknown, true> m_Tokens;
     const DWORD m_dwIdentifier;

@@ -203,7 +203,8 @@ HRESULT RTSPSource::StartStreamsLocked(IMFPresentationDescriptor* pPD, const PRO
         RTSPStream* pStream = nullptr;
         HRESULT hr = DescribedStreamLocked(pPD, i, &bSelected, &pStream);
         if (SUCCEEDED(hr) && bSelected) {
-            hr = pStream->Start(position, bSeek);
+            // A live presentation is not repositioned: no new segment comes.
+            hr = pStream->Start(position, bSeek, bSeek && m_pSession->HasDuration());
         }
         if (FAILED(hr)) {
             return hr;
