@@ -50,7 +50,7 @@ TEST_F(SchemeHandlerTest, ClassObjectAndFactory) {
         m_pFactory->CreateInstance(nullptr, IID_IMFMediaSource, reinterpret_cast<void**>(&pObject)),
         E_NOINTERFACE);
 
-    // The handler counts as live, the factory does not; a lock does.
+    // The handler and the factory count as live, and so does a lock.
     const LONG cLive = LiveObjectCount();
     m_pHandler.Reset();
     EXPECT_EQ(LiveObjectCount(), cLive - 1);
@@ -59,6 +59,8 @@ TEST_F(SchemeHandlerTest, ClassObjectAndFactory) {
     EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
     EXPECT_EQ(m_pFactory->LockServer(FALSE), S_OK);
     EXPECT_EQ(LiveObjectCount(), cLive - 1);
+    m_pFactory.Reset();
+    EXPECT_EQ(LiveObjectCount(), cLive - 2);
 }
 
 TEST_F(SchemeHandlerTest, WrongCallsGiveClearResults) {

@@ -47,9 +47,9 @@ std::string StreamJson(CStreamOutput* pStream) {
 } // namespace
 
 HRESULT WriteJsonSummary(const std::string& path, const std::string& url, LONGLONG tDuration,
-                         const std::vector<CStreamOutput*>& streams) {
+                         LONGLONG tStop, const std::vector<CStreamOutput*>& streams) {
     std::string json = "{\"url\": " + Quoted(url) + ", \"duration\": " + std::to_string(tDuration) +
-                       ", \"streams\": [";
+                       ", \"stop_time\": " + std::to_string(tStop) + ", \"streams\": [";
     for (size_t i = 0; i < streams.size(); i++) {
         json += (i > 0 ? ",\n    " : "\n    ") + StreamJson(streams[i]);
     }

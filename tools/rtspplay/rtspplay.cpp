@@ -17,6 +17,7 @@
 #include "comptr.h"
 #include "player.h"
 #include "playerplatform.h"
+#include "rtsp/maskedurl.h"
 #include "sourceplayback.h"
 
 namespace {
@@ -87,27 +88,42 @@ HRESULT Play(IMFMediaSource* pSource, CPlayer* pPlayer) {
     }
 }
 
+bool CreateOutputDirectory(const std::string& directory) {
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        fprintf(stderr, "rtspplay: cannot create %s: %s\n", directory.c_str(),
+                error.message().c_str());
+    }
+    return !error;
+}
+
+// Media Foundation is shut down before the summary is written, so that the
+// stop's duration in it covers the whole stop. The password of the URL never
+// reaches a message.
 int Main(const PlayerOptions& options) {
-    if (!options.outDirectory.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(options.outDirectory, error);
-        if (error) {
-            fprintf(stderr, "rtspplay: cannot create %s: %s\n", options.outDirectory.c_str(),
-                    error.message().c_str());
-            return 1;
-        }
+    if (!options.outDirectory.empty() && !CreateOutputDirectory(options.outDirectory)) {
+        StopPlatform();
+        return 1;
     }
     CPlayer player(options);
     ComPtr<IMFMediaSource> pSource;
     HRESULT hr = OpenMediaSource(WideFromUtf8(options.url), &pSource);
     if (FAILED(hr)) {
-        ReportFailure(("cannot open " + options.url).c_str(), hr);
+        ReportFailure(("cannot open " + MaskUrlPassword(options.url)).c_str(), hr);
+        StopPlatform();
         return 1;
     }
     hr = Play(pSource.Get(), &player);
+    player.BeginStop(); // when the playback failed before it ran
     if (FAILED(hr)) {
         ReportFailure(player.FailureText().c_str(), hr);
     }
+    player.SetStopStep("the release of the source");
+    pSource.Reset();
+    player.SetStopStep("the shutdown of Media Foundation");
+    StopPlatform();
+    player.EndStop();
     const HRESULT hrComplete = player.Complete();
     return SUCCEEDED(hr) && SUCCEEDED(hrComplete) ? 0 : 1;
 }
@@ -126,7 +142,5 @@ int main(int argc, char** argv) {
         ReportFailure("cannot start Media Foundation", hr);
         return 1;
     }
-    const int nExitCode = Main(options);
-    StopPlatform();
-    ExitPlayer(nExitCode);
+    ExitPlayer(Main(options));
 }

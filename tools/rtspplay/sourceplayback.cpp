@@ -69,9 +69,7 @@ void ReadSourceEvents(ComPtr<IMFMediaSource> pSource, CPlayer* pPlayer,
         if (FAILED(EventOf(pSource.Get(), &pEvent, &type, &hrStatus))) {
             return; // shut down
         }
-        if (hrStatus == MF_E_END_OF_STREAM) {
-            // A request for more raced the stream's end: nothing is wrong.
-        } else if (FAILED(hrStatus)) {
+        if (FAILED(hrStatus)) {
             pPlayer->Fail(hrStatus, type == MESourceStarted ? "start failed" : "source error");
         } else if (type == MENewStream) {
             PROPVARIANT value;
@@ -154,7 +152,9 @@ HRESULT PlayThroughSource(IMFMediaSource* pSource, CPlayer* pPlayer) {
     if (SUCCEEDED(hr)) {
         hr = pPlayer->Run([&](bool bPause) { return PauseOrResume(pSource, pPD.Get(), bPause); });
     }
+    pPlayer->SetStopStep("the source's Shutdown");
     pSource->Shutdown();
+    pPlayer->SetStopStep("the end of the threads that read the events");
     sourceThread.join();
     for (std::thread& thread : streamThreads) {
         thread.join();

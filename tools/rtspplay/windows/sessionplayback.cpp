@@ -13,7 +13,9 @@
 
 namespace {
 
-const auto CLOSE_LIMIT = std::chrono::seconds(10);
+// A session that has not closed by then is shut down, which is allowed at
+// any time: the stop stays within its bound.
+const auto CLOSE_LIMIT = std::chrono::seconds(1);
 
 HRESULT AddBranch(IMFTopology* pTopology, IMFMediaSource* pSource, IMFPresentationDescriptor* pPD,
                   IMFStreamDescriptor* pSD, CPlayer* pPlayer) {
@@ -175,14 +177,18 @@ HRESULT PlayThroughSession(IMFMediaSource* pSource, CPlayer* pPlayer) {
                 return bPause ? pSession->Pause() : pSession->Start(&GUID_NULL, &current);
             });
         }
-        pSession->Stop();
-        // A session that does not close in time is shut down, which ends
-        // the event thread as well.
+        // Closing stops a running session first. A session that does not
+        // close in time is shut down, which ends the event thread as well.
+        pPlayer->SetStopStep("the media session's Close");
         if (FAILED(pSession->Close()) || !events.WaitClosed()) {
+            pPlayer->SetStopStep("the media session's Shutdown");
             pSession->Shutdown();
         }
+        pPlayer->SetStopStep("the end of the thread that reads the session's events");
     }
+    pPlayer->SetStopStep("the source's Shutdown");
     pSource->Shutdown();
+    pPlayer->SetStopStep("the media session's Shutdown");
     pSession->Shutdown();
     return hr;
 }

@@ -10,6 +10,7 @@
 #include "common/zrerrors.h"
 #include "controlurl.h"
 #include "interfacetable.h"
+#include "maskedurl.h"
 #include "mfsource/pushpin.h"
 #include "rtp/firstframescan.h"
 #include "rtp/mediatype.h"
@@ -94,7 +95,7 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
     Unload();
     CAutoLock filterLock(&m_FilterLock);
     const WCHAR* pszGiven = pszUrl ? pszUrl : L"";
-    Trace("\nRTSPSrc::Load(%S)", pszGiven);
+    Trace("\nRTSPSrc::Load(%S)", MaskUrlPassword(pszGiven).c_str());
     FreeMediaType(&m_mtLoad);
     m_bHasLoadType = pmt && SUCCEEDED(CopyMediaType(&m_mtLoad, pmt));
     size_t cch = 0;
@@ -121,7 +122,7 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
     }
     if (m_nTrace != 0) {
         g_TraceModule.AddFlags(TRACE_URL_OPTION);
-        Trace("\nRTSPSrc::Load(%S)", pszGiven);
+        Trace("\nRTSPSrc::Load(%S)", MaskUrlPassword(pszGiven).c_str());
     }
     hr = Authentication()->SetCredentials(user.Text(), password.Text());
     if (FAILED(hr)) {

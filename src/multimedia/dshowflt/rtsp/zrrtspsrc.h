@@ -29,6 +29,7 @@
 
 #include "common/critsec.h"
 #include "keepalivethread.h"
+#include "mfsource/module.h"
 #include "rtp/controlconnectionreader.h"
 #include "rtp/rtcppacket.h"
 #include "rtspcommand.h"
@@ -44,7 +45,10 @@ class CZRtspSrc : public IFileSourceFilter,
                   public CSeeking,
                   public IAMFilterMiscFlags,
                   private IControlConnectionOwner,
-                  private IInterleavedSender {
+                  private IInterleavedSender,
+                  // Handed to applications through the source's
+                  // QueryInterface, it may outlive the source.
+                  private MediaFoundationSamples::BaseObject {
 public:
     // *phr becomes E_OUTOFMEMORY when an event cannot be created. The
     // reader thread starts with the first Load.

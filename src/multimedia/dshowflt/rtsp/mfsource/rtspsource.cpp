@@ -17,8 +17,12 @@ namespace {
 // prefer over the standard one.
 const DWORD FOURCC_Z264 = 0x3436325A;
 
-// The characteristics every presentation reports, live or stored.
-const DWORD SOURCE_CHARACTERISTICS = MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE;
+// A live presentation (no duration) can pause but not seek; a stored one
+// can do both.
+const DWORD LIVE_CHARACTERISTICS = MFMEDIASOURCE_IS_LIVE | MFMEDIASOURCE_CAN_PAUSE;
+const DWORD STORED_CHARACTERISTICS = MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE;
+// The only rate.
+const float NORMAL_RATE = 1.0f;
 
 // Whether a Media Foundation decoder accepts the Z264 subtype.
 bool HasZ264Decoder() {
@@ -174,7 +178,11 @@ STDMETHODIMP RTSPSource::GetCharacteristics(DWORD* pdwCharacteristics) {
     CAutoLock lock(&m_Lock);
     HRESULT hr = CheckShutdownLocked();
     if (SUCCEEDED(hr)) {
-        *pdwCharacteristics = SOURCE_CHARACTERISTICS;
+        // The duration the application sees in the descriptor decides.
+        const bool bStored =
+            m_pPresentationDescriptor &&
+            MFGetAttributeUINT64(m_pPresentationDescriptor.Get(), MF_PD_DURATION, 0) > 0;
+        *pdwCharacteristics = bStored ? STORED_CHARACTERISTICS : LIVE_CHARACTERISTICS;
     }
     return hr;
 }
@@ -215,7 +223,7 @@ STDMETHODIMP RTSPSource::Start(IMFPresentationDescriptor* pPD, const GUID* pguid
         return hr;
     }
     m_pSession->ClearAbort(); // a stop asked for before this start is over
-    return PostOperation(pOp.Get());
+    return PostStateOperationLocked(pOp.Get(), SourceState::Started);
 }
 
 // Whatever the session waits for ends now: the stop runs soon after.
@@ -230,17 +238,30 @@ STDMETHODIMP RTSPSource::Stop() {
         return hr;
     }
     m_pSession->Abort();
-    return PostOperation(pOp.Get());
+    return PostStateOperationLocked(pOp.Get(), SourceState::Stopped);
 }
 
+// Only a started source pauses; anything else is refused at once, with no
+// event.
 STDMETHODIMP RTSPSource::Pause() {
     CAutoLock lock(&m_Lock);
     HRESULT hr = CheckShutdownLocked();
+    if (SUCCEEDED(hr) && m_requestedState != SourceState::Started) {
+        hr = MF_E_INVALID_STATE_TRANSITION;
+    }
     ComPtr<SourceOp> pOp;
     if (SUCCEEDED(hr)) {
         hr = SourceOp::CreateOp(OP_PAUSE, &pOp);
     }
-    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+    return SUCCEEDED(hr) ? PostStateOperationLocked(pOp.Get(), SourceState::Paused) : hr;
+}
+
+HRESULT RTSPSource::PostStateOperationLocked(SourceOp* pOp, SourceState state) {
+    HRESULT hr = PostOperation(pOp);
+    if (SUCCEEDED(hr)) {
+        m_requestedState = state;
+    }
+    return hr;
 }
 
 // The pins stop delivering into the streams, which keep what their shut-down
@@ -296,7 +317,7 @@ STDMETHODIMP RTSPSource::SetRate(BOOL, float flRate) {
     if (flRate < 0.0f) {
         return MF_E_REVERSE_UNSUPPORTED;
     }
-    if (flRate != 1.0f) {
+    if (flRate != NORMAL_RATE) {
         return MF_E_UNSUPPORTED_RATE;
     }
     PROPVARIANT var;
@@ -333,18 +354,22 @@ STDMETHODIMP RTSPSource::GetFastestRate(MFRATE_DIRECTION eDirection, BOOL fThin,
     if (!pflRate) {
         return E_POINTER;
     }
-    *pflRate = 1.0f;
+    *pflRate = NORMAL_RATE;
     return S_OK;
 }
 
-STDMETHODIMP RTSPSource::IsRateSupported(BOOL fThin, float flRate, float*) {
+// Whatever is asked, the nearest supported rate is the normal one.
+STDMETHODIMP RTSPSource::IsRateSupported(BOOL fThin, float flRate, float* pflNearest) {
+    if (pflNearest) {
+        *pflNearest = NORMAL_RATE;
+    }
     if (fThin) {
         return MF_E_THINNING_UNSUPPORTED;
     }
     if (flRate < 0.0f) {
         return MF_E_REVERSE_UNSUPPORTED;
     }
-    return flRate == 1.0f ? S_OK : MF_E_UNSUPPORTED_RATE;
+    return flRate == NORMAL_RATE ? S_OK : MF_E_UNSUPPORTED_RATE;
 }
 
 STDMETHODIMP RTSPSource::GetService(REFGUID guidService, REFIID riid, LPVOID* ppvObject) {

@@ -104,6 +104,8 @@ private:
     ~RTSPSource() override;
 
     HRESULT CheckShutdownLocked() const;
+    // Posts an operation that leads to the state.
+    HRESULT PostStateOperationLocked(SourceOp* pOp, SourceState state);
     // Shutdown, then not yet opened.
     HRESULT CheckOpenedLocked() const;
 
@@ -125,7 +127,7 @@ private:
     HRESULT DoStart(StartOp* pOp);
     HRESULT StartTimeLocked(const PROPVARIANT& position, REFERENCE_TIME* ptStart, BOOL* pbSeek,
                             BOOL* pbActualStart);
-    HRESULT RunSession(REFERENCE_TIME tStart, bool bResume, bool* pbAtEnd);
+    HRESULT RunSession(REFERENCE_TIME tStart, bool bKeepPosition, bool* pbAtEnd);
     HRESULT FinishStartLocked(IMFPresentationDescriptor* pPD, HRESULT hrRun, REFERENCE_TIME tStart,
                               BOOL bSeek, BOOL bActualStart, bool bAtEnd);
     HRESULT QueueStartedEventLocked(HRESULT hrStatus, const PROPVARIANT& value,
@@ -150,6 +152,10 @@ private:
     LONG volatile m_cRef = 1;
     CCritSec m_Lock;
     SourceState m_state = SourceState::Invalid;
+    // The state that the operations posted so far lead to: Pause is judged
+    // by it, so that its answer depends on the calls made, not on how far
+    // the queue has got.
+    SourceState m_requestedState = SourceState::Invalid;
     // Shut down with the source, released on destruction: the streams queue
     // on it without the source lock.
     ComPtr<IMFMediaEventQueue> m_pEventQueue;

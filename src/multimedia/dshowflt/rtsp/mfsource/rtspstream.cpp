@@ -130,27 +130,27 @@ STDMETHODIMP RTSPStream::GetStreamDescriptor(IMFStreamDescriptor** ppStreamDescr
     return m_pStreamDescriptor.CopyTo(ppStreamDescriptor);
 }
 
-// Failures reach the caller only as MEError on the source: a pipeline that
-// sees MF_E_END_OF_STREAM returned here may fail at random (a race seen in a
-// source reader).
+// A request the stream cannot serve is refused here and raises no MEError:
+// a pipeline takes MF_E_MEDIA_SOURCE_WRONGSTATE (stopped) and
+// MF_E_END_OF_STREAM (ended, drained) as no error, but stops at MEError.
 STDMETHODIMP RTSPStream::RequestSample(IUnknown* pToken) {
     CAutoLock lock(&m_Lock);
-    HRESULT hr = S_OK;
     if (m_state == SourceState::Shutdown) {
-        hr = MF_E_SHUTDOWN;
-    } else if ((m_state == SourceState::Stopped && !m_bStartPending) || !m_bActive) {
-        hr = MF_E_INVALIDREQUEST;
-    } else if (m_bEndOfStream && m_Samples.IsEmpty()) {
-        hr = MF_E_END_OF_STREAM;
-    } else {
-        hr = m_Tokens.InsertBack(pToken);
-        if (SUCCEEDED(hr)) {
-            Trace(" \nRequestSample Stream %d", (int)m_dwIdentifier);
-            DispatchSamplesLocked();
-        }
+        return MF_E_SHUTDOWN;
     }
-    if (FAILED(hr) && m_state != SourceState::Shutdown) {
-        return m_pSource->QueueSourceEvent(MEError, hr);
+    if (m_state == SourceState::Stopped && !m_bStartPending) {
+        return MF_E_MEDIA_SOURCE_WRONGSTATE;
+    }
+    if (!m_bActive) {
+        return MF_E_INVALIDREQUEST;
+    }
+    if (m_bEndOfStream && m_Samples.IsEmpty()) {
+        return MF_E_END_OF_STREAM;
+    }
+    HRESULT hr = m_Tokens.InsertBack(pToken);
+    if (SUCCEEDED(hr)) {
+        Trace(" \nRequestSample Stream %d", (int)m_dwIdentifier);
+        DispatchSamplesLocked();
     }
     return hr;
 }
@@ -169,7 +169,7 @@ HRESULT RTSPStream::Activate(BOOL bSelected) {
     return S_OK;
 }
 
-HRESULT RTSPStream::PrepareStart(BOOL bSeek) {
+HRESULT RTSPStream::PrepareStart(BOOL bSeek, BOOL bReposition) {
     CAutoLock lock(&m_Lock);
     if (m_state == SourceState::Shutdown) {
         return MF_E_SHUTDOWN;
@@ -178,7 +178,7 @@ HRESULT RTSPStream::PrepareStart(BOOL bSeek) {
     m_bEndOfStream = FALSE;
     if (bSeek) {
         m_Samples.Clear();
-        m_bAwaitingSegment = TRUE;
+        m_bAwaitingSegment = bReposition;
     }
     return S_OK;
 }

@@ -79,7 +79,7 @@ HRESULT RTSPSource::DoStart(StartOp* pOp) {
     REFERENCE_TIME tStart = 0;
     BOOL bSeek = FALSE;
     BOOL bActualStart = FALSE;
-    bool bResume = false;
+    bool bKeepPosition = false;
     HRESULT hr;
     {
         CAutoLock lock(&m_Lock);
@@ -90,11 +90,14 @@ HRESULT RTSPSource::DoStart(StartOp* pOp) {
         if (SUCCEEDED(hr)) {
             hr = SelectStreamsLocked(pPD.Get(), bSeek);
         }
-        bResume = m_state == SourceState::Paused;
+        // Only a new position moves the server: a start without one goes on
+        // from where the streams stand (repositioning there would play again
+        // what was delivered since the last start).
+        bKeepPosition = bActualStart || m_state == SourceState::Paused;
     }
     bool bAtEnd = false;
     if (SUCCEEDED(hr)) {
-        hr = RunSession(tStart, bResume, &bAtEnd);
+        hr = RunSession(tStart, bKeepPosition, &bAtEnd);
     }
     CAutoLock lock(&m_Lock);
     if (m_state == SourceState::Shutdown) {
@@ -105,8 +108,8 @@ HRESULT RTSPSource::DoStart(StartOp* pOp) {
 
 // A stored presentation started at its very end has nothing left to play;
 // the server may refuse to play from there (*pbAtEnd: that happened).
-HRESULT RTSPSource::RunSession(REFERENCE_TIME tStart, bool bResume, bool* pbAtEnd) {
-    if (!bResume) {
+HRESULT RTSPSource::RunSession(REFERENCE_TIME tStart, bool bKeepPosition, bool* pbAtEnd) {
+    if (!bKeepPosition) {
         SetSessionPosition(tStart);
     }
     const HRESULT hr = m_pSession->Run(tStart);
@@ -221,7 +224,8 @@ HRESULT RTSPSource::SelectStreamsLocked(IMFPresentationDescriptor* pPD, BOOL bSe
             continue;
         }
         m_cPendingEndOfStream++;
-        hr = pStream->PrepareStart(bSeek);
+        // A live presentation is not repositioned: no new segment comes.
+        hr = pStream->PrepareStart(bSeek, bSeek && m_pSession->HasDuration());
         if (SUCCEEDED(hr)) {
             hr = m_pEventQueue->QueueEventParamUnk(bWasActive ? MEUpdatedStream : MENewStream,
                                                    GUID_NULL, S_OK,
