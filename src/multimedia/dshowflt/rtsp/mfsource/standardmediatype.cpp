@@ -35,9 +35,14 @@ const UINT32 AAC_PROFILE_LEVEL_UNSPECIFIED = 0xFE;
 // wAudioProfileLevelIndication, wStructType, wReserved1, dwReserved2.
 const int HEAACWAVEINFO_TAIL = 12;
 
+// A blob that the type does not have is empty.
 HRESULT GetBlob(IMFMediaType* pType, REFGUID key, CBaseBuffer* pBlob) {
     UINT32 cb = 0;
     HRESULT hr = pType->GetBlobSize(key, &cb);
+    if (hr == MF_E_ATTRIBUTENOTFOUND) {
+        pBlob->ResetLength();
+        return S_OK;
+    }
     if (SUCCEEDED(hr)) {
         hr = cb <= INT32_MAX ? pBlob->SetContents(nullptr, (int)cb) : E_OUTOFMEMORY;
     }
