@@ -1,7 +1,7 @@
 // The file one stream is written to, in a format common tools play: Annex B
 // H.264/H.265 and MPEG-4 video behind their configuration, Motion JPEG, AAC
-// with ADTS headers, AMR with its magic line, G.711 and G.726 in WAV, KLV
-// and transport streams as they come.
+// with ADTS headers, AMR with its magic line, G.711, G.726 and PCM in WAV,
+// KLV, transport streams and NV12 pictures as they come.
 #pragma once
 
 #include <cstdio>

@@ -36,6 +36,9 @@ const Codec CODECS[] = {
     {0x00000006, "PCMA", FILE_WAV, "wav"},
     {0x00000007, "PCMU", FILE_WAV, "wav"},
     {0x00000045, "G726", FILE_WAV, "wav"},
+    // What the platform's decoders give with --decode.
+    {FourCC('N', 'V', '1', '2'), "NV12", FILE_RAW, "nv12"},
+    {0x00000001, "PCM", FILE_WAV, "wav"},
 };
 
 // MEDIASUBTYPE_MPEG2_TRANSPORT and MFStreamFormat_MPEG2Transport.

@@ -1,11 +1,14 @@
 // Playing through a source reader: every stream selected in its native
-// format, samples read synchronously on a thread of their own.
+// format, or decoded with --decode, samples read synchronously on a thread
+// of their own.
 #include "comptr.h"
 
 #include <mfreadwrite.h>
 
+#include <string>
 #include <thread>
 
+#include "decodedtype.h"
 #include "player.h"
 #include "playerplatform.h"
 #include "sourceplayback.h"
@@ -26,6 +29,11 @@ void ReadSamples(IMFSourceReader* pReader, CPlayer* pPlayer, DWORD cStreams) {
             return;
         }
         CStreamOutput* pOutput = pPlayer->Stream(dwIndex);
+        ComPtr<IMFMediaType> pType;
+        if ((dwFlags & MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED) && pOutput &&
+            SUCCEEDED(pReader->GetCurrentMediaType(dwIndex, &pType))) {
+            pOutput->OnTypeChanged(pType.Get());
+        }
         if (pSample && pOutput) {
             pOutput->OnSample(pSample.Get());
         }
@@ -36,6 +44,25 @@ void ReadSamples(IMFSourceReader* pReader, CPlayer* pPlayer, DWORD cStreams) {
             }
         }
     }
+}
+
+// Asks the reader for the decoded type of the stream, so that it inserts the
+// platform's decoder, and gives the type it settled on.
+HRESULT SelectDecodedType(IMFSourceReader* pReader, DWORD dwIndex, CPlayer* pPlayer,
+                          ComPtr<IMFMediaType>& pType) {
+    ComPtr<IMFMediaType> pDecoded;
+    HRESULT hr = CreateDecodedType(pType.Get(), &pDecoded);
+    if (hr != S_OK) {
+        return hr;
+    }
+    hr = pReader->SetCurrentMediaType(dwIndex, nullptr, pDecoded.Get());
+    if (SUCCEEDED(hr)) {
+        hr = pReader->GetCurrentMediaType(dwIndex, &pType);
+    }
+    if (FAILED(hr)) {
+        pPlayer->Fail(hr, ("no decoder for stream " + std::to_string(dwIndex)).c_str());
+    }
+    return hr;
 }
 
 } // namespace
@@ -52,7 +79,12 @@ HRESULT PlayThroughReader(IMFMediaSource* pSource, CPlayer* pPlayer) {
         if (FAILED(pReader->GetNativeMediaType(cStreams, 0, &pType))) {
             break;
         }
-        pPlayer->AddStream(cStreams, pType.Get());
+        if (pPlayer->Options().bDecode) {
+            hr = SelectDecodedType(pReader.Get(), cStreams, pPlayer, pType);
+        }
+        if (SUCCEEDED(hr)) {
+            pPlayer->AddStream(cStreams, pType.Get());
+        }
     }
     PROPVARIANT duration;
     PropVariantInit(&duration);
