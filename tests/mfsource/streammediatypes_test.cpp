@@ -135,12 +135,5 @@ TEST_F(StreamMediaTypesTest, EveryCodecOffersThePlatformsFormFirst) {
         if (expected.m_pszUserData) {
             EXPECT_EQ(HexOf(pFirst, MF_MT_USER_DATA), expected.m_pszUserData);
         }
-        // Video keeps its sequence header, size and frame rate.
-        if (expected.m_dwMajor == kVideo) {
-            EXPECT_EQ(HexOf(pFirst, MF_MT_MPEG_SEQUENCE_HEADER).empty(),
-                      pStream->m_nParamSets == 0);
-            UINT64 qwRate = 0;
-            EXPECT_EQ(pFirst->GetUINT64(MF_MT_FRAME_RATE, &qwRate), S_OK);
-        }
     }
 }

@@ -232,32 +232,15 @@ def check_decoded_video(directory, label, stream):
     check(worst >= MIN_PSNR, "%s: a picture differs from the file's (%.1f dB)" % (label, worst))
 
 
-def fft(values):
-    """Iterative radix-2 transform; len(values) is a power of two."""
-    n = len(values)
-    out = [complex(v) for v in values]
-    j = 0
-    for i in range(1, n):
-        bit = n >> 1
-        while j & bit:
-            j ^= bit
-            bit >>= 1
-        j |= bit
-        if i < j:
-            out[i], out[j] = out[j], out[i]
-    size = 2
-    while size <= n:
-        step = cmath.exp(-2j * math.pi / size)
-        half = size // 2
-        for start in range(0, n, size):
-            w = 1
-            for k in range(start, start + half):
-                t = w * out[k + half]
-                out[k + half] = out[k] - t
-                out[k] += t
-                w *= step
-        size *= 2
-    return out
+def fft(x):
+    """Radix-2 transform; len(x) is a power of two."""
+    n = len(x)
+    if n == 1:
+        return x
+    even, odd = fft(x[0::2]), fft(x[1::2])
+    turned = [cmath.exp(-2j * math.pi * k / n) * odd[k] for k in range(n // 2)]
+    return ([even[k] + turned[k] for k in range(n // 2)] +
+            [even[k] - turned[k] for k in range(n // 2)])
 
 
 def check_decoded_audio(directory, label, stream):
