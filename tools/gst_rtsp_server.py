@@ -35,6 +35,10 @@ new receiver report block that its RTP sessions hold from a client:
     RR <mount> <stream> ssrc=<client SSRC, hex> rb-ssrc=<reported SSRC, hex>
        fraction=<n> lost=<n> highest=<n> lsr=<n> dlsr=<n>   (on one line)
 
+With ZR_RTSP_FILES naming a directory, the stored presentations are made
+there and left in place (vod.mkv, mp4v.mkv), so that a test can compare what
+it played with the file; otherwise they live in a temporary directory.
+
 The GObject bindings need Debian's interpreter, /usr/bin/python3.
 """
 
@@ -306,7 +310,8 @@ def add_authentication(server, args):
 def main():
     args = parse_arguments()
     Gst.init(None)
-    directory = tempfile.mkdtemp(prefix="gst_rtsp_server.")
+    shared = os.environ.get("ZR_RTSP_FILES")
+    directory = shared or tempfile.mkdtemp(prefix="gst_rtsp_server.")
     try:
         files = make_files(directory)
         server = GstRtspServer.RTSPServer()
@@ -356,7 +361,8 @@ def main():
         sys.stdout.flush()
         loop.run()
     finally:
-        shutil.rmtree(directory, ignore_errors=True)
+        if not shared:
+            shutil.rmtree(directory, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -21,6 +21,7 @@ namespace {
 
 const DWORD FOURCC_H264 = 0x34363248;
 const DWORD FOURCC_Z264 = 0x3436325A;
+const DWORD TAG_MPEG_HEAAC = 0x1610; // MFAudioFormat_AAC
 const DWORD TAG_RAW_AAC = 0xFF;
 const DWORD TAG_MULAW = 7;
 const MediaEventType SELECTED[] = {MENewStream, MEUpdatedStream};
@@ -146,7 +147,8 @@ TEST_P(ProtocolTest, StartPauseRestartSeekStopShutdown) {
                                 : PlayingUrl(server, test.pszQuery);
     ASSERT_EQ(s.Open(url), S_OK);
 
-    // H.264 offers the private subtype second (no decoder for it); only the
+    // The platform's forms first: H.264 with the private subtype second (no
+    // decoder for it), AAC with the raw AAC of the pin second; only the
     // first audio stream is selected at first.
     ComPtr<IMFPresentationDescriptor> pPD;
     ASSERT_EQ(s.source->CreatePresentationDescriptor(&pPD), S_OK);
@@ -159,7 +161,7 @@ TEST_P(ProtocolTest, StartPauseRestartSeekStopShutdown) {
     if (test.bGStreamer) {
         EXPECT_EQ(first, (std::vector<DWORD>{FOURCC_H264, FOURCC_Z264}));
         EXPECT_EQ(PixelAspectRatioOf(pPD.Get(), 0), std::make_pair(16u, 15u));
-        EXPECT_EQ(second, std::vector<DWORD>{TAG_RAW_AAC});
+        EXPECT_EQ(second, (std::vector<DWORD>{TAG_MPEG_HEAAC, TAG_RAW_AAC}));
         EXPECT_TRUE(bSelected[0] && bSelected[1]);
     } else {
         EXPECT_EQ(first, std::vector<DWORD>{TAG_MULAW});

@@ -13,6 +13,15 @@ which parses, none of them one that lost a packet on the way. A URL the
 player cannot open makes it exit with 1 and name the code, with the URL's
 password masked. Runs under tests/with_rtsp_server.sh.
 
+The Windows build also decodes with the platform's decoders (--decode,
+through a source reader and through a media session): the stored
+presentation played from its start over TCP gives NV12 pictures that equal
+FFmpeg's decode of the same file, frame for frame (PSNR of 50 dB or more;
+picture n is compared with frame n of the file, and the pictures' times must
+step by one frame, so a lost or repeated frame fails and only a missing
+tail is allowed), and 16-bit PCM in which the file's 440 Hz tone holds over
+90% of the energy.
+
     check_player.py --player PATH --out DIR --modes source,reader,session
                     [--wine WINE_RUN --dll DLL]
 
@@ -23,16 +32,18 @@ unregistered at the end, which must leave the registry as it was.
 """
 import argparse
 import json
+import math
 import os
 import shutil
 import socket
 import subprocess
 import sys
 import tempfile
+import wave
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from rtp_decode_check import TONE_RATE, dominant_frequency  # noqa: E402
+from rtp_decode_check import TONE_RATE, dominant_frequency, fft  # noqa: E402
 
 CLSID = "{6F0B1E43-93C2-4C5E-9A7D-2B8E51F4D7A1}"
 REGISTRY_KEYS = [
@@ -44,6 +55,14 @@ SECONDS = 3
 FRAME_TIME = 400000  # 25 frames per second, in 100 ns
 ONE_SECOND = 10000000
 KEY_FRAME_INTERVAL = 2 * ONE_SECOND  # the /vod file: 50 frames at 25 fps
+# The /vod file's picture and tone (tools/gst_rtsp_server.py).
+VOD_WIDTH, VOD_HEIGHT = 640, 480
+VOD_TONE = 440.0
+MIN_PSNR = 50.0
+MIN_DECODED_FRAMES = 25  # a second of pictures at least
+TONE_TOLERANCE = 2.0  # Hz
+TONE_BAND = 5.0  # Hz either side of the peak that count as the tone's energy
+MIN_TONE_ENERGY = 0.9
 
 failures = []
 
@@ -279,6 +298,89 @@ def play(args, wine, mode, case):
     check_decodes(directory, label)
 
 
+def nv12_frames(data, width, height):
+    size = width * height * 3 // 2
+    return [data[i:i + size] for i in range(0, len(data) - size + 1, size)]
+
+
+def psnr(a, b):
+    if a == b:
+        return float("inf")
+    mse = sum((x - y) * (x - y) for x, y in zip(a, b)) / len(a)
+    return 10 * math.log10(255 * 255 / mse)
+
+
+def check_decoded_video(directory, label, stream):
+    """Played from the start, picture n is frame n of the file."""
+    if not check((stream["codec"], stream["width"], stream["height"]) ==
+                 ("NV12", VOD_WIDTH, VOD_HEIGHT), "%s: video stream %s" % (label, stream)):
+        return
+    pictures = nv12_frames(open(os.path.join(directory, "stream0.nv12"), "rb").read(),
+                           VOD_WIDTH, VOD_HEIGHT)
+    span = stream["last_time"] - stream["first_time"]
+    if not check(len(pictures) == stream["samples"] and len(pictures) >= MIN_DECODED_FRAMES and
+                 abs(span - (len(pictures) - 1) * FRAME_TIME) < FRAME_TIME / 2,
+                 "%s: %d pictures span %d (100 ns)" % (label, len(pictures), span)):
+        return
+    # Every frame as the file has it: no frame repeated to a constant rate.
+    reference = subprocess.run(
+        ["ffmpeg", "-nostdin", "-v", "error", "-i",
+         os.path.join(os.environ["ZR_RTSP_FILES"], "vod.mkv"), "-map", "0:v:0",
+         "-fps_mode", "passthrough", "-frames:v", str(len(pictures)), "-f", "rawvideo",
+         "-pix_fmt", "nv12", "-"], capture_output=True, check=True).stdout
+    frames = nv12_frames(reference, VOD_WIDTH, VOD_HEIGHT)
+    check(len(frames) == len(pictures), "%s: FFmpeg gave %d frames" % (label, len(frames)))
+    worst = min((psnr(picture, frame) for picture, frame in zip(pictures, frames)), default=0.0)
+    print("%s: %d pictures, lowest PSNR %.1f dB" % (label, len(pictures), worst))
+    check(worst >= MIN_PSNR, "%s: a picture differs from the file's (%.1f dB)" % (label, worst))
+
+
+def check_decoded_audio(directory, label, stream):
+    """The tone is the dominant frequency and holds the energy."""
+    if not check(stream["codec"] == "PCM", "%s: audio stream %s" % (label, stream)):
+        return
+    with wave.open(os.path.join(directory, "stream1.wav"), "rb") as pcm:
+        channels, rate = pcm.getnchannels(), pcm.getframerate()
+        data = pcm.readframes(pcm.getnframes())
+        width = pcm.getsampwidth()
+    samples = [int.from_bytes(data[i:i + 2], "little", signed=True)
+               for i in range(0, len(data) - 1, 2 * channels)]  # the first channel
+    n = 1 << 16
+    while n > len(samples) and n > 1 << 12:
+        n >>= 1
+    if not check(width == 2 and len(samples) >= n,
+                 "%s: %d samples of %d bytes" % (label, len(samples), width)):
+        return
+    # A Hann window keeps the tone's energy within a few bins of its peak.
+    window = samples[-n:]
+    spectrum = fft([v * (0.5 - 0.5 * math.cos(2 * math.pi * i / n)) for i, v in enumerate(window)])
+    energy = [abs(x) ** 2 for x in spectrum[1:n // 2]]
+    peak = max(range(len(energy)), key=energy.__getitem__)
+    frequency = (peak + 1) * rate / n
+    band = int(TONE_BAND * n / rate)
+    share = sum(energy[max(0, peak - band):peak + band + 1]) / max(sum(energy), 1e-9)
+    print("%s: %d Hz, dominant %.1f Hz with %.1f%% of the energy" % (label, rate, frequency,
+                                                                    100 * share))
+    check(abs(frequency - VOD_TONE) <= TONE_TOLERANCE and share > MIN_TONE_ENERGY,
+          "%s: dominant %.1f Hz with %.1f%% of the energy" % (label, frequency, 100 * share))
+
+
+def play_decoded(args, wine, mode):
+    """The stored presentation from its start through the platform's decoders
+    (a fresh play starts at 0, as an application's would)."""
+    label = "%s decode" % mode
+    directory = os.path.join(args.out, "%s_decode" % mode)
+    options = ["--seconds", str(SECONDS), "--decode"]
+    options += ["--session"] if mode == "session" else []
+    summary = summarize(args, wine, label, directory, "/vod", "tcp", options)
+    if summary is None:
+        return
+    streams = summary.get("streams", [])
+    if check(len(streams) == 2, "%s: %d streams" % (label, len(streams))):
+        check_decoded_video(directory, label, streams[0])
+        check_decoded_audio(directory, label, streams[1])
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--player", required=True)
@@ -309,6 +411,8 @@ def main():
             play_payload(args, wine, mode, case)
         for failure in FAILURES:
             fail(args, wine, mode, failure)
+        if wine and mode != "source":
+            play_decoded(args, wine, mode)
     if wine:
         check(wine.regsvr32(args.dll, "/u") == 0, "unregistering failed")
         check(wine.registry(args.out) == before, "unregistering left the registry changed")

@@ -36,7 +36,7 @@ std::string StreamJson(CStreamOutput* pStream) {
              "\"width\": %u, \"height\": %u, \"samples\": %llu, \"key_frames\": %llu, "
              "\"discontinuities\": %llu, \"first_time\": %lld, \"last_time\": %lld, "
              "\"bytes\": %llu, \"ended\": %s",
-             format.nWidth, format.nHeight, (unsigned long long)stats.nSamples,
+             stats.nWidth, stats.nHeight, (unsigned long long)stats.nSamples,
              (unsigned long long)stats.nKeyFrames, (unsigned long long)stats.nDiscontinuities,
              (long long)stats.tFirst, (long long)stats.tLast, (unsigned long long)stats.cbBytes,
              stats.bEnded ? "true" : "false");

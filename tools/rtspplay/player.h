@@ -25,6 +25,9 @@ struct PlayerOptions {
     std::string outDirectory;
     std::string jsonPath;
     Mode mode = MODE_SOURCE;
+    // NV12 pictures and 16-bit PCM sound from the platform's decoders,
+    // through a source reader or a media session.
+    bool bDecode = false;
 };
 
 class CPlayer {

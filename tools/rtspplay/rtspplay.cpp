@@ -1,12 +1,14 @@
 // rtspplay: plays an RTSP URL through the media source and shows what comes.
 //
 //   rtspplay [--seconds N] [--start S] [--pause AT:FOR] [--out DIR] [--json FILE]
-//            [--reader | --session] URL
+//            [--reader | --session] [--decode] URL
 //
 // Every stream is played; while a terminal is attached, stderr shows one
 // live line per stream. --out writes each stream to a file common tools
 // play, --json a summary. --reader and --session (Windows) play through a
-// source reader or a media session instead of the source itself.
+// source reader or a media session instead of the source itself; --decode
+// (Windows) has the platform's decoders turn the streams into NV12 pictures
+// and 16-bit PCM, through a source reader unless --session is given.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -24,14 +26,16 @@ namespace {
 
 const char USAGE[] =
     "usage: rtspplay [--seconds N] [--start S] [--pause AT:FOR] [--out DIR] [--json FILE]\n"
-    "                [--reader | --session] URL\n"
+    "                [--reader | --session] [--decode] URL\n"
     "  --seconds N  stop after N seconds of playback (default: at the end or Ctrl-C)\n"
     "  --start S    start S seconds into a stored presentation\n"
     "  --pause AT:FOR  pause after AT seconds of playback for FOR seconds, then resume\n"
     "  --out DIR    write each stream to a file in DIR\n"
     "  --json FILE  write a summary of the streams to FILE\n"
     "  --reader     play through a source reader (Windows)\n"
-    "  --session    play through a media session with sample grabbers (Windows)\n";
+    "  --session    play through a media session with sample grabbers (Windows)\n"
+    "  --decode     decode to NV12 and 16-bit PCM with the platform's decoders, through a\n"
+    "               source reader or, with --session, a media session (Windows)\n";
 
 bool ParseOptions(int argc, char** argv, PlayerOptions* pOptions) {
     for (int i = 1; i < argc; i++) {
@@ -64,11 +68,17 @@ bool ParseOptions(int argc, char** argv, PlayerOptions* pOptions) {
             pOptions->mode = PlayerOptions::MODE_READER;
         } else if (strcmp(pszArg, "--session") == 0) {
             pOptions->mode = PlayerOptions::MODE_SESSION;
+        } else if (strcmp(pszArg, "--decode") == 0) {
+            pOptions->bDecode = true;
         } else if (pszArg[0] != '-' && pOptions->url.empty()) {
             pOptions->url = pszArg;
         } else {
             return false;
         }
+    }
+    // Only a pipeline inserts decoders: the source alone gives what it has.
+    if (pOptions->bDecode && pOptions->mode == PlayerOptions::MODE_SOURCE) {
+        pOptions->mode = PlayerOptions::MODE_READER;
     }
     return !pOptions->url.empty();
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "comptr.h"
+#include "decodedtype.h"
 
 namespace {
 
@@ -115,6 +116,9 @@ HRESULT AddStreams(IMFPresentationDescriptor* pPD, CPlayer* pPlayer) {
         }
         if (SUCCEEDED(hr)) {
             hr = pHandler->GetMediaTypeByIndex(0, &pType);
+        }
+        if (SUCCEEDED(hr) && pPlayer->Options().bDecode) {
+            hr = ReplaceByDecodedType(pType);
         }
         if (SUCCEEDED(hr)) {
             pPlayer->AddStream(dwIdentifier, pType.Get());

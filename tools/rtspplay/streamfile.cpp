@@ -77,13 +77,14 @@ void CStreamFile::Close() {
     m_pFile = nullptr;
 }
 
-// G.711 has 8 bits per sample; a G.726 code word has as many bits as the
-// bit rate has kilobits per 8000 samples.
+// G.711 has 8 bits per sample, PCM those of its type; a G.726 code word has
+// as many bits as the bit rate has kilobits per 8000 samples.
 void CStreamFile::WriteWavHeader(uint32_t cbData) {
     const bool bG726 = m_format.wFormatTag == 0x45;
     const uint32_t nRate = m_format.nSamplesPerSec ? m_format.nSamplesPerSec : 8000;
-    const uint32_t nBits =
-        bG726 && m_format.nAvgBytesPerSec ? m_format.nAvgBytesPerSec * 8 / nRate : 8;
+    const uint32_t nBits = !bG726                     ? m_format.nBitsPerSample
+                           : m_format.nAvgBytesPerSec ? m_format.nAvgBytesPerSec * 8 / nRate
+                                                      : 8;
     const uint32_t nChannels = m_format.nChannels ? m_format.nChannels : 1;
     BYTE header[WAV_HEADER_BYTES] = {};
     memcpy(header, "RIFF", 4);

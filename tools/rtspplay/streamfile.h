@@ -1,9 +1,9 @@
 // The file one stream is written to, in a format common tools play: Annex B
 // H.264/H.265 and MPEG-4 video behind their configuration, Motion JPEG, AAC
-// with ADTS headers, AMR with its magic line, G.711 and G.726 in WAV, Opus
-// in Ogg, KLV and transport streams as they come, and XML documents each
-// followed by a zero byte (which no XML document holds, so a reader splits
-// the file there).
+// with ADTS headers, AMR with its magic line, G.711, G.726 and PCM in WAV,
+// Opus in Ogg, KLV, transport streams and NV12 pictures as they come, and
+// XML documents each followed by a zero byte (which no XML document holds,
+// so a reader splits the file there).
 #pragma once
 
 #include <cstdio>

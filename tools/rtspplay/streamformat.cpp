@@ -38,6 +38,9 @@ const Codec CODECS[] = {
     {0x00000007, "PCMU", FILE_WAV, "wav"},
     {0x00000045, "G726", FILE_WAV, "wav"},
     {0x0000704F, "Opus", FILE_OGG_OPUS, "opus"},
+    // What the platform's decoders give with --decode.
+    {FourCC('N', 'V', '1', '2'), "NV12", FILE_RAW, "nv12"},
+    {0x00000001, "PCM", FILE_WAV, "wav"},
 };
 
 // MEDIASUBTYPE_MPEG2_TRANSPORT and MFStreamFormat_MPEG2Transport.

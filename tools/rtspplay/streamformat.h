@@ -17,8 +17,8 @@ enum FileFormat {
     FILE_MJPEG,    // .mjpeg: the JPEG frames one after the other
     FILE_ADTS,     // .aac: an ADTS header before every access unit
     FILE_AMR,      // .amr: the magic line, then the storage-format frames
-    FILE_WAV,      // .wav: G.711 and G.726 behind a RIFF header
-    FILE_RAW,      // .klv, .ts: the bytes as they come
+    FILE_WAV,      // .wav: G.711, G.726 and PCM behind a RIFF header
+    FILE_RAW,      // .klv, .ts, .nv12: the bytes as they come
     FILE_OGG_OPUS, // .opus: Ogg Opus
     FILE_XML,      // .xml: XML documents, each ended by a zero byte
 };

@@ -2,14 +2,17 @@
 // do: every stream selected in its native format, one read outstanding per
 // stream, the next one asked for when the last completes. No thread of the
 // player ever waits inside the reader, so a source that stalls cannot wedge
-// the player.
+// the player. With --decode the reader decodes each stream with the
+// platform's decoders.
 #include "comptr.h"
 
 #include <mfreadwrite.h>
 
 #include <mutex>
+#include <string>
 #include <vector>
 
+#include "decodedtype.h"
 #include "player.h"
 #include "playerplatform.h"
 #include "sourceplayback.h"
@@ -86,6 +89,11 @@ public:
                 return S_OK;
             }
             CStreamOutput* pOutput = m_pPlayer->Stream(dwStreamIndex);
+            ComPtr<IMFMediaType> pType;
+            if ((dwStreamFlags & MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED) && pOutput &&
+                m_pReader && SUCCEEDED(m_pReader->GetCurrentMediaType(dwStreamIndex, &pType))) {
+                pOutput->OnTypeChanged(pType.Get());
+            }
             if (pSample && pOutput) {
                 pOutput->OnSample(pSample);
             }
@@ -155,6 +163,25 @@ HRESULT CreateReader(IMFMediaSource* pSource, IMFSourceReaderCallback* pCallback
     return hr;
 }
 
+// Asks the reader for the decoded type of the stream, so that it inserts the
+// platform's decoder, and gives the type it settled on.
+HRESULT SelectDecodedType(IMFSourceReader* pReader, DWORD dwIndex, CPlayer* pPlayer,
+                          ComPtr<IMFMediaType>& pType) {
+    ComPtr<IMFMediaType> pDecoded;
+    HRESULT hr = CreateDecodedType(pType.Get(), &pDecoded);
+    if (hr != S_OK) {
+        return hr;
+    }
+    hr = pReader->SetCurrentMediaType(dwIndex, nullptr, pDecoded.Get());
+    if (SUCCEEDED(hr)) {
+        hr = pReader->GetCurrentMediaType(dwIndex, &pType);
+    }
+    if (FAILED(hr)) {
+        pPlayer->Fail(hr, ("no decoder for stream " + std::to_string(dwIndex)).c_str());
+    }
+    return hr;
+}
+
 // Every stream selected, each registered with the player under its index.
 HRESULT AddReaderStreams(IMFSourceReader* pReader, CPlayer* pPlayer, DWORD* pcStreams) {
     HRESULT hr = pReader->SetStreamSelection((DWORD)MF_SOURCE_READER_ALL_STREAMS, TRUE);
@@ -164,7 +191,12 @@ HRESULT AddReaderStreams(IMFSourceReader* pReader, CPlayer* pPlayer, DWORD* pcSt
         if (FAILED(pReader->GetNativeMediaType(cStreams, 0, &pType))) {
             break;
         }
-        pPlayer->AddStream(cStreams, pType.Get());
+        if (pPlayer->Options().bDecode) {
+            hr = SelectDecodedType(pReader.Get(), cStreams, pPlayer, pType);
+        }
+        if (SUCCEEDED(hr)) {
+            pPlayer->AddStream(cStreams, pType.Get());
+        }
     }
     PROPVARIANT duration;
     PropVariantInit(&duration);

@@ -1,11 +1,14 @@
 // Playing through a media session: a topology from every stream of the
 // source to a sample-grabber sink that takes the stream's own media type
-// and processes samples as they come, not on the presentation clock.
+// (or with --decode the decoded one, for which the session inserts the
+// platform's decoder) and processes samples as they come, not on the
+// presentation clock.
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
 #include "comptr.h"
+#include "decodedtype.h"
 #include "player.h"
 #include "playerplatform.h"
 #include "samplegrabber.h"
@@ -31,6 +34,9 @@ HRESULT AddBranch(IMFTopology* pTopology, IMFMediaSource* pSource, IMFPresentati
     }
     if (SUCCEEDED(hr)) {
         hr = pHandler->SetCurrentMediaType(pType.Get());
+    }
+    if (SUCCEEDED(hr) && pPlayer->Options().bDecode) {
+        hr = ReplaceByDecodedType(pType);
     }
     CStreamOutput* pOutput = pPlayer->Stream(dwIdentifier);
     ComPtr<IMFActivate> pSink;

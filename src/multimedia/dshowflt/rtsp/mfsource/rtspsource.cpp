@@ -5,17 +5,13 @@
 
 #include "common/trace.h"
 #include "interfacetable.h"
-#include "mediatypeconversion.h"
 #include "pushpin.h"
 #include "rtsp/rtp/mediatypeutil.h"
 #include "rtsp/zrrtspsrc.h"
 #include "rtspstream.h"
+#include "streammediatypes.h"
 
 namespace {
-
-// "Z264": a private subtype for H.264 that a decoder registered for it may
-// prefer over the standard one.
-const DWORD FOURCC_Z264 = 0x3436325A;
 
 // A live presentation (no duration) can pause but not seek; a stored one
 // can do both.
@@ -23,23 +19,6 @@ const DWORD LIVE_CHARACTERISTICS = MFMEDIASOURCE_IS_LIVE | MFMEDIASOURCE_CAN_PAU
 const DWORD STORED_CHARACTERISTICS = MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE;
 // The only rate.
 const float NORMAL_RATE = 1.0f;
-
-// Whether a Media Foundation decoder accepts the Z264 subtype.
-bool HasZ264Decoder() {
-    MFT_REGISTER_TYPE_INFO input = {MFMediaType_Video, FourCCGuid(FOURCC_Z264)};
-    IMFActivate** ppActivate = nullptr;
-    UINT32 cActivate = 0;
-    HRESULT hr = MFTEnumEx(MFT_CATEGORY_VIDEO_DECODER, MFT_ENUM_FLAG_ALL, &input, nullptr,
-                           &ppActivate, &cActivate);
-    if (FAILED(hr)) {
-        return false;
-    }
-    for (UINT32 i = 0; i < cActivate; i++) {
-        ppActivate[i]->Release();
-    }
-    CoTaskMemFree(ppActivate);
-    return cActivate > 0;
-}
 
 HRESULT MajorTypeOf(IMFStreamDescriptor* pSD, GUID* pMajorType) {
     ComPtr<IMFMediaTypeHandler> pHandler;
@@ -441,21 +420,15 @@ HRESULT RTSPSource::CreateStreamLocked(const AM_MEDIA_TYPE& mt, const StreamDesc
     if (FindStreamLocked(dwIdentifier)) {
         return S_OK;
     }
-    const bool bH264 = IsEqualGUID(mt.majortype, MEDIATYPE_Video) &&
-                       IsEqualGUID(mt.subtype, FourCCGuid((DWORD)COMPRESSION_H264));
-    const DWORD cTypes = bH264 ? 2 : 1;
-    ComPtr<IMFMediaType> pTypes[2];
-    IMFMediaType* ppTypes[2] = {};
-    HRESULT hr = CreateStreamTypes(mt, ppTypes, cTypes);
-    for (DWORD i = 0; i < cTypes; i++) {
-        pTypes[i].Attach(ppTypes[i]);
-        if (SUCCEEDED(hr)) {
-            hr = SetPixelAspectRatio(ppTypes[i], desc.m_nSarWidth, desc.m_nSarHeight);
-        }
+    StreamMediaTypes types;
+    HRESULT hr = CreateStreamMediaTypes(mt, desc, &types);
+    IMFMediaType* ppTypes[StreamMediaTypes::MAX_TYPES] = {};
+    for (DWORD i = 0; i < types.m_cTypes; i++) {
+        ppTypes[i] = types.m_pTypes[i].Get();
     }
     ComPtr<IMFStreamDescriptor> pSD;
     if (SUCCEEDED(hr)) {
-        hr = MFCreateStreamDescriptor(dwIdentifier, cTypes, ppTypes, &pSD);
+        hr = MFCreateStreamDescriptor(dwIdentifier, types.m_cTypes, ppTypes, &pSD);
     }
     GUID majorType = GUID_NULL;
     if (SUCCEEDED(hr)) {
@@ -483,28 +456,6 @@ HRESULT RTSPSource::CreateStreamLocked(const AM_MEDIA_TYPE& mt, const StreamDesc
     m_StreamIdentifiers[m_cStreams] = (BYTE)dwIdentifier;
     m_cStreams++;
     return S_OK;
-}
-
-// H.264 gets two types: the standard subtype and the private Z264 one, the
-// private one first only when a decoder for it is registered.
-HRESULT RTSPSource::CreateStreamTypes(const AM_MEDIA_TYPE& mt, IMFMediaType** ppTypes,
-                                      DWORD cTypes) {
-    if (cTypes == 1) {
-        return CreateMediaTypeFromPinType(mt, &ppTypes[0]);
-    }
-    AM_MEDIA_TYPE z264;
-    InitMediaType(&z264);
-    HRESULT hr = CopyMediaType(&z264, &mt);
-    if (SUCCEEDED(hr)) {
-        z264.subtype = FourCCGuid(FOURCC_Z264);
-        const bool bPreferZ264 = HasZ264Decoder();
-        hr = CreateMediaTypeFromPinType(bPreferZ264 ? z264 : mt, &ppTypes[0]);
-        if (SUCCEEDED(hr)) {
-            hr = CreateMediaTypeFromPinType(bPreferZ264 ? mt : z264, &ppTypes[1]);
-        }
-    }
-    FreeMediaType(&z264);
-    return hr;
 }
 
 // The first video and the first audio stream are selected.

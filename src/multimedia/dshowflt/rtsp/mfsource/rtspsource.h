@@ -114,7 +114,6 @@ private:
     HRESULT CreateStreamsLocked();
     HRESULT CreateStreamLocked(const AM_MEDIA_TYPE& mt, const StreamDescription& desc,
                                DWORD dwIdentifier);
-    HRESULT CreateStreamTypes(const AM_MEDIA_TYPE& mt, IMFMediaType** ppTypes, DWORD cTypes);
     HRESULT BuildPresentationDescriptorLocked();
     RTSPStream* FindStreamLocked(DWORD dwIdentifier) const;
     HRESULT ValidatePresentationDescriptorLocked(IMFPresentationDescriptor* pPD);
