@@ -106,8 +106,8 @@ public:
     CBuffer m_SessionHeader;
     // "x-sessioncookie: <cookie>\r\n" of an HTTP tunnel.
     CBuffer m_CookieHeader;
-    // "rtsp://" + dotted server address + path: the URL of DESCRIBE, TEARDOWN,
-    // OPTIONS and keep-alives.
+    // "rtsp://" (or "rtsps://") + the server's address (an IPv6 one in
+    // brackets) + path: the URL of DESCRIBE, TEARDOWN, OPTIONS and keep-alives.
     CBuffer m_RequestUrl;
     // The tunnel's POST connection.
     CSocket m_PostSocket;

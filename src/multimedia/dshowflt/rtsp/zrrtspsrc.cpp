@@ -31,13 +31,9 @@ bool StartsWithNoCase(const char* psz, const char* pszPrefix) {
     return _strnicmp(psz, pszPrefix, strlen(pszPrefix)) == 0;
 }
 
-bool IsMulticastAddress(DWORD dwAddress) {
-    const DWORD dwHost = ntohl(dwAddress);
-    return dwHost >= 0xE0000000 && dwHost <= 0xEFFFFFFF;
-}
-
-bool IsMulticastText(const CBaseBuffer& address) {
-    return address.TextLength() > 0 && IsMulticastAddress(inet_addr(address.Text()));
+bool IsMulticastText(const CBaseBuffer& text) {
+    CSocketAddress address;
+    return address.SetFromText(text.Text(), text.TextLength()) && address.IsMulticast();
 }
 
 } // namespace
@@ -106,13 +102,12 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
     if (FAILED(m_Url.SetContents(pszGiven, (int)((cch + 1) * sizeof(WCHAR))))) {
         return E_OUTOFMEMORY;
     }
+    CBuffer host;
     CBuffer user;
     CBuffer password;
-    WORD wPort = 0;
-    DWORD dwReserved1 = 0;
-    DWORD dwReserved2 = 0;
-    HRESULT hr = ParseInternetAddress(pszGiven, &m_dwServerAddress, &wPort, &dwReserved1,
-                                      &dwReserved2, &m_Path, &user, &password);
+    BOOL bTls = FALSE;
+    HRESULT hr =
+        ParseInternetAddress(pszGiven, &m_ServerAddress, &bTls, &host, &m_Path, &user, &password);
     if (FAILED(hr)) {
         Trace("\nRTSPSrc::Load: ParseInternetAddress returned %s", HResultName(hr));
         return hr;
@@ -130,11 +125,12 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
         return hr;
     }
     m_Reader.SetInterleaved(m_StreamingType != STREAMINGTYPE_UDP);
-    SetAddress(m_dwServerAddress, wPort, INADDR_ANY, FALSE, FALSE);
+    SetAddress(m_ServerAddress, CSocketAddress::Any(m_ServerAddress.Family()), FALSE, FALSE);
+    hr = SetTls(bTls ? host.Text() : nullptr, m_bTlsVerify);
     m_RequestUrl.ResetLength();
-    const BYTE* pb = reinterpret_cast<const BYTE*>(&m_dwServerAddress);
-    hr = m_RequestUrl.AppendFormat("rtsp://%u.%u.%u.%u%s", pb[0], pb[1], pb[2], pb[3],
-                                   m_Path.Text());
+    if (SUCCEEDED(hr)) {
+        hr = AppendServerUrl(&m_RequestUrl, m_Path.Text());
+    }
     // The reader thread idles until the connection is open.
     if (SUCCEEDED(hr) && !m_Reader.ThreadExists() && !m_Reader.Create()) {
         hr = E_OUTOFMEMORY;
@@ -350,12 +346,22 @@ HRESULT CZRtspSrc::SetContentBase(const char* pAnswer, int nAnswer) {
 
 HRESULT CZRtspSrc::SetPlayUrl() {
     m_PlayUrl.ResetLength();
-    if (StartsWithNoCase(m_Path.Text(), "rtsp://")) {
+    if (StartsWithNoCase(m_Path.Text(), "rtsp://") || StartsWithNoCase(m_Path.Text(), "rtsps://")) {
         return m_PlayUrl.AppendText(m_Path.Text());
     }
-    const BYTE* pb = reinterpret_cast<const BYTE*>(&m_dwServerAddress);
-    return m_PlayUrl.AppendFormat("rtsp://%u.%u.%u.%u%s", pb[0], pb[1], pb[2], pb[3],
-                                  m_Path.Text());
+    return AppendServerUrl(&m_PlayUrl, m_Path.Text());
+}
+
+HRESULT CZRtspSrc::AppendServerUrl(CBaseBuffer* pUrl, const char* pszPath) const {
+    HRESULT hr = pUrl->AppendText(Tls().IsConfigured() ? "rtsps://" : "rtsp://");
+    if (SUCCEEDED(hr)) {
+        hr = m_ServerAddress.AppendUrlHost(pUrl);
+    }
+    return SUCCEEDED(hr) ? pUrl->AppendText(pszPath) : hr;
+}
+
+const CSocketAddress& CZRtspSrc::StreamPeerAddress() const {
+    return m_SelectedTransportType ? m_MulticastAddress : m_ServerAddress;
 }
 
 void CZRtspSrc::AutoDetectTransportType() {
@@ -409,8 +415,7 @@ HRESULT CZRtspSrc::AddOutputPin(StreamDescription* pStream) {
           "m_SelectedTransportType=%d",
           m_StreamingType, pPin->Description().m_nStreamType, m_SelectedTransportType);
     if (m_StreamingType == STREAMINGTYPE_UDP) {
-        hr = pPin->OpenUdpSockets(m_SelectedTransportType, GetInterface(),
-                                  m_SelectedTransportType ? m_nMulticastAddress : m_dwServerAddress,
+        hr = pPin->OpenUdpSockets(m_SelectedTransportType, Interface(), StreamPeerAddress(),
                                   m_nBasePort);
         if (FAILED(hr)) {
             return hr;

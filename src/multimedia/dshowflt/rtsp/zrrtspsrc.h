@@ -114,6 +114,11 @@ private:
     void DetectKeepAliveMethod();
     HRESULT SendDescribe();
     HRESULT SetPlayUrl();
+    // "rtsp://" ("rtsps://" over TLS) + the server's address + the path.
+    HRESULT AppendServerUrl(CBaseBuffer* pUrl, const char* pszPath) const;
+    // The local end of the streams' UDP sockets: the server's address, or the
+    // group once the server chose multicast.
+    const CSocketAddress& StreamPeerAddress() const;
     HRESULT SetContentBase(const char* pAnswer, int nAnswer);
     void AutoDetectTransportType();
     HRESULT AddOutputPin(StreamDescription* pStream);
@@ -191,7 +196,7 @@ private:
 
     // Transport as answered.
     int32_t m_SelectedTransportType = 0; // 0 unicast, 1 multicast
-    DWORD m_nMulticastAddress = 0;
+    CSocketAddress m_MulticastAddress;
 
     CBuffer m_Url; // UTF-16, as given to Load
     AM_MEDIA_TYPE m_mtLoad;
@@ -199,7 +204,7 @@ private:
     CBuffer m_Path;
     CBuffer m_PlayUrl;
     CBuffer m_RangeHeader;
-    DWORD m_dwServerAddress = 0;
+    CSocketAddress m_ServerAddress; // with the server's port
 
     CCritSec m_FilterLock;
     CCritSec m_CommandLock;
