@@ -7,7 +7,9 @@ from 10 s, and with a pause: its duration is reported, the first samples lie
 within a key-frame interval of the start, and a pause neither moves the
 times on nor loses the streams. The finite mount ends each stream with a
 BYE: the player sees both ends and the end of the presentation, and stops
-by itself. Runs under tests/with_rtsp_server.sh.
+by itself. The live mount also plays over RTSPS and over IPv6 (UDP and TCP)
+when the server offers them, in the first mode only. Runs under
+tests/with_rtsp_server.sh --tls --ipv6.
 
     check_player.py --player PATH --out DIR --modes source,reader,session
                     [--wine WINE_RUN --dll DLL]
@@ -133,7 +135,27 @@ CASES = [
     ("start", "/vod", "udp", ["--start", "10"], check_start),
     ("pause", "/vod", "tcp", ["--pause", "1:2"], check_pause),
     ("finite", "/finite", "udp", None, None),  # no --seconds: it plays to the end
+    ("tls_udp", "/av", "udp", [], None),
+    ("tls_tcp", "/av", "tcp", [], None),
+    ("ipv6_udp", "/av", "udp", [], None),
+    ("ipv6_tcp", "/av", "tcp", [], None),
 ]
+
+
+def case_url(name, mount, transport):
+    """The URL of a case, or None when the server does not offer its kind."""
+    options = ["Transport=TCP"] if transport == "tcp" else []
+    if name.startswith("tls"):
+        # The server's certificate is self-signed.
+        server = "rtsps://127.0.0.1:%s" % os.environ.get("ZR_RTSP_TLS_PORT", "")
+        options.append("TlsVerify=0")
+    elif name.startswith("ipv6"):
+        server = "rtsp://[::1]:%s" % os.environ.get("ZR_RTSP_IPV6_PORT", "")
+    else:
+        server = "rtsp://127.0.0.1:%s" % os.environ["ZR_RTSP_PORT"]
+    if server.endswith(":"):
+        return None
+    return server + mount + ("?" + "&".join(options) if options else "")
 
 
 def check_decodes(directory, label):
@@ -152,8 +174,10 @@ def play(args, wine, mode, case):
     label = "%s %s" % (mode, name)
     directory = os.path.join(args.out, "%s_%s" % (mode, name))
     shutil.rmtree(directory, ignore_errors=True)
-    url = "rtsp://127.0.0.1:%s%s%s" % (os.environ["ZR_RTSP_PORT"], mount,
-                                       "?Transport=TCP" if transport == "tcp" else "")
+    url = case_url(name, mount, transport)
+    if url is None:
+        print("%s: skipped, the server does not offer it" % label)
+        return
     summary_path = os.path.join(directory, "summary.json")
     options = ["--seconds", str(SECONDS)] + extra if extra is not None else []
     options += [] if mode == "source" else ["--" + mode]
@@ -198,9 +222,12 @@ def main():
         check(wine.registry(args.out) == registered, "unregistering a copy changed the registry")
         check(wine.regsvr32(args.dll) == 0, "registering again failed")
         check(wine.registry(args.out) == registered, "registering again changed the registry")
-    for mode in args.modes.split(","):
+    modes = args.modes.split(",")
+    for mode in modes:
         for case in CASES:
-            play(args, wine, mode, case)
+            # The secure and IPv6 plays change only the connection: once.
+            if mode == modes[0] or not case[0].startswith(("tls", "ipv6")):
+                play(args, wine, mode, case)
     if wine:
         check(wine.regsvr32(args.dll, "/u") == 0, "unregistering failed")
         check(wine.registry(args.out) == before, "unregistering left the registry changed")
