@@ -2,7 +2,8 @@
 // so that a TLS server of the tests passes the certificate check of a real
 // session: on Linux, OpenSSL's trust store becomes that certificate alone
 // (SSL_CERT_FILE); on Windows, it is added to the machine's root store and
-// removed again.
+// removed again. Wine reads its root store once per process: there the
+// object reports that it cannot make the certificate trusted.
 #pragma once
 
 #include <string>

@@ -5,11 +5,42 @@
 #include "platform.h"
 #include "testfiles.h"
 
+#include <wincrypt.h>
+
 namespace {
 
 // The machine's store: adding to the user's root store would ask the user.
 HCERTSTORE OpenMachineRoot() {
     return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+}
+
+bool ChainIsTrusted(PCCERT_CONTEXT pCertificate) {
+    CERT_CHAIN_PARA parameters = {};
+    parameters.cbSize = sizeof(parameters);
+    PCCERT_CHAIN_CONTEXT pChain = nullptr;
+    if (!CertGetCertificateChain(nullptr, pCertificate, nullptr, nullptr, &parameters, 0, nullptr,
+                                 &pChain)) {
+        return false;
+    }
+    const bool bTrusted = (pChain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_UNTRUSTED_ROOT) == 0;
+    CertFreeCertificateChain(pChain);
+    return bTrusted;
+}
+
+// Wine keeps a deleted root in the registry (its store is a copy made when
+// the process first used it): the registry entry goes too.
+void DeleteRegistryCopy(PCCERT_CONTEXT pCertificate) {
+    BYTE hash[20];
+    DWORD cbHash = sizeof(hash);
+    if (!CertGetCertificateContextProperty(pCertificate, CERT_SHA1_HASH_PROP_ID, hash, &cbHash)) {
+        return;
+    }
+    WCHAR szKey[128] = L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\";
+    WCHAR* p = szKey + wcslen(szKey);
+    for (DWORD i = 0; i < cbHash; i++, p += 2) {
+        swprintf(p, 3, L"%02X", hash[i]);
+    }
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, szKey);
 }
 
 } // namespace
@@ -36,6 +67,12 @@ CTrustedTestCertificate::CTrustedTestCertificate(const char* pszPemFile) {
                                                      CERT_STORE_ADD_REPLACE_EXISTING, &pAdded)) {
         m_reason = "cannot add the certificate to the machine's root store (error " +
                    std::to_string(GetLastError()) + ")";
+    } else if (!ChainIsTrusted(pAdded)) {
+        m_reason = "a root added now is not trusted in this process (Wine reads its root store "
+                   "once per process)";
+        DeleteRegistryCopy(pAdded);
+        CertDeleteCertificateFromStore(pAdded);
+        pAdded = nullptr;
     }
     m_pAdded = const_cast<CERT_CONTEXT*>(pAdded);
     if (hStore) {
@@ -45,8 +82,9 @@ CTrustedTestCertificate::CTrustedTestCertificate(const char* pszPemFile) {
 
 CTrustedTestCertificate::~CTrustedTestCertificate() {
     if (m_pAdded) {
-        // Deleting frees the context.
-        CertDeleteCertificateFromStore(static_cast<PCCERT_CONTEXT>(m_pAdded));
+        PCCERT_CONTEXT pAdded = static_cast<PCCERT_CONTEXT>(m_pAdded);
+        DeleteRegistryCopy(pAdded);
+        CertDeleteCertificateFromStore(pAdded); // frees the context
     }
 }
 
