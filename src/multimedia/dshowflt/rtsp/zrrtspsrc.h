@@ -116,8 +116,8 @@ private:
     HRESULT SetPlayUrl();
     // "rtsp://" ("rtsps://" over TLS) + the server's address + the path.
     HRESULT AppendServerUrl(CBaseBuffer* pUrl, const char* pszPath) const;
-    // The local end of the streams' UDP sockets: the server's address, or the
-    // group once the server chose multicast.
+    // The peer of the streams' UDP sockets: the server, or the group once the
+    // server chose multicast.
     const CSocketAddress& StreamPeerAddress() const;
     HRESULT SetContentBase(const char* pAnswer, int nAnswer);
     void AutoDetectTransportType();
