@@ -1,6 +1,6 @@
 // Fuzzes the URL path of Load: the URL cracker, ParseInternetAddress (with a
-// look-up that never asks a name server), ParseOptions, GetOption and the
-// request URL.
+// look-up that never asks a name server; IPv6 hosts in brackets, rtsps),
+// ParseOptions, GetOption and the request URL.
 //
 // Input: one control byte, then the URL. Control bits: 0x01 the URL bytes
 // are single characters (else 16-bit little-endian units), 0x02 ask for
@@ -21,11 +21,16 @@ namespace {
 
 class CFuzzLookup : public CHostLookup {
 public:
-    HRESULT ResolveHost(const char* pszHost, DWORD* pdwAddress) override {
-        if (strlen(pszHost) % 2 != 0) {
+    // Names of odd length are unknown; the others resolve to IPv4 or IPv6.
+    HRESULT ResolveHost(const char* pszHost, CSocketAddress* pAddress) override {
+        const size_t n = strlen(pszHost);
+        if (n % 2 != 0) {
             return HRESULT_FROM_WIN32(WSAHOST_NOT_FOUND);
         }
-        *pdwAddress = htonl(0xC0000201);
+        *pAddress = CSocketAddress::FromIPv4(htonl(0xC0000201));
+        if (n % 4 == 2) {
+            pAddress->SetFromText("2001:db8::1", 11);
+        }
         return S_OK;
     }
     int LocalAddresses(DWORD* pdwAddresses, int nMax) override {
@@ -112,15 +117,16 @@ void CheckRequestPath(const char* psz) {
 
 void FuzzAddressAndOptions(const std::vector<WCHAR>& url) {
     CFuzzLookup lookup;
-    DWORD dwAddress = 0, dwReserved1 = 0, dwReserved2 = 0;
-    WORD wPort = 0;
-    CBaseBuffer path, user, password;
-    HRESULT hr = ParseInternetAddress(url.data(), &dwAddress, &wPort, &dwReserved1, &dwReserved2,
-                                      &path, &user, &password, &lookup);
+    CSocketAddress address;
+    BOOL bTls = FALSE;
+    CBaseBuffer host, path, user, password;
+    HRESULT hr =
+        ParseInternetAddress(url.data(), &address, &bTls, &host, &path, &user, &password, &lookup);
     if (FAILED(hr)) {
         return;
     }
-    FUZZ_INVARIANT(wPort != 0);
+    FUZZ_INVARIANT(address.Port() != 0);
+    FUZZ_INVARIANT(address.Family() == AF_INET || address.Family() == AF_INET6);
     CheckRequestPath(path.Text());
     const size_t cbBefore = strlen(path.Text());
     CUrlOptions options;

@@ -7,6 +7,13 @@ runs until SIGTERM or SIGINT.
 
     /usr/bin/python3 tools/gst_rtsp_server.py [--auth none|basic|digest
         --user U --password P] [--protocols udp,tcp,http,multicast]
+        [--tls] [--ipv6]
+
+--tls serves the same mounts over RTSPS as well, on 127.0.0.1 with a port of
+its own and a self-signed certificate for "localhost" made with openssl at
+start-up; --ipv6 serves them on ::1 as well. Before the PORT line the server
+then prints "TLS_PORT <n>" and "TLS_CA <file of the certificate>", and
+"IPV6_PORT <n>".
 
 Mounts:
     /h264          H.264 640x480, parameter sets in band and in SDP
@@ -56,7 +63,7 @@ import gi
 gi.require_version("Gst", "1.0")
 gi.require_version("GstRtsp", "1.0")
 gi.require_version("GstRtspServer", "1.0")
-from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
+from gi.repository import Gio, GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
 
 H264_SOURCE = ("videotestsrc is-live=true pattern=smpte horizontal-speed=4 ! "
                "video/x-raw,width=640,height=480,framerate=25/1 ! "
@@ -285,6 +292,8 @@ def parse_arguments():
                         help="serve an H.264 Matroska file on a mount of its own")
     parser.add_argument("--protocols", default="udp,tcp,http",
                         help="comma-separated: " + ",".join(PROTOCOLS))
+    parser.add_argument("--tls", action="store_true", help="also serve RTSPS")
+    parser.add_argument("--ipv6", action="store_true", help="also serve on ::1")
     args = parser.parse_args()
     args.lower_transports = GstRtsp.RTSPLowerTrans(0)
     for name in args.protocols.split(","):
@@ -292,6 +301,40 @@ def parse_arguments():
             parser.error("unknown protocol %r" % name)
         args.lower_transports |= PROTOCOLS[name]
     return args
+
+
+class OpenTlsAuth(GstRtspServer.RTSPAuth):
+    """Lets every client in: the connection check, which sets up the TLS
+    handshake, is the only one left to the base class."""
+
+    def do_check(self, ctx, check):
+        if check == GstRtspServer.RTSP_AUTH_CHECK_CONNECT:
+            return GstRtspServer.RTSPAuth.do_check(self, ctx, check)
+        return True
+
+
+def make_certificate(directory):
+    """A self-signed certificate for localhost and its key, for two days."""
+    cert = os.path.join(directory, "server.pem")
+    key = os.path.join(directory, "server.key")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost",
+                    "-keyout", key, "-out", cert], check=True, capture_output=True)
+    return cert, key
+
+
+def extra_server(address, mounts, tls_certificate=None):
+    """Another listener for the same mounts."""
+    server = GstRtspServer.RTSPServer()
+    server.set_address(address)
+    server.set_service("0")
+    server.set_mount_points(mounts)
+    if tls_certificate:
+        auth = OpenTlsAuth()
+        auth.set_tls_certificate(Gio.TlsCertificate.new_from_files(*tls_certificate))
+        server.set_auth(auth)
+    server.attach(None)
+    return server
 
 
 def add_authentication(server, args):
@@ -323,6 +366,7 @@ def main():
         # Multicast needs group addresses to hand out (TTL 1).
         multicast_pool = GstRtspServer.RTSPAddressPool()
         multicast_pool.add_range("239.255.42.1", "239.255.42.254", 45000, 45999, 1)
+        multicast_pool.add_range("ff15::5a52:10", "ff15::5a52:ff", 46000, 46999, 1)
         report_log = ReportLog(os.environ["ZR_RTSP_STATS"]) if os.environ.get(
             "ZR_RTSP_STATS") else None
         launches = pipelines(files)
@@ -350,6 +394,14 @@ def main():
                                 lambda factory, media, mount=path: report_log.add(mount, media))
             mounts.add_factory(path, factory)
         server.attach(None)
+        if args.tls:
+            certificate = make_certificate(directory)
+            tls_server = extra_server("127.0.0.1", mounts, certificate)
+            sys.stdout.write("TLS_PORT %d\nTLS_CA %s\n" % (tls_server.get_bound_port(),
+                                                          certificate[0]))
+        if args.ipv6:
+            ipv6_server = extra_server("::1", mounts)
+            sys.stdout.write("IPV6_PORT %d\n" % ipv6_server.get_bound_port())
 
         loop = GLib.MainLoop()
         for signum in (signal.SIGTERM, signal.SIGINT):

@@ -14,3 +14,5 @@ const wchar_t* DefaultTraceLogPath();
 // the controlling terminal, with the password hidden.
 HRESULT ShowLoginPrompt(const char* pszServer, const char* pszRealm, char* pszUser, int cchUser,
                         char* pszPassword, int cchPassword);
+
+#include "tlssession.h"

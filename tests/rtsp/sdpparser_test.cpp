@@ -242,17 +242,18 @@ TEST(SdpParserTest, AuHeaderSizes) {
 
 TEST(SdpParserTest, BandwidthAndConnectionLines) {
     SessionDescription desc;
-    ASSERT_EQ(Parse("b=AS:2000\nc=IN IP4 239.1.2.3/16\r\nm=video 0 RTP/AVP 96\nb=AS:64\n"
-                    "c=IN  IP4  239.4.5.6/1/3\r\nm=audio 0 RTP/AVP 97\nb=AS:64\nc=IN IP6 ff15::1\n"
-                    "m=audio 0 RTP/AVP 97\nb=AS:1500\nc=IN IP4 10.0.0.7\n"
-                    "m=audio 0 RTP/AVP 97\nb=TIAS:64000\n",
-                    &desc),
-              S_OK);
+    ASSERT_EQ(
+        Parse("b=AS:2000\nc=IN IP4 239.1.2.3/16\r\nm=video 0 RTP/AVP 96\nb=AS:64\n"
+              "c=IN  IP4  239.4.5.6/1/3\r\nm=audio 0 RTP/AVP 97\nb=AS:64\nc=IN IP6 ff15::1/3\n"
+              "m=audio 0 RTP/AVP 97\nb=AS:1500\nc=IN IP4 10.0.0.7\n"
+              "m=audio 0 RTP/AVP 97\nb=TIAS:64000\n",
+              &desc),
+        S_OK);
     EXPECT_STREQ(desc.m_ConnectionAddress.Text(), "239.1.2.3");
     ASSERT_EQ(desc.m_nStreams, 4);
     // Bandwidth counts for audio only, always in kilobits.
     const int32_t bitRates[] = {-1, 64000, 1500000, -1};
-    const char* addresses[] = {"239.4.5.6", "", "10.0.0.7", ""};
+    const char* addresses[] = {"239.4.5.6", "ff15::1", "10.0.0.7", ""};
     for (int i = 0; i < 4; i++) {
         SCOPED_TRACE(i);
         EXPECT_EQ(desc.m_ppStreams[i]->m_nBitRate, bitRates[i]);

@@ -11,7 +11,9 @@ by itself. Single payloads: Opus is written as Ogg Opus that FFmpeg decodes
 to the server's 440 Hz tone, and ONVIF metadata as XML documents, each of
 which parses, none of them one that lost a packet on the way. A URL the
 player cannot open makes it exit with 1 and name the code, with the URL's
-password masked. Runs under tests/with_rtsp_server.sh.
+password masked. The live mount also plays over RTSPS and over IPv6 (UDP
+and TCP) when the server offers them, in the first mode only. Runs under
+tests/with_rtsp_server.sh --tls --ipv6.
 
 The Windows build also decodes with the platform's decoders (--decode,
 through a source reader and through a media session): the stored
@@ -161,6 +163,10 @@ CASES = [
     ("start", "/vod", "udp", ["--start", "10"], check_start),
     ("pause", "/vod", "tcp", ["--pause", "1:2"], check_pause),
     ("finite", "/finite", "udp", None, None),  # no --seconds: it plays to the end
+    ("tls_udp", "/av", "udp", [], None),
+    ("tls_tcp", "/av", "tcp", [], None),
+    ("ipv6_udp", "/av", "udp", [], None),
+    ("ipv6_tcp", "/av", "tcp", [], None),
 ]
 
 
@@ -201,6 +207,22 @@ PAYLOAD_CASES = [
     ("opus", "/opus", "udp", ("audio", "Opus"), check_opus),
     ("onvif", "/onvif", "tcp", ("metadata", "ONVIF"), check_onvif),
 ]
+
+
+def case_url(name, mount, transport):
+    """The URL of a case, or None when the server does not offer its kind."""
+    options = ["Transport=TCP"] if transport == "tcp" else []
+    if name.startswith("tls"):
+        # The server's certificate is self-signed.
+        server = "rtsps://127.0.0.1:%s" % os.environ.get("ZR_RTSP_TLS_PORT", "")
+        options.append("TlsVerify=0")
+    elif name.startswith("ipv6"):
+        server = "rtsp://[::1]:%s" % os.environ.get("ZR_RTSP_IPV6_PORT", "")
+    else:
+        server = "rtsp://127.0.0.1:%s" % os.environ["ZR_RTSP_PORT"]
+    if server.endswith(":"):
+        return None
+    return server + mount + ("?" + "&".join(options) if options else "")
 
 
 def check_decodes(directory, label):
@@ -250,12 +272,14 @@ def fail(args, wine, mode, failure):
           "%s: the password is not masked: %s" % (label, output.strip()))
 
 
-def summarize(args, wine, label, directory, mount, transport, options):
-    """Plays the mount into the directory: the player's summary, None when it
-    failed."""
+def summarize(args, wine, name, label, directory, mount, transport, options):
+    """Plays the case's mount into the directory: the player's summary, None
+    when it failed or the server does not offer the case's kind."""
     shutil.rmtree(directory, ignore_errors=True)
-    url = "rtsp://127.0.0.1:%s%s%s" % (os.environ["ZR_RTSP_PORT"], mount,
-                                       "?Transport=TCP" if transport == "tcp" else "")
+    url = case_url(name, mount, transport)
+    if url is None:
+        print("%s: skipped, the server does not offer it" % label)
+        return None
     summary_path = os.path.join(directory, "summary.json")
     path = wine.path if wine else (lambda local: local)
     options = options + ["--out", path(directory), "--json", path(summary_path), url]
@@ -271,7 +295,7 @@ def play_payload(args, wine, mode, case):
     label = "%s %s" % (mode, name)
     directory = os.path.join(args.out, "%s_%s" % (mode, name))
     options = ["--seconds", str(SECONDS)] + ([] if mode == "source" else ["--" + mode])
-    summary = summarize(args, wine, label, directory, mount, transport, options)
+    summary = summarize(args, wine, name, label, directory, mount, transport, options)
     if summary is None:
         return
     streams = summary.get("streams", [])
@@ -289,7 +313,7 @@ def play(args, wine, mode, case):
     directory = os.path.join(args.out, "%s_%s" % (mode, name))
     options = ["--seconds", str(SECONDS)] + extra if extra is not None else []
     options += [] if mode == "source" else ["--" + mode]
-    summary = summarize(args, wine, label, directory, mount, transport, options)
+    summary = summarize(args, wine, name, label, directory, mount, transport, options)
     if summary is None:
         return
     check_summary(summary, label, mount == "/vod", mount == "/finite")
@@ -372,7 +396,7 @@ def play_decoded(args, wine, mode):
     directory = os.path.join(args.out, "%s_decode" % mode)
     options = ["--seconds", str(SECONDS), "--decode"]
     options += ["--session"] if mode == "session" else []
-    summary = summarize(args, wine, label, directory, "/vod", "tcp", options)
+    summary = summarize(args, wine, "decode", label, directory, "/vod", "tcp", options)
     if summary is None:
         return
     streams = summary.get("streams", [])
@@ -404,9 +428,12 @@ def main():
         check(wine.registry(args.out) == registered, "unregistering a copy changed the registry")
         check(wine.regsvr32(args.dll) == 0, "registering again failed")
         check(wine.registry(args.out) == registered, "registering again changed the registry")
-    for mode in args.modes.split(","):
+    modes = args.modes.split(",")
+    for mode in modes:
         for case in CASES:
-            play(args, wine, mode, case)
+            # The secure and IPv6 plays change only the connection: once.
+            if mode == modes[0] or not case[0].startswith(("tls", "ipv6")):
+                play(args, wine, mode, case)
         for case in PAYLOAD_CASES:
             play_payload(args, wine, mode, case)
         for failure in FAILURES:

@@ -51,8 +51,11 @@ HRESULT CRTSPCommand::OpenSocket(BOOL bAllocBuffer, DWORD dwTimeoutMs) {
     HRESULT hr = OpenSocketTimed(bAllocBuffer, TRUE, dwTimeoutMs);
     if (SUCCEEDED(hr) && m_StreamingType == STREAMINGTYPE_HTTP) {
         // Nothing is ever read from the POST connection: it needs no buffer.
-        m_PostSocket.SetAddress(GetAddress(), GetPort(), GetInterface(), FALSE, FALSE);
-        hr = m_PostSocket.OpenSocketTimed(FALSE, TRUE, dwTimeoutMs);
+        m_PostSocket.SetAddress(Address(), Interface(), FALSE, FALSE);
+        hr = m_PostSocket.SetTls(Tls().Host(), Tls().Verify());
+        if (SUCCEEDED(hr)) {
+            hr = m_PostSocket.OpenSocketTimed(FALSE, TRUE, dwTimeoutMs);
+        }
         if (FAILED(hr)) {
             Trace("\nCRTSPCommand::OpenSocket: Error %s opening the POST socket", HResultName(hr));
         }
@@ -343,7 +346,7 @@ HRESULT CRTSPCommand::OnUnauthorized(int nAttempt) {
     // only when bytes arrive, and no answer is pending now.
     CAutoLock lock(&m_ResponseLock);
     return m_Auth.OnUnauthorized(m_Response.Text(), m_Response.TextLength(), nAttempt,
-                                 m_bEnableSecurityUI != 0, FormatIPAddress(GetAddress()));
+                                 m_bEnableSecurityUI != 0, Address().Format());
 }
 
 int CRTSPCommand::GetResponseCode() {

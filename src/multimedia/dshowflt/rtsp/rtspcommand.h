@@ -127,8 +127,9 @@ public:
     CBuffer m_SessionHeader;
     // "x-sessioncookie: <cookie>\r\n" of an HTTP tunnel.
     CBuffer m_CookieHeader;
-    // The URL as given (host and port as written, credentials and options
-    // left out): the URL of OPTIONS, DESCRIBE and keep-alives.
+    // The URL as given ("rtsp://" or "rtsps://", host and port as written,
+    // credentials and options left out): the URL of OPTIONS, DESCRIBE and
+    // keep-alives.
     CBuffer m_RequestUrl;
     // The tunnel's POST connection.
     CSocket m_PostSocket;

@@ -139,14 +139,16 @@ HRESULT CSdpParser::ProcessMedia(const char* pValue, const char* pLineEnd) {
     return S_OK;
 }
 
-// "c=IN IP4 <address>[/<ttl>[/<count>]]" (RFC 4566 section 5.7), at session
-// level or inside a media section.
+// "c=IN IP4 <address>[/<ttl>[/<count>]]" or "c=IN IP6 <address>[/<count>]"
+// (RFC 4566 section 5.7), at session level or inside a media section.
 HRESULT CSdpParser::ProcessConnection(const char* pValue, const char* pLineEnd) {
     const char* p = SkipPrefix(pValue, pLineEnd, "IN ");
     if (!p) {
         return S_OK;
     }
-    p = SkipPrefix(SkipSpaces(p, pLineEnd), pLineEnd, "IP4 ");
+    p = SkipSpaces(p, pLineEnd);
+    const char* pAddress = SkipPrefix(p, pLineEnd, "IP4 ");
+    p = pAddress ? pAddress : SkipPrefix(p, pLineEnd, "IP6 ");
     if (!p) {
         return S_OK;
     }

@@ -133,8 +133,7 @@ void CZRtspSrc::SetStreamingType(int nType) {
         pPin->SetStreamingType(nType);
         // Back to UDP after a TCP fallback: the pin needs its port pair.
         if (nType == STREAMINGTYPE_UDP && !pPin->IsOpen()) {
-            pPin->OpenUdpSockets(m_SelectedTransportType, GetInterface(),
-                                 m_SelectedTransportType ? m_nMulticastAddress : m_dwServerAddress,
+            pPin->OpenUdpSockets(m_SelectedTransportType, Interface(), StreamPeerAddress(),
                                  m_nBasePort);
         }
     }

@@ -332,14 +332,15 @@ HRESULT CZRtspSrc::ApplyUdpTransport(CPushPin* pPin, const char* p, int n, int* 
     if (FAILED(hr)) {
         return hr;
     }
-    const DWORD dwAddress = inet_addr(address.Text());
-    if (dwAddress == INADDR_NONE) {
+    // An IPv6 group may come in brackets.
+    CSocketAddress group;
+    if (!group.SetFromText(address.Text(), address.TextLength())) {
         Trace("\nRTSPSrc.SendSetupCommand: Was unable to extract a valid ip address from %s. "
               "Return ZRMM_E_BAD_MULTICAST_ADDRESS",
               address.Text());
         return ZRMM_E_BAD_MULTICAST_ADDRESS;
     }
-    m_nMulticastAddress = dwAddress;
+    m_MulticastAddress = group;
     const int nPort = FindText(p, n, "port=");
     *pnPortText = nPort >= 0 ? nPort + 5 : -1;
     uint32_t nTTL = 0;
@@ -366,7 +367,7 @@ void CZRtspSrc::ApplyRtcpPort(CPushPin* pPin, const char* p, int n, int nPortTex
         return;
     }
     const HRESULT hr =
-        pPin->SetRTCPServerPort(nRtcpPort, m_SelectedTransportType, m_nMulticastAddress);
+        pPin->SetRTCPServerPort(nRtcpPort, m_SelectedTransportType, m_MulticastAddress);
     if (FAILED(hr)) {
         Trace("\nRTSPSRC::SendSetupCommand: SetRTCPServerPort failed %s", HResultName(hr));
     }

@@ -30,13 +30,9 @@ const DWORD OPTIONS_WAIT_MS = 10000;
 const DWORD STORED_READ_TIMEOUT_MS = 2000;
 const int MAX_PINS = 32;
 
-bool IsMulticastAddress(DWORD dwAddress) {
-    const DWORD dwHost = ntohl(dwAddress);
-    return dwHost >= 0xE0000000 && dwHost <= 0xEFFFFFFF;
-}
-
-bool IsMulticastText(const CBaseBuffer& address) {
-    return address.TextLength() > 0 && IsMulticastAddress(inet_addr(address.Text()));
+bool IsMulticastText(const CBaseBuffer& text) {
+    CSocketAddress address;
+    return address.SetFromText(text.Text(), text.TextLength()) && address.IsMulticast();
 }
 
 } // namespace
@@ -105,13 +101,12 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
     if (FAILED(m_Url.SetContents(pszGiven, (int)((cch + 1) * sizeof(WCHAR))))) {
         return E_OUTOFMEMORY;
     }
+    CBuffer host;
     CBuffer user;
     CBuffer password;
-    WORD wPort = 0;
-    DWORD dwReserved1 = 0;
-    DWORD dwReserved2 = 0;
-    HRESULT hr = ParseInternetAddress(pszGiven, &m_dwServerAddress, &wPort, &dwReserved1,
-                                      &dwReserved2, &m_Path, &user, &password);
+    BOOL bTls = FALSE;
+    HRESULT hr =
+        ParseInternetAddress(pszGiven, &m_ServerAddress, &bTls, &host, &m_Path, &user, &password);
     if (FAILED(hr)) {
         Trace("\nRTSPSrc::Load: ParseInternetAddress returned %s", HResultName(hr));
         return hr;
@@ -129,8 +124,11 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
         return hr;
     }
     m_Reader.SetInterleaved(m_StreamingType != STREAMINGTYPE_UDP);
-    SetAddress(m_dwServerAddress, wPort, INADDR_ANY, FALSE, FALSE);
-    hr = BuildRequestUrl(pszGiven, m_Path.Text(), &m_RequestUrl);
+    SetAddress(m_ServerAddress, CSocketAddress::Any(m_ServerAddress.Family()), FALSE, FALSE);
+    hr = SetTls(bTls ? host.Text() : nullptr, m_bTlsVerify);
+    if (SUCCEEDED(hr)) {
+        hr = BuildRequestUrl(pszGiven, m_Path.Text(), &m_RequestUrl);
+    }
     // The reader thread idles until the connection is open.
     if (SUCCEEDED(hr) && !m_Reader.ThreadExists() && !m_Reader.Create()) {
         hr = E_OUTOFMEMORY;
@@ -341,6 +339,10 @@ HRESULT CZRtspSrc::SetContentBase(const char* pAnswer, int nAnswer) {
                               &m_Path);
 }
 
+const CSocketAddress& CZRtspSrc::StreamPeerAddress() const {
+    return m_SelectedTransportType ? m_MulticastAddress : m_ServerAddress;
+}
+
 void CZRtspSrc::AutoDetectTransportType() {
     bool bMulticast = IsMulticastText(m_Description.m_ConnectionAddress);
     for (int i = 0; i < m_Description.m_nStreams && !bMulticast; i++) {
@@ -392,8 +394,7 @@ HRESULT CZRtspSrc::AddOutputPin(StreamDescription* pStream) {
           "m_SelectedTransportType=%d",
           m_StreamingType, pPin->Description().m_nStreamType, m_SelectedTransportType);
     if (m_StreamingType == STREAMINGTYPE_UDP) {
-        hr = pPin->OpenUdpSockets(m_SelectedTransportType, GetInterface(),
-                                  m_SelectedTransportType ? m_nMulticastAddress : m_dwServerAddress,
+        hr = pPin->OpenUdpSockets(m_SelectedTransportType, Interface(), StreamPeerAddress(),
                                   m_nBasePort);
         if (FAILED(hr)) {
             return hr;

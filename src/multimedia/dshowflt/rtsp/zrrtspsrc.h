@@ -139,6 +139,9 @@ private:
     HRESULT ConnectToServer();
     void DetectKeepAliveMethod();
     HRESULT SendDescribe();
+    // The peer of the streams' UDP sockets: the server, or the group once the
+    // server chose multicast.
+    const CSocketAddress& StreamPeerAddress() const;
     HRESULT SetContentBase(const char* pAnswer, int nAnswer);
     void AutoDetectTransportType();
     HRESULT AddOutputPin(StreamDescription* pStream);
@@ -224,7 +227,7 @@ private:
 
     // Transport as answered.
     int32_t m_SelectedTransportType = 0; // 0 unicast, 1 multicast
-    DWORD m_nMulticastAddress = 0;
+    CSocketAddress m_MulticastAddress;
 
     CBuffer m_Url; // UTF-16, as given to Load
     AM_MEDIA_TYPE m_mtLoad;
@@ -237,7 +240,7 @@ private:
     // "Session: <id>\r\n" lines of the ids a server gave besides the
     // session's own (see RememberSessionId).
     CBuffer m_OtherSessionHeaders;
-    DWORD m_dwServerAddress = 0;
+    CSocketAddress m_ServerAddress; // with the server's port
 
     CCritSec m_FilterLock;
     CCritSec m_CommandLock;

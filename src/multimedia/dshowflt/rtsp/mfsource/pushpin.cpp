@@ -215,29 +215,26 @@ bool CPushPin::IsNamedBy(const char* pszUrl, int cchUrl) const {
 
 // ---- Sockets -------------------------------------------------------------------
 
-HRESULT CPushPin::OpenUdpSockets(BOOL bMulticast, DWORD dwInterface, DWORD dwAddress,
-                                 uint32_t nBasePort) {
+HRESULT CPushPin::OpenUdpSockets(BOOL bMulticast, const CSocketAddress& localInterface,
+                                 const CSocketAddress& server, uint32_t nBasePort) {
     HRESULT hr = StartReaderThread();
     if (SUCCEEDED(hr)) {
-        hr = m_SocketPair.Open(bMulticast, dwInterface, dwAddress, nBasePort);
+        hr = m_SocketPair.Open(bMulticast, localInterface, server, nBasePort);
     }
     UseSocketPairDestinations();
     return hr;
 }
 
 HRESULT CPushPin::SetRTCPServerPort(uint32_t nRtcpPort, int32_t nSelectedTransportType,
-                                    DWORD dwMulticastAddress) {
-    const HRESULT hr =
-        m_SocketPair.SetRTCPServerPort(nRtcpPort, nSelectedTransportType, dwMulticastAddress);
+                                    const CSocketAddress& group) {
+    const HRESULT hr = m_SocketPair.SetRTCPServerPort(nRtcpPort, nSelectedTransportType, group);
     UseSocketPairDestinations();
     return hr;
 }
 
 void CPushPin::UseSocketPairDestinations() {
     SetHolePunchDestination(m_SocketPair.HolePunchDestination());
-    const sockaddr_in& rtcp = m_SocketPair.RtcpDestination();
-    m_Rtcp.SetDestinationAddress(rtcp.sin_addr.s_addr);
-    m_Rtcp.SetDestinationPort(rtcp.sin_port);
+    m_Rtcp.SetDestination(m_SocketPair.RtcpDestination());
 }
 
 void CPushPin::CloseSockets() {

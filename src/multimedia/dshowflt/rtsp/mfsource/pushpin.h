@@ -68,9 +68,10 @@ public:
     bool IsNamedBy(const char* pszUrl, int cchUrl) const;
 
     // UDP: binds the RTP/RTCP port pair (nothing yet for multicast).
-    HRESULT OpenUdpSockets(BOOL bMulticast, DWORD dwInterface, DWORD dwAddress, uint32_t nBasePort);
+    HRESULT OpenUdpSockets(BOOL bMulticast, const CSocketAddress& localInterface,
+                           const CSocketAddress& server, uint32_t nBasePort);
     HRESULT SetRTCPServerPort(uint32_t nRtcpPort, int32_t nSelectedTransportType,
-                              DWORD dwMulticastAddress);
+                              const CSocketAddress& group);
     WORD LocalRtpPort() const { return ntohs(GetPort()); }
     void CloseSockets();
     // The stream's RTCP worker, started at PLAY with the report interval and

@@ -74,7 +74,7 @@ HRESULT CRecvThread::StartReaderThread() {
     return ThreadExists() || Create() ? S_OK : E_OUTOFMEMORY;
 }
 
-void CRecvThread::SetHolePunchDestination(const sockaddr_in& destination) {
+void CRecvThread::SetHolePunchDestination(const CSocketAddress& destination) {
     m_HolePunchDestination = destination;
 }
 
@@ -211,8 +211,8 @@ HRESULT CRecvThread::ReopenForFlush() {
 // A datagram without content from the RTP socket to the server's RTP port
 // opens the path through a NAT before the server starts sending.
 HRESULT CRecvThread::SendHolePunch() {
-    const sockaddr* pTo = reinterpret_cast<const sockaddr*>(&m_HolePunchDestination);
-    if (sendto(GetSocket(), "", 0, 0, pTo, sizeof(m_HolePunchDestination)) < 0) {
+    if (sendto(GetSocket(), "", 0, 0, m_HolePunchDestination.Sockaddr(),
+               m_HolePunchDestination.SockaddrLength()) < 0) {
         return HRESULT_FROM_WIN32(WSAGetLastError());
     }
     return S_OK;

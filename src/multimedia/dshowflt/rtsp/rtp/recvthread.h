@@ -85,7 +85,7 @@ public:
     // The reader thread of a stream that receives on its own UDP socket.
     HRESULT StartReaderThread();
     BOOL IsInterleaved() const { return m_bInterleaved; }
-    void SetHolePunchDestination(const sockaddr_in& destination);
+    void SetHolePunchDestination(const CSocketAddress& destination);
     bool IsReading() const { return m_bReading.load() != 0; }
     // Stops the read loop first: it uses the socket without a lock.
     void CloseSocket(BOOL bReset) override;
@@ -169,7 +169,7 @@ private:
 
     std::atomic<int> m_nRtpChannel{-1};
     std::atomic<int> m_nRtcpChannel{-1};
-    sockaddr_in m_HolePunchDestination = {};
+    CSocketAddress m_HolePunchDestination;
     BOOL m_bInterleaved = TRUE;
     DWORD m_dwReadTimeout = INFINITE;
 };
