@@ -1,9 +1,11 @@
-// The challenge parser and header builder on arbitrary 401 answers. The
-// input holds up to four fields separated by zero bytes: a first 401 answer,
-// a second one, the challenged request's URI and the user name. Every value
-// taken from a challenge must come from that challenge's own
-// WWW-Authenticate line, quoted as it was, and nothing we would send may
-// carry a line break or a stray quote.
+// The challenge parser and header builder on arbitrary 401 answers, with any
+// number of challenges in any number of WWW-Authenticate headers. The input
+// holds up to four fields separated by zero bytes: a first 401 answer, a
+// second one, the Request-URI of the requests and the user name. Every value
+// taken from a challenge must come from a WWW-Authenticate line, quoted as
+// it was, and nothing we would send may carry a line break or a stray quote;
+// the header names the algorithm chosen and carries a response of its
+// length.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -32,13 +34,13 @@ std::vector<std::string> SplitFields(const uint8_t* data, size_t size) {
     return fields;
 }
 
-// Whether name="value" stands in a WWW-Authenticate line of the answer's
-// header block.
-bool InChallengeLine(const std::string& answer, const char* pszName, const char* pszValue) {
+// Whether the value stands between quotes in a WWW-Authenticate line of the
+// answer's header block.
+bool InChallengeLine(const std::string& answer, const char* pszValue) {
     const char* p = answer.data();
     const int nHeaderEnd = FindHeaderEnd(p, (int)answer.size());
     const int n = nHeaderEnd < 0 ? (int)answer.size() : nHeaderEnd;
-    const std::string quoted = std::string(pszName) + "\"" + pszValue + "\"";
+    const std::string quoted = "\"" + std::string(pszValue) + "\"";
     int nStart, nEnd;
     for (int nFrom = 0; FindHeader(p, n, "WWW-Authenticate", &nStart, &nEnd, nFrom); nFrom = nEnd) {
         if (answer.substr((size_t)nStart, (size_t)(nEnd - nStart)).find(quoted) !=
@@ -50,18 +52,59 @@ bool InChallengeLine(const std::string& answer, const char* pszName, const char*
 }
 
 void CheckChallenge(const CRTSPAuthentication& auth, const std::string& answer) {
-    FUZZ_INVARIANT(InChallengeLine(answer, "realm=", auth.Realm()));
+    FUZZ_INVARIANT(InChallengeLine(answer, auth.Realm()));
     if (auth.Scheme() == AUTHSCHEME_DIGEST) {
-        FUZZ_INVARIANT(InChallengeLine(answer, "nonce=", auth.Nonce()));
-        FUZZ_INVARIANT(*auth.Qop() == 0 || InChallengeLine(answer, "qop=", auth.Qop()));
+        FUZZ_INVARIANT(InChallengeLine(answer, auth.Nonce()));
+        FUZZ_INVARIANT(*auth.Opaque() == 0 || InChallengeLine(answer, auth.Opaque()));
+        // Plain MD5 answers the qop list as it came, the others auth.
+        const bool bPlainMD5 = auth.Algorithm() == DIGESTALGORITHM_MD5;
+        FUZZ_INVARIANT(*auth.Qop() == 0 || (bPlainMD5 ? InChallengeLine(answer, auth.Qop())
+                                                      : strcmp(auth.Qop(), "auth") == 0));
     } else {
-        FUZZ_INVARIANT(auth.Scheme() == AUTHSCHEME_BASIC && *auth.Nonce() == 0);
+        FUZZ_INVARIANT(auth.Scheme() == AUTHSCHEME_BASIC && *auth.Nonce() == 0 &&
+                       *auth.Opaque() == 0);
     }
 }
 
-void CheckHeaders(CRTSPAuthentication* pAuth) {
+// What the Digest header must say of the challenge: the algorithm as written
+// for it, the qop part behind the nonce exactly when there is a qop, the
+// opaque value and userhash when the challenge had them, and a response of
+// 32 or 64 hex digits.
+void CheckDigestHeader(const CRTSPAuthentication& auth, const char* pszHeader, size_t nQuotes) {
+    const bool bPlainMD5 = auth.Algorithm() == DIGESTALGORITHM_MD5;
+    const bool bQop = strlen(auth.Qop()) >= 2;
+    const bool bOpaque = *auth.Opaque() != 0;
+    // username, realm, nonce, uri, response (and algorithm for MD5); qop for
+    // MD5 and cnonce; opaque.
+    FUZZ_INVARIANT(nQuotes == (bPlainMD5 ? 12u : 10u) + (bQop ? (bPlainMD5 ? 4u : 2u) : 0u) +
+                                  (bOpaque ? 2u : 0u));
+    const std::string algorithm =
+        bPlainMD5 ? "algorithm=\"MD5\", "
+                  : std::string("algorithm=") + DigestAlgorithmName(auth.Algorithm()) + ", ";
+    FUZZ_INVARIANT(strstr(pszHeader, algorithm.c_str()) != nullptr);
+    const std::string after = std::string("nonce=\"") + auth.Nonce() +
+                              (bQop ? (bPlainMD5 ? "\", qop=\"" : "\", qop=auth, ") : "\", uri=\"");
+    FUZZ_INVARIANT(strstr(pszHeader, after.c_str()) != nullptr);
+    // The response comes last but for opaque and userhash: values before it
+    // may hold any text, even ", response=\"".
+    const std::string tail = (bOpaque ? std::string(", opaque=\"") + auth.Opaque() + "\"" : "") +
+                             (auth.UserHash() ? ", userhash=true" : "") + "\r\n";
+    const size_t nDigits = IsSha256Algorithm(auth.Algorithm()) ? 64 : 32;
+    const std::string header = pszHeader;
+    const std::string response = ", response=\"";
+    FUZZ_INVARIANT(header.size() > response.size() + nDigits + 1 + tail.size());
+    const size_t nResponse = header.size() - tail.size() - nDigits - 1 - response.size();
+    FUZZ_INVARIANT(header.compare(nResponse, response.size(), response) == 0);
+    FUZZ_INVARIANT(header.find_first_not_of("0123456789abcdef", nResponse + response.size()) ==
+                   nResponse + response.size() + nDigits);
+    FUZZ_INVARIANT(
+        header.compare(nResponse + response.size() + nDigits, 1 + tail.size(), "\"" + tail) == 0);
+}
+
+void CheckHeaders(CRTSPAuthentication* pAuth, const std::string& uri) {
     for (int nMethod = RTSPMETHOD_DESCRIBE; nMethod <= RTSPMETHOD_GET_PARAMETER; nMethod++) {
-        const HRESULT hr = pAuth->BuildAuthorizationHeader(nMethod);
+        const uint32_t nCount = pAuth->NonceCount();
+        const HRESULT hr = pAuth->BuildAuthorizationHeader(nMethod, uri.c_str());
         FUZZ_INVARIANT(hr == S_OK || hr == E_INVALIDARG);
         if (hr != S_OK) {
             continue;
@@ -76,13 +119,9 @@ void CheckHeaders(CRTSPAuthentication* pAuth) {
             nQuotes++;
         }
         if (pAuth->Scheme() == AUTHSCHEME_DIGEST && n > 0) {
-            // username, realm, algorithm, nonce, uri, response; qop and cnonce.
-            const bool bQop = strlen(pAuth->Qop()) >= 2;
-            FUZZ_INVARIANT(nQuotes == (bQop ? 16u : 12u));
-            // The qop part follows the nonce exactly when the challenge had one.
-            const std::string after =
-                std::string("nonce=\"") + pAuth->Nonce() + (bQop ? "\", qop=\"" : "\", uri=\"");
-            FUZZ_INVARIANT(strstr(pszHeader, after.c_str()) != nullptr);
+            CheckDigestHeader(*pAuth, pszHeader, nQuotes);
+            // Every Digest header is one more use of the nonce.
+            FUZZ_INVARIANT(pAuth->NonceCount() == nCount + 1);
         } else {
             FUZZ_INVARIANT(nQuotes == 0);
         }
@@ -103,11 +142,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<char> answer(fields[i].begin(), fields[i].end());
         // Each answer is the first 401 of its exchange, so that the second
         // challenge is read with the state the first one left.
-        const HRESULT hr = auth.OnUnauthorized(answer.data(), (int)answer.size(), uri.c_str(), 0,
-                                               false, "127.0.0.1");
+        const HRESULT hr =
+            auth.OnUnauthorized(answer.data(), (int)answer.size(), 0, false, "127.0.0.1");
         if (hr == S_OK) {
             CheckChallenge(auth, fields[i]);
-            CheckHeaders(&auth);
+            CheckHeaders(&auth, uri);
         }
         auth.OnAuthorizedAnswer();
     }

@@ -1,15 +1,19 @@
-// CreateMediaTypeFromPinType on a fuzzed media type record: the first byte
-// picks the kind (video with a VIDEOINFOHEADER, audio with a WAVEFORMATEX, or
-// a major type without a format block), the rest is the format block, of any
-// length. The conversion reads only inside the block, and what it gives
-// matches the record: the major type, a subtype, a sequence header or user
-// data exactly as long as the bytes behind the header (or as cbSize says).
+// CreateMediaTypeFromPinType and CreateStandardMediaType on a fuzzed media
+// type record: the first byte picks the codec (video with a VIDEOINFOHEADER,
+// audio with a WAVEFORMATEX, or a type without a format block), the rest is
+// the format block, of any length. The conversions read only inside the
+// block, and what they give matches the record: the major type, a subtype, a
+// sequence header or user data exactly as long as the bytes behind the header
+// (or as cbSize says); the standard form reads its sequence header and
+// AudioSpecificConfig without harm and keeps the major type of the record
+// (metadata for KLV).
 #include <cstring>
 #include <vector>
 
 #include "comptr.h"
 #include "fuzzinvariant.h"
 #include "rtsp/mfsource/mediatypeconversion.h"
+#include "rtsp/mfsource/standardmediatype.h"
 #include "rtsp/rtp/mediatypeutil.h"
 
 namespace {
@@ -46,35 +50,54 @@ void CheckConversion(const AM_MEDIA_TYPE& mt) {
     }
 }
 
+void CheckStandardForm(const AM_MEDIA_TYPE& mt) {
+    ComPtr<IMFMediaType> pType;
+    const HRESULT hr = CreateStandardMediaType(mt, &pType);
+    if (FAILED(hr)) {
+        FUZZ_INVARIANT(hr == E_OUTOFMEMORY);
+        return;
+    }
+    GUID major = GUID_NULL;
+    FUZZ_INVARIANT(SUCCEEDED(pType->GetGUID(MF_MT_MAJOR_TYPE, &major)));
+    FUZZ_INVARIANT(major ==
+                   (mt.subtype == FourCCGuid(0x41564C4B) ? MFMediaType_Metadata : mt.majortype));
+}
+
+// The codecs a record may be.
+struct Kind {
+    GUID major;
+    GUID subtype;
+    GUID format;
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData) {
     if (cbData < 1) {
         return 0;
     }
+    const Kind kinds[] = {
+        {MEDIATYPE_Video, FourCCGuid(0x34363248), FORMAT_VideoInfo},    // "H264"
+        {MEDIATYPE_Video, FourCCGuid(0x35363268), FORMAT_VideoInfo},    // "h265"
+        {MEDIATYPE_Video, FourCCGuid(0x5634504D), FORMAT_VideoInfo},    // "MP4V"
+        {MEDIATYPE_Audio, FourCCGuid(0x6134706D), FORMAT_WaveFormatEx}, // "mp4a", AAC
+        {MEDIATYPE_Audio, WaveFormatGuid(0x7A21), FORMAT_WaveFormatEx}, // AMR
+        {MEDIATYPE_Audio, WaveFormatGuid(0xFF), FORMAT_WaveFormatEx},
+        {FourCCGuid(0x6174654D), FourCCGuid(0x41564C4B), GUID_NULL}, // "Meta", "KLVA"
+        {MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_TRANSPORT, GUID_NULL},
+    };
+    const Kind& kind = kinds[(pData[0] & 0x7F) % (sizeof(kinds) / sizeof(kinds[0]))];
     AM_MEDIA_TYPE mt;
     InitMediaType(&mt);
-    switch (pData[0] % 3) {
-    case 0:
-        mt.majortype = MEDIATYPE_Video;
-        mt.subtype = FourCCGuid(0x34363248); // "H264"
-        mt.formattype = FORMAT_VideoInfo;
-        break;
-    case 1:
-        mt.majortype = MEDIATYPE_Audio;
-        mt.subtype = WaveFormatGuid(0xFF);
-        mt.formattype = FORMAT_WaveFormatEx;
-        break;
-    default:
-        mt.majortype = MEDIATYPE_Stream;
-        mt.subtype = MEDIASUBTYPE_MPEG2_TRANSPORT;
-        break;
-    }
+    mt.majortype = kind.major;
+    mt.subtype = kind.subtype;
+    mt.formattype = kind.format;
     mt.bTemporalCompression = pData[0] & 0x80 ? TRUE : FALSE;
     // The block in a buffer of its own size, so that reading past it is seen.
     std::vector<BYTE> block(pData + 1, pData + cbData);
     mt.cbFormat = (ULONG)block.size();
     mt.pbFormat = block.empty() ? nullptr : block.data();
     CheckConversion(mt);
+    CheckStandardForm(mt);
     return 0;
 }

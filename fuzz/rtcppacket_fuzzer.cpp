@@ -1,7 +1,7 @@
 // The RTCP reader on arbitrary datagrams, one stream's worth in a row:
 // compound packets are walked with every length checked, a sender report
-// is remembered, a BYE queues the stream's end marker at most once per
-// packet, and the receiver reports that follow (full and empty, as
+// is remembered, a BYE tells the stream that its source left at most once
+// per packet, and the receiver reports that follow (full and empty, as
 // interleaved frames) keep their layout whatever was read.
 //
 // Input: a flag byte (bit 0: tracing on; the rest: the interleaved
@@ -28,11 +28,11 @@ public:
     char Letter() const override { return 'A'; }
     int RTSPState() const override { return 4; }
 
-    // End markers queued since the last call (nothing else is queued here).
-    int TakeEndMarkers() {
-        FlushQueues();
-        const int n = FreePool()->Count();
-        FreePool()->DeleteAll();
+    void OnSourceLeft(uint32_t) override { m_nSourcesLeft++; }
+    // BYEs for the stream's source since the last call.
+    int TakeSourcesLeft() {
+        const int n = m_nSourcesLeft;
+        m_nSourcesLeft = 0;
         return n;
     }
 
@@ -41,6 +41,9 @@ protected:
         return S_OK;
     }
     HRESULT DeliverData(BYTE*, int, int64_t, uint32_t) override { return S_OK; }
+
+private:
+    int m_nSourcesLeft = 0;
 };
 
 class CFrameCapture : public IInterleavedSender {
@@ -118,9 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (nAnswer == CRTCPPacket::RTCPREAD_SENDER_REPORT) {
             FUZZ_INVARIANT(rtcp.ReportSSRC() == sr.m_dwSSRC && Contains(datagram, sr.m_dwSSRC));
         }
-        const int nMarkers = stream.TakeEndMarkers();
-        FUZZ_INVARIANT(nMarkers <= 1);
-        FUZZ_INVARIANT(nMarkers == 0 || memchr(datagram.data(), 203, datagram.size()));
+        const int nByes = stream.TakeSourcesLeft();
+        FUZZ_INVARIANT(nByes <= 1);
+        FUZZ_INVARIANT(nByes == 0 || memchr(datagram.data(), 203, datagram.size()));
 
         FUZZ_INVARIANT(rtcp.SendReceiverReport(false, nChannel) == S_OK);
         CheckReport(capture.frame, nChannel, false, rtcp.ReportSSRC());

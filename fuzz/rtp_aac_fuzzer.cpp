@@ -1,50 +1,34 @@
-// mpeg4-generic audio: the access units of a packet go out one by one, each
-// the next stretch of the data section behind the AU-header section (whose
-// length in bits the first two bytes give), the first at the packet's
-// timestamp; without AU headers the payload goes out as it is.
-#include <cstring>
-
+// mpeg4-generic audio: access units whole, joined from fragments or placed
+// by their interleaving indexes go out one by one in time order, none larger
+// than the largest unit the parser joins; without AU headers the payload
+// goes out as it is.
 #include "rtpfuzzharness.h"
 
 namespace {
 
-// How far into its packet's data section the last access unit ended.
-size_t g_nOffset = 0;
-
-bool IsNextStretch(const RtpFuzzOutput& out, const FuzzSent& sent, size_t nOffset) {
-    const FuzzBytes& payload = sent.payload;
-    size_t nStart = 0;
-    if (out.bSetup & 4) {
-        if (payload.size() < 2) {
-            return false;
-        }
-        nStart = 2 + ((size_t)(payload[0] << 8 | payload[1]) + 7) / 8;
-    }
-    return nStart + nOffset + (size_t)out.nSize <= payload.size() &&
-           memcmp(payload.data() + nStart + nOffset, out.pData, (size_t)out.nSize) == 0;
-}
+// The time of the last access unit, in the run of the parser it came from.
+uint64_t g_qwLast = 0;
+uint32_t g_dwRun = 0;
+bool g_bAny = false;
 
 void CheckAccessUnit(const RtpFuzzOutput& out) {
-    if (!out.pSent) {
+    if (!out.pSent || !(out.bSetup & 4)) {
         return;
     }
-    // The first access unit of a packet has the packet's timestamp.
-    const uint32_t dwTimestamp = SentTimestamp(*out.pParser);
-    bool bFound = false;
-    for (const FuzzSent& sent : *out.pSent) {
-        const size_t nOffset = sent.dwTimestamp == dwTimestamp ? 0 : g_nOffset;
-        if (!bFound && IsNextStretch(out, sent, nOffset)) {
-            bFound = true;
-            g_nOffset = nOffset + (size_t)out.nSize;
-        }
+    FUZZ_INVARIANT(out.nSize <= 256 * 1024);
+    const uint64_t qwTimestamp = out.pParser->Timestamp();
+    if (g_bAny && g_dwRun == out.dwRun) {
+        FUZZ_INVARIANT(qwTimestamp > g_qwLast);
     }
-    FUZZ_INVARIANT(bFound);
+    g_bAny = true;
+    g_dwRun = out.dwRun;
+    g_qwLast = qwTimestamp;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
-    g_nOffset = 0;
+    g_bAny = false;
     RunRtpFuzz(pData, nSize, RTPKIND_AAC, &CheckAccessUnit);
     return 0;
 }

@@ -1,4 +1,5 @@
-// AMR octet-aligned to storage format: every output is a whole number of
+// AMR octet-aligned (with or without the CRC list, setup bits 3 and 4) and
+// bandwidth-efficient to storage format: every output is a whole number of
 // stored frames, each with the size its frame type gives.
 #include "rtpfuzzharness.h"
 #include "rtsp/rtp/amrdepacketizer.h"

@@ -117,7 +117,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     uint64_t qwOffset = 0;
     int nState = RTPSTATE_MAYBE;
     uint16_t wLength = 0;
+    // Packets arrive 20 ms apart: the reordering queue gives up a gap after
+    // a few of them.
+    uint32_t dwTick = 0;
     while (reader.ReadUInt16(&wLength)) {
+        parser.SetArrivalTick(dwTick += 20);
         if (wLength == 0xFFFF) {
             parser.Reset();
             qwOffset = 0;
@@ -129,11 +133,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         reader.Skip(nPacket);
         if (nPacket > 0) {
             CheckHeaderInfo(&parser, packet.data(), nPacket, dwExpectedSSRC);
-            // Detection only moves from MAYBE, to NO or YES.
+            // Detection only moves from MAYBE, to NO or YES, and a decided
+            // stream answers its decision.
             const int nAnswer = parser.IsRTP(packet.data(), nPacket);
+            const int nNow = parser.DetectionState();
             FUZZ_INVARIANT(nAnswer >= RTPSTATE_NO && nAnswer <= RTPSTATE_YES);
-            FUZZ_INVARIANT(nState == RTPSTATE_MAYBE || nAnswer == nState);
-            nState = nAnswer == RTPSTATE_MAYBE ? nState : nAnswer;
+            FUZZ_INVARIANT(nState == RTPSTATE_MAYBE || nNow == nState);
+            FUZZ_INVARIANT(nNow == RTPSTATE_MAYBE || nAnswer == nNow);
+            nState = nNow;
             if (nAnswer == RTPSTATE_NO) {
                 continue;
             }
@@ -143,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         for (;;) {
             const int nResult = parser.ParseHeader(&pOut, &nOut);
             FUZZ_INVARIANT(nResult >= RTPPACKET_GOOD && nResult <= RTPPACKET_GOOD_MULTIPLE);
-            FUZZ_INVARIANT(parser.HeldPackets() <= 2 * (CRTPParser::REORDER_DEPTH + 1));
+            FUZZ_INVARIANT(parser.HeldPackets() <= 2 * (CRTPParser::RENUMBER_PACKETS + 1));
             if (nResult != RTPPACKET_GOOD && nResult != RTPPACKET_GOOD_MULTIPLE) {
                 break;
             }

@@ -5,8 +5,9 @@
 //
 // Input layout (tools/rtp_fuzz_seeds.py writes seeds in it from the captures):
 //   1 byte  setup: bits 0-1 clock rate (90000, 8000, 44100, 48000), bit 2
-//           AU headers, bits 3-6 for the target (payload kind variant),
-//           bit 7 tracing on (every trace line formatted, output dropped)
+//           AU headers, bits 3-6 for the target (payload kind variant; bits
+//           3-4 are also the AMR options octet-align and crc), bit 7 tracing
+//           on (every trace line formatted, output dropped)
 //   then per packet:
 //   1 byte  control: bit 0 marker; bits 1-2 sequence step (next, skip one,
 //           back one, repeat); bit 3 a new timestamp follows; bit 4 padding
@@ -17,7 +18,8 @@
 //   2 bytes payload length, big-endian (cut to what is left)
 //   the payload
 // Header fields the harness fixes (version, CSRCs, SSRC, payload type) are
-// fuzzed by rtp_packet_fuzzer, which takes raw packets.
+// fuzzed by rtp_packet_fuzzer, which takes raw packets. Packets arrive 20 ms
+// apart, so that the reordering queue gives up a gap after a few packets.
 #pragma once
 
 #include <cstdint>
@@ -34,23 +36,29 @@
 typedef std::vector<BYTE> FuzzBytes;
 
 // An RTP packet the harness sent: its payload as the parser must give it
-// (RTP header and padding removed) and its timestamp.
+// (RTP header and padding removed), its timestamp and its marker bit.
 struct FuzzSent {
     FuzzBytes payload;
     uint32_t dwTimestamp;
+    bool bMarker;
 };
 
+typedef std::map<uint16_t, std::vector<FuzzSent>> FuzzSentBySequence;
+
 // One output of the parser, with what the harness sent: the packets sent
-// with the sequence number of the output's record, every RTP timestamp sent
-// since the last reset, and every offset the parser's timeline had.
+// with the sequence number of the output's record, every packet sent since
+// the last reset by sequence number, every RTP timestamp sent since the last
+// reset, and every offset the parser's timeline had.
 struct RtpFuzzOutput {
     const BYTE* pData;
     int nSize;
     CRTPParser* pParser;
     BYTE bSetup;
     const std::vector<FuzzSent>* pSent; // null for RTCP
+    const FuzzSentBySequence* pAllSent;
     const std::set<uint32_t>* pTimestamps;
     const std::set<uint64_t>* pOffsets;
+    uint32_t dwRun; // counts the resets of the parser
 };
 
 typedef void (*RtpOutputCheck)(const RtpFuzzOutput& out);
@@ -135,9 +143,12 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
     desc.m_nIndexLength = 3;
     desc.m_nIndexDeltaLength = 3;
     parser.SetAuHeaders(desc);
+    parser.SetAmrOptions((bSetup >> 3) & (AMROPTION_OCTET_ALIGN | AMROPTION_CRC));
     parser.Reset();
 
-    std::map<uint16_t, std::vector<FuzzSent>> sent;
+    FuzzSentBySequence sent;
+    uint32_t dwRun = 0;
+    uint32_t dwTick = 0;
     std::set<uint32_t> timestamps;
     std::set<uint64_t> offsets = {0};
     uint16_t wSequence = 1000;
@@ -161,17 +172,20 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
         dwTimestamp += wStep;
         if (bControl & 0x80) {
             parser.Reset();
+            dwRun++;
             sent.clear();
             timestamps.clear();
             offsets = {0};
         }
         FuzzBytes packet = FuzzPacket(bControl, wSequence, dwTimestamp, pPayload, nPayload);
         if (!(bControl & 0x40)) {
-            sent[wSequence].push_back({FuzzPayload(bControl, pPayload, nPayload), dwTimestamp});
+            sent[wSequence].push_back(
+                {FuzzPayload(bControl, pPayload, nPayload), dwTimestamp, (bControl & 1) != 0});
             timestamps.insert(dwTimestamp);
         }
 
         parser.IsRTP(packet.data(), (int)packet.size());
+        parser.SetArrivalTick(dwTick += 20);
         BYTE* pOut = packet.data();
         int nOut = (int)packet.size();
         for (;;) {
@@ -189,8 +203,8 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
                 const bool bRtcp = (parser.Flags() & RTPFLAG_RTCP) != 0;
                 auto it = sent.find((uint16_t)parser.HeaderRecord().m_dwSequence);
                 FUZZ_INVARIANT(bRtcp || it != sent.end());
-                pfnCheck({pOut, nOut, &parser, bSetup, bRtcp ? nullptr : &it->second, &timestamps,
-                          &offsets});
+                pfnCheck({pOut, nOut, &parser, bSetup, bRtcp ? nullptr : &it->second, &sent,
+                          &timestamps, &offsets, dwRun});
             }
             if (nResult != RTPPACKET_GOOD_MULTIPLE) {
                 break;

@@ -16,6 +16,7 @@
 namespace {
 
 const int MAX_SESSION_HEADER = 9 + 512 + 2;
+const char REQUEST_URL[] = "rtsp://camera.example:8554/live";
 
 class CFuzzedSession : public CZRtspSrc {
 public:
@@ -24,11 +25,13 @@ public:
     void Play(int nStreamingType, const std::string& describe, const std::string& setup,
               const std::string& play) {
         m_StreamingType = nStreamingType;
+        m_RequestUrl.AppendText(REQUEST_URL);
         if (FAILED(ProcessDescribeResponse(describe.c_str(), (int)describe.size()))) {
             return;
         }
         for (int i = 0; i < GetPinCount(); i++) {
             CPushPin* pPin = GetPin(i);
+            CheckControlUrl(pPin);
             if (ApplySetupAnswer(pPin, setup.c_str(), (int)setup.size()) == S_OK) {
                 CheckSetup(pPin, nStreamingType);
             }
@@ -37,6 +40,18 @@ public:
     }
 
 private:
+    // A stream's SETUP URL is an absolute rtsp URL (the content base's, or
+    // the request URL's host and port), unless its own control attribute
+    // names another absolute URL; it stays on one line.
+    static void CheckControlUrl(CPushPin* pPin) {
+        CBuffer url;
+        FUZZ_INVARIANT(SUCCEEDED(pPin->GetControlUrl(&url)));
+        const char* pszControl = pPin->Description().m_pszControl;
+        FUZZ_INVARIANT(_strnicmp(url.Text(), "rtsp://", 7) == 0 ||
+                       (pszControl && strstr(pszControl, "://")));
+        FUZZ_INVARIANT(strcspn(url.Text(), "\r\n") == strlen(url.Text()));
+    }
+
     void CheckSetup(CPushPin* pPin, int nStreamingType) {
         const char* pszHeader = m_SessionHeader.Text();
         const int n = m_SessionHeader.TextLength();

@@ -34,13 +34,13 @@ public:
     HRESULT Get(const uint8_t* p, size_t n) {
         FUZZ_INVARIANT(BeginExchange(RTSPMETHOD_GET) == S_OK);
         Receive(p, n);
-        return JudgeGetAnswer(ReadResponse(0));
+        return JudgeGetAnswer(ReadResponse(0, nullptr));
     }
 
     HRESULT Options(const uint8_t* p, size_t n) {
         FUZZ_INVARIANT(BeginExchange(RTSPMETHOD_OPTIONS) == S_OK);
         Receive(p, n);
-        return ReadResponse(0);
+        return ReadResponse(0, nullptr);
     }
 
 private:

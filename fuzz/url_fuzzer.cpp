@@ -1,5 +1,6 @@
 // Fuzzes the URL path of Load: the URL cracker, ParseInternetAddress (with a
-// look-up that never asks a name server), ParseOptions and GetOption.
+// look-up that never asks a name server; IPv6 hosts in brackets, rtsps),
+// ParseOptions, GetOption and the request URL.
 //
 // Input: one control byte, then the URL. Control bits: 0x01 the URL bytes
 // are single characters (else 16-bit little-endian units), 0x02 ask for
@@ -20,11 +21,16 @@ namespace {
 
 class CFuzzLookup : public CHostLookup {
 public:
-    HRESULT ResolveHost(const char* pszHost, DWORD* pdwAddress) override {
-        if (strlen(pszHost) % 2 != 0) {
+    // Names of odd length are unknown; the others resolve to IPv4 or IPv6.
+    HRESULT ResolveHost(const char* pszHost, CSocketAddress* pAddress) override {
+        const size_t n = strlen(pszHost);
+        if (n % 2 != 0) {
             return HRESULT_FROM_WIN32(WSAHOST_NOT_FOUND);
         }
-        *pdwAddress = htonl(0xC0000201);
+        *pAddress = CSocketAddress::FromIPv4(htonl(0xC0000201));
+        if (n % 4 == 2) {
+            pAddress->SetFromText("2001:db8::1", 11);
+        }
         return S_OK;
     }
     int LocalAddresses(DWORD* pdwAddresses, int nMax) override {
@@ -111,15 +117,16 @@ void CheckRequestPath(const char* psz) {
 
 void FuzzAddressAndOptions(const std::vector<WCHAR>& url) {
     CFuzzLookup lookup;
-    DWORD dwAddress = 0, dwReserved1 = 0, dwReserved2 = 0;
-    WORD wPort = 0;
-    CBaseBuffer path, user, password;
-    HRESULT hr = ParseInternetAddress(url.data(), &dwAddress, &wPort, &dwReserved1, &dwReserved2,
-                                      &path, &user, &password, &lookup);
+    CSocketAddress address;
+    BOOL bTls = FALSE;
+    CBaseBuffer host, path, user, password;
+    HRESULT hr =
+        ParseInternetAddress(url.data(), &address, &bTls, &host, &path, &user, &password, &lookup);
     if (FAILED(hr)) {
         return;
     }
-    FUZZ_INVARIANT(wPort != 0);
+    FUZZ_INVARIANT(address.Port() != 0);
+    FUZZ_INVARIANT(address.Family() == AF_INET || address.Family() == AF_INET6);
     CheckRequestPath(path.Text());
     const size_t cbBefore = strlen(path.Text());
     CUrlOptions options;
@@ -130,6 +137,19 @@ void FuzzAddressAndOptions(const std::vector<WCHAR>& url) {
     CheckRequestPath(path.Text());
     FUZZ_INVARIANT(options.m_StreamingType >= STREAMINGTYPE_UDP &&
                    options.m_StreamingType <= STREAMINGTYPE_HTTP);
+    // The request URL: the host and port as given, then the path; one
+    // token of printable ASCII that carries no credentials.
+    CBaseBuffer requestUrl;
+    hr = BuildRequestUrl(url.data(), path.Text(), &requestUrl);
+    FUZZ_INVARIANT(hr == S_OK);
+    const char* psz = requestUrl.Text();
+    FUZZ_INVARIANT(strncmp(psz, "rtsp://", 7) == 0);
+    const size_t cbAuthority = strcspn(psz + 7, "/?#");
+    FUZZ_INVARIANT(memchr(psz + 7, '@', cbAuthority) == nullptr);
+    FUZZ_INVARIANT(strcmp(psz + 7 + cbAuthority, path.Text()) == 0);
+    for (const char* p = psz; *p; p++) {
+        FUZZ_INVARIANT((unsigned char)*p > 0x20 && (unsigned char)*p < 0x7F);
+    }
 }
 
 // The raw bytes as a path, searched for a name taken from the input.

@@ -83,6 +83,10 @@ CAPTURES = {
     # AAC-hbr: one 13/3 AU header before each access unit.
     "aac": (AUDIO.format(n=100, spb=1024, rate=44100, ch=2)
             + " ! voaacenc bitrate=64000 ! aacparse ! rtpmp4gpay pt=97"),
+    # Access units larger than the MTU: each is cut into fragments, every
+    # fragment with the AU header of the whole unit.
+    "aac_fragmented": (AUDIO.format(n=100, spb=1024, rate=44100, ch=2)
+                       + " ! voaacenc bitrate=128000 ! aacparse ! rtpmp4gpay pt=97 mtu=200"),
     # AMR narrow band, octet-aligned, 12.2 kbit/s.
     "amr": (AUDIO.format(n=100, spb=160, rate=8000, ch=1)
             + " ! amrnbenc band-mode=MR122 ! rtpamrpay pt=98"),
@@ -125,6 +129,26 @@ FFMPEG_CAPTURES = {
     # GStreamer's encodes the file that FFmpeg sends ({tmp} is a scratch
     # directory).
     "ffmpeg_amr": ("-re -i {tmp}/tone.amr -c:a copy -max_delay 100000", 1400),
+    # At FFmpeg's defaults: the parameter sets and the MPEG-4 configuration
+    # travel only in band (no sprop and no config= in the description),
+    # x264 and x265 send B-frames, and the MPEG-4 video object layer has no
+    # fixed VOP rate.
+    "ffmpeg_h264": (FFMPEG_VIDEO.format(d=2) + " -c:v libx264 -pix_fmt yuv420p -g 25", 1400),
+    "ffmpeg_h265": (FFMPEG_VIDEO.format(d=2) + " -c:v libx265 -pix_fmt yuv420p"
+                    " -x265-params log-level=error:keyint=25", 1400),
+    "ffmpeg_mp4v": (FFMPEG_VIDEO.format(d=2) + " -c:v mpeg4 -g 25", 1400),
+    # Access units larger than the packet size: fragments with the marker
+    # bit on the last.
+    "ffmpeg_aac_fragmented": (FFMPEG_TONE.format(f=440, rate=44100, d=2)
+                              + " -ac 2 -c:a aac -b:a 128k", 200),
+    # G.711 at another rate, in stereo: a dynamic payload type with
+    # "PCMU/16000/2".
+    "ffmpeg_pcmu_16k_stereo": (FFMPEG_TONE.format(f=440, rate=16000, d=1)
+                               + " -ac 2 -c:a pcm_mulaw", 1400),
+    # FFmpeg's g726 encoder: "AAL2-G726-24", code words packed from the most
+    # significant bit.
+    "ffmpeg_g726_aal2_24": (FFMPEG_TONE.format(f=1000, rate=8000, d=1) + " -c:a g726 -b:a 24k",
+                            112),
     # Static payload type 8 without an rtpmap line.
     "ffmpeg_pcma": (FFMPEG_TONE.format(f=440, rate=8000, d=1) + " -c:a pcm_alaw", 172),
     # G.726 in the RFC 3551 packing ("G726-n"; g726 would be AAL2-G726-n).
@@ -236,6 +260,107 @@ def capture_ffmpeg(name, out_dir, tmp):
     write_capture(out_dir, name, caps_from_sdp(sdp), packets, sdp)
 
 
+# Payload formats that no sender at hand writes: mpeg4-generic with
+# interleaving, and AMR in the bandwidth-efficient mode and with the CRC
+# list. Their packets are written here, following RFC 3640 and RFC 4867, from
+# the frames of GStreamer's encoders.
+HANDMADE = ["aac_interleaved", "amr_bandwidth_efficient", "amr_crc"]
+
+# Speech bits of the AMR-NB frame types 0-8 (3GPP TS 26.101).
+AMR_SPEECH_BITS = [95, 103, 118, 134, 148, 159, 204, 244, 39]
+
+
+def rtp_packet(pt, seq, ts, marker, payload, ssrc=0x5EED0001):
+    return struct.pack(">BBHII", 0x80, (0x80 if marker else 0) | pt, seq & 0xFFFF,
+                       ts & 0xFFFFFFFF, ssrc) + payload
+
+
+def encoded_frames(launch):
+    """The encoder's output buffers and the caps of the first."""
+    pipeline = Gst.parse_launch(launch + " ! appsink name=sink sync=false")
+    caps = []
+    frames = list(pull_buffers(pipeline, caps))
+    return frames, caps[0]
+
+
+def aac_interleaved():
+    """AAC-hbr with interleaving (RFC 3640 sections 3.2.3.2 and 3.3.6): nine
+    access units in three packets of three, packet j holding units j, j + 3
+    and j + 6 (AU-Index-delta 2); each packet's timestamp is its first
+    unit's."""
+    frames, caps = encoded_frames(AUDIO.format(n=99, spb=1024, rate=44100, ch=2)
+                                  + " ! voaacenc bitrate=64000 ! aacparse"
+                                  + " ! audio/mpeg,stream-format=raw")
+    config_hex = re.search(r"codec_data=\(buffer\)([0-9a-f]+)", caps).group(1)
+    packets = []
+    seq = 4000
+    for block in range(0, len(frames) - 8, 9):
+        for j in range(3):
+            units = [block + j + 3 * k for k in range(3)]
+            headers = b""
+            for k, unit in enumerate(units):
+                index = unit % 8 if k == 0 else 2
+                headers += struct.pack(">H", len(frames[unit]) << 3 | index)
+            payload = struct.pack(">H", 8 * len(headers)) + headers + b"".join(
+                frames[unit] for unit in units)
+            packets.append(rtp_packet(97, seq, 1000 + units[0] * 1024, True, payload))
+            seq += 1
+    sdp = (SDP_HEADER + "m=audio 0 RTP/AVP 97\r\na=rtpmap:97 mpeg4-generic/44100/2\r\n"
+           "a=fmtp:97 streamtype=5;profile-level-id=2;mode=AAC-hbr;config=%s;sizelength=13;"
+           "indexlength=3;indexdeltalength=3\r\n" % config_hex)
+    return packets, sdp
+
+
+def amr_frames(mode):
+    frames, _ = encoded_frames(AUDIO.format(n=100, spb=160, rate=8000, ch=1)
+                               + " ! amrnbenc band-mode=%s" % mode)
+    return frames
+
+
+def amr_bandwidth_efficient():
+    """Three 5.15 kbit/s frames a packet, their bits one after another
+    (RFC 4867 section 4.3); the description has no fmtp, so the mode is
+    bandwidth-efficient."""
+    frames = amr_frames("MR515")
+    packets = []
+    for n in range(0, len(frames) - 2, 3):
+        group = frames[n:n + 3]
+        bits = "1111"
+        for k, frame in enumerate(group):
+            bits += ("1" if k < len(group) - 1 else "0") + format(frame[0] >> 3 & 15, "04b") + "1"
+        for frame in group:
+            speech = "".join(format(b, "08b") for b in frame[1:])
+            bits += speech[:AMR_SPEECH_BITS[frame[0] >> 3 & 15]]
+        bits += "0" * (-len(bits) % 8)
+        payload = int(bits, 2).to_bytes(len(bits) // 8, "big")
+        packets.append(rtp_packet(98, 100 + n // 3, 2000 + n * 160, n == 0, payload))
+    sdp = SDP_HEADER + "m=audio 0 RTP/AVP 98\r\na=rtpmap:98 AMR/8000/1\r\n"
+    return packets, sdp
+
+
+def amr_crc():
+    """Two 12.2 kbit/s frames a packet, octet-aligned with the CRC list (RFC
+    4867 section 4.4.2.1). The CRC bytes are written as 0: the receiver skips
+    the list and does not check it."""
+    frames = amr_frames("MR122")
+    packets = []
+    for n in range(0, len(frames) - 1, 2):
+        group = frames[n:n + 2]
+        toc = bytes([0x80 | group[0][0], group[1][0]])
+        payload = b"\xf0" + toc + bytes(len(group)) + b"".join(f[1:] for f in group)
+        packets.append(rtp_packet(98, 60000 + n // 2, 3000 + n * 160, n == 0, payload))
+    sdp = (SDP_HEADER + "m=audio 0 RTP/AVP 98\r\na=rtpmap:98 AMR/8000/1\r\n"
+           "a=fmtp:98 octet-align=1;crc=1\r\n")
+    return packets, sdp
+
+
+def capture_handmade(name, out_dir):
+    packets, sdp = {"aac_interleaved": aac_interleaved,
+                    "amr_bandwidth_efficient": amr_bandwidth_efficient,
+                    "amr_crc": amr_crc}[name]()
+    write_capture(out_dir, name, caps_from_sdp(sdp), packets, sdp)
+
+
 def klv_unit(index):
     """One KLV unit whose value size varies from 20 to more than 3000 bytes."""
     size = 20 + (index * 397) % 3100
@@ -309,11 +434,13 @@ def main():
         args.pop(0)
     out_dir = args.pop(0) if args and os.path.isdir(args[0]) else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data", "rtp")
-    names = args or sorted(CAPTURES) + ([] if sdp_only else sorted(FFMPEG_CAPTURES))
+    names = args or sorted(CAPTURES) + ([] if sdp_only else sorted(FFMPEG_CAPTURES) + HANDMADE)
     with tempfile.TemporaryDirectory() as tmp:
         for name in names:
             if sdp_only:
                 write_sdp_only(name, out_dir)
+            elif name in HANDMADE:
+                capture_handmade(name, out_dir)
             elif name in FFMPEG_CAPTURES:
                 capture_ffmpeg(name, out_dir, tmp)
             else:

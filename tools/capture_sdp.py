@@ -21,7 +21,7 @@ import sys
 import urllib.parse
 
 MOUNTS = ["h264", "h264-noconfig", "h265", "jpeg", "jpeg422", "mp4v", "aac", "amr", "pcma",
-          "pcmu", "g726", "klv", "av", "vod"]
+          "pcmu", "g726", "klv", "opus", "onvif", "av", "vod"]
 
 
 def describe(url):

@@ -7,6 +7,13 @@ runs until SIGTERM or SIGINT.
 
     /usr/bin/python3 tools/gst_rtsp_server.py [--auth none|basic|digest
         --user U --password P] [--protocols udp,tcp,http,multicast]
+        [--tls] [--ipv6]
+
+--tls serves the same mounts over RTSPS as well, on 127.0.0.1 with a port of
+its own and a self-signed certificate for "localhost" made with openssl at
+start-up; --ipv6 serves them on ::1 as well. Before the PORT line the server
+then prints "TLS_PORT <n>" and "TLS_CA <file of the certificate>", and
+"IPV6_PORT <n>".
 
 Mounts:
     /h264          H.264 640x480, parameter sets in band and in SDP
@@ -20,6 +27,10 @@ Mounts:
     /pcma, /pcmu   G.711 A-law and mu-law
     /g726          G.726-32 with the RFC 3551 bit packing
     /klv           KLV metadata (smpte336m) pushed from this script
+    /opus          Opus, mono: rtpmap OPUS/48000/2 with sprop-stereo=0
+    /onvif         ONVIF metadata (vnd.onvif.metadata): ten XML documents a
+                   second, each over several packets; every seventh
+                   (ObjectId 3, 10, 17, ...) loses a packet on the way
     /av            two tracks: H.264 video (pixel aspect ratio 16:15) and AAC audio
     /vod           a stored H.264 + AAC presentation of 30 s with a range
     /finite        two finite live tracks: 2 s of H.264 video, 6 s of AAC audio;
@@ -37,6 +48,10 @@ and, when a media ends (the last client of a mount left), the RTP packets
 its first stream sent:
     SENT <mount> packets=<n>
 
+With ZR_RTSP_FILES naming a directory, the stored presentations are made
+there and left in place (vod.mkv, mp4v.mkv), so that a test can compare what
+it played with the file; otherwise they live in a temporary directory.
+
 The GObject bindings need Debian's interpreter, /usr/bin/python3.
 """
 
@@ -44,6 +59,7 @@ import argparse
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -53,7 +69,7 @@ import gi
 gi.require_version("Gst", "1.0")
 gi.require_version("GstRtsp", "1.0")
 gi.require_version("GstRtspServer", "1.0")
-from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
+from gi.repository import Gio, GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
 
 H264_SOURCE = ("videotestsrc is-live=true pattern=smpte horizontal-speed=4 ! "
                "video/x-raw,width=640,height=480,framerate=25/1 ! "
@@ -101,6 +117,12 @@ def pipelines(files):
         "/klv": "appsrc name=klvsrc is-live=true do-timestamp=true format=time "
                 "caps=meta/x-klv,parsed=true ! rtpklvpay pt=99 ! "
                 "capssetter name=pay0 caps=application/x-rtp,encoding-name=smpte336m",
+        "/opus": "audiotestsrc is-live=true freq=440 ! audio/x-raw,rate=48000,channels=1 ! "
+                 "opusenc ! rtpopuspay name=pay0 pt=111",
+        # No payloader writes ONVIF metadata: this script sends the packets.
+        "/onvif": "appsrc name=pay0 is-live=true do-timestamp=true format=time "
+                  "caps=application/x-rtp,media=application,clock-rate=90000,"
+                  "encoding-name=vnd.onvif.metadata,payload=107",
         # Non-square pixels, as a PAL camera's: the sequence header says 16:15.
         "/av": H264_SOURCE.replace("framerate=25/1", "framerate=25/1,pixel-aspect-ratio=16/15") +
                " ! rtph264pay name=pay0 pt=96 config-interval=-1 " +
@@ -167,6 +189,58 @@ class KlvFeeder:
 def on_klv_configure(factory, media):
     appsrc = media.get_element().get_child_by_name("klvsrc")
     media.klv_feeder = KlvFeeder(appsrc)
+
+
+def onvif_document(number):
+    """An ONVIF metadata document (a scene description) of about 700 bytes."""
+    objects = "".join(
+        '<tt:Object ObjectId="%d"><tt:Appearance><tt:Shape><tt:BoundingBox left="%d.0" '
+        'top="10.0" right="%d.0" bottom="90.0"/></tt:Shape></tt:Appearance></tt:Object>'
+        % (number, k, k + 20) for k in range(3))
+    return ('<?xml version="1.0" encoding="UTF-8"?>'
+            '<tt:MetadataStream xmlns:tt="http://www.onvif.org/ver10/schema">'
+            '<tt:VideoAnalytics><tt:Frame UtcTime="2024-01-01T00:00:%02d.%dZ">%s</tt:Frame>'
+            '</tt:VideoAnalytics></tt:MetadataStream>'
+            % (number // 10 % 60, number % 10, objects)).encode()
+
+
+class OnvifFeeder:
+    """Sends ten ONVIF metadata documents a second as RTP packets into the
+    appsrc of an /onvif media: 200 bytes of a document per packet, the last
+    with the marker bit, all with the document's timestamp. Every seventh
+    document loses its second packet: the sequence number goes on as if it
+    had been sent."""
+
+    PAYLOAD = 200
+    SSRC = 0x0BADCAFE
+
+    def __init__(self, appsrc):
+        self.appsrc = appsrc
+        self.number = 0
+        self.sequence = 4242
+        self.source = GLib.timeout_add(100, self.push)
+
+    def push(self):
+        document = onvif_document(self.number)
+        timestamp = (self.number * 9000 + 0x12345678) & 0xFFFFFFFF
+        pieces = [document[i:i + self.PAYLOAD] for i in range(0, len(document), self.PAYLOAD)]
+        for index, piece in enumerate(pieces):
+            marker = 0x80 if index == len(pieces) - 1 else 0
+            header = struct.pack(">BBHII", 0x80, marker | 107, self.sequence & 0xFFFF, timestamp,
+                                 self.SSRC)
+            self.sequence += 1
+            if self.number % 7 == 3 and index == 1:
+                continue
+            buffer = Gst.Buffer.new_wrapped(header + piece)
+            if self.appsrc.emit("push-buffer", buffer) != Gst.FlowReturn.OK:
+                return False
+        self.number += 1
+        return True
+
+
+def on_onvif_configure(factory, media):
+    appsrc = media.get_element().get_child_by_name("pay0")
+    media.onvif_feeder = OnvifFeeder(appsrc)
 
 
 class ReportLog:
@@ -246,6 +320,8 @@ def parse_arguments():
                         help="serve an H.264 Matroska file on a mount of its own")
     parser.add_argument("--protocols", default="udp,tcp,http",
                         help="comma-separated: " + ",".join(PROTOCOLS))
+    parser.add_argument("--tls", action="store_true", help="also serve RTSPS")
+    parser.add_argument("--ipv6", action="store_true", help="also serve on ::1")
     args = parser.parse_args()
     args.lower_transports = GstRtsp.RTSPLowerTrans(0)
     for name in args.protocols.split(","):
@@ -253,6 +329,40 @@ def parse_arguments():
             parser.error("unknown protocol %r" % name)
         args.lower_transports |= PROTOCOLS[name]
     return args
+
+
+class OpenTlsAuth(GstRtspServer.RTSPAuth):
+    """Lets every client in: the connection check, which sets up the TLS
+    handshake, is the only one left to the base class."""
+
+    def do_check(self, ctx, check):
+        if check == GstRtspServer.RTSP_AUTH_CHECK_CONNECT:
+            return GstRtspServer.RTSPAuth.do_check(self, ctx, check)
+        return True
+
+
+def make_certificate(directory):
+    """A self-signed certificate for localhost and its key, for two days."""
+    cert = os.path.join(directory, "server.pem")
+    key = os.path.join(directory, "server.key")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost",
+                    "-keyout", key, "-out", cert], check=True, capture_output=True)
+    return cert, key
+
+
+def extra_server(address, mounts, tls_certificate=None):
+    """Another listener for the same mounts."""
+    server = GstRtspServer.RTSPServer()
+    server.set_address(address)
+    server.set_service("0")
+    server.set_mount_points(mounts)
+    if tls_certificate:
+        auth = OpenTlsAuth()
+        auth.set_tls_certificate(Gio.TlsCertificate.new_from_files(*tls_certificate))
+        server.set_auth(auth)
+    server.attach(None)
+    return server
 
 
 def add_authentication(server, args):
@@ -271,7 +381,8 @@ def add_authentication(server, args):
 def main():
     args = parse_arguments()
     Gst.init(None)
-    directory = tempfile.mkdtemp(prefix="gst_rtsp_server.")
+    shared = os.environ.get("ZR_RTSP_FILES")
+    directory = shared or tempfile.mkdtemp(prefix="gst_rtsp_server.")
     try:
         files = make_files(directory)
         server = GstRtspServer.RTSPServer()
@@ -283,6 +394,7 @@ def main():
         # Multicast needs group addresses to hand out (TTL 1).
         multicast_pool = GstRtspServer.RTSPAddressPool()
         multicast_pool.add_range("239.255.42.1", "239.255.42.254", 45000, 45999, 1)
+        multicast_pool.add_range("ff15::5a52:10", "ff15::5a52:ff", 46000, 46999, 1)
         report_log = ReportLog(os.environ["ZR_RTSP_STATS"]) if os.environ.get(
             "ZR_RTSP_STATS") else None
         launches = pipelines(files)
@@ -303,11 +415,21 @@ def main():
                 factory.set_address_pool(multicast_pool)
             if path == "/klv":
                 factory.connect("media-configure", on_klv_configure)
+            if path == "/onvif":
+                factory.connect("media-configure", on_onvif_configure)
             if report_log:
                 factory.connect("media-configure",
                                 lambda factory, media, mount=path: report_log.add(mount, media))
             mounts.add_factory(path, factory)
         server.attach(None)
+        if args.tls:
+            certificate = make_certificate(directory)
+            tls_server = extra_server("127.0.0.1", mounts, certificate)
+            sys.stdout.write("TLS_PORT %d\nTLS_CA %s\n" % (tls_server.get_bound_port(),
+                                                          certificate[0]))
+        if args.ipv6:
+            ipv6_server = extra_server("::1", mounts)
+            sys.stdout.write("IPV6_PORT %d\n" % ipv6_server.get_bound_port())
 
         loop = GLib.MainLoop()
         for signum in (signal.SIGTERM, signal.SIGINT):
@@ -319,7 +441,8 @@ def main():
         sys.stdout.flush()
         loop.run()
     finally:
-        shutil.rmtree(directory, ignore_errors=True)
+        if not shared:
+            shutil.rmtree(directory, ignore_errors=True)
 
 
 if __name__ == "__main__":

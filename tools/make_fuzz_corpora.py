@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Makes the seed corpora of the session-description and sequence-header
-fuzz targets from the test fixtures (tests/data/sdp and tests/data/es).
+"""Makes the seed corpora of the session-description, sequence-header and
+in-band format fuzz targets from the test fixtures (tests/data/sdp and
+tests/data/es).
 
 Usage: tools/make_fuzz_corpora.py   (from the repository root)
 """
@@ -9,6 +10,7 @@ import glob
 import hashlib
 import os
 import shutil
+import struct
 
 
 def split_units(data):
@@ -65,6 +67,18 @@ def main():
         mpeg4_seeds.update(split_units(data))  # header bodies behind their code byte
         mpeg4_seeds.update(unit[1:] for unit in split_units(data))
     write_seeds("mpeg4vol_fuzzer", sorted(mpeg4_seeds))
+
+    # inbandformat_fuzzer: a setup byte (the codec, bit 2 a measured frame
+    # rate) and frames behind their 16-bit lengths; the headers as the
+    # front of a key frame, the first unit lost in a second try.
+    inband_seeds = set()
+    for prefix, codec in (("h264_", 0), ("h265_", 1), ("mp4v_", 6)):
+        for path in sorted(glob.glob("tests/data/es/" + prefix + "*")):
+            data = read(path)
+            cut = data[data.find(b"\x00\x00\x01", 4):]
+            inband_seeds.add(bytes([codec]) + b"".join(
+                struct.pack(">H", len(frame)) + frame for frame in (cut, data)))
+    write_seeds("inbandformat_fuzzer", sorted(inband_seeds))
 
 
 if __name__ == "__main__":

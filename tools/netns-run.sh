@@ -1,6 +1,8 @@
 #!/bin/sh
 # Runs a test program inside a private network namespace whose loopback
-# interface carries multicast, for the tests that join multicast groups.
+# interface carries multicast, for the tests that join multicast groups. IPv6
+# groups (ff00::/8) are routed to a virtual Ethernet pair inside the namespace,
+# as Linux does not loop IPv6 multicast back on its loopback interface.
 #   netns-run.sh [--wine WINE_RUN_SCRIPT] PROGRAM [ARGUMENTS...]
 # Exits with 77 (test skipped) when no namespace can be made (needs root).
 set -u
@@ -24,6 +26,14 @@ if ! ip -n "$ns" link set lo up multicast on || ! ip -n "$ns" route add 224.0.0.
 fi
 # Inside the namespace multicast must work: the tests fail instead of skipping.
 export ZR_REQUIRE_MULTICAST=1
+# Without duplicate address detection the pair's link-local addresses, which
+# IPv6 multicast is sent from, are usable at once.
+if ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.accept_dad=0 net.ipv6.conf.default.accept_dad=0 &&
+    ip -n "$ns" link add zrv0 type veth peer name zrv1 &&
+    ip -n "$ns" link set zrv0 up && ip -n "$ns" link set zrv1 up &&
+    ip -n "$ns" -6 route add ff00::/8 dev zrv0; then
+    export ZR_REQUIRE_MULTICAST6=1
+fi
 
 if [ -z "$wine" ]; then
     ip netns exec "$ns" "$prog" "$@"

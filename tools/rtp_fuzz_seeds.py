@@ -8,6 +8,8 @@ setup byte, then per packet a control byte (marker bit, new timestamp), the
 rtp_packet_fuzzer reads raw packets (fuzz/rtp_packet_fuzzer.cpp): a setup
 byte, the session payload type, then each packet behind its 16-bit length;
 its seeds are the captures' first packets with RTCP reports among them.
+rtp_onvif_fuzzer's seed is made here: XML documents over several packets,
+one of them lost.
 
     tools/rtp_fuzz_seeds.py
 """
@@ -17,17 +19,21 @@ import struct
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 
 # Target: [(capture, setup byte)]. Setup bits 0-1 pick the clock rate (0 90000,
-# 1 8000, 2 44100), bit 2 AU headers, bits 3-7 the target's variant.
+# 1 8000, 2 44100), bit 2 AU headers, bits 3-7 the target's variant (for AMR
+# bit 3 octet-aligned, bit 4 the CRC list).
 SEEDS = {
     "rtp_h264_fuzzer": [("h264", 0x00), ("h264_stapa", 0x00), ("ffmpeg_h264_bframes", 0x00),
-                        ("ffmpeg_h264_mode0_high444", 0x00)],
-    "rtp_h265_fuzzer": [("h265", 0x00), ("ffmpeg_h265_bframes", 0x00)],
+                        ("ffmpeg_h264_mode0_high444", 0x00), ("ffmpeg_h264", 0x00)],
+    "rtp_h265_fuzzer": [("h265", 0x00), ("ffmpeg_h265_bframes", 0x00), ("ffmpeg_h265", 0x00)],
     "rtp_jpeg_fuzzer": [("jpeg420", 0x00), ("jpeg422", 0x00), ("ffmpeg_mjpeg", 0x00)],
-    "rtp_frame_fuzzer": [("mp4v", 0x00), ("klv", 0x08)],
-    "rtp_aac_fuzzer": [("aac", 0x06), ("ffmpeg_aac", 0x06)],
-    "rtp_amr_fuzzer": [("amr", 0x01), ("ffmpeg_amr", 0x01)],
+    "rtp_frame_fuzzer": [("mp4v", 0x00), ("klv", 0x08), ("ffmpeg_mp4v", 0x00)],
+    "rtp_aac_fuzzer": [("aac", 0x06), ("ffmpeg_aac", 0x06), ("aac_fragmented", 0x06),
+                       ("ffmpeg_aac_fragmented", 0x06), ("aac_interleaved", 0x06)],
+    "rtp_amr_fuzzer": [("amr", 0x09), ("ffmpeg_amr", 0x09), ("amr_bandwidth_efficient", 0x01),
+                       ("amr_crc", 0x19)],
     "rtp_audio_fuzzer": [("pcma", 0x01), ("pcmu", 0x01), ("g726_32", 0x11),
-                         ("ffmpeg_g726_24", 0x09), ("ffmpeg_g726_40", 0x19)],
+                         ("ffmpeg_g726_24", 0x09), ("ffmpeg_g726_40", 0x19),
+                         ("ffmpeg_g726_aal2_24", 0x09), ("ffmpeg_pcmu_16k_stereo", 0x01)],
 }
 MAX_PACKETS = 24
 
@@ -78,6 +84,30 @@ def seed(packets, setup):
     return bytes(out)
 
 
+def onvif_seed():
+    """Four ONVIF metadata documents, each cut into payloads of up to 60
+    bytes, the last with the marker bit; the second loses a packet in its
+    middle (control bits 1-2: the sequence number skips one)."""
+    out = bytearray([0x00])
+    for number in range(4):
+        document = ('<?xml version="1.0" encoding="UTF-8"?><tt:MetadataStream '
+                    'xmlns:tt="http://www.onvif.org/ver10/schema"><tt:Event n="%d"/>'
+                    '</tt:MetadataStream>' % number).encode()
+        pieces = [document[i:i + 60] for i in range(0, len(document), 60)]
+        for index, piece in enumerate(pieces):
+            control = 0x01 if index == len(pieces) - 1 else 0x00
+            if number == 1 and index == 1:
+                continue
+            if number == 1 and index == 2:
+                control |= 0x02
+            if index == 0:
+                out += bytes([control | 0x08]) + struct.pack(">H", 9000)
+            else:
+                out += bytes([control])
+            out += struct.pack(">H", len(piece)) + piece
+    return bytes(out)
+
+
 def rtcp_reports(ssrc):
     """A sender report with one report block and a source description, as
     GStreamer sends them, and a BYE."""
@@ -119,6 +149,7 @@ def main():
     for target, captures in SEEDS.items():
         for capture, setup in captures:
             write(target, capture, seed(load(capture)[1], setup))
+    write("rtp_onvif_fuzzer", "onvif_documents", onvif_seed())
     for capture in sorted({c for captures in SEEDS.values() for c, _ in captures}):
         caps, packets = load(capture)
         write("rtp_packet_fuzzer", capture, packet_seed(caps, packets))

@@ -24,3 +24,5 @@ HRESULT ShowLoginPrompt(const char* pszServer, const char* pszRealm, char* pszUs
 // were waiting, and FD_READ is recorded again for the next one. Windows
 // receives them one by one; Linux takes them with one system call.
 int RecvDatagrams(SOCKET s, WSABUF* pBuffers, int nCount, DWORD* pcbReceived);
+
+#include "tlssession.h"

@@ -10,10 +10,12 @@ const DWORD kWaitMs = 10000;
 
 // The port s is bound to, in network byte order.
 inline WORD LocalPort(SOCKET s) {
-    sockaddr_in address = {};
-    int nLength = sizeof(address);
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &nLength);
-    return address.sin_port;
+    sockaddr_storage storage = {};
+    int nLength = sizeof(storage);
+    getsockname(s, reinterpret_cast<sockaddr*>(&storage), &nLength);
+    CSocketAddress address;
+    return address.SetFromSockaddr(reinterpret_cast<sockaddr*>(&storage), nLength) ? address.Port()
+                                                                                   : 0;
 }
 
 // Address and port in network byte order.
@@ -25,19 +27,22 @@ inline sockaddr_in Address(DWORD dwAddress, WORD wPort) {
     return address;
 }
 
-// Sends one datagram to address:port (network byte order) from a new socket,
-// through dwInterface when that is given.
-inline bool SendDatagram(DWORD dwAddress, WORD wPort, const char* pszText, DWORD dwInterface = 0) {
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+// Sends one datagram to an address of either family from a new socket,
+// through the IPv4 interface dwInterface when that is given.
+inline bool SendDatagram(const CSocketAddress& to, const char* pszText, DWORD dwInterface = 0) {
+    SOCKET s = socket(to.Family(), SOCK_DGRAM, IPPROTO_UDP);
     if (dwInterface != 0) {
         setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&dwInterface),
                    sizeof(dwInterface));
     }
-    sockaddr_in address = Address(dwAddress, wPort);
-    int n = sendto(s, pszText, (int)strlen(pszText), 0, reinterpret_cast<sockaddr*>(&address),
-                   sizeof(address));
+    int n = sendto(s, pszText, (int)strlen(pszText), 0, to.Sockaddr(), to.SockaddrLength());
     closesocket(s);
     return n == (int)strlen(pszText);
+}
+
+// The same for IPv4, address and port in network byte order.
+inline bool SendDatagram(DWORD dwAddress, WORD wPort, const char* pszText, DWORD dwInterface = 0) {
+    return SendDatagram(CSocketAddress::FromIPv4(dwAddress, wPort), pszText, dwInterface);
 }
 
 // Waits for the next message on the socket and returns it as text.

@@ -184,3 +184,75 @@ TEST_F(WinsockTest, ClosedSocketIsNoSocket) {
     EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
     EXPECT_EQ(closesocket(s), SOCKET_ERROR);
 }
+
+TEST(WinsockAddressTest, Ipv6TextAndLookUp) {
+    CWinsockScope winsock;
+    in6_addr address = {};
+    char szText[INET6_ADDRSTRLEN];
+    for (const char* psz : {"::1", "ff15::5a52:1", "2001:db8::7", "::ffff:192.0.2.1"}) {
+        ASSERT_EQ(inet_pton(AF_INET6, psz, &address), 1) << psz;
+        EXPECT_STREQ(inet_ntop(AF_INET6, &address, szText, sizeof(szText)), psz);
+    }
+    for (const char* psz : {"", "::1::2", "[::1]", "fe80::1%1", "1.2.3.4", "g::1"}) {
+        EXPECT_EQ(inet_pton(AF_INET6, psz, &address), 0) << psz;
+    }
+    in_addr address4 = {};
+    EXPECT_EQ(inet_pton(AF_INET, "127.1", &address4), 0); // four parts only
+    EXPECT_EQ(inet_ntop(AF_INET6, &address, szText, 4), nullptr);
+
+    addrinfo hints = {};
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* pResult = nullptr;
+    ASSERT_EQ(getaddrinfo("::1", "554", &hints, &pResult), 0);
+    ASSERT_NE(pResult, nullptr);
+    EXPECT_EQ(pResult->ai_family, AF_INET6);
+    EXPECT_EQ(pResult->ai_addrlen, sizeof(sockaddr_in6));
+    EXPECT_EQ(reinterpret_cast<sockaddr_in6*>(pResult->ai_addr)->sin6_port, htons(554));
+    EXPECT_EQ(pResult->ai_next, nullptr);
+    freeaddrinfo(pResult);
+    hints.ai_family = AF_INET;
+    EXPECT_NE(getaddrinfo("::1", nullptr, &hints, &pResult), 0);
+}
+
+// An IPv6 socket takes IPv6 only, carries datagrams, and hands out 28-byte
+// addresses (too small a buffer is WSAEFAULT).
+TEST_F(WinsockTest, Ipv6DatagramSockets) {
+    SOCKET receiver = socket(AF_INET6, SOCK_DGRAM, IPPROTO_UDP);
+    SOCKET sender = socket(AF_INET6, SOCK_DGRAM, IPPROTO_UDP);
+    ASSERT_NE(receiver, INVALID_SOCKET);
+    ASSERT_NE(sender, INVALID_SOCKET);
+    DWORD dwV6Only = 0;
+    int nLength = sizeof(dwV6Only);
+    ASSERT_EQ(getsockopt(receiver, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<char*>(&dwV6Only),
+                         &nLength),
+              0);
+    EXPECT_EQ(dwV6Only & 0xFF, 1u);
+    sockaddr_in6 address = {};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    ASSERT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    sockaddr_in small = {};
+    nLength = sizeof(small);
+    EXPECT_EQ(getsockname(receiver, reinterpret_cast<sockaddr*>(&small), &nLength), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+    nLength = sizeof(address);
+    ASSERT_EQ(getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &nLength), 0);
+    EXPECT_EQ(nLength, (int)sizeof(sockaddr_in6));
+    ASSERT_NE(address.sin6_port, 0);
+    ASSERT_EQ(WSAEventSelect(receiver, m_hEvent, FD_READ), 0);
+    ASSERT_EQ(sendto(sender, "six", 3, 0, reinterpret_cast<sockaddr*>(&address), sizeof(address)),
+              3);
+    ASSERT_EQ(WaitForSingleObject(m_hEvent, CTcpPeer::kWaitMs), WAIT_OBJECT_0);
+    char szData[8] = {};
+    sockaddr_in6 from = {};
+    nLength = sizeof(from);
+    ASSERT_EQ(recvfrom(receiver, szData, sizeof(szData), 0, reinterpret_cast<sockaddr*>(&from),
+                       &nLength),
+              3);
+    EXPECT_STREQ(szData, "six");
+    EXPECT_EQ(from.sin6_family, AF_INET6);
+    EXPECT_EQ(memcmp(&from.sin6_addr, &in6addr_loopback, sizeof(in6_addr)), 0);
+    closesocket(sender);
+    closesocket(receiver);
+}

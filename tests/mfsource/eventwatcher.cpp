@@ -102,7 +102,11 @@ LONGLONG TimeValueOf(IMFMediaEvent* pEvent) {
 
 namespace {
 
+// No event (it did not come in time) carries nothing.
 HRESULT ObjectOf(IMFMediaEvent* pEvent, REFIID riid, void** ppv) {
+    if (!pEvent) {
+        return E_POINTER;
+    }
     PROPVARIANT value;
     PropVariantInit(&value);
     HRESULT hr = pEvent->GetValue(&value);

@@ -35,7 +35,7 @@ private:
 };
 
 // The event's status, its value as 64-bit integer (-1 when not VT_I8), and
-// the stream or sample it carries.
+// the stream or sample it carries (null without an event).
 HRESULT StatusOf(IMFMediaEvent* pEvent);
 LONGLONG TimeValueOf(IMFMediaEvent* pEvent);
 ComPtr<IMFMediaStream> StreamOf(IMFMediaEvent* pEvent);

@@ -1,6 +1,7 @@
 // The COM server and the scheme handler at their boundary: the class object,
 // the factory, the live-object count, and every way of calling the handler
-// wrongly. A real open is covered by the protocol tests.
+// wrongly. A real open is covered by the protocol tests, a cancelled one by
+// the fault table.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -49,7 +50,7 @@ TEST_F(SchemeHandlerTest, ClassObjectAndFactory) {
         m_pFactory->CreateInstance(nullptr, IID_IMFMediaSource, reinterpret_cast<void**>(&pObject)),
         E_NOINTERFACE);
 
-    // The handler counts as live, the factory does not; a lock does.
+    // The handler and the factory count as live, and so does a lock.
     const LONG cLive = LiveObjectCount();
     m_pHandler.Reset();
     EXPECT_EQ(LiveObjectCount(), cLive - 1);
@@ -58,6 +59,8 @@ TEST_F(SchemeHandlerTest, ClassObjectAndFactory) {
     EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
     EXPECT_EQ(m_pFactory->LockServer(FALSE), S_OK);
     EXPECT_EQ(LiveObjectCount(), cLive - 1);
+    m_pFactory.Reset();
+    EXPECT_EQ(LiveObjectCount(), cLive - 2);
 }
 
 TEST_F(SchemeHandlerTest, WrongCallsGiveClearResults) {
@@ -97,14 +100,8 @@ TEST_F(SchemeHandlerTest, WrongCallsGiveClearResults) {
          [&] { return pHandler->EndCreateObject(pResult.Get(), &type, &pObject); }, E_UNEXPECTED},
         {"end with null arguments",
          [&] { return pHandler->EndCreateObject(pResult.Get(), nullptr, &pObject); }, E_POINTER},
-        {"cancel", [&] { return pHandler->CancelObjectCreation(nullptr); }, E_NOTIMPL},
-        {"refused connection",
-         [&] {
-             HRESULT hr = pHandler->BeginCreateObject(refused.c_str(), MF_RESOLUTION_MEDIASOURCE,
-                                                      nullptr, &pCookie, pCallback.Get(), nullptr);
-             return SUCCEEDED(hr) ? S_OK : E_FAIL;
-         },
-         E_FAIL},
+        {"cancel without cookie", [&] { return pHandler->CancelObjectCreation(nullptr); },
+         E_POINTER},
     };
     for (const Call& call : calls) {
         EXPECT_EQ(call.call(), call.hrExpected) << call.pszName;
@@ -112,20 +109,32 @@ TEST_F(SchemeHandlerTest, WrongCallsGiveClearResults) {
     EXPECT_EQ(type, MF_OBJECT_INVALID);
     EXPECT_FALSE(invoked.Wait(0));
 
-    // Without a URL the source has no streams; the cookie is cleared, the
-    // callback comes once, and a second end finds nothing.
+    // A refused connection fails through the callback: the result's status,
+    // and EndCreateObject hands out nothing.
     HRESULT hrEnd = E_FAIL;
-    TestEvent ended;
+    TestEvent ended[2];
+    int nEnds = 0;
     ComPtr<IMFAsyncCallback> pEnd = TestCallback::Create([&](IMFAsyncResult* pDone) {
         hrEnd = pHandler->EndCreateObject(pDone, &type, &pObject);
-        ended.Set();
+        ended[nEnds++].Set();
     });
-    pCookie = pCallback.Get();
-    ASSERT_EQ(pHandler->BeginCreateObject(nullptr, MF_RESOLUTION_MEDIASOURCE, nullptr, &pCookie,
+    ASSERT_EQ(pHandler->BeginCreateObject(refused.c_str(), MF_RESOLUTION_MEDIASOURCE, nullptr,
+                                          &pCookie, pEnd.Get(), nullptr),
+              S_OK);
+    ASSERT_TRUE(pCookie);
+    ASSERT_TRUE(ended[0].Wait());
+    EXPECT_EQ(hrEnd, HRESULT_FROM_WIN32(WSAECONNREFUSED));
+    EXPECT_EQ(type, MF_OBJECT_INVALID);
+    EXPECT_FALSE(pObject);
+    // Too late to cancel: nothing changes.
+    EXPECT_EQ(pHandler->CancelObjectCreation(pCookie.Get()), S_OK);
+
+    // Without a URL the source has no streams; the callback comes once, and
+    // a second end finds nothing.
+    ASSERT_EQ(pHandler->BeginCreateObject(nullptr, MF_RESOLUTION_MEDIASOURCE, nullptr, nullptr,
                                           pEnd.Get(), nullptr),
               S_OK);
-    EXPECT_FALSE(pCookie);
-    ASSERT_TRUE(ended.Wait());
+    ASSERT_TRUE(ended[1].Wait());
     EXPECT_EQ(hrEnd, S_OK);
     EXPECT_EQ(type, MF_OBJECT_MEDIASOURCE);
     ComPtr<IMFMediaSource> pSource;

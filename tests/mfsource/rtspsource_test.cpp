@@ -21,6 +21,7 @@ namespace {
 
 const DWORD FOURCC_H264 = 0x34363248;
 const DWORD FOURCC_Z264 = 0x3436325A;
+const DWORD TAG_MPEG_HEAAC = 0x1610; // MFAudioFormat_AAC
 const DWORD TAG_RAW_AAC = 0xFF;
 const DWORD TAG_MULAW = 7;
 const MediaEventType SELECTED[] = {MENewStream, MEUpdatedStream};
@@ -146,7 +147,8 @@ TEST_P(ProtocolTest, StartPauseRestartSeekStopShutdown) {
                                 : PlayingUrl(server, test.pszQuery);
     ASSERT_EQ(s.Open(url), S_OK);
 
-    // H.264 offers the private subtype second (no decoder for it); only the
+    // The platform's forms first: H.264 with the private subtype second (no
+    // decoder for it), AAC with the raw AAC of the pin second; only the
     // first audio stream is selected at first.
     ComPtr<IMFPresentationDescriptor> pPD;
     ASSERT_EQ(s.source->CreatePresentationDescriptor(&pPD), S_OK);
@@ -159,7 +161,7 @@ TEST_P(ProtocolTest, StartPauseRestartSeekStopShutdown) {
     if (test.bGStreamer) {
         EXPECT_EQ(first, (std::vector<DWORD>{FOURCC_H264, FOURCC_Z264}));
         EXPECT_EQ(PixelAspectRatioOf(pPD.Get(), 0), std::make_pair(16u, 15u));
-        EXPECT_EQ(second, std::vector<DWORD>{TAG_RAW_AAC});
+        EXPECT_EQ(second, (std::vector<DWORD>{TAG_MPEG_HEAAC, TAG_RAW_AAC}));
         EXPECT_TRUE(bSelected[0] && bSelected[1]);
     } else {
         EXPECT_EQ(first, std::vector<DWORD>{TAG_MULAW});
@@ -177,7 +179,7 @@ TEST_P(ProtocolTest, StartPauseRestartSeekStopShutdown) {
     CoTaskMemFree(pszUrl);
     DWORD dwCharacteristics = 0;
     EXPECT_EQ(s.source->GetCharacteristics(&dwCharacteristics), S_OK);
-    EXPECT_EQ(dwCharacteristics, (DWORD)(MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE));
+    EXPECT_EQ(dwCharacteristics, (DWORD)(MFMEDIASOURCE_IS_LIVE | MFMEDIASOURCE_CAN_PAUSE));
 
     // Start from stopped: new streams, then started at 0 without an actual
     // start; each stream started, then samples against requests.
@@ -201,7 +203,9 @@ TEST_P(ProtocolTest, StartPauseRestartSeekStopShutdown) {
     }
 
     // Pause, then a restart without a position: the actual start is reported.
+    // A second pause is refused at once.
     ASSERT_EQ(s.source->Pause(), S_OK);
+    EXPECT_EQ(s.source->Pause(), MF_E_INVALID_STATE_TRANSITION);
     ComPtr<IMFMediaEvent> pPaused = s.events->WaitFor(MESourcePaused);
     ASSERT_TRUE(pPaused);
     EXPECT_EQ(StatusOf(pPaused.Get()), S_OK);
@@ -215,24 +219,29 @@ TEST_P(ProtocolTest, StartPauseRestartSeekStopShutdown) {
         ExpectSamples(s.Stream(id), 3, 2);
     }
 
-    // A position while started is a seek.
+    // A position while started is a seek; a live presentation goes on.
     ComPtr<IMFMediaEvent> pSeeked = s.Start(pPD.Get(), Position(0), 1, MESourceSeeked);
     ASSERT_TRUE(pSeeked);
     EXPECT_EQ(StatusOf(pSeeked.Get()), S_OK);
     ExpectStreamEvent(s, MEStreamSeeked, 1);
     EXPECT_EQ(s.events->Count(MESourceStarted), 2u);
+    for (DWORD id = 0; id < 2; id++) {
+        ExpectSamples(s.Stream(id), 5, 2);
+    }
 
-    // Stop; a request on a stopped stream fails through MEError on the source.
+    // Stop; a request on a stopped stream and a pause are refused at once,
+    // and neither raises an event (the start after them is the next one).
     ASSERT_EQ(s.source->Stop(), S_OK);
     ComPtr<IMFMediaEvent> pStopped = s.events->WaitFor(MESourceStopped);
     ASSERT_TRUE(pStopped);
     EXPECT_EQ(StatusOf(pStopped.Get()), S_OK);
     ExpectStreamEvent(s, MEStreamStopped, 1);
     IMFMediaStream* pStream = s.Stream(0).pStream.Get();
-    EXPECT_EQ(pStream->RequestSample(nullptr), S_OK);
-    ComPtr<IMFMediaEvent> pError = s.events->WaitFor(MEError);
-    ASSERT_TRUE(pError);
-    EXPECT_EQ(StatusOf(pError.Get()), MF_E_INVALIDREQUEST);
+    EXPECT_EQ(pStream->RequestSample(nullptr), MF_E_MEDIA_SOURCE_WRONGSTATE);
+    EXPECT_EQ(s.source->Pause(), MF_E_INVALID_STATE_TRANSITION);
+    ASSERT_TRUE(s.Start(pPD.Get(), EmptyPosition(), 3));
+    EXPECT_EQ(s.events->Count(MESourcePaused), 1u);
+    EXPECT_EQ(s.events->Count(MEError), 0u);
     ComPtr<IMFMediaSource> pOwner;
     EXPECT_EQ(pStream->GetMediaSource(&pOwner), S_OK);
     EXPECT_EQ(pOwner.Get(), s.source.Get());
@@ -306,18 +315,22 @@ std::vector<TakenSample> TakeSamples(CStreamUnderTest& stream, size_t nBefore, s
 }
 
 // What happens between the first samples and the ones after: a seek while
-// playing, or a pause and a restart from where the streams stood.
+// playing, or a pause and a restart from where the streams stood. A source
+// reader asked for a position before its first read starts the source there
+// and then once more without a position: that restart must not go back.
 struct BreakCase {
     const char* pszName;
     LONGLONG tStart;  // the first start's position; < 0: none (VT_EMPTY)
+    bool bRestart;    // started again at once without a position
     LONGLONG tSeek;   // a seek to this position while playing; < 0: pause and resume
     LONGLONG tBefore; // where the first samples after the break begin, at the earliest
 };
 
 const BreakCase BREAK_CASES[] = {
-    {"StartAt10", 10 * ONE_SECOND, 20 * ONE_SECOND, 20 * ONE_SECOND - KEY_FRAME_INTERVAL},
-    {"SeekWhilePlaying", -1, 20 * ONE_SECOND, 20 * ONE_SECOND - KEY_FRAME_INTERVAL},
-    {"PauseAndResume", -1, -1, 0},
+    {"StartAt10", 10 * ONE_SECOND, false, 20 * ONE_SECOND, 20 * ONE_SECOND - KEY_FRAME_INTERVAL},
+    {"SeekWhilePlaying", -1, false, 20 * ONE_SECOND, 20 * ONE_SECOND - KEY_FRAME_INTERVAL},
+    {"PauseAndResume", -1, false, -1, 0},
+    {"StartAt0AndRestart", 0, true, -1, 0},
 };
 
 class StoredTest : public SourceTest, public testing::WithParamInterface<BreakCase> {};
@@ -337,12 +350,19 @@ TEST_P(StoredTest, StoredPresentationSeeksAndResumes) {
     const UINT64 tDuration = MFGetAttributeUINT64(pPD.Get(), MF_PD_DURATION, 0);
     EXPECT_GE(tDuration, (UINT64)(30 * ONE_SECOND));
     EXPECT_LT(tDuration, (UINT64)(31 * ONE_SECOND));
+    DWORD dwCharacteristics = 0;
+    EXPECT_EQ(s.source->GetCharacteristics(&dwCharacteristics), S_OK);
+    EXPECT_EQ(dwCharacteristics, (DWORD)(MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE));
 
     const PROPVARIANT start = test.tStart >= 0 ? Position(test.tStart) : EmptyPosition();
     ComPtr<IMFMediaEvent> pStarted = s.Start(pPD.Get(), start, 1);
     ASSERT_TRUE(pStarted);
     EXPECT_EQ(StatusOf(pStarted.Get()), S_OK);
     EXPECT_EQ(TimeValueOf(pStarted.Get()), std::max<LONGLONG>(test.tStart, 0));
+    const size_t nStarts = test.bRestart ? 2 : 1;
+    if (test.bRestart) {
+        ASSERT_TRUE(s.Start(pPD.Get(), EmptyPosition(), nStarts));
+    }
     ASSERT_EQ(s.StreamCount(), 2u);
     std::vector<TakenSample> before[2], after[2];
     for (DWORD id = 0; id < 2; id++) {
@@ -358,7 +378,7 @@ TEST_P(StoredTest, StoredPresentationSeeksAndResumes) {
     } else {
         ASSERT_EQ(s.source->Pause(), S_OK);
         ASSERT_TRUE(s.events->WaitFor(MESourcePaused));
-        ASSERT_TRUE(s.Start(pPD.Get(), EmptyPosition(), 2));
+        ASSERT_TRUE(s.Start(pPD.Get(), EmptyPosition(), nStarts + 1));
     }
     LONGLONG tFirstAfter[2] = {};
     for (DWORD id = 0; id < 2; id++) {
@@ -388,7 +408,7 @@ INSTANTIATE_TEST_SUITE_P(Stored, StoredTest, testing::ValuesIn(BREAK_CASES),
 
 // A stream deselected at a start is not announced; deselected at a restart
 // it neither delivers nor ends. The presentation ends when the last
-// selected stream has drained.
+// selected stream has drained after the server's BYE.
 TEST_F(SourceTest, EndOfPresentationAfterTheLastSelectedStream) {
     CPlayingServer server(PcmuSdp(2));
     CSourceUnderTest s;
@@ -403,17 +423,14 @@ TEST_F(SourceTest, EndOfPresentationAfterTheLastSelectedStream) {
     CStreamUnderTest& kept = s.Stream(0);
     CStreamUnderTest& dropped = s.Stream(1);
 
-    EXPECT_EQ(dropped.pStream->RequestSample(nullptr), S_OK);
-    ComPtr<IMFMediaEvent> pError = s.events->WaitFor(MEError);
-    ASSERT_TRUE(pError);
-    EXPECT_EQ(StatusOf(pError.Get()), MF_E_INVALIDREQUEST);
+    EXPECT_EQ(dropped.pStream->RequestSample(nullptr), MF_E_INVALIDREQUEST);
 
-    // More requests than the server sends before it closes the connection.
+    // More requests than the server sends before its BYE.
     for (int i = 0; i < 500; i++) {
         ASSERT_EQ(kept.pStream->RequestSample(nullptr), S_OK);
     }
     ASSERT_TRUE(kept.pEvents->WaitFor(MEMediaSample, 3));
-    server.CloseConnection();
+    server.SendRtcp(0, RtcpBye(CPlayingServer::TrackSsrc(0)));
     ASSERT_TRUE(kept.pEvents->WaitFor(MEEndOfStream));
     ComPtr<IMFMediaEvent> pEnd = s.events->WaitFor(MEEndOfPresentation);
     ASSERT_TRUE(pEnd);
@@ -421,10 +438,57 @@ TEST_F(SourceTest, EndOfPresentationAfterTheLastSelectedStream) {
     EXPECT_EQ(dropped.pEvents->Count(MEEndOfStream), 0u);
     EXPECT_EQ(dropped.pEvents->Count(MEMediaSample), 0u);
 
-    EXPECT_EQ(kept.pStream->RequestSample(nullptr), S_OK);
-    pError = s.events->WaitFor(MEError, 2);
-    ASSERT_TRUE(pError);
-    EXPECT_EQ(StatusOf(pError.Get()), MF_E_END_OF_STREAM);
+    // A request after the end is refused at once; the failed requests raised
+    // no event (the stop after them is the next one).
+    EXPECT_EQ(kept.pStream->RequestSample(nullptr), MF_E_END_OF_STREAM);
+    ASSERT_EQ(s.source->Stop(), S_OK);
+    ASSERT_TRUE(s.events->WaitFor(MESourceStopped));
+    EXPECT_EQ(s.events->Count(MEError), 0u);
+}
+
+// ---- The module's lifetime -----------------------------------------------------------------
+
+// A stream or the session's seeking interface, held after the source has been
+// shut down and released, keeps the module loaded until its last release.
+TEST_F(SourceTest, ObjectsHeldAfterTheSourceKeepTheModuleLoaded) {
+    CPlayingServer server(PcmuSdp(2));
+    ASSERT_EQ(DllCanUnloadNow(), S_OK);
+    ComPtr<IMFMediaStream> pStream;
+    ComPtr<IMediaSeeking> pSeeking;
+    {
+        CSourceUnderTest s;
+        ASSERT_EQ(s.Open(PlayingUrl(server)), S_OK);
+        ASSERT_TRUE(s.Start(s.Descriptor().Get(), EmptyPosition(), 1));
+        pStream = s.Stream(0).pStream;
+        ASSERT_TRUE(pStream);
+        ASSERT_EQ(s.source->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking)),
+                  S_OK);
+        ASSERT_EQ(s.source->Shutdown(), S_OK);
+    }
+    EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(pStream->RequestSample(nullptr), MF_E_SHUTDOWN);
+    pStream.Reset();
+    EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+    LONGLONG tDuration = -1;
+    EXPECT_EQ(pSeeking->GetDuration(&tDuration), S_OK);
+    EXPECT_EQ(tDuration, 0);
+}
+
+// A pipeline asks for a sample as soon as it hears of a stream, before the
+// stream has started (Wine's source reader does): the request is kept and
+// served once the start has run, not refused.
+TEST_F(SourceTest, RequestAsSoonAsAStreamIsAnnouncedIsServed) {
+    CPlayingServer server(PcmuSdp(1));
+    CSourceUnderTest s;
+    ASSERT_EQ(s.Open(PlayingUrl(server)), S_OK);
+    const PROPVARIANT start = EmptyPosition();
+    ASSERT_EQ(s.source->Start(s.Descriptor().Get(), nullptr, &start), S_OK);
+    ComPtr<IMFMediaStream> pStream = StreamOf(s.events->WaitFor(MENewStream).Get());
+    ASSERT_TRUE(pStream);
+    CEventWatcher streamEvents(pStream.Get());
+    ASSERT_EQ(pStream->RequestSample(nullptr), S_OK);
+    EXPECT_TRUE(streamEvents.WaitFor(MEMediaSample));
+    EXPECT_EQ(s.events->Count(MEError), 0u);
 }
 
 // ---- Bad input at the boundary ------------------------------------------------------------
@@ -541,15 +605,28 @@ TEST_F(SourceTest, BadRequestsGiveClearResults) {
     for (const Call& call : calls) {
         EXPECT_EQ(call.call(), call.hrExpected) << call.pszName;
     }
+    // Whatever rate is asked for, the nearest supported one is written.
+    const struct {
+        BOOL bThin;
+        float flRate;
+        HRESULT hrExpected;
+    } rates[] = {{FALSE, 1.0f, S_OK},
+                 {FALSE, 2.0f, MF_E_UNSUPPORTED_RATE},
+                 {FALSE, -1.0f, MF_E_REVERSE_UNSUPPORTED},
+                 {TRUE, 1.0f, MF_E_THINNING_UNSUPPORTED}};
+    ComPtr<IMFRateSupport> pRateSupport;
+    ASSERT_EQ(pSource->QueryInterface(IID_IMFRateSupport, reinterpret_cast<void**>(&pRateSupport)),
+              S_OK);
+    for (const auto& rate : rates) {
+        float flNearest = 0.0f;
+        EXPECT_EQ(pRateSupport->IsRateSupported(rate.bThin, rate.flRate, &flNearest),
+                  rate.hrExpected)
+            << rate.flRate;
+        EXPECT_EQ(flNearest, 1.0f) << rate.flRate;
+    }
 
-    // Pause is accepted in any state but fails while stopped.
-    ASSERT_EQ(pSource->Pause(), S_OK);
-    ComPtr<IMFMediaEvent> pPaused = s.events->WaitFor(MESourcePaused);
-    ASSERT_TRUE(pPaused);
-    EXPECT_EQ(StatusOf(pPaused.Get()), MF_E_INVALID_STATE_TRANSITION);
-    ComPtr<IMFMediaEvent> pError = s.events->WaitFor(MEError);
-    ASSERT_TRUE(pError);
-    EXPECT_EQ(StatusOf(pError.Get()), MF_E_INVALID_STATE_TRANSITION);
+    // A pause before any start is refused at once, with no event.
+    EXPECT_EQ(pSource->Pause(), MF_E_INVALID_STATE_TRANSITION);
 
     // Two streams, but identifiers the source does not have: the start fails
     // when it runs.
@@ -565,10 +642,11 @@ TEST_F(SourceTest, BadRequestsGiveClearResults) {
     ComPtr<IMFMediaEvent> pStarted = s.events->WaitFor(MESourceStarted);
     ASSERT_TRUE(pStarted);
     EXPECT_EQ(StatusOf(pStarted.Get()), E_INVALIDARG);
-    pError = s.events->WaitFor(MEError, 2);
+    ComPtr<IMFMediaEvent> pError = s.events->WaitFor(MEError);
     ASSERT_TRUE(pError);
     EXPECT_EQ(StatusOf(pError.Get()), E_INVALIDARG);
     EXPECT_EQ(s.events->Count(MENewStream), 0u);
+    EXPECT_EQ(s.events->Count(MESourcePaused), 0u);
 }
 
 // Calls from other threads racing with Shutdown get a clear answer.
@@ -600,7 +678,12 @@ TEST_F(SourceTest, CallsRacingWithShutdown) {
     const PROPVARIANT empty = EmptyPosition();
     std::thread threads[] = {
         hammer(&busy[0], [&] { return pStream->RequestSample(nullptr); }),
-        hammer(&busy[1], [&] { return pSource->Pause(); }),
+        // A pause while paused is refused, which is a clear answer too.
+        hammer(&busy[1],
+               [&] {
+                   const HRESULT hr = pSource->Pause();
+                   return hr == MF_E_INVALID_STATE_TRANSITION ? S_OK : hr;
+               }),
         hammer(&busy[2], [&] { return pSource->Start(pPD.Get(), nullptr, &empty); }),
         hammer(&busy[3],
                [&] {

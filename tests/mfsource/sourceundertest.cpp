@@ -37,11 +37,11 @@ ComPtr<IMFPresentationDescriptor> CSourceUnderTest::Descriptor(const int* pnSele
 
 ComPtr<IMFMediaEvent> CSourceUnderTest::Start(IMFPresentationDescriptor* pPD,
                                               const PROPVARIANT& position, size_t nNth,
-                                              MediaEventType met) {
+                                              MediaEventType met, DWORD dwLimitMs) {
     if (FAILED(source->Start(pPD, nullptr, &position))) {
         return nullptr;
     }
-    ComPtr<IMFMediaEvent> pStarted = events->WaitFor(met, nNth);
+    ComPtr<IMFMediaEvent> pStarted = events->WaitFor(met, nNth, dwLimitMs);
     for (MediaEventType announce : {MENewStream, MEUpdatedStream}) {
         for (size_t n = 1; n <= events->Count(announce); n++) {
             ComPtr<IMFMediaStream> pStream = StreamOf(events->WaitFor(announce, n).Get());

@@ -24,7 +24,8 @@ public:
     // Start and the wait for its nth MESourceStarted (or MESourceSeeked with
     // a seek); the streams it announced get watchers. The event, or null.
     ComPtr<IMFMediaEvent> Start(IMFPresentationDescriptor* pPD, const PROPVARIANT& position,
-                                size_t nNth, MediaEventType met = MESourceStarted);
+                                size_t nNth, MediaEventType met = MESourceStarted,
+                                DWORD dwLimitMs = WAIT_MS);
     CStreamUnderTest& Stream(DWORD dwIdentifier) { return m_streams[dwIdentifier]; }
     size_t StreamCount() const { return m_streams.size(); }
 

@@ -155,11 +155,11 @@ TEST_F(H264DepacketizerTest, EmptyFrameDoesNotTakeTheDiscontinuity) {
     // After the gap, an aggregation packet without units ends an empty
     // frame; the flag goes to the first frame that is delivered.
     std::vector<TestPacket> packets = {{PSLICE, 3000, false, 0}, {{0x78, 0x00}, 6000, true, 1}};
-    for (uint32_t i = 1; i <= CRTPParser::REORDER_DEPTH; i++) {
+    for (uint32_t i = 1; i <= 5; i++) {
         packets.push_back({IDR, 6000 + 3000 * i, true, 0});
     }
     std::vector<ParseOutput> frames = Feed(packets);
-    ASSERT_EQ(frames.size(), (size_t)CRTPParser::REORDER_DEPTH);
+    ASSERT_EQ(frames.size(), 5u);
     EXPECT_EQ(frames[0].qwTimestamp, 9000u);
     EXPECT_TRUE(frames[0].dwFlags & RTPFLAG_DISCONTINUITY);
 }

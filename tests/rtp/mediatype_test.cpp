@@ -207,7 +207,8 @@ TEST(MediaTypeTest, H264SizeFromTheSpsOrFromTheDescription) {
 TEST(MediaTypeTest, SequenceHeadersGiveSizeAspectRatioAndFrameRate) {
     // Every encoded header fixture as the sprop or config of a description
     // without a=framerate, and once more with one: size, sample aspect ratio
-    // and frame rate as ffprobe sees them. MPEG-4 headers carry no rate.
+    // and frame rate as ffprobe sees them. Of the MPEG-4 headers only those
+    // with a fixed VOP rate (Xvid's) carry a rate.
     std::vector<EsFixture> fixtures = LoadEsFixtures("h264_", ".h264");
     for (const std::vector<EsFixture>& more :
          {LoadEsFixtures("h265_", ".h265"), LoadEsFixtures("mp4v_", ".m4v")}) {
@@ -236,7 +237,8 @@ TEST(MediaTypeTest, SequenceHeadersGiveSizeAspectRatioAndFrameRate) {
                       Le((uint32_t)fixture.m_nWidth, 4) + Le((uint32_t)fixture.m_nHeight, 4));
             ExpectSameAspectRatio(stream.Stream().m_nSarWidth, stream.Stream().m_nSarHeight,
                                   fixture);
-            const bool bFromHeader = !*pszFrameRate && !bMpeg4;
+            const bool bFixedVopRate = fixture.m_File.find("xvid") != std::string::npos;
+            const bool bFromHeader = !*pszFrameRate && (!bMpeg4 || bFixedVopRate);
             const int64_t tExpected =
                 bFromHeader ? (int64_t)(10000000.0 / fixture.m_dFrameRate) : 333333;
             EXPECT_NEAR((double)stream.Stream().m_dFrameRate,
@@ -325,21 +327,28 @@ TEST(MediaTypeTest, RowsTypedFromTheDescriptionAlone) {
         {"m=audio 0 RTP/AVP 97\na=rtpmap:97 mpeg4-generic/44100/2\n"
          "a=AvgBitRate:integer;96000\na=fmtp:97 config=1210\n",
          Audio(0x6134706D, true, WaveFormat(0xFF, 2, 44100, 12000, 2, 16, "\x12\x10"))},
-        // G.711 is always 8000 Hz mono.
+        // G.711 at the rate and with the channels of the rtpmap; 8000 Hz mono
+        // for the static payload types.
         {"m=audio 0 RTP/AVP 8\na=rtpmap:8 PCMA/8000\n",
          Audio(6, false, WaveFormat(6, 1, 8000, 8000, 1, 8))},
         {"m=audio 0 RTP/AVP 0\n", Audio(7, false, WaveFormat(7, 1, 8000, 8000, 1, 8))},
-        {"m=audio 0 RTP/AVP 0\na=rtpmap:0 PCMU/16000/2\n",
-         Audio(7, false, WaveFormat(7, 1, 8000, 8000, 1, 8))},
         // G.726-32: the pin's code-word size is 4000 / 1000 = 4 bits.
         {"m=audio 0 RTP/AVP 100\na=rtpmap:100 G726-32/8000\n",
          Audio(0x45, false, WaveFormat(0x45, 1, 8000, 4000, 1, 8))},
         {"m=audio 0 RTP/AVP 98\na=rtpmap:98 AMR/8000\na=fmtp:98 octet-align=1\n",
          Audio(0x7A21, false, WaveFormat(0x7A21, 1, 8000, 16000, 2, 16))},
-        // KLV and the transport stream have no format block. Payload type 33
-        // is a transport stream whatever else the line says.
+        // Opus is 48 kHz; sprop-stereo=0 makes it mono, whatever the rtpmap
+        // says; 64 kbit/s per channel without a bit rate.
+        {"m=audio 0 RTP/AVP 111\na=rtpmap:111 OPUS/48000/2\na=fmtp:111 sprop-stereo=0\n",
+         Audio(0x704F, true, WaveFormat(0x704F, 1, 48000, 8000, 1, 0))},
+        {"m=audio 0 RTP/AVP 111\nb=AS:96\na=rtpmap:111 opus/48000/2\n",
+         Audio(0x704F, true, WaveFormat(0x704F, 2, 48000, 12000, 1, 0))},
+        // Metadata and the transport stream have no format block. Payload
+        // type 33 is a transport stream whatever else the line says.
         {"m=application 0 RTP/AVP 99\na=rtpmap:99 smpte336m/1000\n",
          {kMediaTypeMeta, Tail(0x41564C4B), kNull, false, true, ""}},
+        {"m=application 0 RTP/AVP 107\na=rtpmap:107 vnd.onvif.metadata/90000\n",
+         {kMediaTypeMeta, Tail(0x46564E4F), kNull, false, true, ""}},
         {"m=video 0 RTP/AVP 33\na=rtpmap:33 MP2T/90000\n",
          {kMediaTypeStream, kSubtypeMpeg2Transport, kNull, false, false, ""}},
     };
@@ -372,10 +381,14 @@ TEST(MediaTypeTest, DescriptionsThatCannotBeTyped) {
         "m=application 0 RTP/AVP 8\na=rtpmap:8 PCMA/8000\n",
         "m=video 0 RTP/AVP 99\na=rtpmap:99 smpte336m/1000\n",
         "m=audio 0 RTP/AVP 99\na=rtpmap:99 smpte336m/1000\n",
+        "m=audio 0 RTP/AVP 107\na=rtpmap:107 vnd.onvif.metadata/90000\n",
+        "m=video 0 RTP/AVP 111\na=rtpmap:111 opus/48000/2\n",
         // Audio without rate or channels; an unknown codec; other kinds.
         "m=audio 0 RTP/AVP 98\na=rtpmap:98 AMR\n",
+        // AMR payloads whose frames come out of order.
+        "m=audio 0 RTP/AVP 98\na=rtpmap:98 AMR/8000\na=fmtp:98 octet-align=1;robust-sorting=1\n",
+        "m=audio 0 RTP/AVP 98\na=rtpmap:98 AMR/8000\na=fmtp:98 octet-align=1;interleaving=4\n",
         "m=audio 0 RTP/AVP 96\na=rtpmap:96 L16/44100/2\n",
-        "m=application 0 RTP/AVP 107\na=rtpmap:107 vnd.onvif.metadata/90000\n",
         "m=text 0 RTP/AVP 26\n",
         "m=video 0 RTP/AVP 96\na=rtpmap:96 VP8/90000\n",
     };

@@ -4,14 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "common/threadcommands.h"
 #include "common/zrerrors.h"
 #include "commandrig.h"
+#include "rtsp/md5.h"
 #include "rtsp/rtsprequest.h"
+#include "rtsp/sha256.h"
 #include "scriptedrtspserver.h"
 #include "tracecapture.h"
 
@@ -134,9 +138,11 @@ TEST_F(RTSPCommandTest, DigestRetriesTakeTheNextCSeqAndALater401AsksForAReconnec
         EXPECT_EQ(CScriptedRtspServer::CSeqOf(requests[i]), (int)i + 1);
     }
     EXPECT_EQ(requests[0].find("Authorization"), std::string::npos);
-    // The Digest URI is the request's path without the query.
-    EXPECT_NE(requests[1].find("Authorization: Digest username=\"admin\", realm=\"cam\", "
-                               "algorithm=\"MD5\", nonce=\"f00d\", uri=\"/live/stream\", "),
+    // The Digest uri is the Request-URI.
+    EXPECT_NE(requests[1].find(std::string("Authorization: Digest username=\"admin\", "
+                                           "realm=\"cam\", algorithm=\"MD5\", nonce=\"f00d\", "
+                                           "uri=\"") +
+                               URL + "\", "),
               std::string::npos)
         << requests[1];
 }
@@ -308,6 +314,58 @@ void ExpectBoundedMemory(const Outcome& o) {
     EXPECT_LT(o.pRig->m_command.ResponseCapacity(), BOUNDED_BYTES);
 }
 
+// The parameters of a request's Digest Authorization header, unquoted.
+std::map<std::string, std::string> DigestParams(const std::string& request) {
+    std::map<std::string, std::string> params;
+    const size_t nStart = request.find("Authorization: Digest ");
+    if (nStart == std::string::npos) {
+        return params;
+    }
+    const std::string line = request.substr(nStart, request.find("\r\n", nStart) - nStart);
+    const std::regex param("(\\w+)=(\"([^\"]*)\"|[^, ]*)");
+    for (std::sregex_iterator it(line.begin(), line.end(), param), end; it != end; ++it) {
+        params[(*it)[1]] = (*it)[2].str()[0] == '"' ? (*it)[3].str() : (*it)[2].str();
+    }
+    return params;
+}
+
+std::string HashHex(bool bSha256, const std::string& text) {
+    char szHex[65];
+    if (bSha256) {
+        CSHA256 sha;
+        sha.Update(text.data(), text.size());
+        sha.FinalHex(szHex);
+    } else {
+        CMD5 md5;
+        md5.Update(text.data(), text.size());
+        md5.FinalHex(szHex);
+    }
+    return szHex;
+}
+
+// The response a server expects for the request (RFC 7616 section 3.4.1),
+// worked out from what the request says, with the hash functions alone
+// (checked against known answers in md5_test and sha256_test).
+void ExpectDigestResponse(const std::string& request, const char* pszAlgorithm) {
+    std::map<std::string, std::string> p = DigestParams(request);
+    const std::string algorithm = pszAlgorithm;
+    EXPECT_EQ(p["algorithm"], algorithm) << request;
+    const bool bSha256 = algorithm.compare(0, 7, "SHA-256") == 0;
+    const bool bSession = algorithm.find("-sess") != std::string::npos;
+    std::string ha1 = HashHex(bSha256, "admin:" + p["realm"] + ":pw");
+    if (bSession) {
+        ha1 = HashHex(bSha256, ha1 + ":" + p["nonce"] + ":" + p["cnonce"]);
+    }
+    const std::string method = request.substr(0, request.find(' '));
+    const std::string ha2 = HashHex(bSha256, method + ":" + p["uri"]);
+    EXPECT_EQ(p["response"], HashHex(bSha256, ha1 + ":" + p["nonce"] + ":" + p["nc"] + ":" +
+                                                  p["cnonce"] + ":" + p["qop"] + ":" + ha2))
+        << request;
+    const std::string user =
+        p["userhash"] == "true" ? HashHex(bSha256, "admin:" + p["realm"]) : "admin";
+    EXPECT_EQ(p["username"], user) << request;
+}
+
 } // namespace
 
 // Servers that lie or misbehave, as an attacker's camera would: every answer
@@ -331,8 +389,9 @@ TEST(HostileServerTest, ClearErrorOrTheRightAnswer) {
          {{RTSPMETHOD_SETUP, S_OK, 200}},
          [](const Outcome& o) {
              ASSERT_EQ(o.requests.size(), 2u);
-             EXPECT_NE(o.requests[1].find("uri=\"/live/track1%0D%0AX-Injected:%20yes\""),
-                       std::string::npos)
+             EXPECT_NE(
+                 o.requests[1].find("uri=\"rtsp://127.0.0.1/live/track1%0D%0AX-Injected:%20yes\""),
+                 std::string::npos)
                  << o.requests[1];
              EXPECT_EQ(o.requests[1].find("\nX-Injected"), std::string::npos);
          },
@@ -473,15 +532,50 @@ TEST(HostileServerTest, ClearErrorOrTheRightAnswer) {
          [](const Outcome& o) {
              ASSERT_EQ(o.requests.size(), 4u);
              EXPECT_NE(o.requests[1].find("qop=\"auth\""), std::string::npos) << o.requests[1];
-             char szResponse[33];
-             CRTSPAuthentication::DigestCalcResponse("SETUP", "", "cam", "n2", "/live/stream",
-                                                     "admin", "pw", "7c2e91d5", "00000001",
+             char szResponse[65];
+             CRTSPAuthentication::DigestCalcResponse(DIGESTALGORITHM_MD5, "SETUP", "", "cam", "n2",
+                                                     URL, "admin", "pw", "7c2e91d5", "00000001",
                                                      szResponse);
-             EXPECT_NE(o.requests[3].find(std::string("nonce=\"n2\", uri=\"/live/stream\", "
-                                                      "response=\"") +
-                                          szResponse + "\"\r\n"),
+             EXPECT_NE(o.requests[3].find(std::string("nonce=\"n2\", uri=\"") + URL +
+                                          "\", response=\"" + szResponse + "\"\r\n"),
                        std::string::npos)
                  << o.requests[3];
+         },
+         SetCredentials},
+        {"MD5 and SHA-256 offered: SHA-256 answers, with the server's opaque",
+         [](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE")
+                 .Send(Answer(1, "401 Unauthorized",
+                              "WWW-Authenticate: Digest realm=\"cam\", nonce=\"md5n\", "
+                              "qop=\"auth\"\r\nWWW-Authenticate: Digest realm=\"cam\", "
+                              "nonce=\"shan\", algorithm=SHA-256, qop=\"auth\", "
+                              "opaque=\"op/aq=\"\r\n"));
+             s->Expect("DESCRIBE").Send(Answer(2));
+             s->Expect("SETUP").Send(Answer(3)).WaitForClientClose();
+         },
+         {{RTSPMETHOD_DESCRIBE, S_OK, 200}, {RTSPMETHOD_SETUP, S_OK, 200}},
+         [](const Outcome& o) {
+             ASSERT_EQ(o.requests.size(), 3u);
+             for (size_t i = 1; i < 3; i++) {
+                 ExpectDigestResponse(o.requests[i], "SHA-256");
+                 std::map<std::string, std::string> p = DigestParams(o.requests[i]);
+                 EXPECT_EQ(p["nonce"] + " " + p["qop"] + " " + p["opaque"], "shan auth op/aq=");
+             }
+         },
+         SetCredentials},
+        {"SHA-256 only, in its session variant with the user name hashed",
+         [](CScriptedRtspServer* s) {
+             s->Expect("DESCRIBE")
+                 .Send(Answer(1, "401 Unauthorized",
+                              "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n256\", "
+                              "algorithm=SHA-256-sess, qop=\"auth,auth-int\", userhash=true\r\n"));
+             s->Expect("DESCRIBE").Send(Answer(2)).WaitForClientClose();
+         },
+         {{RTSPMETHOD_DESCRIBE, S_OK, 200}},
+         [](const Outcome& o) {
+             ASSERT_EQ(o.requests.size(), 2u);
+             ExpectDigestResponse(o.requests[1], "SHA-256-sess");
+             EXPECT_EQ(DigestParams(o.requests[1])["userhash"], "true");
          },
          SetCredentials},
     };

@@ -16,9 +16,6 @@
 // can be typed and the picture size the typing finds.
 namespace {
 
-const int32_t kAal2 = 0x324C4141; // "AAL2", first bytes of AAL2-G726-24
-const int32_t kOpus = 0x7375706F; // "opus"
-const int32_t kVnd = 0x2E646E76;  // "vnd.", first bytes of vnd.onvif.metadata
 const int32_t kMp2t = 0x5432504D; // "MP2T"
 
 struct ExpectedStream {
@@ -77,6 +74,9 @@ std::vector<ExpectedSession> ExpectedSessions() {
         {"gst_pcmu.sdp", "", {Gst(A, COMPRESSION_MULAW, 0, 8000, 0, 8000, 1, 64000, -1, -1)}},
         {"gst_g726.sdp", "", {Gst(A, COMPRESSION_G726, 100, 8000, 0, 8000, 1, 32000, -1, -1)}},
         {"gst_klv.sdp", "", {Gst(M, COMPRESSION_KLVA, 99, -1, 0, -1, -1, -1, -1, -1)}},
+        // OPUS/48000/2 with sprop-stereo=0: mono.
+        {"gst_opus.sdp", "", {Gst(A, COMPRESSION_OPUS, 111, 48000, 0, 48000, 1, 64000, 0, 0)}},
+        {"gst_onvif.sdp", "", {Gst(M, COMPRESSION_ONVIF, 107, 90000, 0, -1, -1, -1, -1, -1)}},
         {"gst_av.sdp", "", {kGstH264, Gst(A, COMPRESSION_AAC, 97, 44100, 1, 44100, 2, -1, 0, 0, "stream=1")}},
         {"gst_vod.sdp", "", {kGstH264}, 30.0, 300000000},
 
@@ -96,9 +96,9 @@ std::vector<ExpectedSession> ExpectedSessions() {
             {A, COMPRESSION_ALAW, 8, 8000, nullptr, 0, 8000, 1, 64000, "127.0.0.1", S_OK, -1, -1},
             {A, COMPRESSION_MULAW, 0, 8000, nullptr, 0, 8000, 1, 64000, "127.0.0.1", S_OK, -1, -1}}},
         {"ffmpeg_g726.sdp", "127.0.0.1", {
-            {A, kAal2, 97, 8000, nullptr, 0, -1, -1, 24000, "", kUntyped, -1, -1}}},
+            {A, COMPRESSION_G726, 97, 8000, nullptr, 0, 8000, 1, 24000, "", S_OK, -1, -1}}},
         {"ffmpeg_opus.sdp", "127.0.0.1", {
-            {A, kOpus, 97, 48000, nullptr, 0, -1, -1, 96000, "", kUntyped, 0, 0}}},
+            {A, COMPRESSION_OPUS, 97, 48000, nullptr, 0, 48000, 2, 96000, "", S_OK, 0, 0}}},
 
         {"cam_h264_no_sprop_absolute_control.sdp", "", {
             {V, COMPRESSION_H264, 96, 90000,
@@ -120,7 +120,7 @@ std::vector<ExpectedSession> ExpectedSessions() {
         {"cam_onvif_metadata_klv_mp2t.sdp", "", {
             {V, COMPRESSION_H264, 96, 90000, "stream=0", 2, -1, -1, -1, "", S_OK, 640, 480},
             {A, COMPRESSION_MULAW, 0, 8000, "stream=1", 0, 8000, 1, -1, "", S_OK, -1, -1},
-            {M, kVnd, 107, 90000, "stream=2", 0, -1, -1, -1, "", kUntyped, -1, -1},
+            {M, COMPRESSION_ONVIF, 107, 90000, "stream=2", 0, -1, -1, -1, "", S_OK, -1, -1},
             {M, COMPRESSION_KLVA, 112, -1, "stream=3", 0, -1, -1, -1, "", S_OK, -1, -1},
             {V, kMp2t, 33, 90000, "stream=4", 0, -1, -1, -1, "", S_OK, -1, -1}},
             125.5, 1255000000, RANGETYPE_NPT, 1},

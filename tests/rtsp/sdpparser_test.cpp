@@ -137,6 +137,10 @@ TEST(SdpParserTest, RtpMapCodecTable) {
         // KLV keeps its rate apart from the clock rate.
         {"application", "99 smpte336m/1000", COMPRESSION_KLVA, -1, -1, -1, -1, 1000},
         {"application", "99 smpte336m", COMPRESSION_KLVA, -1, -1, -1, -1, 90000},
+        // Opus is always 48 kHz; "/1" is a sender's way of saying mono.
+        {"audio", "111 OPUS/48000/2", COMPRESSION_OPUS, 48000, 48000, 2, -1, -1},
+        {"audio", "111 opus/48000/1", COMPRESSION_OPUS, 48000, 48000, 1, -1, -1},
+        {"application", "107 vnd.onvif.metadata/90000", COMPRESSION_ONVIF, 90000, -1, -1, -1, -1},
         {"audio", "96 L16/44100/2", MAKEFOURCC('L', '1', '6', '/'), 44100, -1, -1, -1, -1},
         {"video", "96 VP8/90000", MAKEFOURCC('V', 'P', '8', '/'), 90000, -1, -1, -1, -1},
         // Names are compared in any letter case (RFC 4566).
@@ -238,17 +242,18 @@ TEST(SdpParserTest, AuHeaderSizes) {
 
 TEST(SdpParserTest, BandwidthAndConnectionLines) {
     SessionDescription desc;
-    ASSERT_EQ(Parse("b=AS:2000\nc=IN IP4 239.1.2.3/16\r\nm=video 0 RTP/AVP 96\nb=AS:64\n"
-                    "c=IN  IP4  239.4.5.6/1/3\r\nm=audio 0 RTP/AVP 97\nb=AS:64\nc=IN IP6 ff15::1\n"
-                    "m=audio 0 RTP/AVP 97\nb=AS:1500\nc=IN IP4 10.0.0.7\n"
-                    "m=audio 0 RTP/AVP 97\nb=TIAS:64000\n",
-                    &desc),
-              S_OK);
+    ASSERT_EQ(
+        Parse("b=AS:2000\nc=IN IP4 239.1.2.3/16\r\nm=video 0 RTP/AVP 96\nb=AS:64\n"
+              "c=IN  IP4  239.4.5.6/1/3\r\nm=audio 0 RTP/AVP 97\nb=AS:64\nc=IN IP6 ff15::1/3\n"
+              "m=audio 0 RTP/AVP 97\nb=AS:1500\nc=IN IP4 10.0.0.7\n"
+              "m=audio 0 RTP/AVP 97\nb=TIAS:64000\n",
+              &desc),
+        S_OK);
     EXPECT_STREQ(desc.m_ConnectionAddress.Text(), "239.1.2.3");
     ASSERT_EQ(desc.m_nStreams, 4);
-    // Bandwidth counts for audio only, in kilobits up to 999.
-    const int32_t bitRates[] = {-1, 64000, 1500, -1};
-    const char* addresses[] = {"239.4.5.6", "", "10.0.0.7", ""};
+    // Bandwidth counts for audio only, always in kilobits.
+    const int32_t bitRates[] = {-1, 64000, 1500000, -1};
+    const char* addresses[] = {"239.4.5.6", "ff15::1", "10.0.0.7", ""};
     for (int i = 0; i < 4; i++) {
         SCOPED_TRACE(i);
         EXPECT_EQ(desc.m_ppStreams[i]->m_nBitRate, bitRates[i]);

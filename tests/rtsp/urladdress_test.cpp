@@ -2,6 +2,7 @@
 // them with WinINet, the Linux build with the platform's emulation.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "common/socket.h"
@@ -12,17 +13,18 @@ namespace {
 const HRESULT kHostNotFound = HRESULT_FROM_WIN32(WSAHOST_NOT_FOUND);
 const HRESULT kTooLong = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 
-// Names resolve without a name server: one camera name, and localhost
-// through the system.
+// Names resolve without a name server: a camera name of each family, and
+// localhost through the system.
 class CTestLookup : public CHostLookup {
 public:
-    HRESULT ResolveHost(const char* pszHost, DWORD* pdwAddress) override {
-        if (std::string(pszHost) == "camera.example") {
-            *pdwAddress = inet_addr("192.0.2.10");
-            return S_OK;
+    HRESULT ResolveHost(const char* pszHost, CSocketAddress* pAddress) override {
+        const std::string host = pszHost;
+        if (host == "camera.example" || host == "camera6.example") {
+            const char* pszAddress = host == "camera.example" ? "192.0.2.10" : "2001:db8::10";
+            return pAddress->SetFromText(pszAddress, (int)strlen(pszAddress)) ? S_OK : E_FAIL;
         }
-        if (std::string(pszHost) == "localhost") {
-            return CHostLookup::ResolveHost(pszHost, pdwAddress);
+        if (host == "localhost") {
+            return CHostLookup::ResolveHost(pszHost, pAddress);
         }
         return kHostNotFound;
     }
@@ -39,21 +41,23 @@ public:
 struct Cracked {
     HRESULT hr;
     // "user:password@address:port/path", without "user:password@" when
-    // both are empty.
+    // both are empty, the address as a URL writes it; for rtsps followed by
+    // " (tls, host <the host the certificate must name>)".
     std::string text;
 };
 
 Cracked Crack(const WCHAR* pszUrl, CHostLookup* pLookup) {
-    DWORD dwAddress = 1, dwReserved1 = 1, dwReserved2 = 1;
-    WORD wPort = 1;
-    CBaseBuffer path, user, password;
-    const HRESULT hr = ParseInternetAddress(pszUrl, &dwAddress, &wPort, &dwReserved1, &dwReserved2,
-                                            &path, &user, &password, pLookup);
-    EXPECT_EQ(dwReserved1, 0u);
-    EXPECT_EQ(dwReserved2, 0u);
+    CSocketAddress address;
+    BOOL bTls = FALSE;
+    CBaseBuffer host, path, user, password;
+    const HRESULT hr =
+        ParseInternetAddress(pszUrl, &address, &bTls, &host, &path, &user, &password, pLookup);
     const std::string credentials = std::string(user.Text()) + ":" + password.Text() + "@";
-    return {hr, (credentials == ":@" ? "" : credentials) + FormatIPAddress(dwAddress) + ":" +
-                    std::to_string(ntohs(wPort)) + path.Text()};
+    CBaseBuffer url;
+    address.AppendUrlHost(&url);
+    return {hr, (credentials == ":@" ? "" : credentials) + url.Text() + ":" +
+                    std::to_string(ntohs(address.Port())) + path.Text() +
+                    (bTls ? std::string(" (tls, host ") + host.Text() + ")" : "")};
 }
 
 struct UrlCase {
@@ -83,6 +87,9 @@ const UrlCase kUrlCases[] = {
     {L"RTSP://192.168.1.20/Stream", S_OK, "192.168.1.20:554/Stream"},
     {L"zrrtsp://192.168.1.20:1554/stream", S_OK, "192.168.1.20:1554/stream"},
     {L"ZrRtsp://u:p@192.168.1.20/s", S_OK, "u:p@192.168.1.20:554/s"},
+    {L"rtsps://192.168.1.20/stream", S_OK, "192.168.1.20:322/stream (tls, host 192.168.1.20)"},
+    {L"RTSPS://u:p@camera.example:8322/s", S_OK,
+     "u:p@192.0.2.10:8322/s (tls, host camera.example)"},
     // Anything else is what follows rtsp://.
     {L"192.168.1.20/stream", S_OK, "192.168.1.20:554/stream"},
     {L"192.168.1.20:8554/stream", S_OK, "192.168.1.20:8554/stream"},
@@ -102,7 +109,14 @@ const UrlCase kUrlCases[] = {
     {L"rtsp://192.0.2.255/x", S_OK, "192.0.2.7:554/x"},
     {L"rtsp://198.51.100.255/x", S_OK, "198.51.100.255:554/x"},
     {L"rtsp://unknown.example/x", kHostNotFound, ""},
-    {L"rtsp://[::1]:8554/x", kHostNotFound, ""},
+    // IPv6: addresses in brackets, with or without a port, and names.
+    {L"rtsp://[::1]:8554/x", S_OK, "[::1]:8554/x"},
+    {L"rtsp://[::1]/x?a=1", S_OK, "[::1]:554/x?a=1"},
+    {L"rtsp://[2001:DB8::7]", S_OK, "[2001:db8::7]:554"},
+    {L"rtsps://u:p@[2001:db8::7]/x", S_OK, "u:p@[2001:db8::7]:322/x (tls, host 2001:db8::7)"},
+    {L"rtsp://camera6.example/x", S_OK, "[2001:db8::10]:554/x"},
+    {L"rtsp://[::1/x", kHostNotFound, ""},
+    {L"rtsp://[fe80::1%25eth0]/x", kHostNotFound, ""}, // zone indexes are not taken
     {L"", kHostNotFound, ""},
     {nullptr, kHostNotFound, ""},
 };
@@ -189,6 +203,27 @@ TEST(UrlAddressTest, SubnetAliasUsesThisMachinesAddresses) {
     }
     EXPECT_TRUE(bLocal) << address;
     EXPECT_EQ(address.substr(0, address.rfind('.')), broadcast.substr(0, broadcast.rfind('.')));
+}
+
+// Requests carry the host and port as the URL gives them, without the
+// credentials, and the path as cracked (options already taken out).
+TEST(UrlAddressTest, RequestUrlKeepsTheHostAndPortAsGiven) {
+    const struct {
+        const WCHAR* pszUrl;
+        const char* pszRequestUrl;
+    } cases[] = {
+        {L"rtsp://admin:p@ss@camera.example:8554/live?x=1", "rtsp://camera.example:8554/live"},
+        {L"RTSP://Camera.Example/live", "rtsp://Camera.Example/live"},
+        {L"zrrtsp://192.0.2.10:554/live", "rtsp://192.0.2.10:554/live"},
+        {L"camera.example/live", "rtsp://camera.example/live"},
+        {L"rtsp://[fe80::1%25eth0]:8554/live", "rtsp://[fe80::1%25eth0]:8554/live"},
+        {L"rtsp://caf\u00e9 cam/live", "rtsp://caf%C3%A9%20cam/live"},
+    };
+    for (const auto& c : cases) {
+        CBaseBuffer url;
+        ASSERT_EQ(BuildRequestUrl(c.pszUrl, "/live", &url), S_OK);
+        EXPECT_STREQ(url.Text(), c.pszRequestUrl);
+    }
 }
 
 TEST(UrlAddressTest, EncodeRequestPathEscapesExactlyTheUnsafeBytes) {

@@ -73,6 +73,10 @@ void WriteDecodeFile(const std::string& directory, const std::string& name,
             data += AdtsHeader(desc, sample.bytes.size());
         }
         data += sample.bytes;
+        // XML documents end with a zero byte, which XML holds nowhere.
+        if (desc.m_nCompression == COMPRESSION_ONVIF) {
+            data += '\0';
+        }
         nCount += desc.m_nCompression == COMPRESSION_H264 ? H264PicturesCounted(sample.bytes) : 1;
     }
     std::string file = name;
@@ -118,8 +122,11 @@ void WriteDecodeFile(const std::string& directory, const std::string& name,
         options = "-f g726 -code_size " + std::to_string(nBits);
         break;
     }
+    case COMPRESSION_ONVIF:
+        file += ".xml", pszCount = "documents", options = "xml";
+        break;
     default:
-        return; // metadata: no decoder to check it with
+        return; // KLV, Opus: nothing FFmpeg reads them from
     }
     Append(directory + "/" + file, data, "wb");
     Append(directory + "/manifest.txt",

@@ -4,6 +4,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+
+#include "../rtp/rtpcapturefile.h"
 
 namespace {
 
@@ -11,6 +14,7 @@ const DWORD POLL_MS = 200;
 const int PACKET_INTERVAL_MS = 20;
 const int PCMU_PAYLOAD = 160;
 const uint32_t SSRC_BASE = 0x5EED0000;
+const uint32_t TIMESTAMP_BASE = 90000;
 const char TUNNEL_ANSWER[] = "HTTP/1.0 200 OK\r\nCache-Control: no-cache\r\nPragma: no-cache\r\n"
                              "Content-Type: application/x-rtsp-tunnelled\r\n\r\n";
 
@@ -18,6 +22,21 @@ void PutUInt32(std::string* p, uint32_t v) {
     for (int nShift = 24; nShift >= 0; nShift -= 8) {
         p->push_back((char)(v >> nShift));
     }
+}
+
+// Writes v big-endian into the n bytes at offset i of the packet.
+void WriteBigEndian(std::string* pPacket, size_t i, uint32_t v, int n) {
+    for (int k = n - 1; k >= 0 && i + (size_t)k < pPacket->size(); k--, v >>= 8) {
+        (*pPacket)[i + (size_t)k] = (char)v;
+    }
+}
+
+uint32_t ReadBigEndian32(const std::string& packet, size_t i) {
+    uint32_t v = 0;
+    for (size_t k = i; k < i + 4 && k < packet.size(); k++) {
+        v = v << 8 | (BYTE)packet[k];
+    }
+    return v;
 }
 
 // The RTCP header: version 2, the count, the type and the length in words
@@ -133,6 +152,33 @@ std::string RtcpBye(uint32_t dwSSRC) {
     return packet;
 }
 
+CPlayingServer::Hook OnFirst(const std::string& method, const std::string& part,
+                             CPlayingServer::Action action, const std::string& answer) {
+    auto bDone = std::make_shared<bool>(false);
+    return [=](const CPlayingServer::Request& request, std::string* pAnswer) {
+        if (*bDone || request.method != method || request.text.find(part) == std::string::npos) {
+            return CPlayingServer::ANSWER_DEFAULT;
+        }
+        *bDone = true;
+        *pAnswer = answer;
+        return action;
+    };
+}
+
+CPlayingServer::Hook Rewrite(const std::string& method, const std::string& from,
+                             const std::string& to) {
+    auto bDone = std::make_shared<bool>(false);
+    return [=](const CPlayingServer::Request& request, std::string* pAnswer) {
+        const size_t i = pAnswer->find(from);
+        if (*bDone || request.method != method || i == std::string::npos) {
+            return CPlayingServer::ANSWER_DEFAULT;
+        }
+        *bDone = true;
+        pAnswer->replace(i, from.size(), to);
+        return CPlayingServer::ANSWER;
+    };
+}
+
 std::string PcmuSdp(int nTracks, const std::string& extra) {
     std::string sdp =
         "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Test\r\nc=IN IP4 0.0.0.0\r\nt=0 0\r\n" + extra;
@@ -189,6 +235,40 @@ uint32_t CPlayingServer::TrackSsrc(int nTrack) {
 void CPlayingServer::SetHook(Hook hook) {
     std::lock_guard<std::mutex> lock(m_lock);
     m_hook = std::move(hook);
+}
+
+void CPlayingServer::SetPacketHook(PacketHook hook) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_packetHook = std::move(hook);
+}
+
+// The capture's packets with their RTP times relative to the first; one
+// pass lasts until one frame interval after the last packet.
+bool CPlayingServer::SetTrackCapture(int nTrack, const std::string& file) {
+    RtpCapture capture;
+    if (!LoadRtpCapture(RtpTestDataPath(file), &capture) || capture.packets.empty()) {
+        return false;
+    }
+    Capture media;
+    const uint32_t dwFirst =
+        ReadBigEndian32(std::string(capture.packets[0].begin(), capture.packets[0].end()), 4);
+    uint32_t dwInterval = 0;
+    for (const std::vector<uint8_t>& bytes : capture.packets) {
+        media.packets.emplace_back(bytes.begin(), bytes.end());
+        const uint32_t dwOffset = ReadBigEndian32(media.packets.back(), 4) - dwFirst;
+        if (dwInterval == 0 && dwOffset != 0) {
+            dwInterval = dwOffset;
+        }
+        media.offsets.push_back(dwOffset);
+    }
+    media.dwLoopTicks = media.offsets.back() + dwInterval;
+    media.dwTicksPerTick = (uint32_t)capture.CapsInt("clock-rate") / 1000 * PACKET_INTERVAL_MS;
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_captures.size() <= (size_t)nTrack) {
+        m_captures.resize((size_t)nTrack + 1);
+    }
+    m_captures[(size_t)nTrack] = std::move(media);
+    return true;
 }
 
 std::wstring CPlayingServer::Url(const std::string& pathAndQuery) const {
@@ -416,9 +496,11 @@ bool CPlayingServer::ServeRequests(RequestSource* pSource, SOCKET s, int nConnec
         if (!SendOnConnection(s, answer) || action == ANSWER_AND_CLOSE) {
             return false;
         }
-        if (request.method == "PLAY" && answer.compare(0, 12, "RTSP/1.0 200") == 0) {
+        // A refused PAUSE leaves the media flowing.
+        const bool bAccepted = answer.compare(0, 12, "RTSP/1.0 200") == 0;
+        if (request.method == "PLAY" && bAccepted) {
             StartSending(s);
-        } else if (request.method == "PAUSE" || request.method == "TEARDOWN") {
+        } else if ((request.method == "PAUSE" || request.method == "TEARDOWN") && bAccepted) {
             StopSending();
         }
     }
@@ -455,9 +537,13 @@ void CPlayingServer::ServeTunnel(SOCKET get, const Request& getRequest) {
 bool CPlayingServer::AcceptPost(SOCKET get, const std::string& cookie, int nConnection,
                                 RequestSource* pPost) {
     while (!m_bStopping) {
+        // The client closed the tunnel, or the test did (Windows then
+        // reports the shut-down socket as an error).
         char probe;
-        if (CTcpPeer::Receive(get, &probe, 1, 1) == 0) {
-            return false; // the client closed the tunnel
+        const int n = CTcpPeer::Receive(get, &probe, 1, 1);
+        const int nError = n < 0 ? WSAGetLastError() : 0;
+        if (n == 0 || (n < 0 && nError != WSAETIMEDOUT && nError != WSAEWOULDBLOCK)) {
+            return false;
         }
         pPost->s = m_peer.Accept(POLL_MS);
         if (pPost->s == INVALID_SOCKET) {
@@ -570,65 +656,104 @@ void CPlayingServer::StopSending() {
     }
 }
 
-// Pacing, not synchronisation: a live source sends a packet every 20 ms.
+// The packets of the track that are due in the tick: one PCMU packet, or
+// the capture's packets up to the tick's end; stamped with the track's
+// timeline and SSRC (their sequence numbers come later).
+std::vector<std::string> CPlayingServer::DuePackets(int nTrack, int nTick, TrackClock* pClock) {
+    std::vector<std::string> due;
+    const Capture* pCapture = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if ((size_t)nTrack < m_captures.size() && !m_captures[(size_t)nTrack].packets.empty()) {
+            pCapture = &m_captures[(size_t)nTrack];
+        }
+    }
+    if (!pCapture) {
+        std::string packet(12 + PCMU_PAYLOAD, (char)0xFF);
+        packet[0] = (char)0x80;
+        packet[1] = 0x00;
+        WriteBigEndian(&packet, 4, TIMESTAMP_BASE + (uint32_t)nTick * PCMU_PAYLOAD, 4);
+        due.push_back(packet);
+    }
+    const uint64_t qwTickEnd = (uint64_t)(nTick + 1) * (pCapture ? pCapture->dwTicksPerTick : 0);
+    while (pCapture &&
+           (uint64_t)pClock->nLoop * pCapture->dwLoopTicks + pCapture->offsets[pClock->nNext] <
+               qwTickEnd) {
+        std::string packet = pCapture->packets[pClock->nNext];
+        WriteBigEndian(&packet, 4,
+                       TIMESTAMP_BASE + pClock->nLoop * pCapture->dwLoopTicks +
+                           pCapture->offsets[pClock->nNext],
+                       4);
+        due.push_back(packet);
+        if (++pClock->nNext == pCapture->packets.size()) {
+            pClock->nNext = 0;
+            pClock->nLoop++;
+        }
+    }
+    for (std::string& packet : due) {
+        WriteBigEndian(&packet, 8, TrackSsrc(nTrack), 4);
+    }
+    return due;
+}
+
+// Interleaved, the packet is added to the frames that go out in one write.
+void CPlayingServer::SendPacket(const Track& track, const std::string& packet,
+                                std::string* pFrames) {
+    for (int nChannel : {track.nRtpChannel, m_nStrayChannel}) {
+        if (nChannel < 0) {
+            continue;
+        }
+        const char frame[4] = {'$', (char)nChannel, (char)(packet.size() >> 8),
+                               (char)packet.size()};
+        *pFrames += std::string(frame, 4) + packet;
+    }
+    if (track.wClientPort != 0 && !m_bUdpSilent) {
+        sockaddr_in to = {};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
+        to.sin_port = htons(track.wClientPort);
+        sendto(m_udp, packet.data(), (int)packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+               sizeof(to));
+    }
+}
+
+// Pacing, not synchronisation: a live source sends its packets every 20 ms.
+// The first tick of a play may carry the packets of several (a burst).
 void CPlayingServer::SendLoop(SOCKET s) {
-    uint16_t nSequence = 1000;
-    uint32_t dwTimestamp = 90000;
-    uint32_t dwChangingSsrc = 1;
-    for (int nPackets = m_nBurst; m_bSending; nPackets = 1) {
+    std::vector<TrackClock> clocks;
+    for (int nTick = 0, nTicks = m_nBurst; m_bSending; nTick += nTicks, nTicks = 1) {
+        if (m_bMediaSilent) {
+            Sleep(PACKET_INTERVAL_MS);
+            continue;
+        }
         std::vector<Track> tracks;
+        PacketHook hook;
         {
             std::lock_guard<std::mutex> lock(m_lock);
             tracks = m_tracks;
+            hook = m_packetHook;
         }
+        clocks.resize(std::max(clocks.size(), tracks.size()));
         for (size_t i = 0; i < tracks.size(); i++) {
-            const Track& track = tracks[i];
+            TrackClock* pClock = &clocks[i];
             std::string frames;
-            std::vector<std::string> datagrams;
-            for (int n = 0; n < nPackets; n++) {
-                const uint16_t nPacketSequence = (uint16_t)(nSequence + n);
-                const uint32_t dwPacketTimestamp = dwTimestamp + (uint32_t)n * PCMU_PAYLOAD;
-                const uint32_t dwSsrc =
-                    m_bChangingSsrc ? dwChangingSsrc++ : SSRC_BASE + (uint32_t)i;
-                std::string packet(12 + PCMU_PAYLOAD, (char)0xFF);
-                const BYTE header[12] = {0x80,
-                                         0x00,
-                                         (BYTE)(nPacketSequence >> 8),
-                                         (BYTE)nPacketSequence,
-                                         (BYTE)(dwPacketTimestamp >> 24),
-                                         (BYTE)(dwPacketTimestamp >> 16),
-                                         (BYTE)(dwPacketTimestamp >> 8),
-                                         (BYTE)dwPacketTimestamp,
-                                         (BYTE)(dwSsrc >> 24),
-                                         (BYTE)(dwSsrc >> 16),
-                                         (BYTE)(dwSsrc >> 8),
-                                         (BYTE)dwSsrc};
-                memcpy(&packet[0], header, sizeof(header));
-                for (int nChannel : {track.nRtpChannel, m_nStrayChannel}) {
-                    if (nChannel >= 0) {
-                        const char frame[4] = {'$', (char)nChannel, (char)(packet.size() >> 8),
-                                               (char)packet.size()};
-                        frames += std::string(frame, 4) + packet;
+            for (int n = 0; n < nTicks; n++) {
+                for (std::string& packet : DuePackets((int)i, nTick + n, pClock)) {
+                    std::vector<std::string> packets = {packet};
+                    if (hook) {
+                        hook((int)i, pClock->nPackets, &packets);
+                    }
+                    pClock->nPackets++;
+                    for (std::string& out : packets) {
+                        WriteBigEndian(&out, 2, pClock->nSequence++, 2);
+                        SendPacket(tracks[i], out, &frames);
                     }
                 }
-                datagrams.push_back(packet);
             }
             if (!frames.empty()) {
                 SendOnConnection(s, frames);
             }
-            if (track.wClientPort != 0 && !m_bUdpSilent) {
-                sockaddr_in to = {};
-                to.sin_family = AF_INET;
-                to.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
-                to.sin_port = htons(track.wClientPort);
-                for (const std::string& packet : datagrams) {
-                    sendto(m_udp, packet.data(), (int)packet.size(), 0,
-                           reinterpret_cast<sockaddr*>(&to), sizeof(to));
-                }
-            }
         }
-        nSequence = (uint16_t)(nSequence + nPackets);
-        dwTimestamp += (uint32_t)nPackets * PCMU_PAYLOAD;
         Sleep(PACKET_INTERVAL_MS);
     }
 }

@@ -2,10 +2,13 @@
 // not produce on demand. By default it answers OPTIONS, DESCRIBE (the SDP it
 // was given), SETUP (UDP unicast or interleaved, as asked), PLAY, PAUSE,
 // TEARDOWN and GET_PARAMETER correctly, and while playing sends one PCMU
-// packet (20 ms) per set-up track every 20 ms, over UDP or interleaved. A
-// test's hook sees every request first and can answer it otherwise, stay
-// silent or close the connection. Connections are served one after the
-// other on the same port, so a client can reconnect.
+// packet (20 ms) per set-up track every 20 ms, over UDP or interleaved; a
+// track can play an RTP capture of tests/data/rtp instead (looped, at its
+// own pace, with the track's numbering, timeline and SSRC). A test's hook
+// sees every request first and can answer it otherwise, stay silent or
+// close the connection; a packet hook sees every packet before it goes.
+// Connections are served one after the other on the same port, so a client
+// can reconnect.
 //
 // RTCP: the server has an RTCP socket of its own (the second port of its
 // SETUP answers); it records every RTCP packet a client sends (there, or on
@@ -47,24 +50,33 @@ public:
     };
     // *pAnswer holds the server's own answer, which the hook may change.
     typedef std::function<Action(const Request&, std::string* pAnswer)> Hook;
+    // A packet of a track (nPacket counts the track's packets since PLAY) as
+    // *pPackets; the hook may change, drop or add packets. Sequence numbers
+    // are written afterwards, so that dropped packets leave no gap.
+    typedef std::function<void(int nTrack, uint32_t nPacket, std::vector<std::string>* pPackets)>
+        PacketHook;
 
     // The SDP is served as it is; its tracks are named by a=control.
     explicit CPlayingServer(std::string sdp);
     ~CPlayingServer();
 
     void SetHook(Hook hook);
+    void SetPacketHook(PacketHook hook);
+    // The track (from 0) plays the capture file (tests/data/rtp) instead of
+    // PCMU. False when it cannot be read.
+    bool SetTrackCapture(int nTrack, const std::string& file);
     // Appended to the SETUP answer's session id (";timeout=30").
     void SetSessionSuffix(const std::string& suffix) { m_sessionSuffix = suffix; }
     // Added to the methods of the OPTIONS answer's Public header.
     void SetExtraPublic(const std::string& methods) { m_extraPublic = methods; }
     // Answers UDP SETUPs normally but never sends over UDP.
     void SetUdpSilent(bool bSilent) { m_bUdpSilent = bSilent; }
-    // Every packet gets a new SSRC.
-    void SetChangingSsrc(bool bChanging) { m_bChangingSsrc = bChanging; }
+    // Answers PLAY but sends no media at all.
+    void SetMediaSilent(bool bSilent) { m_bMediaSilent = bSilent; }
     // Sends every packet on this interleaved channel as well.
     void SetStrayChannel(int nChannel) { m_nStrayChannel = nChannel; }
-    // The first packets of a play, this many of each track, go out at once
-    // (interleaved: in one write).
+    // The first packets of a play, this many ticks of each track (PCMU: one
+    // packet a tick), go out at once (interleaved: in one write).
     void SetBurst(int nPackets) { m_nBurst = nPackets; }
     // A tunnel's later POST connections are closed as soon as they come.
     void SetRefuseNewPosts(bool bRefuse) { m_bRefuseNewPosts = bRefuse; }
@@ -122,6 +134,21 @@ private:
     std::string DefaultAnswer(const Request& request, int nCSeq);
     std::string SetupAnswer(const Request& request);
     void RecordTrack(const Request& request, const std::string& answer);
+    // What a track sends in one 20 ms tick of the sender, stamped.
+    struct TrackClock {
+        uint16_t nSequence = 1000;
+        uint32_t nPackets = 0;
+        size_t nNext = 0; // of the capture
+        uint32_t nLoop = 0;
+    };
+    struct Capture {
+        std::vector<std::string> packets;
+        std::vector<uint32_t> offsets; // RTP time after the first packet
+        uint32_t dwLoopTicks = 0;      // one pass of the capture
+        uint32_t dwTicksPerTick = 0;   // RTP time of one sender tick
+    };
+    std::vector<std::string> DuePackets(int nTrack, int nTick, TrackClock* pClock);
+    void SendPacket(const Track& track, const std::string& packet, std::string* pFrames);
     void StartSending(SOCKET s);
     void StopSending();
     void SendLoop(SOCKET s);
@@ -133,11 +160,13 @@ private:
     std::string m_sessionSuffix;
     std::string m_extraPublic;
     bool m_bUdpSilent = false;
-    bool m_bChangingSsrc = false;
+    bool m_bMediaSilent = false;
     int m_nStrayChannel = -1;
     int m_nBurst = 1;
     std::atomic<bool> m_bRefuseNewPosts{false};
     Hook m_hook;
+    PacketHook m_packetHook;
+    std::vector<Capture> m_captures; // by track; set before PLAY
 
     CTcpPeer m_peer;
     SOCKET m_udp = INVALID_SOCKET;
@@ -160,6 +189,14 @@ private:
 
 // A description with nTracks PCMU tracks named track1, track2, ...
 std::string PcmuSdp(int nTracks, const std::string& extra = "");
+
+// Hooks: the first request of a method (with a given piece of its text)
+// answered differently, everything else normally; the server's own answer to
+// the first request of a method with one piece of it replaced.
+CPlayingServer::Hook OnFirst(const std::string& method, const std::string& part,
+                             CPlayingServer::Action action, const std::string& answer);
+CPlayingServer::Hook Rewrite(const std::string& method, const std::string& from,
+                             const std::string& to);
 
 // RTCP packets (RFC 3550) for the tests: a sender report with the given NTP
 // time and packet count, a source description with a CNAME, a BYE.

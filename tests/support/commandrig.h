@@ -23,6 +23,7 @@ public:
     char StreamLetter(int nStream) override { return nStream == 0 ? 'V' : 'A'; }
     int StreamState(int nStream) override { return m_nStreamStates[nStream]; }
     bool IsRunning() override { return m_bRunning; }
+    bool EndsStreamsWithConnection() override { return true; }
     void FlushStreams() override { m_nStreamFlushes++; }
     void OnConnectionLost() override { SetEvent(m_hConnectionLost); }
     void FlushStreamQueues() override { m_nQueueFlushes++; }

@@ -1,10 +1,13 @@
 // Whether this machine delivers IPv4 multicast on the loopback interface,
-// which the multicast tests need. CTest runs them inside a private network
-// namespace whose loopback carries multicast (tools/netns-run.sh).
+// which the multicast tests need, and IPv6 multicast on a route of ff00::/8.
+// CTest runs them inside a private network namespace whose loopback carries
+// IPv4 multicast and whose IPv6 groups go out on a virtual Ethernet pair
+// (tools/netns-run.sh).
 #pragma once
 
 #include <string>
 
+#include "common/socketaddress.h"
 #include "platform.h"
 
 // The loopback interface address (network byte order) that the multicast
@@ -21,12 +24,29 @@ bool MulticastAvailable(std::string* pReason);
 // namespace), so that its absence is a failure rather than a skip.
 bool MulticastRequired();
 
+// The same for IPv6: a group of the site-local scope (ff15::), the probe, and
+// ZR_REQUIRE_MULTICAST6 (set when the namespace got its IPv6 route).
+CSocketAddress MulticastTestGroup6();
+bool Multicast6Available(std::string* pReason);
+bool Multicast6Required();
+
 // Skips the calling test when multicast is unavailable.
 #define SKIP_WITHOUT_MULTICAST()                                                                   \
     do {                                                                                           \
         std::string reason_;                                                                       \
         if (!MulticastAvailable(&reason_)) {                                                       \
             if (MulticastRequired()) {                                                             \
+                FAIL() << reason_;                                                                 \
+            }                                                                                      \
+            GTEST_SKIP() << reason_;                                                               \
+        }                                                                                          \
+    } while (0)
+
+#define SKIP_WITHOUT_MULTICAST6()                                                                  \
+    do {                                                                                           \
+        std::string reason_;                                                                       \
+        if (!Multicast6Available(&reason_)) {                                                      \
+            if (Multicast6Required()) {                                                            \
                 FAIL() << reason_;                                                                 \
             }                                                                                      \
             GTEST_SKIP() << reason_;                                                               \

@@ -36,7 +36,7 @@ std::string StreamJson(CStreamOutput* pStream) {
              "\"width\": %u, \"height\": %u, \"samples\": %llu, \"key_frames\": %llu, "
              "\"discontinuities\": %llu, \"first_time\": %lld, \"last_time\": %lld, "
              "\"bytes\": %llu, \"ended\": %s",
-             format.nWidth, format.nHeight, (unsigned long long)stats.nSamples,
+             stats.nWidth, stats.nHeight, (unsigned long long)stats.nSamples,
              (unsigned long long)stats.nKeyFrames, (unsigned long long)stats.nDiscontinuities,
              (long long)stats.tFirst, (long long)stats.tLast, (unsigned long long)stats.cbBytes,
              stats.bEnded ? "true" : "false");
@@ -47,9 +47,9 @@ std::string StreamJson(CStreamOutput* pStream) {
 } // namespace
 
 HRESULT WriteJsonSummary(const std::string& path, const std::string& url, LONGLONG tDuration,
-                         const std::vector<CStreamOutput*>& streams) {
+                         LONGLONG tStop, const std::vector<CStreamOutput*>& streams) {
     std::string json = "{\"url\": " + Quoted(url) + ", \"duration\": " + std::to_string(tDuration) +
-                       ", \"streams\": [";
+                       ", \"stop_time\": " + std::to_string(tStop) + ", \"streams\": [";
     for (size_t i = 0; i < streams.size(); i++) {
         json += (i > 0 ? ",\n    " : "\n    ") + StreamJson(streams[i]);
     }

@@ -7,6 +7,7 @@
 #include "common/hresultname.h"
 #include "jsonsummary.h"
 #include "playerplatform.h"
+#include "rtsp/maskedurl.h"
 
 namespace {
 
@@ -20,9 +21,39 @@ Clock::duration Seconds(double dSeconds) {
 
 std::atomic<bool> g_bInterrupted{false};
 
+// The Media Foundation codes a pipeline reports, which the system's own
+// table does not name.
+const struct {
+    HRESULT hr;
+    const char* pszName;
+} MF_CODE_NAMES[] = {
+    {(HRESULT)0xC00D36B2, "MF_E_INVALIDREQUEST"},
+    {(HRESULT)0xC00D36B4, "MF_E_INVALIDMEDIATYPE"},
+    {(HRESULT)0xC00D36B5, "MF_E_NOTACCEPTING"},
+    {(HRESULT)0xC00D36B6, "MF_E_NOT_INITIALIZED"},
+    {(HRESULT)0xC00D36BA, "MF_E_UNSUPPORTED_SERVICE"},
+    {(HRESULT)0xC00D36C3, "MF_E_UNSUPPORTED_SCHEME"},
+    {(HRESULT)0xC00D36C4, "MF_E_UNSUPPORTED_BYTESTREAM_TYPE"},
+    {(HRESULT)0xC00D36C5, "MF_E_UNSUPPORTED_TIME_FORMAT"},
+    {(HRESULT)0xC00D36D0, "MF_E_UNSUPPORTED_RATE"},
+    {(HRESULT)0xC00D36E6, "MF_E_ATTRIBUTENOTFOUND"},
+    {(HRESULT)0xC00D36ED, "MF_E_OPERATION_CANCELLED"},
+    {(HRESULT)0xC00D3E82, "MF_E_INVALID_STATE_TRANSITION"},
+    {(HRESULT)0xC00D3E84, "MF_E_END_OF_STREAM"},
+    {(HRESULT)0xC00D3E85, "MF_E_SHUTDOWN"},
+    {(HRESULT)0xC00D3E9B, "MF_E_MEDIA_SOURCE_WRONGSTATE"},
+    {(HRESULT)0xC00D5212, "MF_E_TOPO_CODEC_NOT_FOUND"},
+};
+
 } // namespace
 
 void ReportFailure(const char* pszWhat, HRESULT hr) {
+    for (const auto& code : MF_CODE_NAMES) {
+        if (code.hr == hr) {
+            fprintf(stderr, "rtspplay: %s: %s\n", pszWhat, code.pszName);
+            return;
+        }
+    }
     fprintf(stderr, "rtspplay: %s: %s\n", pszWhat, HResultName(hr));
 }
 
@@ -105,6 +136,7 @@ HRESULT CPlayer::Run(const PauseFunction& pause) {
         }
     }
     lock.unlock();
+    m_stop.Begin();
     if (bTerminal) {
         DrawProgress(true);
     }
@@ -158,7 +190,8 @@ HRESULT CPlayer::Complete() {
     }
     HRESULT hr = S_OK;
     if (!m_options.jsonPath.empty()) {
-        hr = WriteJsonSummary(m_options.jsonPath, m_options.url, m_tDuration, streams);
+        hr = WriteJsonSummary(m_options.jsonPath, MaskUrlPassword(m_options.url), m_tDuration,
+                              m_stop.Duration(), streams);
         if (FAILED(hr)) {
             ReportFailure(("cannot write " + m_options.jsonPath).c_str(), hr);
         }

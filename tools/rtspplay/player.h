@@ -1,7 +1,7 @@
 // The player's state shared by every way of playing: the options, the
-// streams, and the end of playback (the time is up, the presentation ended,
-// Ctrl-C, or a failure). The main thread waits in Run and draws one progress
-// line per stream while a terminal is attached.
+// streams, the end of playback (the time is up, the presentation ended,
+// Ctrl-C, or a failure) and the stop after it. The main thread waits in Run
+// and draws one progress line per stream while a terminal is attached.
 #pragma once
 
 #include <chrono>
@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "stopguard.h"
 #include "streamoutput.h"
 
 struct PlayerOptions {
@@ -24,6 +25,9 @@ struct PlayerOptions {
     std::string outDirectory;
     std::string jsonPath;
     Mode mode = MODE_SOURCE;
+    // NV12 pictures and 16-bit PCM sound from the platform's decoders,
+    // through a source reader or a media session.
+    bool bDecode = false;
 };
 
 class CPlayer {
@@ -52,11 +56,18 @@ public:
     using PauseFunction = std::function<HRESULT(bool bPause)>;
     // Waits for the end of playback, counting the seconds of playback from
     // now, and pauses and resumes on the way when asked to; the failure that
-    // ended it, or S_OK.
+    // ended it, or S_OK. The stop begins when it returns.
     HRESULT Run(const PauseFunction& pause);
+    // The stop's beginning (when Run did not begin it), the step that runs
+    // now, and its end (everything is shut down); a stop that does not end
+    // is cut short (CStopGuard).
+    void BeginStop() { m_stop.Begin(); }
+    void SetStopStep(const char* pszStep) { m_stop.SetStep(pszStep); }
+    void EndStop() { m_stop.End(); }
     // What failed, for the report.
     const std::string& FailureText() const { return m_failure; }
     // Closes the files, writes the JSON summary, says where the files are.
+    // After EndStop, so that the summary holds the stop's duration.
     HRESULT Complete();
     // Ctrl-C: safe in a signal handler.
     static void Interrupt();
@@ -80,7 +91,9 @@ private:
     std::chrono::steady_clock::time_point m_pauseAt;
     std::chrono::steady_clock::time_point m_resumeAt;
     std::chrono::steady_clock::time_point m_deadline;
+    CStopGuard m_stop;
 };
 
-// "rtspplay: <what>: <code name> - <message>" on stderr.
+// "rtspplay: <what>: <code name> - <message>" on stderr; Media Foundation's
+// own codes by their names too.
 void ReportFailure(const char* pszWhat, HRESULT hr);

@@ -27,3 +27,6 @@ bool IsTerminal(FILE* pStream);
 std::wstring WideFromUtf8(const std::string& text);
 // Ends the process after flushing the output.
 [[noreturn]] void ExitPlayer(int nExitCode);
+// Ends the process at once, from any thread, whatever the others are doing
+// (a stop that hangs): the output is flushed, nothing else is waited for.
+[[noreturn]] void AbandonPlayer(int nExitCode);

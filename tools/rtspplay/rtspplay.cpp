@@ -1,12 +1,14 @@
 // rtspplay: plays an RTSP URL through the media source and shows what comes.
 //
 //   rtspplay [--seconds N] [--start S] [--pause AT:FOR] [--out DIR] [--json FILE]
-//            [--reader | --session] URL
+//            [--reader | --session] [--decode] URL
 //
 // Every stream is played; while a terminal is attached, stderr shows one
 // live line per stream. --out writes each stream to a file common tools
 // play, --json a summary. --reader and --session (Windows) play through a
-// source reader or a media session instead of the source itself.
+// source reader or a media session instead of the source itself; --decode
+// (Windows) has the platform's decoders turn the streams into NV12 pictures
+// and 16-bit PCM, through a source reader unless --session is given.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,20 +19,23 @@
 #include "comptr.h"
 #include "player.h"
 #include "playerplatform.h"
+#include "rtsp/maskedurl.h"
 #include "sourceplayback.h"
 
 namespace {
 
 const char USAGE[] =
     "usage: rtspplay [--seconds N] [--start S] [--pause AT:FOR] [--out DIR] [--json FILE]\n"
-    "                [--reader | --session] URL\n"
+    "                [--reader | --session] [--decode] URL\n"
     "  --seconds N  stop after N seconds of playback (default: at the end or Ctrl-C)\n"
     "  --start S    start S seconds into a stored presentation\n"
     "  --pause AT:FOR  pause after AT seconds of playback for FOR seconds, then resume\n"
     "  --out DIR    write each stream to a file in DIR\n"
     "  --json FILE  write a summary of the streams to FILE\n"
     "  --reader     play through a source reader (Windows)\n"
-    "  --session    play through a media session with sample grabbers (Windows)\n";
+    "  --session    play through a media session with sample grabbers (Windows)\n"
+    "  --decode     decode to NV12 and 16-bit PCM with the platform's decoders, through a\n"
+    "               source reader or, with --session, a media session (Windows)\n";
 
 bool ParseOptions(int argc, char** argv, PlayerOptions* pOptions) {
     for (int i = 1; i < argc; i++) {
@@ -63,11 +68,17 @@ bool ParseOptions(int argc, char** argv, PlayerOptions* pOptions) {
             pOptions->mode = PlayerOptions::MODE_READER;
         } else if (strcmp(pszArg, "--session") == 0) {
             pOptions->mode = PlayerOptions::MODE_SESSION;
+        } else if (strcmp(pszArg, "--decode") == 0) {
+            pOptions->bDecode = true;
         } else if (pszArg[0] != '-' && pOptions->url.empty()) {
             pOptions->url = pszArg;
         } else {
             return false;
         }
+    }
+    // Only a pipeline inserts decoders: the source alone gives what it has.
+    if (pOptions->bDecode && pOptions->mode == PlayerOptions::MODE_SOURCE) {
+        pOptions->mode = PlayerOptions::MODE_READER;
     }
     return !pOptions->url.empty();
 }
@@ -87,27 +98,42 @@ HRESULT Play(IMFMediaSource* pSource, CPlayer* pPlayer) {
     }
 }
 
+bool CreateOutputDirectory(const std::string& directory) {
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        fprintf(stderr, "rtspplay: cannot create %s: %s\n", directory.c_str(),
+                error.message().c_str());
+    }
+    return !error;
+}
+
+// Media Foundation is shut down before the summary is written, so that the
+// stop's duration in it covers the whole stop. The password of the URL never
+// reaches a message.
 int Main(const PlayerOptions& options) {
-    if (!options.outDirectory.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(options.outDirectory, error);
-        if (error) {
-            fprintf(stderr, "rtspplay: cannot create %s: %s\n", options.outDirectory.c_str(),
-                    error.message().c_str());
-            return 1;
-        }
+    if (!options.outDirectory.empty() && !CreateOutputDirectory(options.outDirectory)) {
+        StopPlatform();
+        return 1;
     }
     CPlayer player(options);
     ComPtr<IMFMediaSource> pSource;
     HRESULT hr = OpenMediaSource(WideFromUtf8(options.url), &pSource);
     if (FAILED(hr)) {
-        ReportFailure(("cannot open " + options.url).c_str(), hr);
+        ReportFailure(("cannot open " + MaskUrlPassword(options.url)).c_str(), hr);
+        StopPlatform();
         return 1;
     }
     hr = Play(pSource.Get(), &player);
+    player.BeginStop(); // when the playback failed before it ran
     if (FAILED(hr)) {
         ReportFailure(player.FailureText().c_str(), hr);
     }
+    player.SetStopStep("the release of the source");
+    pSource.Reset();
+    player.SetStopStep("the shutdown of Media Foundation");
+    StopPlatform();
+    player.EndStop();
     const HRESULT hrComplete = player.Complete();
     return SUCCEEDED(hr) && SUCCEEDED(hrComplete) ? 0 : 1;
 }
@@ -126,7 +152,5 @@ int main(int argc, char** argv) {
         ReportFailure("cannot start Media Foundation", hr);
         return 1;
     }
-    const int nExitCode = Main(options);
-    StopPlatform();
-    ExitPlayer(nExitCode);
+    ExitPlayer(Main(options));
 }

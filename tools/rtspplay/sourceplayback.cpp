@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "comptr.h"
+#include "decodedtype.h"
 
 namespace {
 
@@ -69,9 +70,7 @@ void ReadSourceEvents(ComPtr<IMFMediaSource> pSource, CPlayer* pPlayer,
         if (FAILED(EventOf(pSource.Get(), &pEvent, &type, &hrStatus))) {
             return; // shut down
         }
-        if (hrStatus == MF_E_END_OF_STREAM) {
-            // A request for more raced the stream's end: nothing is wrong.
-        } else if (FAILED(hrStatus)) {
+        if (FAILED(hrStatus)) {
             pPlayer->Fail(hrStatus, type == MESourceStarted ? "start failed" : "source error");
         } else if (type == MENewStream) {
             PROPVARIANT value;
@@ -118,6 +117,9 @@ HRESULT AddStreams(IMFPresentationDescriptor* pPD, CPlayer* pPlayer) {
         if (SUCCEEDED(hr)) {
             hr = pHandler->GetMediaTypeByIndex(0, &pType);
         }
+        if (SUCCEEDED(hr) && pPlayer->Options().bDecode) {
+            hr = ReplaceByDecodedType(pType);
+        }
         if (SUCCEEDED(hr)) {
             pPlayer->AddStream(dwIdentifier, pType.Get());
         }
@@ -154,7 +156,9 @@ HRESULT PlayThroughSource(IMFMediaSource* pSource, CPlayer* pPlayer) {
     if (SUCCEEDED(hr)) {
         hr = pPlayer->Run([&](bool bPause) { return PauseOrResume(pSource, pPD.Get(), bPause); });
     }
+    pPlayer->SetStopStep("the source's Shutdown");
     pSource->Shutdown();
+    pPlayer->SetStopStep("the end of the threads that read the events");
     sourceThread.join();
     for (std::thread& thread : streamThreads) {
         thread.join();

@@ -8,7 +8,8 @@
 HRESULT PlayThroughSource(IMFMediaSource* pSource, CPlayer* pPlayer);
 
 // Selects every stream of pPD and registers each with the player under its
-// stream identifier, with its first media type.
+// stream identifier, with its first media type, or the type decoded from it
+// with --decode.
 HRESULT AddStreams(IMFPresentationDescriptor* pPD, CPlayer* pPlayer);
 
 // Pauses the source, or starts it again from where it paused with the

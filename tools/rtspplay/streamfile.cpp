@@ -36,6 +36,9 @@ bool CStreamFile::Open(const std::string& directory, DWORD dwIndex, const Stream
     case FILE_WAV:
         WriteWavHeader(0);
         break;
+    case FILE_OGG_OPUS:
+        m_Ogg.Begin(m_pFile, format.nChannels);
+        break;
     default:
         break;
     }
@@ -46,11 +49,18 @@ void CStreamFile::Write(const BYTE* pData, size_t cbData) {
     if (!m_pFile) {
         return;
     }
+    m_cbData += cbData;
+    if (m_format.file == FILE_OGG_OPUS) {
+        m_Ogg.WritePacket(pData, cbData);
+        return;
+    }
     if (m_format.file == FILE_ADTS) {
         WriteAdtsHeader(cbData);
     }
     fwrite(pData, 1, cbData, m_pFile);
-    m_cbData += cbData;
+    if (m_format.file == FILE_XML) {
+        fputc(0, m_pFile);
+    }
 }
 
 void CStreamFile::Close() {
@@ -60,17 +70,21 @@ void CStreamFile::Close() {
     if (m_format.file == FILE_WAV && fseek(m_pFile, 0, SEEK_SET) == 0) {
         WriteWavHeader(m_cbData > 0xFFFFFFFFu - WAV_HEADER_BYTES ? 0 : (uint32_t)m_cbData);
     }
+    if (m_format.file == FILE_OGG_OPUS) {
+        m_Ogg.End();
+    }
     fclose(m_pFile);
     m_pFile = nullptr;
 }
 
-// G.711 has 8 bits per sample; a G.726 code word has as many bits as the
-// bit rate has kilobits per 8000 samples.
+// G.711 has 8 bits per sample, PCM those of its type; a G.726 code word has
+// as many bits as the bit rate has kilobits per 8000 samples.
 void CStreamFile::WriteWavHeader(uint32_t cbData) {
     const bool bG726 = m_format.wFormatTag == 0x45;
     const uint32_t nRate = m_format.nSamplesPerSec ? m_format.nSamplesPerSec : 8000;
-    const uint32_t nBits =
-        bG726 && m_format.nAvgBytesPerSec ? m_format.nAvgBytesPerSec * 8 / nRate : 8;
+    const uint32_t nBits = !bG726                     ? m_format.nBitsPerSample
+                           : m_format.nAvgBytesPerSec ? m_format.nAvgBytesPerSec * 8 / nRate
+                                                      : 8;
     const uint32_t nChannels = m_format.nChannels ? m_format.nChannels : 1;
     BYTE header[WAV_HEADER_BYTES] = {};
     memcpy(header, "RIFF", 4);

@@ -28,6 +28,7 @@ const Codec CODECS[] = {
     {FourCC('j', 'p', 'e', 'g'), "JPEG", FILE_MJPEG, "mjpeg"},
     {FourCC('M', 'J', 'P', 'G'), "JPEG", FILE_MJPEG, "mjpeg"},
     {FourCC('K', 'L', 'V', 'A'), "KLV", FILE_RAW, "klv"},
+    {FourCC('O', 'N', 'V', 'F'), "ONVIF", FILE_XML, "xml"},
     {0x000000FF, "AAC", FILE_ADTS, "aac"}, // raw AAC with its AudioSpecificConfig
     {0x00001610, "AAC", FILE_ADTS, "aac"}, // AAC behind a HEAACWAVEINFO
     {FourCC('m', 'p', '4', 'a'), "AAC", FILE_ADTS, "aac"},
@@ -36,6 +37,10 @@ const Codec CODECS[] = {
     {0x00000006, "PCMA", FILE_WAV, "wav"},
     {0x00000007, "PCMU", FILE_WAV, "wav"},
     {0x00000045, "G726", FILE_WAV, "wav"},
+    {0x0000704F, "Opus", FILE_OGG_OPUS, "opus"},
+    // What the platform's decoders give with --decode.
+    {FourCC('N', 'V', '1', '2'), "NV12", FILE_RAW, "nv12"},
+    {0x00000001, "PCM", FILE_WAV, "wav"},
 };
 
 // MEDIASUBTYPE_MPEG2_TRANSPORT and MFStreamFormat_MPEG2Transport.

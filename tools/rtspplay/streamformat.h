@@ -11,14 +11,16 @@
 enum StreamKind { KIND_VIDEO, KIND_AUDIO, KIND_METADATA };
 
 enum FileFormat {
-    FILE_NONE,    // nothing common tools read
-    FILE_ANNEX_B, // .h264, .h265: sequence header, then the frames
-    FILE_MPEG4,   // .m4v: configuration, then the frames
-    FILE_MJPEG,   // .mjpeg: the JPEG frames one after the other
-    FILE_ADTS,    // .aac: an ADTS header before every access unit
-    FILE_AMR,     // .amr: the magic line, then the storage-format frames
-    FILE_WAV,     // .wav: G.711 and G.726 behind a RIFF header
-    FILE_RAW,     // .klv, .ts: the bytes as they come
+    FILE_NONE,     // nothing common tools read
+    FILE_ANNEX_B,  // .h264, .h265: sequence header, then the frames
+    FILE_MPEG4,    // .m4v: configuration, then the frames
+    FILE_MJPEG,    // .mjpeg: the JPEG frames one after the other
+    FILE_ADTS,     // .aac: an ADTS header before every access unit
+    FILE_AMR,      // .amr: the magic line, then the storage-format frames
+    FILE_WAV,      // .wav: G.711, G.726 and PCM behind a RIFF header
+    FILE_RAW,      // .klv, .ts, .nv12: the bytes as they come
+    FILE_OGG_OPUS, // .opus: Ogg Opus
+    FILE_XML,      // .xml: XML documents, each ended by a zero byte
 };
 
 struct StreamFormat {

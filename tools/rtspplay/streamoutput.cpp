@@ -49,6 +49,16 @@ void CStreamOutput::OnEnd() {
     m_stats.bEnded = true;
 }
 
+void CStreamOutput::OnTypeChanged(IMFMediaType* pType) {
+    UINT32 nWidth = 0;
+    UINT32 nHeight = 0;
+    if (SUCCEEDED(MFGetAttributeSize(pType, MF_MT_FRAME_SIZE, &nWidth, &nHeight))) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_stats.nWidth = nWidth;
+        m_stats.nHeight = nHeight;
+    }
+}
+
 void CStreamOutput::Close() {
     std::lock_guard<std::mutex> lock(m_lock);
     m_file.Close();
@@ -67,8 +77,8 @@ std::string CStreamOutput::ProgressLine() {
     const double dRate = dSeconds > 0 ? (double)(stats.nSamples - 1) / dSeconds : 0.0;
     const double dKbits = dSeconds > 0 ? (double)stats.cbBytes * 8 / 1000 / dSeconds : 0.0;
     char szSize[32] = "";
-    if (m_format.nWidth > 0) {
-        snprintf(szSize, sizeof(szSize), " %ux%u", m_format.nWidth, m_format.nHeight);
+    if (stats.nWidth > 0) {
+        snprintf(szSize, sizeof(szSize), " %ux%u", stats.nWidth, stats.nHeight);
     }
     char szLine[200];
     snprintf(szLine, sizeof(szLine),

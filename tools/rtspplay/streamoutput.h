@@ -17,12 +17,18 @@ struct StreamStats {
     LONGLONG tLast = 0;
     UINT64 cbBytes = 0;
     bool bEnded = false;
+    // The picture size, which a decoder may change on the way.
+    UINT32 nWidth = 0;
+    UINT32 nHeight = 0;
 };
 
 class CStreamOutput {
 public:
     CStreamOutput(DWORD dwIndex, IMFMediaType* pType)
-        : m_dwIndex(dwIndex), m_format(DescribeStream(pType)) {}
+        : m_dwIndex(dwIndex), m_format(DescribeStream(pType)) {
+        m_stats.nWidth = m_format.nWidth;
+        m_stats.nHeight = m_format.nHeight;
+    }
 
     DWORD Index() const { return m_dwIndex; }
     const StreamFormat& Format() const { return m_format; }
@@ -34,6 +40,9 @@ public:
                   bool bDiscontinuity);
     void OnSample(IMFSample* pSample);
     void OnEnd();
+    // The stream's type changed (a decoder's output, after its first
+    // pictures): takes the new picture size.
+    void OnTypeChanged(IMFMediaType* pType);
     void Close();
 
     StreamStats Stats();

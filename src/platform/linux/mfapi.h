@@ -85,12 +85,14 @@ extern "C" const GUID MF_MT_AAC_AUDIO_PROFILE_LEVEL_INDICATION;
 extern "C" const GUID MFMediaType_Audio;
 extern "C" const GUID MFMediaType_Video;
 extern "C" const GUID MFMediaType_Binary;
+extern "C" const GUID MFMediaType_Metadata;
 extern "C" const GUID MFMediaType_Stream;
 
 extern "C" const GUID MFVideoFormat_H264;
 extern "C" const GUID MFVideoFormat_HEVC;
 extern "C" const GUID MFVideoFormat_MJPG;
 extern "C" const GUID MFVideoFormat_MP4V;
+extern "C" const GUID MFVideoFormat_NV12;
 extern "C" const GUID MFAudioFormat_PCM;
 extern "C" const GUID MFAudioFormat_AAC;
 extern "C" const GUID MFAudioFormat_AMR_NB;

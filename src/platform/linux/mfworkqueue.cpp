@@ -1,7 +1,9 @@
-// The standard work queue and the platform start-up that runs it. Every queue
-// identifier goes to the one standard queue, whose one thread runs the items
-// in order, one at a time: a callback that blocks holds up the items behind
-// it, as on Windows, so that code that would stall there stalls here too.
+// The work queues and the platform start-up that runs them. The standard
+// queue's one thread runs its items in order, one at a time: a callback that
+// blocks holds up the items behind it, as on Windows, so that code that
+// would stall there stalls here too. The queue for long functions (and the
+// multithreaded one, which is the same here) runs each item at once, on a
+// thread of its own when the others are busy.
 #include <pthread.h>
 
 #include <atomic>
@@ -20,6 +22,7 @@ const ULONG MF_VERSION_VISTA = 0x00010070; // still accepted by Windows
 
 class WorkQueue {
 public:
+    explicit WorkQueue(int nMaxWorkers) : m_nMaxWorkers(nMaxWorkers) {}
     HRESULT Start();
     void Stop();
     HRESULT Put(AsyncResult* pResult);
@@ -37,10 +40,16 @@ private:
     std::condition_variable m_workerEnded;
     bool m_bRunning = false;
     std::deque<ComPtr<AsyncResult>> m_items;
-    // 1 while the thread runs; it may still be leaving after a stop that it
-    // made itself.
+    // The threads that serve the queue; one may still be leaving after a
+    // stop that it made itself.
     int m_nWorkers = 0;
+    int m_nIdle = 0; // waiting for an item
+    const int m_nMaxWorkers;
 };
+
+// Long functions wait on the network: as many threads as a process has
+// sessions busy at once.
+const int MAX_LONG_FUNCTION_WORKERS = 64;
 
 // The queue whose worker the current thread is, if any.
 thread_local const WorkQueue* t_pServedQueue = nullptr;
@@ -48,8 +57,9 @@ thread_local const WorkQueue* t_pServedQueue = nullptr;
 std::mutex g_startupLock;
 ULONG g_nStartups = 0;
 // Created by the first start-up and never freed: callbacks may queue work
-// while the platform shuts down, so the queue must outlive every caller.
+// while the platform shuts down, so the queues must outlive every caller.
 std::atomic<WorkQueue*> g_pQueue{nullptr};
+std::atomic<WorkQueue*> g_pLongQueue{nullptr};
 
 HRESULT WorkQueue::Start() {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -78,6 +88,9 @@ HRESULT WorkQueue::Put(AsyncResult* pResult) {
         return MF_E_SHUTDOWN;
     }
     m_items.emplace_back(pResult);
+    if ((int)m_items.size() > m_nIdle && m_nWorkers < m_nMaxWorkers) {
+        StartWorkerLocked(); // without it the item waits for a busy thread
+    }
     m_workAvailable.notify_one();
     return S_OK;
 }
@@ -101,7 +114,9 @@ void WorkQueue::Run() {
     t_pServedQueue = this;
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
+        m_nIdle++;
         m_workAvailable.wait(lock, [this] { return !m_items.empty() || !m_bRunning; });
+        m_nIdle--;
         if (!m_bRunning) {
             break;
         }
@@ -123,6 +138,23 @@ HRESULT QueueAsyncResult(AsyncResult* pResult) {
     return pQueue ? pQueue->Put(pResult) : MF_E_SHUTDOWN;
 }
 
+namespace {
+
+HRESULT QueueLongFunction(AsyncResult* pResult) {
+    WorkQueue* pQueue = g_pLongQueue.load();
+    return pQueue ? pQueue->Put(pResult) : MF_E_SHUTDOWN;
+}
+
+// Creates a queue at the first start-up.
+bool CreateQueue(std::atomic<WorkQueue*>* ppQueue, int nMaxWorkers) {
+    if (!ppQueue->load()) {
+        ppQueue->store(new (std::nothrow) WorkQueue(nMaxWorkers));
+    }
+    return ppQueue->load() != nullptr;
+}
+
+} // namespace
+
 } // namespace zrlinux
 
 // A callback must not start or shut down the platform while another thread
@@ -132,16 +164,15 @@ STDAPI MFStartup(ULONG Version, DWORD) {
         return MF_E_BAD_STARTUP_VERSION;
     }
     std::lock_guard<std::mutex> lock(zrlinux::g_startupLock);
-    zrlinux::WorkQueue* pQueue = zrlinux::g_pQueue.load();
-    if (!pQueue) {
-        pQueue = new (std::nothrow) zrlinux::WorkQueue;
-        if (!pQueue) {
-            return E_OUTOFMEMORY;
-        }
-        zrlinux::g_pQueue.store(pQueue);
+    if (!zrlinux::CreateQueue(&zrlinux::g_pQueue, 1) ||
+        !zrlinux::CreateQueue(&zrlinux::g_pLongQueue, zrlinux::MAX_LONG_FUNCTION_WORKERS)) {
+        return E_OUTOFMEMORY;
     }
     if (zrlinux::g_nStartups == 0) {
-        HRESULT hr = pQueue->Start();
+        HRESULT hr = zrlinux::g_pQueue.load()->Start();
+        if (SUCCEEDED(hr)) {
+            hr = zrlinux::g_pLongQueue.load()->Start();
+        }
         if (FAILED(hr)) {
             return hr;
         }
@@ -153,18 +184,25 @@ STDAPI MFStartup(ULONG Version, DWORD) {
 STDAPI MFShutdown() {
     std::lock_guard<std::mutex> lock(zrlinux::g_startupLock);
     if (zrlinux::g_nStartups > 0 && --zrlinux::g_nStartups == 0) {
+        zrlinux::g_pLongQueue.load()->Stop();
         zrlinux::g_pQueue.load()->Stop();
     }
     return S_OK;
 }
 
-STDAPI MFPutWorkItem(DWORD, IMFAsyncCallback* pCallback, IUnknown* pState) {
+STDAPI MFPutWorkItem(DWORD dwQueue, IMFAsyncCallback* pCallback, IUnknown* pState) {
     if (!pCallback) {
         return E_INVALIDARG;
     }
     ComPtr<zrlinux::AsyncResult> pResult;
     pResult.Attach(new (std::nothrow) zrlinux::AsyncResult(nullptr, pCallback, pState));
-    return pResult ? zrlinux::QueueAsyncResult(pResult.Get()) : E_OUTOFMEMORY;
+    if (!pResult) {
+        return E_OUTOFMEMORY;
+    }
+    const bool bLong = dwQueue == MFASYNC_CALLBACK_QUEUE_LONG_FUNCTION ||
+                       dwQueue == MFASYNC_CALLBACK_QUEUE_MULTITHREADED;
+    return bLong ? zrlinux::QueueLongFunction(pResult.Get())
+                 : zrlinux::QueueAsyncResult(pResult.Get());
 }
 
 STDAPI MFInvokeCallback(IMFAsyncResult* pAsyncResult) {

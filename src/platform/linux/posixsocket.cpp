@@ -28,20 +28,57 @@ int Check(int nResult) {
     return nResult < 0 ? Fail() : nResult;
 }
 
-sockaddr_in ToSockaddr(const Endpoint& endpoint) {
-    sockaddr_in sa;
-    memset(&sa, 0, sizeof(sa));
-    sa.sin_family = AF_INET;
-    sa.sin_port = endpoint.wPort;
-    sa.sin_addr.s_addr = endpoint.dwAddress;
-    return sa;
+// A socket address of either family, as the C library takes it.
+struct SocketAddress {
+    union {
+        sockaddr sa;
+        sockaddr_in v4;
+        sockaddr_in6 v6;
+    };
+    socklen_t len;
+};
+
+SocketAddress ToSockaddr(const Endpoint& endpoint) {
+    SocketAddress a;
+    memset(&a, 0, sizeof(a));
+    if (endpoint.bIPv6) {
+        a.v6.sin6_family = AF_INET6;
+        a.v6.sin6_port = endpoint.wPort;
+        a.v6.sin6_flowinfo = endpoint.dwFlowInfo;
+        memcpy(&a.v6.sin6_addr, endpoint.address6, 16);
+        a.v6.sin6_scope_id = endpoint.dwScopeId;
+        a.len = sizeof(a.v6);
+    } else {
+        a.v4.sin_family = AF_INET;
+        a.v4.sin_port = endpoint.wPort;
+        a.v4.sin_addr.s_addr = endpoint.dwAddress;
+        a.len = sizeof(a.v4);
+    }
+    return a;
 }
 
-void FromSockaddr(const sockaddr_in& sa, Endpoint* pEndpoint) {
-    if (pEndpoint) {
-        pEndpoint->dwAddress = sa.sin_addr.s_addr;
-        pEndpoint->wPort = sa.sin_port;
+void FromSockaddr(const SocketAddress& a, Endpoint* pEndpoint) {
+    if (!pEndpoint) {
+        return;
     }
+    *pEndpoint = Endpoint();
+    if (a.sa.sa_family == AF_INET6) {
+        pEndpoint->bIPv6 = true;
+        pEndpoint->wPort = a.v6.sin6_port;
+        pEndpoint->dwFlowInfo = a.v6.sin6_flowinfo;
+        memcpy(pEndpoint->address6, &a.v6.sin6_addr, 16);
+        pEndpoint->dwScopeId = a.v6.sin6_scope_id;
+    } else {
+        pEndpoint->dwAddress = a.v4.sin_addr.s_addr;
+        pEndpoint->wPort = a.v4.sin_port;
+    }
+}
+
+SocketAddress EmptySockaddr() {
+    SocketAddress a;
+    memset(&a, 0, sizeof(a));
+    a.len = sizeof(a.v6);
+    return a;
 }
 
 int SetInt(int fd, int nLevel, int nName, int nValue) {
@@ -88,6 +125,11 @@ const IntOption kIntOptions[] = {
     {OPTION_IP_TTL, IPPROTO_IP, IP_TTL, false},
     {OPTION_MULTICAST_TTL, IPPROTO_IP, IP_MULTICAST_TTL, false},
     {OPTION_MULTICAST_LOOP, IPPROTO_IP, IP_MULTICAST_LOOP, true},
+    {OPTION_IPV6_V6ONLY, IPPROTO_IPV6, IPV6_V6ONLY, true},
+    {OPTION_IPV6_UNICAST_HOPS, IPPROTO_IPV6, IPV6_UNICAST_HOPS, false},
+    {OPTION_IPV6_MULTICAST_HOPS, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, false},
+    {OPTION_IPV6_MULTICAST_LOOP, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, true},
+    {OPTION_IPV6_MULTICAST_IF, IPPROTO_IPV6, IPV6_MULTICAST_IF, false},
 };
 
 const IntOption* FindIntOption(SocketOption option) {
@@ -184,9 +226,19 @@ int ErrnoToWsa(int nErrno) {
     }
 }
 
-int CreateSocket(bool bDatagram) {
-    return Check(socket(AF_INET, (bDatagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC,
-                        bDatagram ? IPPROTO_UDP : IPPROTO_TCP));
+int CreateSocket(bool bIPv6, bool bDatagram) {
+    int fd =
+        socket(bIPv6 ? AF_INET6 : AF_INET, (bDatagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC,
+               bDatagram ? IPPROTO_UDP : IPPROTO_TCP);
+    if (fd < 0) {
+        return Fail();
+    }
+    if (bIPv6 && SetInt(fd, IPPROTO_IPV6, IPV6_V6ONLY, 1) < 0) {
+        int nError = Fail();
+        close(fd);
+        return nError;
+    }
+    return fd;
 }
 
 // Windows closes a socket at once, even while another thread waits on its
@@ -214,13 +266,13 @@ int SetBlocking(int fd, bool bBlocking) {
 }
 
 int Bind(int fd, const Endpoint& local) {
-    sockaddr_in sa = ToSockaddr(local);
-    return Check(bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)));
+    SocketAddress a = ToSockaddr(local);
+    return Check(bind(fd, &a.sa, a.len));
 }
 
 int Connect(int fd, const Endpoint& remote) {
-    sockaddr_in sa = ToSockaddr(remote);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0) {
+    SocketAddress a = ToSockaddr(remote);
+    if (connect(fd, &a.sa, a.len) == 0) {
         return 0;
     }
     return errno == EINPROGRESS ? -WSAEWOULDBLOCK : Fail();
@@ -231,13 +283,12 @@ int Listen(int fd, int nBacklog) {
 }
 
 int Accept(int fd, Endpoint* pPeer) {
-    sockaddr_in sa;
-    socklen_t len = sizeof(sa);
-    int nNew = accept4(fd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
+    SocketAddress a = EmptySockaddr();
+    int nNew = accept4(fd, &a.sa, &a.len, SOCK_CLOEXEC);
     if (nNew < 0) {
         return Fail();
     }
-    FromSockaddr(sa, pPeer);
+    FromSockaddr(a, pPeer);
     return nNew;
 }
 
@@ -248,12 +299,9 @@ int Shutdown(int fd, int nHow) {
 
 int Receive(int fd, void* pBuffer, int nLength, bool bPeek, bool bDatagram, bool bBlocking,
             Endpoint* pFrom) {
-    sockaddr_in sa;
-    memset(&sa, 0, sizeof(sa));
-    socklen_t len = sizeof(sa);
+    SocketAddress a = EmptySockaddr();
     int nFlags = (bPeek ? MSG_PEEK : 0) | (bDatagram ? MSG_TRUNC : 0);
-    ssize_t n = recvfrom(fd, pBuffer, (size_t)(nLength < 0 ? 0 : nLength), nFlags,
-                         reinterpret_cast<sockaddr*>(&sa), &len);
+    ssize_t n = recvfrom(fd, pBuffer, (size_t)(nLength < 0 ? 0 : nLength), nFlags, &a.sa, &a.len);
     if (n < 0) {
         // A blocking receive whose SO_RCVTIMEO expired.
         if (errno == EAGAIN && bBlocking) {
@@ -261,7 +309,7 @@ int Receive(int fd, void* pBuffer, int nLength, bool bPeek, bool bDatagram, bool
         }
         return Fail();
     }
-    FromSockaddr(sa, pFrom);
+    FromSockaddr(a, pFrom);
     // Windows reports a datagram that did not fit as an error.
     return n > nLength ? -WSAEMSGSIZE : (int)n;
 }
@@ -292,9 +340,8 @@ int ReceiveDatagrams(int fd, char* const* ppBuffers, const int* pnSizes, int nCo
 int Send(int fd, const void* pData, int nLength, const Endpoint* pTo) {
     ssize_t n;
     if (pTo) {
-        sockaddr_in sa = ToSockaddr(*pTo);
-        n = sendto(fd, pData, (size_t)nLength, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa),
-                   sizeof(sa));
+        SocketAddress a = ToSockaddr(*pTo);
+        n = sendto(fd, pData, (size_t)nLength, MSG_NOSIGNAL, &a.sa, a.len);
     } else {
         n = send(fd, pData, (size_t)nLength, MSG_NOSIGNAL);
     }
@@ -302,22 +349,20 @@ int Send(int fd, const void* pData, int nLength, const Endpoint* pTo) {
 }
 
 int LocalEndpoint(int fd, Endpoint* pEndpoint) {
-    sockaddr_in sa;
-    socklen_t len = sizeof(sa);
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) < 0) {
+    SocketAddress a = EmptySockaddr();
+    if (getsockname(fd, &a.sa, &a.len) < 0) {
         return Fail();
     }
-    FromSockaddr(sa, pEndpoint);
+    FromSockaddr(a, pEndpoint);
     return 0;
 }
 
 int PeerEndpoint(int fd, Endpoint* pEndpoint) {
-    sockaddr_in sa;
-    socklen_t len = sizeof(sa);
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len) < 0) {
+    SocketAddress a = EmptySockaddr();
+    if (getpeername(fd, &a.sa, &a.len) < 0) {
         return Fail();
     }
-    FromSockaddr(sa, pEndpoint);
+    FromSockaddr(a, pEndpoint);
     return 0;
 }
 
@@ -349,6 +394,14 @@ int SetOption(int fd, SocketOption option, uint32_t dwValue, uint32_t dwValue2) 
     return -WSAENOPROTOOPT;
 }
 
+int SetMembership6(int fd, bool bJoin, const uint8_t group[16], uint32_t dwInterface) {
+    ipv6_mreq mreq;
+    memcpy(&mreq.ipv6mr_multiaddr, group, 16);
+    mreq.ipv6mr_interface = dwInterface;
+    return Check(setsockopt(fd, IPPROTO_IPV6, bJoin ? IPV6_ADD_MEMBERSHIP : IPV6_DROP_MEMBERSHIP,
+                            &mreq, sizeof(mreq)));
+}
+
 int GetOption(int fd, SocketOption option, uint32_t* pdwValue) {
     if (const IntOption* pInt = FindIntOption(option)) {
         return GetInt(fd, pInt->nLevel, pInt->nName, pdwValue);
@@ -372,10 +425,10 @@ int GetHostName(char* pszName, int cbName) {
     return gethostname(pszName, (size_t)cbName) < 0 ? -WSAEFAULT : 0;
 }
 
-int ResolveIpv4(const char* pszNode, uint32_t* pdwAddresses, int nMax) {
+int Resolve(const char* pszNode, bool bIPv4, bool bIPv6, Endpoint* pEndpoints, int nMax) {
     addrinfo hints;
     memset(&hints, 0, sizeof(hints));
-    hints.ai_family = AF_INET;
+    hints.ai_family = bIPv4 && bIPv6 ? AF_UNSPEC : bIPv6 ? AF_INET6 : AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* pResult = nullptr;
     int nRc = getaddrinfo(pszNode, nullptr, &hints, &pResult);
@@ -395,12 +448,25 @@ int ResolveIpv4(const char* pszNode, uint32_t* pdwAddresses, int nMax) {
     }
     int n = 0;
     for (addrinfo* p = pResult; p && n < nMax; p = p->ai_next) {
-        if (p->ai_family == AF_INET && p->ai_addrlen >= sizeof(sockaddr_in)) {
-            pdwAddresses[n++] = reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
+        const bool bUsable = (p->ai_family == AF_INET && p->ai_addrlen >= sizeof(sockaddr_in)) ||
+                             (p->ai_family == AF_INET6 && p->ai_addrlen >= sizeof(sockaddr_in6));
+        if (bUsable) {
+            SocketAddress a = EmptySockaddr();
+            memcpy(&a.sa, p->ai_addr, p->ai_addrlen);
+            FromSockaddr(a, &pEndpoints[n++]);
         }
     }
     freeaddrinfo(pResult);
     return n > 0 ? n : -WSAHOST_NOT_FOUND;
+}
+
+int ParseAddressText(bool bIPv6, const char* pszText, void* pAddress) {
+    return inet_pton(bIPv6 ? AF_INET6 : AF_INET, pszText, pAddress) == 1 ? 1 : 0;
+}
+
+bool FormatAddressText(bool bIPv6, const void* pAddress, char* pszText, int cchText) {
+    return cchText > 0 &&
+           inet_ntop(bIPv6 ? AF_INET6 : AF_INET, pAddress, pszText, (socklen_t)cchText) != nullptr;
 }
 
 int LocalAddresses(uint32_t* pdwAddresses, int nMax) {

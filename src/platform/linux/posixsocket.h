@@ -9,10 +9,14 @@
 
 namespace zrposix {
 
-// An IPv4 address and port, both in network byte order.
+// An IPv4 or IPv6 address and port; address and port in network byte order.
 struct Endpoint {
-    uint32_t dwAddress;
-    uint16_t wPort;
+    bool bIPv6 = false;
+    uint32_t dwAddress = 0; // IPv4
+    uint8_t address6[16] = {};
+    uint16_t wPort = 0;
+    uint32_t dwFlowInfo = 0; // IPv6
+    uint32_t dwScopeId = 0;  // IPv6
 };
 
 enum SocketOption {
@@ -32,9 +36,15 @@ enum SocketOption {
     OPTION_ADD_MEMBERSHIP,  // value: group, value2: interface address
     OPTION_DROP_MEMBERSHIP, // value: group, value2: interface address
     OPTION_ERROR,           // read only: the pending error as a Windows Sockets code
+    OPTION_IPV6_V6ONLY,
+    OPTION_IPV6_UNICAST_HOPS,
+    OPTION_IPV6_MULTICAST_HOPS,
+    OPTION_IPV6_MULTICAST_LOOP,
+    OPTION_IPV6_MULTICAST_IF, // value: interface index
 };
 
-int CreateSocket(bool bDatagram);
+// An IPv6 socket takes IPv6 only, the default of Windows (Linux's is both).
+int CreateSocket(bool bIPv6, bool bDatagram);
 int CloseDescriptor(int fd);
 int SetBlocking(int fd, bool bBlocking);
 int Bind(int fd, const Endpoint& local);
@@ -56,13 +66,20 @@ int Send(int fd, const void* pData, int nLength, const Endpoint* pTo);
 int LocalEndpoint(int fd, Endpoint* pEndpoint);
 int PeerEndpoint(int fd, Endpoint* pEndpoint);
 int SetOption(int fd, SocketOption option, uint32_t dwValue, uint32_t dwValue2);
+// Joins or leaves an IPv6 group on an interface (index; 0: the system's choice).
+int SetMembership6(int fd, bool bJoin, const uint8_t group[16], uint32_t dwInterface);
 int GetOption(int fd, SocketOption option, uint32_t* pdwValue);
 // Bytes waiting to be read (for a datagram socket: the size of the next one).
 int PendingBytes(int fd);
 
 int GetHostName(char* pszName, int cbName);
-// The IPv4 addresses of a name (at most nMax of them, in resolver order).
-int ResolveIpv4(const char* pszNode, uint32_t* pdwAddresses, int nMax);
+// The addresses of a name (at most nMax of them, in resolver order): IPv4
+// only, IPv6 only, or both (bIPv4, bIPv6).
+int Resolve(const char* pszNode, bool bIPv4, bool bIPv6, Endpoint* pEndpoints, int nMax);
+// Text and binary forms of addresses (inet_pton and inet_ntop): 1 for a
+// valid text, 0 otherwise; the text, or false when the buffer is too small.
+int ParseAddressText(bool bIPv6, const char* pszText, void* pAddress);
+bool FormatAddressText(bool bIPv6, const void* pAddress, char* pszText, int cchText);
 // The IPv4 addresses of the interfaces that are up, loopback last.
 int LocalAddresses(uint32_t* pdwAddresses, int nMax);
 

@@ -359,11 +359,26 @@ bool ToEndpoint(const struct sockaddr* pAddress, int nLength, zrposix::Endpoint*
         SetLastError(WSAEFAULT);
         return false;
     }
-    const sockaddr_in* pIn = reinterpret_cast<const sockaddr_in*>(pAddress);
-    if (pIn->sin_family != AF_INET) {
+    *pEndpoint = zrposix::Endpoint();
+    if (pAddress->sa_family == AF_INET6) {
+        if (nLength < (int)sizeof(sockaddr_in6)) {
+            SetLastError(WSAEFAULT);
+            return false;
+        }
+        sockaddr_in6 sa6;
+        memcpy(&sa6, pAddress, sizeof(sa6));
+        pEndpoint->bIPv6 = true;
+        memcpy(pEndpoint->address6, sa6.sin6_addr.s6_addr, 16);
+        pEndpoint->wPort = sa6.sin6_port;
+        pEndpoint->dwFlowInfo = sa6.sin6_flowinfo;
+        pEndpoint->dwScopeId = sa6.sin6_scope_id;
+        return true;
+    }
+    if (pAddress->sa_family != AF_INET) {
         SetLastError(WSAEAFNOSUPPORT);
         return false;
     }
+    const sockaddr_in* pIn = reinterpret_cast<const sockaddr_in*>(pAddress);
     pEndpoint->dwAddress = pIn->sin_addr.s_addr;
     pEndpoint->wPort = pIn->sin_port;
     return true;
@@ -372,6 +387,22 @@ bool ToEndpoint(const struct sockaddr* pAddress, int nLength, zrposix::Endpoint*
 // Writes an endpoint to a caller's address buffer; false when it is too small.
 bool FromEndpoint(const zrposix::Endpoint& endpoint, struct sockaddr* pAddress, int* pnLength) {
     if (!pAddress || !pnLength) {
+        return true;
+    }
+    if (endpoint.bIPv6) {
+        if (*pnLength < (int)sizeof(sockaddr_in6)) {
+            SetLastError(WSAEFAULT);
+            return false;
+        }
+        sockaddr_in6 sa6;
+        memset(&sa6, 0, sizeof(sa6));
+        sa6.sin6_family = AF_INET6;
+        sa6.sin6_port = endpoint.wPort;
+        sa6.sin6_flowinfo = endpoint.dwFlowInfo;
+        memcpy(sa6.sin6_addr.s6_addr, endpoint.address6, 16);
+        sa6.sin6_scope_id = endpoint.dwScopeId;
+        memcpy(pAddress, &sa6, sizeof(sa6));
+        *pnLength = sizeof(sa6);
         return true;
     }
     if (*pnLength < (int)sizeof(sockaddr_in)) {
@@ -415,6 +446,11 @@ const OptionName g_options[] = {
     {IPPROTO_IP, IP_TTL, zrposix::OPTION_IP_TTL},
     {IPPROTO_IP, IP_MULTICAST_TTL, zrposix::OPTION_MULTICAST_TTL},
     {IPPROTO_IP, IP_MULTICAST_LOOP, zrposix::OPTION_MULTICAST_LOOP},
+    {IPPROTO_IPV6, IPV6_V6ONLY, zrposix::OPTION_IPV6_V6ONLY},
+    {IPPROTO_IPV6, IPV6_UNICAST_HOPS, zrposix::OPTION_IPV6_UNICAST_HOPS},
+    {IPPROTO_IPV6, IPV6_MULTICAST_HOPS, zrposix::OPTION_IPV6_MULTICAST_HOPS},
+    {IPPROTO_IPV6, IPV6_MULTICAST_LOOP, zrposix::OPTION_IPV6_MULTICAST_LOOP},
+    {IPPROTO_IPV6, IPV6_MULTICAST_IF, zrposix::OPTION_IPV6_MULTICAST_IF},
 };
 
 const OptionName* FindOption(int nLevel, int nName) {
@@ -449,6 +485,16 @@ int SetMembership(int fd, int nName, const char* pValue, int nLength) {
                                      nName == IP_ADD_MEMBERSHIP ? zrposix::OPTION_ADD_MEMBERSHIP
                                                                 : zrposix::OPTION_DROP_MEMBERSHIP,
                                      mreq.imr_multiaddr.s_addr, mreq.imr_interface.s_addr));
+}
+
+int SetMembership6(int fd, int nName, const char* pValue, int nLength) {
+    if (!pValue || nLength < (int)sizeof(ipv6_mreq)) {
+        return FailWith(WSAEFAULT);
+    }
+    ipv6_mreq mreq;
+    memcpy(&mreq, pValue, sizeof(mreq));
+    return Finish(zrposix::SetMembership6(fd, nName == IPV6_JOIN_GROUP,
+                                          mreq.ipv6mr_multiaddr.s6_addr, mreq.ipv6mr_interface));
 }
 
 // ---- Name and address look-up --------------------------------------------------
@@ -519,7 +565,12 @@ int LookUpAddresses(const char* pszNode, uint32_t* pdwAddresses) {
         pdwAddresses[0] = dwNumeric;
         return 1;
     }
-    return zrposix::ResolveIpv4(pszNode, pdwAddresses, kMaxAddresses);
+    zrposix::Endpoint endpoints[kMaxAddresses];
+    int n = zrposix::Resolve(pszNode, true, false, endpoints, kMaxAddresses);
+    for (int i = 0; i < n; i++) {
+        pdwAddresses[i] = endpoints[i].dwAddress;
+    }
+    return n;
 }
 
 // gethostbyname results, per thread, as Windows keeps them.
@@ -571,7 +622,7 @@ SOCKET socket(int af, int type, int protocol) {
     if (!Started()) {
         return INVALID_SOCKET;
     }
-    if (af != AF_INET) {
+    if (af != AF_INET && af != AF_INET6) {
         SetLastError(WSAEAFNOSUPPORT);
         return INVALID_SOCKET;
     }
@@ -581,7 +632,7 @@ SOCKET socket(int af, int type, int protocol) {
         SetLastError(WSAEPROTONOSUPPORT);
         return INVALID_SOCKET;
     }
-    int fd = Finish(zrposix::CreateSocket(bDatagram));
+    int fd = Finish(zrposix::CreateSocket(af == AF_INET6, bDatagram));
     return fd < 0 ? INVALID_SOCKET : Register(fd, bDatagram);
 }
 
@@ -699,7 +750,7 @@ int recvfrom(SOCKET s, char* buf, int len, int flags, struct sockaddr* from, int
     if (len < 0 || (len > 0 && !buf)) {
         return FailWith(WSAEFAULT);
     }
-    zrposix::Endpoint source = {0, 0};
+    zrposix::Endpoint source;
     int nRc = zrposix::Receive(pState->Fd(), buf, len, (flags & MSG_PEEK) != 0,
                                pState->IsDatagram(), !pState->IsNonBlocking(), &source);
     nRc = pState->OnReceive(nRc);
@@ -765,6 +816,9 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
     int fd = pState->Fd();
     if (level == IPPROTO_IP && (optname == IP_ADD_MEMBERSHIP || optname == IP_DROP_MEMBERSHIP)) {
         return SetMembership(fd, optname, optval, optlen);
+    }
+    if (level == IPPROTO_IPV6 && (optname == IPV6_JOIN_GROUP || optname == IPV6_LEAVE_GROUP)) {
+        return SetMembership6(fd, optname, optval, optlen);
     }
     if (level == SOL_SOCKET && optname == SO_LINGER) {
         if (!optval || optlen < (int)sizeof(struct linger)) {
@@ -1017,6 +1071,42 @@ struct hostent* gethostbyname(const char* name) {
     return &storage.entry;
 }
 
+// The addresses of a node name for getaddrinfo: negated error code on failure.
+static int NodeAddresses(const char* pszNode, int nFamily, int nFlags,
+                         zrposix::Endpoint* pEndpoints) {
+    const bool bIPv4 = nFamily != AF_INET6;
+    const bool bIPv6 = nFamily != AF_INET;
+    if (!pszNode) {
+        const bool bAny = (nFlags & AI_PASSIVE) != 0;
+        pEndpoints[0].bIPv6 = !bIPv4;
+        pEndpoints[0].dwAddress = bAny ? INADDR_ANY : htonl(INADDR_LOOPBACK);
+        memcpy(pEndpoints[0].address6, (bAny ? in6addr_any : in6addr_loopback).s6_addr, 16);
+        return 1;
+    }
+    if (bIPv6 && zrposix::ParseAddressText(true, pszNode, pEndpoints[0].address6) == 1) {
+        pEndpoints[0].bIPv6 = true;
+        return 1;
+    }
+    if (!bIPv4) {
+        return (nFlags & AI_NUMERICHOST)
+                   ? -WSAHOST_NOT_FOUND
+                   : zrposix::Resolve(pszNode, false, true, pEndpoints, kMaxAddresses);
+    }
+    if (nFlags & AI_NUMERICHOST) {
+        pEndpoints[0].dwAddress = inet_addr(pszNode);
+        return pEndpoints[0].dwAddress == INADDR_NONE ? -WSAHOST_NOT_FOUND : 1;
+    }
+    if (!bIPv6 || IsOwnHostName(pszNode) || inet_addr(pszNode) != INADDR_NONE) {
+        uint32_t addresses[kMaxAddresses];
+        int n = LookUpAddresses(pszNode, addresses);
+        for (int i = 0; i < n; i++) {
+            pEndpoints[i].dwAddress = addresses[i];
+        }
+        return n;
+    }
+    return zrposix::Resolve(pszNode, true, true, pEndpoints, kMaxAddresses);
+}
+
 int getaddrinfo(const char* pNodeName, const char* pServiceName, const ADDRINFOA* pHints,
                 PADDRINFOA* ppResult) {
     if (!ppResult) {
@@ -1027,7 +1117,7 @@ int getaddrinfo(const char* pNodeName, const char* pServiceName, const ADDRINFOA
         return WSANOTINITIALISED;
     }
     int nFamily = pHints ? pHints->ai_family : AF_UNSPEC;
-    if (nFamily != AF_UNSPEC && nFamily != AF_INET) {
+    if (nFamily != AF_UNSPEC && nFamily != AF_INET && nFamily != AF_INET6) {
         return EAI_FAMILY;
     }
     USHORT wPort = 0;
@@ -1039,18 +1129,8 @@ int getaddrinfo(const char* pNodeName, const char* pServiceName, const ADDRINFOA
         }
         wPort = htons((USHORT)port);
     }
-    uint32_t addresses[kMaxAddresses];
-    int n;
-    if (!pNodeName) {
-        addresses[0] =
-            pHints && (pHints->ai_flags & AI_PASSIVE) ? INADDR_ANY : htonl(INADDR_LOOPBACK);
-        n = 1;
-    } else if (pHints && (pHints->ai_flags & AI_NUMERICHOST)) {
-        addresses[0] = inet_addr(pNodeName);
-        n = addresses[0] == INADDR_NONE ? -WSAHOST_NOT_FOUND : 1;
-    } else {
-        n = LookUpAddresses(pNodeName, addresses);
-    }
+    zrposix::Endpoint endpoints[kMaxAddresses];
+    int n = NodeAddresses(pNodeName, nFamily, pHints ? pHints->ai_flags : 0, endpoints);
     if (n < 0) {
         SetLastError((DWORD)-n);
         return -n;
@@ -1058,7 +1138,8 @@ int getaddrinfo(const char* pNodeName, const char* pServiceName, const ADDRINFOA
     PADDRINFOA* ppNext = ppResult;
     for (int i = 0; i < n; i++) {
         addrinfo* pInfo = new (std::nothrow) addrinfo();
-        sockaddr_in* pAddress = new (std::nothrow) sockaddr_in();
+        // Room for either family; freeaddrinfo deletes it as this type.
+        sockaddr_in6* pAddress = new (std::nothrow) sockaddr_in6();
         if (!pInfo || !pAddress) {
             delete pInfo;
             delete pAddress;
@@ -1066,13 +1147,13 @@ int getaddrinfo(const char* pNodeName, const char* pServiceName, const ADDRINFOA
             *ppResult = nullptr;
             return EAI_MEMORY;
         }
-        pAddress->sin_family = AF_INET;
-        pAddress->sin_port = wPort;
-        pAddress->sin_addr.s_addr = addresses[i];
-        pInfo->ai_family = AF_INET;
+        endpoints[i].wPort = wPort;
+        int nLength = sizeof(*pAddress);
+        FromEndpoint(endpoints[i], reinterpret_cast<struct sockaddr*>(pAddress), &nLength);
+        pInfo->ai_family = endpoints[i].bIPv6 ? AF_INET6 : AF_INET;
         pInfo->ai_socktype = pHints ? pHints->ai_socktype : 0;
         pInfo->ai_protocol = pHints ? pHints->ai_protocol : 0;
-        pInfo->ai_addrlen = sizeof(sockaddr_in);
+        pInfo->ai_addrlen = (size_t)nLength;
         pInfo->ai_addr = reinterpret_cast<struct sockaddr*>(pAddress);
         *ppNext = pInfo;
         ppNext = &pInfo->ai_next;
@@ -1083,11 +1164,43 @@ int getaddrinfo(const char* pNodeName, const char* pServiceName, const ADDRINFOA
 void freeaddrinfo(PADDRINFOA pAddrInfo) {
     while (pAddrInfo) {
         PADDRINFOA pNext = pAddrInfo->ai_next;
-        delete reinterpret_cast<sockaddr_in*>(pAddrInfo->ai_addr);
+        delete reinterpret_cast<sockaddr_in6*>(pAddrInfo->ai_addr);
         delete[] pAddrInfo->ai_canonname;
         delete pAddrInfo;
         pAddrInfo = pNext;
     }
+}
+
+const struct in6_addr in6addr_any = {};
+const struct in6_addr in6addr_loopback = {{{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}}};
+
+int inet_pton(int Family, const char* pszAddrString, void* pAddrBuf) {
+    if (Family != AF_INET && Family != AF_INET6) {
+        SetLastError(WSAEAFNOSUPPORT);
+        return -1;
+    }
+    if (!pszAddrString || !pAddrBuf) {
+        SetLastError(WSAEFAULT);
+        return -1;
+    }
+    return zrposix::ParseAddressText(Family == AF_INET6, pszAddrString, pAddrBuf);
+}
+
+const char* inet_ntop(int Family, const void* pAddr, char* pStringBuf, size_t StringBufSize) {
+    if (Family != AF_INET && Family != AF_INET6) {
+        SetLastError(WSAEAFNOSUPPORT);
+        return nullptr;
+    }
+    if (!pAddr || !pStringBuf) {
+        SetLastError(WSAEFAULT);
+        return nullptr;
+    }
+    const int cch = StringBufSize > 1024 ? 1024 : (int)StringBufSize;
+    if (!zrposix::FormatAddressText(Family == AF_INET6, pAddr, pStringBuf, cch)) {
+        SetLastError(WSAEINVAL);
+        return nullptr;
+    }
+    return pStringBuf;
 }
 
 } // namespace zrwinsock

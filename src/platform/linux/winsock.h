@@ -54,6 +54,40 @@ struct ip_mreq {
     struct in_addr imr_interface;
 };
 
+struct in6_addr {
+    union {
+        BYTE Byte[16];
+        USHORT Word[8];
+    } u;
+};
+#define s6_addr u.Byte
+typedef struct in6_addr IN6_ADDR;
+
+struct sockaddr_in6 {
+    short sin6_family;
+    USHORT sin6_port;
+    ULONG sin6_flowinfo;
+    struct in6_addr sin6_addr;
+    ULONG sin6_scope_id;
+};
+
+// Room for a socket address of any family, aligned for every one.
+struct sockaddr_storage {
+    short ss_family;
+    char ss_pad1[6];
+    int64_t ss_align;
+    char ss_pad2[112];
+};
+typedef struct sockaddr_storage SOCKADDR_STORAGE;
+
+struct ipv6_mreq {
+    struct in6_addr ipv6mr_multiaddr;
+    ULONG ipv6mr_interface; // interface index; 0: the system's choice
+};
+
+extern const struct in6_addr in6addr_any;
+extern const struct in6_addr in6addr_loopback;
+
 struct linger {
     USHORT l_onoff;
     USHORT l_linger;
@@ -130,6 +164,7 @@ typedef struct _WSABUF {
 #define IPPROTO_IP 0
 #define IPPROTO_TCP 6
 #define IPPROTO_UDP 17
+#define IPPROTO_IPV6 41
 
 #define INADDR_ANY ((ULONG)0x00000000)
 #define INADDR_LOOPBACK 0x7f000001
@@ -164,6 +199,19 @@ typedef struct _WSABUF {
 #define IP_MULTICAST_LOOP 11
 #define IP_ADD_MEMBERSHIP 12
 #define IP_DROP_MEMBERSHIP 13
+
+#define IPV6_UNICAST_HOPS 4
+#define IPV6_MULTICAST_IF 9
+#define IPV6_MULTICAST_HOPS 10
+#define IPV6_MULTICAST_LOOP 11
+#define IPV6_JOIN_GROUP 12
+#define IPV6_LEAVE_GROUP 13
+#define IPV6_ADD_MEMBERSHIP IPV6_JOIN_GROUP
+#define IPV6_DROP_MEMBERSHIP IPV6_LEAVE_GROUP
+#define IPV6_V6ONLY 27
+
+#define INET_ADDRSTRLEN 22
+#define INET6_ADDRSTRLEN 65
 
 #define FIONREAD 0x4004667F
 #define FIONBIO 0x8004667E
@@ -218,6 +266,11 @@ int gethostname(char* name, int namelen);
 // The own host name gives the addresses of the local interfaces, as Windows
 // does; results live in storage of the calling thread.
 struct hostent* gethostbyname(const char* name);
+// Text and binary addresses (IPv4 text: four decimal parts). inet_pton gives
+// 1 for a valid text, 0 otherwise, -1 for an unknown family (WSAEAFNOSUPPORT).
+int inet_pton(int Family, const char* pszAddrString, void* pAddrBuf);
+const char* inet_ntop(int Family, const void* pAddr, char* pStringBuf, size_t StringBufSize);
+// AF_UNSPEC gives the addresses of both families in the resolver's order.
 int getaddrinfo(const char* pNodeName, const char* pServiceName, const ADDRINFOA* pHints,
                 PADDRINFOA* ppResult);
 void freeaddrinfo(PADDRINFOA pAddrInfo);

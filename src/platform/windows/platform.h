@@ -26,6 +26,7 @@
 // same code.
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 
+#include "mfguids_ext.h"
 #include "mfschemehandler.h"
 #include "platform_ext.h"
 

@@ -58,3 +58,7 @@ void ExitPlayer(int nExitCode) {
     for (;;) {
     }
 }
+
+void AbandonPlayer(int nExitCode) {
+    ExitPlayer(nExitCode);
+}

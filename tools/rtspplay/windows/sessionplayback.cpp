@@ -1,11 +1,14 @@
 // Playing through a media session: a topology from every stream of the
 // source to a sample-grabber sink that takes the stream's own media type
-// and processes samples as they come, not on the presentation clock.
+// (or with --decode the decoded one, for which the session inserts the
+// platform's decoder) and processes samples as they come, not on the
+// presentation clock.
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
 #include "comptr.h"
+#include "decodedtype.h"
 #include "player.h"
 #include "playerplatform.h"
 #include "samplegrabber.h"
@@ -13,7 +16,9 @@
 
 namespace {
 
-const auto CLOSE_LIMIT = std::chrono::seconds(10);
+// A session that has not closed by then is shut down, which is allowed at
+// any time: the stop stays within its bound.
+const auto CLOSE_LIMIT = std::chrono::seconds(1);
 
 HRESULT AddBranch(IMFTopology* pTopology, IMFMediaSource* pSource, IMFPresentationDescriptor* pPD,
                   IMFStreamDescriptor* pSD, CPlayer* pPlayer) {
@@ -29,6 +34,9 @@ HRESULT AddBranch(IMFTopology* pTopology, IMFMediaSource* pSource, IMFPresentati
     }
     if (SUCCEEDED(hr)) {
         hr = pHandler->SetCurrentMediaType(pType.Get());
+    }
+    if (SUCCEEDED(hr) && pPlayer->Options().bDecode) {
+        hr = ReplaceByDecodedType(pType);
     }
     CStreamOutput* pOutput = pPlayer->Stream(dwIdentifier);
     ComPtr<IMFActivate> pSink;
@@ -175,14 +183,18 @@ HRESULT PlayThroughSession(IMFMediaSource* pSource, CPlayer* pPlayer) {
                 return bPause ? pSession->Pause() : pSession->Start(&GUID_NULL, &current);
             });
         }
-        pSession->Stop();
-        // A session that does not close in time is shut down, which ends
-        // the event thread as well.
+        // Closing stops a running session first. A session that does not
+        // close in time is shut down, which ends the event thread as well.
+        pPlayer->SetStopStep("the media session's Close");
         if (FAILED(pSession->Close()) || !events.WaitClosed()) {
+            pPlayer->SetStopStep("the media session's Shutdown");
             pSession->Shutdown();
         }
+        pPlayer->SetStopStep("the end of the thread that reads the session's events");
     }
+    pPlayer->SetStopStep("the source's Shutdown");
     pSource->Shutdown();
+    pPlayer->SetStopStep("the media session's Shutdown");
     pSession->Shutdown();
     return hr;
 }

@@ -240,6 +240,12 @@ const CodeName g_names[] = {
      "ZRMM_E_ABORT_WAIT_RESET_SOURCE - The wait for data was aborted by calling ResetSource"},
     {0x80050053, "ZRMM_E_ABORT_WAIT_STOP - The wait for data was aborted by calling Stop"},
     {0x80050059, "ZRMM_E_MAX_PINS_EXCEEDED - Internal - The maximum number of pins was exceeded"},
+    {0x80050062, "ZRMM_E_TLS_UNTRUSTED_CERTIFICATE - The RTSPS server's certificate is not "
+                 "trusted (TlsVerify=0 in the URL accepts it)"},
+    {0x80050063, "ZRMM_E_TLS_WRONG_HOST - The RTSPS server's certificate was issued for another "
+                 "host (TlsVerify=0 in the URL accepts it)"},
+    {0x80050064, "ZRMM_E_TLS_HANDSHAKE_FAILED - The secure connection to the RTSPS server could "
+                 "not be established"},
     {0x80070002, "HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)"},
     {0x80070005, "E_ACCESSDENIED"},
     {0x80070006, "E_HANDLE"},

@@ -4,6 +4,7 @@
 #include "format.h"
 #include "hresultname.h"
 #include "trace.h"
+#include "zrerrors.h"
 
 namespace {
 
@@ -27,16 +28,12 @@ int LowestEventBit(LONG lEvents) {
     return 0;
 }
 
-CFormatRing<4, 50> g_addressRing;
+// An IPv4 address from 224 up is a group; so is an IPv6 address in ff00::/8.
+bool IsGroupAddress(const CSocketAddress& address) {
+    return address.IsIPv6() ? address.IsMulticast() : (ntohl(address.IPv4()) >> 24) >= 224;
+}
 
 } // namespace
-
-const char* FormatIPAddress(DWORD dwAddress) {
-    char* psz = g_addressRing.Next();
-    const BYTE* p = reinterpret_cast<const BYTE*>(&dwAddress);
-    FormatString(psz, (size_t)g_addressRing.Size(), "%d.%d.%d.%d", p[0], p[1], p[2], p[3]);
-    return psz;
-}
 
 CSocket::CSocket() = default;
 
@@ -47,14 +44,19 @@ CSocket::~CSocket() {
     }
 }
 
-HRESULT CSocket::SetAddress(DWORD dwAddress, WORD wPort, DWORD dwInterface, BOOL bUDP,
-                            BOOL bReuse) {
-    m_dwAddress = dwAddress;
-    m_wPort = wPort;
-    m_dwInterface = dwInterface;
+HRESULT CSocket::SetAddress(const CSocketAddress& address, const CSocketAddress& localInterface,
+                            BOOL bUDP, BOOL bReuse) {
+    m_Address = address;
+    m_Interface = localInterface;
     m_bUDP = bUDP;
     m_bReuseAddress = bReuse;
     return S_OK;
+}
+
+HRESULT CSocket::SetAddress(DWORD dwAddress, WORD wPort, DWORD dwInterface, BOOL bUDP,
+                            BOOL bReuse) {
+    return SetAddress(CSocketAddress::FromIPv4(dwAddress, wPort),
+                      CSocketAddress::FromIPv4(dwInterface), bUDP, bReuse);
 }
 
 void CSocket::CloseSocket(BOOL bReset) {
@@ -62,9 +64,9 @@ void CSocket::CloseSocket(BOOL bReset) {
         return;
     }
     if (m_bMulticast) {
-        setsockopt(m_socket, IPPROTO_IP, IP_DROP_MEMBERSHIP, reinterpret_cast<const char*>(&m_Mreq),
-                   sizeof(m_Mreq));
+        SetMembership(false);
     }
+    m_Tls.Close(this);
     closesocket(m_socket);
     m_socket = INVALID_SOCKET;
     if (bReset) {
@@ -99,12 +101,9 @@ HRESULT CSocket::OpenSocketTimed(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTimeo
 
 HRESULT CSocket::OpenSocketHelper(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTimeoutMs) {
     CloseSocket(bAllocBuffer);
-    const BYTE* pAddress = reinterpret_cast<const BYTE*>(&m_dwAddress);
-    m_bMulticast = pAddress[0] >= 224;
-    m_SockAddr = sockaddr_in();
-    m_SockAddr.sin_family = AF_INET;
-    m_SockAddr.sin_port = m_wPort;
-    m_SockAddr.sin_addr.s_addr = m_bMulticast ? INADDR_ANY : m_dwAddress;
+    const int nFamily = m_Address.IsIPv6() ? AF_INET6 : AF_INET;
+    m_bMulticast = IsGroupAddress(m_Address);
+    m_SockAddr = m_bMulticast ? CSocketAddress::Any(nFamily, m_Address.Port()) : m_Address;
 
     WSADATA wsaData;
     int nStartup = WSAStartup(MAKEWORD(2, 2), &wsaData);
@@ -112,7 +111,7 @@ HRESULT CSocket::OpenSocketHelper(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTime
         return HRESULT_FROM_WIN32((DWORD)nStartup);
     }
     m_socket =
-        socket(AF_INET, m_bUDP ? SOCK_DGRAM : SOCK_STREAM, m_bUDP ? IPPROTO_UDP : IPPROTO_TCP);
+        socket(nFamily, m_bUDP ? SOCK_DGRAM : SOCK_STREAM, m_bUDP ? IPPROTO_UDP : IPPROTO_TCP);
     if (m_socket == INVALID_SOCKET) {
         HRESULT hr = LastSocketError();
         WSACleanup();
@@ -137,6 +136,9 @@ HRESULT CSocket::OpenSocketHelper(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTime
     }
     if (SUCCEEDED(hr)) {
         hr = SelectEvents(kStreamEvents);
+    }
+    if (SUCCEEDED(hr) && !m_bUDP && bConnect && m_Tls.IsConfigured()) {
+        hr = m_Tls.Handshake(this, dwTimeoutMs != 0 ? dwTimeoutMs : TLS_HANDSHAKE_TIMEOUT_MS);
     }
     return FAILED(hr) ? CloseAfterFailure(hr) : S_OK;
 }
@@ -172,15 +174,11 @@ HRESULT CSocket::SetSocketOptions() {
 }
 
 HRESULT CSocket::BindUdp() {
-    if (bind(m_socket, reinterpret_cast<const sockaddr*>(&m_SockAddr), sizeof(m_SockAddr)) ==
-        SOCKET_ERROR) {
+    if (bind(m_socket, m_SockAddr.Sockaddr(), m_SockAddr.SockaddrLength()) == SOCKET_ERROR) {
         return LastSocketError();
     }
     if (m_bMulticast) {
-        m_Mreq.imr_multiaddr.s_addr = m_dwAddress;
-        m_Mreq.imr_interface.s_addr = m_dwInterface;
-        if (setsockopt(m_socket, IPPROTO_IP, IP_ADD_MEMBERSHIP,
-                       reinterpret_cast<const char*>(&m_Mreq), sizeof(m_Mreq)) == SOCKET_ERROR) {
+        if (SetMembership(true) == SOCKET_ERROR) {
             // Without membership the socket must not try to drop it.
             HRESULT hr = LastSocketError();
             m_bMulticast = FALSE;
@@ -191,12 +189,33 @@ HRESULT CSocket::BindUdp() {
     return S_OK;
 }
 
+// IPv4 joins on the interface's address; IPv6 names interfaces by index,
+// and the system chooses the one its routes give for the group.
+int CSocket::SetMembership(bool bJoin) {
+    if (m_Address.IsIPv6()) {
+        ipv6_mreq mreq = {};
+        mreq.ipv6mr_multiaddr = m_Address.IPv6();
+        return setsockopt(m_socket, IPPROTO_IPV6, bJoin ? IPV6_JOIN_GROUP : IPV6_LEAVE_GROUP,
+                          reinterpret_cast<const char*>(&mreq), sizeof(mreq));
+    }
+    ip_mreq mreq = {};
+    mreq.imr_multiaddr.s_addr = m_Address.IPv4();
+    mreq.imr_interface.s_addr = m_Interface.IPv4();
+    return setsockopt(m_socket, IPPROTO_IP, bJoin ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP,
+                      reinterpret_cast<const char*>(&mreq), sizeof(mreq));
+}
+
 void CSocket::ApplyMulticastTTL() {
     if (m_nTTL == 0 || !m_bMulticast || m_socket == INVALID_SOCKET) {
         return;
     }
     const char ttl = (char)m_nTTL;
-    if (setsockopt(m_socket, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, 1) == SOCKET_ERROR) {
+    const DWORD dwHops = m_nTTL;
+    const int nResult = m_Address.IsIPv6()
+                            ? setsockopt(m_socket, IPPROTO_IPV6, IPV6_MULTICAST_HOPS,
+                                         reinterpret_cast<const char*>(&dwHops), sizeof(dwHops))
+                            : setsockopt(m_socket, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, 1);
+    if (nResult == SOCKET_ERROR) {
         Trace("\n CSocket.OpenSocketHelper: setsockopt(IP_MULTICAST_TTL, %d) failed %s", m_nTTL,
               HResultName(LastSocketError()));
     } else {
@@ -204,32 +223,30 @@ void CSocket::ApplyMulticastTTL() {
     }
 }
 
+// Every connect waits on the socket's events, so that its owner can abort
+// it; a time-out of 0 waits without limit.
 HRESULT CSocket::ConnectTcp(DWORD dwTimeoutMs) {
-    const sockaddr* pAddress = reinterpret_cast<const sockaddr*>(&m_SockAddr);
-    if (dwTimeoutMs == 0) {
-        if (connect(m_socket, pAddress, sizeof(m_SockAddr)) == SOCKET_ERROR) {
-            return LastSocketError();
-        }
-        DisplaySocketInfo(m_socket);
-        return S_OK;
-    }
+    const sockaddr* pAddress = m_SockAddr.Sockaddr();
+    const int nLength = m_SockAddr.SockaddrLength();
     HRESULT hr = SelectEvents(kConnectEvents);
     if (FAILED(hr)) {
         return hr;
     }
-    if (connect(m_socket, pAddress, sizeof(m_SockAddr)) == SOCKET_ERROR) {
+    if (connect(m_socket, pAddress, nLength) == SOCKET_ERROR) {
         if (WSAGetLastError() != WSAEWOULDBLOCK) {
             return LastSocketError();
         }
-        int nOutcome = WaitForNetworkEvent(nullptr, dwTimeoutMs, FD_CONNECT, &hr);
-        if (nOutcome == NETWAIT_TIMEOUT ||
-            (nOutcome == NETWAIT_ERROR && hr == HRESULT_FROM_WIN32(WSAETIMEDOUT))) {
+        const DWORD dwWaitMs = dwTimeoutMs == 0 ? INFINITE : dwTimeoutMs;
+        switch (WaitForNetworkEvent(m_hAbort, dwWaitMs, FD_CONNECT, &hr)) {
+        case NETWAIT_EVENT:
+            break;
+        case NETWAIT_TIMEOUT:
             return HRESULT_FROM_WIN32(WSAETIMEDOUT);
-        }
-        if (nOutcome == NETWAIT_PEER_CLOSED) {
+        case NETWAIT_PEER_CLOSED:
             return HRESULT_FROM_WIN32(WSAECONNRESET);
-        }
-        if (nOutcome != NETWAIT_EVENT) {
+        case NETWAIT_ABORTED:
+            return ZRMM_E_ABORT_WAIT_STOP;
+        default:
             return FAILED(hr) ? hr : E_FAIL;
         }
     }
@@ -254,7 +271,7 @@ HRESULT CSocket::ReopenTcpSocket(CAMThread* pAbortThread, DWORD dwTimeoutMs) {
             return HRESULT_FROM_WIN32((DWORD)nStartup);
         }
     }
-    m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    m_socket = socket(m_Address.IsIPv6() ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (m_socket == INVALID_SOCKET) {
         HRESULT hr = LastSocketError();
         WSACleanup();
@@ -267,8 +284,7 @@ HRESULT CSocket::ReopenTcpSocket(CAMThread* pAbortThread, DWORD dwTimeoutMs) {
     if (pAbortThread && pAbortThread->CheckRequest(nullptr, 0)) {
         return S_OK;
     }
-    if (connect(m_socket, reinterpret_cast<const sockaddr*>(&m_SockAddr), sizeof(m_SockAddr)) !=
-        SOCKET_ERROR) {
+    if (connect(m_socket, m_SockAddr.Sockaddr(), m_SockAddr.SockaddrLength()) != SOCKET_ERROR) {
         return S_OK;
     }
     if (WSAGetLastError() != WSAEWOULDBLOCK) {
@@ -288,6 +304,9 @@ HRESULT CSocket::ReopenTcpSocket(CAMThread* pAbortThread, DWORD dwTimeoutMs) {
 
 HRESULT CSocket::MyRecv(BYTE* pBuffer, int nSize, int* pnReceived) {
     CAutoLock lock(&m_RecvLock);
+    if (m_Tls.IsActive()) {
+        return m_Tls.Receive(this, pBuffer, nSize, pnReceived);
+    }
     int n = recv(m_socket, reinterpret_cast<char*>(pBuffer), nSize, 0);
     if (n < 0) {
         return LastSocketError();
@@ -303,10 +322,18 @@ HRESULT CSocket::MyRecv(BYTE* pBuffer, int nSize, int* pnReceived) {
 HRESULT CSocket::SendAll(CSocket* pConnection, const void* pData, int nLength,
                          DWORD dwRoomTimeoutMs) {
     CAutoLock lock(&pConnection->m_SendLock);
+    if (pConnection->m_Tls.IsActive()) {
+        return pConnection->m_Tls.Send(pConnection, pData, nLength, dwRoomTimeoutMs);
+    }
+    return pConnection->SendBytesLocked(pData, nLength, dwRoomTimeoutMs, TRUE);
+}
+
+HRESULT CSocket::SendBytesLocked(const void* pData, int nLength, DWORD dwRoomTimeoutMs,
+                                 BOOL bReopen) {
     const char* p = static_cast<const char*>(pData);
     bool bTimedOut = false;
     while (nLength > 0) {
-        int n = send(pConnection->m_socket, p, nLength, 0);
+        int n = send(m_socket, p, nLength, 0);
         if (n != SOCKET_ERROR) {
             // After a partial send the rest is offered at once: Windows
             // records FD_WRITE again only after a send would have blocked.
@@ -316,10 +343,10 @@ HRESULT CSocket::SendAll(CSocket* pConnection, const void* pData, int nLength,
             continue;
         }
         const int nError = WSAGetLastError();
-        if (nError == WSAECONNABORTED) {
+        if (nError == WSAECONNABORTED && bReopen) {
             // The connection was aborted on this side (for example by the
             // network stack): connect again and resend what is left.
-            HRESULT hr = pConnection->Reopen(TRUE, 0);
+            HRESULT hr = Reopen(TRUE, 0);
             if (FAILED(hr)) {
                 return hr;
             }
@@ -335,11 +362,13 @@ HRESULT CSocket::SendAll(CSocket* pConnection, const void* pData, int nLength,
             return HRESULT_FROM_WIN32(WSAETIMEDOUT);
         }
         HRESULT hr = S_OK;
-        switch (pConnection->WaitForNetworkEvent(nullptr, dwRoomTimeoutMs, FD_WRITE, &hr)) {
+        switch (WaitForNetworkEvent(m_hAbort, dwRoomTimeoutMs, FD_WRITE, &hr)) {
         case NETWAIT_PEER_CLOSED:
             return HRESULT_FROM_WIN32(WSAECONNRESET);
         case NETWAIT_ERROR:
             return hr;
+        case NETWAIT_ABORTED:
+            return ZRMM_E_ABORT_WAIT_STOP;
         case NETWAIT_TIMEOUT:
             bTimedOut = true;
             break; // try once more
@@ -413,11 +442,12 @@ HRESULT CSocket::SetMulticastTTL(BYTE nTTL) {
 }
 
 void CSocket::DisplaySocketInfo(SOCKET s) {
-    sockaddr_in address;
-    int nLength = sizeof(address);
-    if (getsockname(s, reinterpret_cast<sockaddr*>(&address), &nLength) == 0 &&
-        nLength == (int)sizeof(address)) {
+    sockaddr_storage storage;
+    int nLength = sizeof(storage);
+    CSocketAddress address;
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&storage), &nLength) == 0 &&
+        address.SetFromSockaddr(reinterpret_cast<const sockaddr*>(&storage), nLength)) {
         Trace("\nDisplaySocketInfo: Socket %d bound to port %d = htons(%d)", (int)s,
-              ntohs(address.sin_port), address.sin_port);
+              ntohs(address.Port()), address.Port());
     }
 }

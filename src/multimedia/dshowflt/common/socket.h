@@ -5,8 +5,13 @@
 //
 // Sockets are used non-blocking with event selection: reads never block, and
 // a caller that finds no data waits with WaitForNetworkEvent on the socket's
-// event together with an abort event. Failures are HRESULT_FROM_WIN32 of the
-// Windows Sockets code.
+// event together with an abort event. A connect and a send that waits for
+// room also end when the socket's owner sets its abort event. Failures are
+// HRESULT_FROM_WIN32 of the Windows Sockets code.
+//
+// A TCP socket may be secured with TLS (SetTls): every connect is then
+// followed by a handshake, and MyRecv and SendAll carry plain bytes through
+// the TLS layer.
 //
 // Locks: the general lock guards the buffer for the control connection's
 // reader; the receive lock is held around every recv and the send lock around
@@ -19,6 +24,8 @@
 #include "buffer.h"
 #include "critsec.h"
 #include "platform.h"
+#include "socketaddress.h"
+#include "tlslayer.h"
 
 class CAMThread;
 
@@ -42,12 +49,23 @@ public:
     CSocket();
     ~CSocket() override;
 
-    // Stores the address to connect or bind to (network byte order) and the
-    // local interface; nothing is opened.
+    // Stores the address to connect or bind to (with its port) and the local
+    // interface; nothing is opened. The address's family is the socket's.
+    HRESULT SetAddress(const CSocketAddress& address, const CSocketAddress& localInterface,
+                       BOOL bUDP, BOOL bReuse);
+    // The same for IPv4 (address, port and interface in network byte order).
     HRESULT SetAddress(DWORD dwAddress, WORD wPort, DWORD dwInterface, BOOL bUDP, BOOL bReuse);
+    // The owner's event (manual reset, not owned) that ends a connect or a
+    // wait for room to send with ZRMM_E_ABORT_WAIT_STOP; null: none.
+    void SetAbortEvent(HANDLE hAbort) { m_hAbort = hAbort; }
+    // From the next connect on, connections are TLS with a server whose
+    // certificate must name pszHost (unless bVerify is FALSE); null: plain.
+    HRESULT SetTls(const char* pszHost, BOOL bVerify) { return m_Tls.Configure(pszHost, bVerify); }
+    const CTlsLayer& Tls() const { return m_Tls; }
 
     // OpenSocketHelper, retried while a connect with a time-out times out and
-    // time is left.
+    // time is left. A time-out of 0 lets a connect wait without limit (until
+    // it succeeds, fails or is aborted).
     virtual HRESULT OpenSocketTimed(BOOL bAllocBuffer, BOOL bConnect, DWORD dwTimeoutMs);
     // Drops a multicast membership, closes the socket and matches the open's
     // WSAStartup. With reset, the maximum message size becomes 512 and the
@@ -87,9 +105,9 @@ public:
     bool IsOpen() const { return m_socket != INVALID_SOCKET; }
     HANDLE GetEvent() const { return m_hEvent; }
     const WSANETWORKEVENTS& LastNetworkEvents() const { return m_NetworkEvents; }
-    DWORD GetAddress() const { return m_dwAddress; }
-    DWORD GetInterface() const { return m_dwInterface; }
-    WORD GetPort() const { return m_wPort; }
+    const CSocketAddress& Address() const { return m_Address; }
+    const CSocketAddress& Interface() const { return m_Interface; }
+    WORD GetPort() const { return m_Address.Port(); }
     BOOL IsUDP() const { return m_bUDP; }
     BOOL IsMulticast() const { return m_bMulticast; }
     int32_t MaxMessageSize() const { return m_nMaxMsgSize; }
@@ -97,31 +115,33 @@ public:
     CCritSec* LockObject() { return &m_Lock; }
 
 private:
+    friend class CTlsLayer;
+
+    // The sending loop of SendAll on the socket itself, send lock held;
+    // bReopen: a connection aborted on this side is opened again.
+    HRESULT SendBytesLocked(const void* pData, int nLength, DWORD dwRoomTimeoutMs, BOOL bReopen);
     HRESULT CloseAfterFailure(HRESULT hr);
     HRESULT SetSocketOptions();
     HRESULT BindUdp();
     HRESULT ConnectTcp(DWORD dwTimeoutMs);
+    int SetMembership(bool bJoin);
     void ApplyMulticastTTL();
 
     SOCKET m_socket = INVALID_SOCKET;
     HANDLE m_hEvent = nullptr;
+    HANDLE m_hAbort = nullptr;
     WSANETWORKEVENTS m_NetworkEvents = {};
-    DWORD m_dwAddress = 0;   // peer, group or local address
-    DWORD m_dwInterface = 0; // local interface address
+    CSocketAddress m_Address;   // peer, group or local address, with the port
+    CSocketAddress m_Interface; // local interface address
     BOOL m_bUDP = FALSE;
     int32_t m_nMaxMsgSize = 512;
-    ip_mreq m_Mreq = {};
-    BOOL m_bMulticast = FALSE;
+    BOOL m_bMulticast = FALSE; // joined m_Address on m_Interface
     BYTE m_nTTL = 0;
     CCritSec m_Lock;
     CCritSec m_RecvLock;
     CCritSec m_SendLock;
     int32_t m_nRequestedCapacity = 0;
     BOOL m_bReuseAddress = FALSE;
-    sockaddr_in m_SockAddr = {};
-    WORD m_wPort = 0;
+    CSocketAddress m_SockAddr; // what is bound or connected to
+    CTlsLayer m_Tls;
 };
-
-// "a.b.c.d" for an address in network byte order, for trace lines; the
-// result lives in one of four rotating static buffers.
-const char* FormatIPAddress(DWORD dwAddress);

@@ -48,3 +48,8 @@
 #define ZRMM_E_ABORT_WAIT_RESET_SOURCE ((HRESULT)0x80050052L)
 #define ZRMM_E_ABORT_WAIT_STOP ((HRESULT)0x80050053L)
 #define ZRMM_E_MAX_PINS_EXCEEDED ((HRESULT)0x80050059L)
+// RTSPS: the server's certificate failed its check, or no TLS session came
+// about (the codes after those that other components of the family use).
+#define ZRMM_E_TLS_UNTRUSTED_CERTIFICATE ((HRESULT)0x80050062L)
+#define ZRMM_E_TLS_WRONG_HOST ((HRESULT)0x80050063L)
+#define ZRMM_E_TLS_HANDSHAKE_FAILED ((HRESULT)0x80050064L)

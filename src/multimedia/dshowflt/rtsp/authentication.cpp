@@ -9,22 +9,50 @@
 #include "common/trace.h"
 #include "common/zrerrors.h"
 #include "md5.h"
+#include "sha256.h"
 #include "rtsprequest.h"
-#include "rtspresponse.h"
 
 namespace {
 
-// This client's fixed Digest client nonce and nonce count.
+// This client's fixed Digest client nonce.
 const char DIGEST_CLIENT_NONCE[] = "7c2e91d5";
-const char DIGEST_NONCE_COUNT[] = "00000001";
 const int LOGIN_FIELD_CHARS = 256;
 
-void UpdateJoined(CMD5* pMD5, const char* pszPart, bool bFirst) {
-    if (!bFirst) {
-        pMD5->Update(":", 1);
+// The hash of a Digest algorithm over parts joined by colons, as lower-case
+// hex digits.
+class CDigestHash {
+public:
+    explicit CDigestHash(int nAlgorithm) : m_bSha256(IsSha256Algorithm(nAlgorithm)) {}
+
+    CDigestHash& Add(const char* psz) {
+        if (!m_bFirst) {
+            AddBytes(":", 1);
+        }
+        m_bFirst = false;
+        return AddBytes(psz, strlen(psz));
     }
-    pMD5->Update(pszPart, strlen(pszPart));
-}
+    CDigestHash& AddBytes(const void* p, size_t cb) {
+        if (m_bSha256) {
+            m_Sha256.Update(p, cb);
+        } else {
+            m_MD5.Update(p, cb);
+        }
+        return *this;
+    }
+    void FinalHex(char szHex[65]) {
+        if (m_bSha256) {
+            m_Sha256.FinalHex(szHex);
+        } else {
+            m_MD5.FinalHex(szHex);
+        }
+    }
+
+private:
+    const bool m_bSha256;
+    bool m_bFirst = true;
+    CMD5 m_MD5;
+    CSHA256 m_Sha256;
+};
 
 // The login prompt of the platform: a dialog on Windows, the terminal here.
 HRESULT PlatformLoginPrompt(const char* pszServer, const char* pszRealm, CBaseBuffer* pUser,
@@ -46,32 +74,6 @@ HRESULT PlatformLoginPrompt(const char* pszServer, const char* pszRealm, CBaseBu
     return hr;
 }
 
-HRESULT SetText(CBaseBuffer* pText, const char* psz) {
-    pText->ResetLength();
-    return pText->AppendText(psz);
-}
-
-// The value of the first WWW-Authenticate header of the scheme, behind the
-// scheme's name.
-bool FindChallenge(const char* pAnswer, int cbAnswer, const char* pszScheme, int* pnStart,
-                   int* pnEnd) {
-    const int nHeaderEnd = FindHeaderEnd(pAnswer, cbAnswer);
-    const int n = nHeaderEnd < 0 ? cbAnswer : nHeaderEnd;
-    const int nScheme = (int)strlen(pszScheme);
-    int nStart, nEnd;
-    for (int nFrom = 0; FindHeader(pAnswer, n, "WWW-Authenticate", &nStart, &nEnd, nFrom);
-         nFrom = nEnd) {
-        if (nEnd - nStart > nScheme &&
-            _strnicmp(pAnswer + nStart, pszScheme, (size_t)nScheme) == 0 &&
-            pAnswer[nStart + nScheme] == ' ') {
-            *pnStart = nStart + nScheme + 1;
-            *pnEnd = nEnd;
-            return true;
-        }
-    }
-    return false;
-}
-
 // Whether a value can stand between the double quotes of a header parameter.
 bool IsQuotable(const char* psz) {
     return strpbrk(psz, "\r\n\"") == nullptr;
@@ -82,11 +84,8 @@ bool IsQuotable(const char* psz) {
 CRTSPAuthentication::CRTSPAuthentication() : m_pfnLoginPrompt(&PlatformLoginPrompt) {}
 
 void CRTSPAuthentication::Reset() {
-    m_nScheme = AUTHSCHEME_NONE;
-    m_Qop.ResetLength();
-    m_Realm.ResetLength();
-    m_Nonce.ResetLength();
-    m_DigestUri.ResetLength();
+    m_Challenge.Clear();
+    m_nNonceCount = 0;
     m_User.ResetLength();
     m_Password.ResetLength();
     m_AuthorizationHeader.ResetLength();
@@ -106,51 +105,44 @@ void CRTSPAuthentication::OnAuthorizedAnswer() {
     }
 }
 
-void CRTSPAuthentication::DigestCalcResponse(const char* pszMethod, const char* pszQop,
-                                             const char* pszRealm, const char* pszNonce,
-                                             const char* pszUri, const char* pszUser,
-                                             const char* pszPassword, const char* pszClientNonce,
-                                             const char* pszNonceCount, char szResponse[33]) {
-    CMD5 md5;
-    char szHA1[33], szHA2[33];
-    UpdateJoined(&md5, pszUser, true);
-    UpdateJoined(&md5, pszRealm, false);
-    UpdateJoined(&md5, pszPassword, false);
-    md5.FinalHex(szHA1);
-
-    md5.Reset();
-    UpdateJoined(&md5, pszMethod, true);
-    UpdateJoined(&md5, pszUri, false);
+void CRTSPAuthentication::DigestCalcResponse(int nAlgorithm, const char* pszMethod,
+                                             const char* pszQop, const char* pszRealm,
+                                             const char* pszNonce, const char* pszUri,
+                                             const char* pszUser, const char* pszPassword,
+                                             const char* pszClientNonce, const char* pszNonceCount,
+                                             char szResponse[65]) {
+    char szHA1[65], szHA2[65];
+    CDigestHash(nAlgorithm).Add(pszUser).Add(pszRealm).Add(pszPassword).FinalHex(szHA1);
+    if (IsSessionAlgorithm(nAlgorithm)) {
+        CDigestHash(nAlgorithm).Add(szHA1).Add(pszNonce).Add(pszClientNonce).FinalHex(szHA1);
+    }
+    CDigestHash ha2(nAlgorithm);
+    ha2.Add(pszMethod).Add(pszUri);
     if (_stricmp(pszQop, "auth-int") == 0) {
         // No entity hash is computed: the body is always empty here.
         const BYTE zeros[32] = {0};
-        md5.Update(":", 1);
-        md5.Update(zeros, sizeof(zeros));
+        ha2.AddBytes(":", 1).AddBytes(zeros, sizeof(zeros));
     }
-    md5.FinalHex(szHA2);
+    ha2.FinalHex(szHA2);
 
-    md5.Reset();
-    UpdateJoined(&md5, szHA1, true);
-    UpdateJoined(&md5, pszNonce, false);
+    CDigestHash response(nAlgorithm);
+    response.Add(szHA1).Add(pszNonce);
     if (*pszQop) {
-        UpdateJoined(&md5, pszNonceCount, false);
-        UpdateJoined(&md5, pszClientNonce, false);
-        UpdateJoined(&md5, pszQop, false);
+        response.Add(pszNonceCount).Add(pszClientNonce).Add(pszQop);
     }
-    UpdateJoined(&md5, szHA2, false);
-    md5.FinalHex(szResponse);
+    response.Add(szHA2).FinalHex(szResponse);
 }
 
-HRESULT CRTSPAuthentication::BuildAuthorizationHeader(int nMethod) {
+HRESULT CRTSPAuthentication::BuildAuthorizationHeader(int nMethod, const char* pszRequestUri) {
     m_AuthorizationHeader.ResetLength();
-    if (m_nScheme == AUTHSCHEME_NONE || m_Realm.TextLength() == 0) {
+    if (Scheme() == AUTHSCHEME_NONE || m_Challenge.m_Realm.TextLength() == 0) {
         return S_OK;
     }
-    if (m_nScheme == AUTHSCHEME_BASIC) {
+    if (Scheme() == AUTHSCHEME_BASIC) {
         return BuildBasic();
     }
-    if (m_nScheme == AUTHSCHEME_DIGEST) {
-        return BuildDigest(nMethod);
+    if (Scheme() == AUTHSCHEME_DIGEST) {
+        return BuildDigest(nMethod, pszRequestUri);
     }
     return E_INVALIDARG;
 }
@@ -170,73 +162,76 @@ HRESULT CRTSPAuthentication::BuildBasic() {
                                               reinterpret_cast<const char*>(encoder.Data()));
 }
 
-HRESULT CRTSPAuthentication::BuildDigest(int nMethod) {
-    if (m_Nonce.TextLength() == 0) {
+// Plain MD5 keeps the header this client has always sent, with algorithm
+// and qop quoted as servers of RFC 2617 accept them; the algorithms of RFC
+// 7616 are written as that RFC writes them (section 3.4). With userhash the
+// user name goes as the hash of user name and realm (section 3.4.4); the
+// response still covers the name itself.
+HRESULT CRTSPAuthentication::BuildDigest(int nMethod, const char* pszRequestUri) {
+    const CAuthChallenge& c = m_Challenge;
+    if (c.m_Nonce.TextLength() == 0) {
         return S_OK;
     }
-    for (const CBuffer* pValue : {&m_User, &m_Realm, &m_Nonce, &m_Qop, &m_DigestUri}) {
-        if (!IsQuotable(pValue->Text())) {
-            Trace("\nCRTSPCommand::BuildAuthorizationHeader: cannot quote \"%s\"", pValue->Text());
+    char szUserHash[65] = "";
+    if (c.m_bUserHash) {
+        CDigestHash(c.m_nAlgorithm).Add(m_User.Text()).Add(c.m_Realm.Text()).FinalHex(szUserHash);
+    }
+    const char* pszUser = c.m_bUserHash ? szUserHash : m_User.Text();
+    for (const char* psz : {pszUser, c.m_Realm.Text(), c.m_Nonce.Text(), c.m_Qop.Text(),
+                            pszRequestUri, c.m_Opaque.Text()}) {
+        if (!IsQuotable(psz)) {
+            Trace("\nCRTSPCommand::BuildAuthorizationHeader: cannot quote \"%s\"", psz);
             return E_INVALIDARG;
         }
     }
-    char szResponse[33];
-    DigestCalcResponse(RTSPMethodName(nMethod), m_Qop.Text(), m_Realm.Text(), m_Nonce.Text(),
-                       m_DigestUri.Text(), m_User.Text(), m_Password.Text(), DIGEST_CLIENT_NONCE,
-                       DIGEST_NONCE_COUNT, szResponse);
-    CBuffer qopPart;
-    if (m_Qop.TextLength() >= 2 &&
-        FAILED(qopPart.AppendFormat("qop=\"%s\", nc=%s, cnonce=\"%s\", ", m_Qop.Text(),
-                                    DIGEST_NONCE_COUNT, DIGEST_CLIENT_NONCE))) {
+    char szNonceCount[9];
+    FormatString(szNonceCount, sizeof(szNonceCount), "%08x", ++m_nNonceCount);
+    char szResponse[65];
+    DigestCalcResponse(c.m_nAlgorithm, RTSPMethodName(nMethod), c.m_Qop.Text(), c.m_Realm.Text(),
+                       c.m_Nonce.Text(), pszRequestUri, m_User.Text(), m_Password.Text(),
+                       DIGEST_CLIENT_NONCE, szNonceCount, szResponse);
+    const bool bPlainMD5 = c.m_nAlgorithm == DIGESTALGORITHM_MD5;
+    const char* pszQuote = bPlainMD5 ? "\"" : "";
+    CBuffer qopPart, tail;
+    if (c.m_Qop.TextLength() >= 2 &&
+        FAILED(qopPart.AppendFormat("qop=%s%s%s, nc=%s, cnonce=\"%s\", ", pszQuote, c.m_Qop.Text(),
+                                    pszQuote, szNonceCount, DIGEST_CLIENT_NONCE))) {
+        return E_OUTOFMEMORY;
+    }
+    if ((c.m_Opaque.TextLength() > 0 &&
+         FAILED(tail.AppendFormat(", opaque=\"%s\"", c.m_Opaque.Text()))) ||
+        (c.m_bUserHash && FAILED(tail.AppendText(", userhash=true")))) {
         return E_OUTOFMEMORY;
     }
     return m_AuthorizationHeader.AppendFormat(
-        "Authorization: Digest username=\"%s\", realm=\"%s\", algorithm=\"MD5\", nonce=\"%s\", "
-        "%suri=\"%s\", response=\"%s\"\r\n",
-        m_User.Text(), m_Realm.Text(), m_Nonce.Text(), qopPart.Text(), m_DigestUri.Text(),
-        szResponse);
+        "Authorization: Digest username=\"%s\", realm=\"%s\", algorithm=%s%s%s, nonce=\"%s\", "
+        "%suri=\"%s\", response=\"%s\"%s\r\n",
+        pszUser, c.m_Realm.Text(), pszQuote, DigestAlgorithmName(c.m_nAlgorithm), pszQuote,
+        c.m_Nonce.Text(), qopPart.Text(), pszRequestUri, szResponse, tail.Text());
 }
 
-// Each challenge is read afresh from its own WWW-Authenticate line: a
-// parameter it lacks is not taken from an earlier challenge, nor from another
-// header. Digest is preferred when a server offers both schemes.
-HRESULT CRTSPAuthentication::ParseChallenge(const char* pAnswer, int cbAnswer,
-                                            const char* pszDigestUri) {
-    int nStart, nEnd;
-    CBuffer realm, nonce, qop;
-    if (FindChallenge(pAnswer, cbAnswer, "Digest", &nStart, &nEnd)) {
-        const char* p = pAnswer + nStart;
-        const int n = nEnd - nStart;
-        GetQuotedParam(p, n, "qop=", &qop);
-        if (!GetQuotedParam(p, n, "realm=", &realm) || !GetQuotedParam(p, n, "nonce=", &nonce)) {
-            return E_FAIL;
-        }
-        HRESULT hr = SetText(&m_DigestUri, pszDigestUri);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        m_nScheme = AUTHSCHEME_DIGEST;
-    } else if (FindChallenge(pAnswer, cbAnswer, "Basic", &nStart, &nEnd)) {
-        if (!GetQuotedParam(pAnswer + nStart, nEnd - nStart, "realm=", &realm)) {
-            return E_FAIL;
-        }
-        m_nScheme = AUTHSCHEME_BASIC;
-    } else {
+// Every challenge of the answer is read afresh from its own header: a
+// parameter it lacks is not taken from an earlier challenge, nor from
+// another header. The strongest challenge that can be answered is used.
+HRESULT CRTSPAuthentication::ParseChallenge(const char* pAnswer, int cbAnswer) {
+    CAuthChallenge chosen;
+    if (!ChooseChallenge(pAnswer, cbAnswer, &chosen)) {
         return E_FAIL;
     }
-    m_Realm.Swap(realm);
-    m_Nonce.Swap(nonce);
-    m_Qop.Swap(qop);
+    // A nonce given again goes on counting its uses.
+    if (strcmp(chosen.m_Nonce.Text(), m_Challenge.m_Nonce.Text()) != 0) {
+        m_nNonceCount = 0;
+    }
+    m_Challenge.Swap(chosen);
     return S_OK;
 }
 
-HRESULT CRTSPAuthentication::OnUnauthorized(const char* pAnswer, int cbAnswer,
-                                            const char* pszDigestUri, int nAttempt,
+HRESULT CRTSPAuthentication::OnUnauthorized(const char* pAnswer, int cbAnswer, int nAttempt,
                                             bool bEnableSecurityUI, const char* pszServer) {
     if (m_bAuthorized && nAttempt > 0) {
         return ZRMM_E_RTSP_RECONNECT;
     }
-    HRESULT hr = ParseChallenge(pAnswer, cbAnswer, pszDigestUri);
+    HRESULT hr = ParseChallenge(pAnswer, cbAnswer);
     if (FAILED(hr)) {
         Trace("\nCRTSPCommand::OnUnauthorized: cannot use the challenge (%s)", HResultName(hr));
         return hr;
@@ -251,5 +246,5 @@ HRESULT CRTSPAuthentication::OnUnauthorized(const char* pAnswer, int cbAnswer,
 }
 
 HRESULT CRTSPAuthentication::ShowLoginDialog(const char* pszServer) {
-    return m_pfnLoginPrompt(pszServer, m_Realm.Text(), &m_User, &m_Password);
+    return m_pfnLoginPrompt(pszServer, Realm(), &m_User, &m_Password);
 }

@@ -167,5 +167,9 @@ double ReadDouble(const char* p, const char* pEnd) {
 }
 
 int32_t KilobitsToBits(int32_t nValue) {
-    return nValue < 1000 ? Saturate((int64_t)nValue * 1000) : nValue;
+    return nValue < 1000 ? KilobitsAsBits(nValue) : nValue;
+}
+
+int32_t KilobitsAsBits(int32_t nValue) {
+    return Saturate((int64_t)nValue * 1000);
 }

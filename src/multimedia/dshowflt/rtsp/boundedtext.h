@@ -39,3 +39,5 @@ double ReadDouble(const char* p, const char* pEnd);
 // A value in kbit/s when below 1000 becomes bit/s ("AS:64", "G726-32");
 // saturates at the 32-bit limits.
 int32_t KilobitsToBits(int32_t nValue);
+// A value in kbit/s as bit/s, whatever its size; saturates.
+int32_t KilobitsAsBits(int32_t nValue);

@@ -1,5 +1,6 @@
 #include "keepalivethread.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/trace.h"
@@ -9,6 +10,10 @@ namespace {
 
 // A keep-alive due within this time is sent now.
 const DWORD DUE_MS = 11;
+// How long a keep-alive waits for its answer: at most this, never beyond
+// the interval, at least a second.
+const DWORD MAX_ANSWER_WAIT_MS = 10000;
+const DWORD MIN_ANSWER_WAIT_MS = 1000;
 
 } // namespace
 
@@ -92,6 +97,7 @@ void CKeepAliveThread::KeepAliveLoop() {
     {
         CAutoLock lock(&m_Lock);
         m_dwLastTick = GetTickCount();
+        m_dwLastAnswerTick = m_dwLastTick;
     }
     HANDLE handles[2] = {RequestEvent(), m_hSessionChanged};
     // Any command ends the loop and stays pending.
@@ -109,18 +115,39 @@ void CKeepAliveThread::KeepAliveLoop() {
 }
 
 // A session that was renewed or lost (its header changed) is not kept
-// alive: the copy is dropped until the next SetSession.
+// alive: the copy is dropped until the next SetSession. Any answer, whatever
+// its status, shows that the server is there; a time-out does not.
 void CKeepAliveThread::SendKeepAlive() {
     CBuffer header;
+    DWORD dwInterval;
     {
         CAutoLock lock(&m_Lock);
         if (FAILED(header.AppendText(m_SessionHeader.Text()))) {
             return;
         }
-        m_dwLastTick = GetTickCount();
+        dwInterval = m_dwInterval;
     }
-    // Failures show in the next PLAY or PAUSE.
-    if (header.TextLength() == 0 || m_pSession->SendKeepAliveCommand(header.Text()) == S_FALSE) {
+    if (header.TextLength() == 0) {
         ClearSession();
+        return;
+    }
+    const DWORD dwWaitMs = std::max(std::min(dwInterval, MAX_ANSWER_WAIT_MS), MIN_ANSWER_WAIT_MS);
+    const HRESULT hr = m_pSession->SendKeepAliveCommand(header.Text(), dwWaitMs, RequestEvent());
+    const bool bTimedOut = hr == HRESULT_FROM_WIN32(WSAETIMEDOUT);
+    DWORD dwSilence;
+    {
+        CAutoLock lock(&m_Lock);
+        m_dwLastTick = GetTickCount();
+        if (!bTimedOut) {
+            m_dwLastAnswerTick = m_dwLastTick;
+        }
+        dwSilence = m_dwLastTick - m_dwLastAnswerTick;
+    }
+    if (hr == S_FALSE) {
+        ClearSession();
+    } else if (bTimedOut && dwSilence >= m_pSession->SessionTimeoutMs()) {
+        Trace("\nCKeepAliveThread::KeepAliveLoop: no answer for %s", FormatMs(dwSilence));
+        ClearSession();
+        m_pSession->OnKeepAliveUnanswered();
     }
 }

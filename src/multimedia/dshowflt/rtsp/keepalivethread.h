@@ -4,6 +4,12 @@
 // shortly before that time-out expires. It runs only for UDP and
 // interleaved transport: a tunnel is kept alive by its own traffic.
 //
+// Its exchange ends on any command to the worker, so that the state machine
+// never waits behind it for the command lock; the next keep-alive follows a
+// whole interval after the last one ended, answered or not. When no
+// keep-alive has been answered for the session time-out, the connection
+// counts as lost (the session reconnects).
+//
 // Commands: KEEPALIVECMD_START runs the loop until the next command,
 // KEEPALIVECMD_STOP, KEEPALIVECMD_EXIT.
 #pragma once
@@ -44,5 +50,6 @@ private:
     CBuffer m_SessionHeader; // empty: none
     DWORD m_dwInterval = INFINITE;
     DWORD m_dwLastTick = 0;
+    DWORD m_dwLastAnswerTick = 0;       // of the last answered keep-alive, or the loop's start
     HANDLE m_hSessionChanged = nullptr; // automatic reset, set by SetSession
 };

@@ -1,6 +1,7 @@
 #include "rtspcommand.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "common/base64.h"
 #include "common/format.h"
@@ -28,14 +29,20 @@ const DWORD POST_CONNECT_TIMEOUT_MS = 10000;
 
 CRTSPCommand::CRTSPCommand(HRESULT* phr) {
     m_hResponseReceived = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!m_hResponseReceived && phr) {
+    m_hAbort = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_hConnectionClosed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if ((!m_hResponseReceived || !m_hAbort || !m_hConnectionClosed) && phr) {
         *phr = E_OUTOFMEMORY;
     }
+    SetAbortEvent(m_hAbort);
+    m_PostSocket.SetAbortEvent(m_hAbort);
 }
 
 CRTSPCommand::~CRTSPCommand() {
-    if (m_hResponseReceived) {
-        CloseHandle(m_hResponseReceived);
+    for (HANDLE h : {m_hResponseReceived, m_hAbort, m_hConnectionClosed}) {
+        if (h) {
+            CloseHandle(h);
+        }
     }
 }
 
@@ -44,8 +51,11 @@ HRESULT CRTSPCommand::OpenSocket(BOOL bAllocBuffer, DWORD dwTimeoutMs) {
     HRESULT hr = OpenSocketTimed(bAllocBuffer, TRUE, dwTimeoutMs);
     if (SUCCEEDED(hr) && m_StreamingType == STREAMINGTYPE_HTTP) {
         // Nothing is ever read from the POST connection: it needs no buffer.
-        m_PostSocket.SetAddress(GetAddress(), GetPort(), GetInterface(), FALSE, FALSE);
-        hr = m_PostSocket.OpenSocketTimed(FALSE, TRUE, dwTimeoutMs);
+        m_PostSocket.SetAddress(Address(), Interface(), FALSE, FALSE);
+        hr = m_PostSocket.SetTls(Tls().Host(), Tls().Verify());
+        if (SUCCEEDED(hr)) {
+            hr = m_PostSocket.OpenSocketTimed(FALSE, TRUE, dwTimeoutMs);
+        }
         if (FAILED(hr)) {
             Trace("\nCRTSPCommand::OpenSocket: Error %s opening the POST socket", HResultName(hr));
         }
@@ -53,9 +63,9 @@ HRESULT CRTSPCommand::OpenSocket(BOOL bAllocBuffer, DWORD dwTimeoutMs) {
     return hr;
 }
 
-HRESULT CRTSPCommand::ReOpenSocket() {
+HRESULT CRTSPCommand::ReOpenSocket(DWORD dwTimeoutMs) {
     CloseSocket(FALSE);
-    HRESULT hr = OpenSocket(FALSE, m_nMaxTimeout * 1000);
+    HRESULT hr = OpenSocket(FALSE, dwTimeoutMs);
     if (SUCCEEDED(hr) && m_StreamingType == STREAMINGTYPE_HTTP) {
         hr = MakeSessionCookie();
     }
@@ -101,11 +111,8 @@ HRESULT CRTSPCommand::SendGetAndPostCommands() {
 }
 
 // The blank line after the GET's header opens the tunnel: an answer cut off
-// before it (its wait ran out first) leaves the tunnel closed.
+// before it (its wait ran out first) timed out and leaves the tunnel closed.
 HRESULT CRTSPCommand::JudgeGetAnswer(HRESULT hrExchange) {
-    if (SUCCEEDED(hrExchange) && !ResponseHeaderEnded()) {
-        hrExchange = HR_TIMEDOUT;
-    }
     if (FAILED(hrExchange)) {
         Trace("\nRTSPSrc::SendGetAndPostCommands: HTTP GET failed %s!", HResultName(hrExchange));
         return ZRMM_E_HTTP_GET_FAILED;
@@ -170,6 +177,7 @@ HRESULT CRTSPCommand::OpenSocketHelper(BOOL bAllocBuffer, BOOL bConnect, DWORD d
     {
         CAutoLock lock(&m_ResponseLock);
         m_bConnectionClosed = false;
+        ResetEvent(m_hConnectionClosed);
     }
     return CSocket::OpenSocketHelper(bAllocBuffer, bConnect, dwTimeoutMs);
 }
@@ -188,7 +196,7 @@ HRESULT CRTSPCommand::EncodeForTunnel(CBaseBuffer* pText) {
 
 HRESULT CRTSPCommand::BuildAndSendCommand(int nMethod, const char* pszExtraHeaders,
                                           const char* pszUrl) {
-    HRESULT hr = m_Auth.BuildAuthorizationHeader(nMethod);
+    HRESULT hr = m_Auth.BuildAuthorizationHeader(nMethod, pszUrl);
     if (FAILED(hr)) {
         return hr;
     }
@@ -251,17 +259,29 @@ HRESULT CRTSPCommand::SendRaw(CSocket* pConnection, const char* pText, int cbTex
 }
 
 // Waits up to dwWaitMs for the reader to end the exchange: with the whole
-// answer, or with a failure. When the wait ends first, what arrived of the
-// answer is taken as it is; the caller judges its status code.
-HRESULT CRTSPCommand::ReadResponse(DWORD dwWaitMs) {
-    WaitForSingleObject(m_hResponseReceived, dwWaitMs);
+// answer, or with a failure. When the wait ends first, the exchange has
+// timed out, even when part of the answer came: a description cut short
+// would pass for a whole one. What came is dropped with it, so that its rest
+// is not taken for the start of the next answer. A stop ends the exchange
+// without an answer.
+HRESULT CRTSPCommand::ReadResponse(DWORD dwWaitMs, HANDLE hStop) {
+    const HANDLE handles[2] = {m_hResponseReceived, hStop};
+    const bool bStopped =
+        WaitForMultipleObjects(hStop ? 2 : 1, handles, FALSE, dwWaitMs) == WAIT_OBJECT_0 + 1;
     CAutoLock lock(&m_ResponseLock);
+    if (bStopped && m_bAwaiting) {
+        m_bAwaiting = false; // a late answer is dropped
+        Trace("\nReadResponse: the wait was aborted");
+        return ZRMM_E_ABORT_WAIT_STOP;
+    }
     if (m_bAwaiting) {
         m_bAwaiting = false; // a late answer is dropped
         if (m_Messages.TakePartialAnswer(m_nAwaitedCSeq, &m_Response)) {
-            Trace("\nReadResponse: The response is still incomplete, but too much time has "
-                  "elapsed, so stop waiting");
-            m_hrResponse = S_OK;
+            Trace("\nReadResponse: The response is still incomplete (%d bytes), but too much time "
+                  "has elapsed, so stop waiting",
+                  m_Response.TextLength());
+            m_Response.ResetLength();
+            m_hrResponse = HR_TIMEDOUT;
         } else {
             Trace("\nReadResponse: m_ResponseReceived.Wait(%s) failed", FormatMs(dwWaitMs));
         }
@@ -276,6 +296,11 @@ HRESULT CRTSPCommand::ReadResponse(DWORD dwWaitMs) {
 
 HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, const char* pszUrl,
                                   DWORD dwWaitMs) {
+    return SendCommandUntil(nMethod, pszExtraHeaders, pszUrl, dwWaitMs, m_hAbort);
+}
+
+HRESULT CRTSPCommand::SendCommandUntil(int nMethod, const char* pszExtraHeaders, const char* pszUrl,
+                                       DWORD dwWaitMs, HANDLE hStop) {
     bool bPostReopened = false;
     for (int nAttempt = 0;;) {
         HRESULT hr = BuildAndSendCommand(nMethod, pszExtraHeaders, pszUrl);
@@ -286,7 +311,7 @@ HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, cons
         if (IsRTSPMethod(nMethod)) {
             m_nCSeq++; // also for a resend: CSeq numbers stay consecutive
         }
-        hr = ReadResponse(dwWaitMs);
+        hr = ReadResponse(dwWaitMs, hStop);
         if (FAILED(hr)) {
             Trace("\nReadResponse failed %s", HResultName(hr));
             // A tunnel's POST connection that the server reset is renewed
@@ -308,7 +333,7 @@ HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, cons
             }
             return S_OK;
         }
-        hr = OnUnauthorized(pszUrl, nAttempt++);
+        hr = OnUnauthorized(nAttempt++);
         if (hr != S_OK) {
             return hr;
         }
@@ -316,17 +341,12 @@ HRESULT CRTSPCommand::SendCommand(int nMethod, const char* pszExtraHeaders, cons
 }
 
 // A 401: answer the challenge with credentials (S_OK: send again), or give up.
-HRESULT CRTSPCommand::OnUnauthorized(const char* pszUrl, int nAttempt) {
-    CBuffer digestUri;
-    HRESULT hr = UrlPathWithoutQuery(pszUrl, &digestUri);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT CRTSPCommand::OnUnauthorized(int nAttempt) {
     // The prompt is shown with the response lock held; the reader takes it
     // only when bytes arrive, and no answer is pending now.
     CAutoLock lock(&m_ResponseLock);
-    return m_Auth.OnUnauthorized(m_Response.Text(), m_Response.TextLength(), digestUri.Text(),
-                                 nAttempt, m_bEnableSecurityUI != 0, FormatIPAddress(GetAddress()));
+    return m_Auth.OnUnauthorized(m_Response.Text(), m_Response.TextLength(), nAttempt,
+                                 m_bEnableSecurityUI != 0, Address().Format());
 }
 
 int CRTSPCommand::GetResponseCode() {
@@ -459,6 +479,7 @@ void CRTSPCommand::OnConnectionClosed() {
     {
         CAutoLock lock(&m_ResponseLock);
         m_bConnectionClosed = true;
+        SetEvent(m_hConnectionClosed);
         bEnded = EndExchangeLocked(HRESULT_FROM_WIN32(WSAECONNRESET), nullptr);
     }
     if (bEnded) {

@@ -11,6 +11,10 @@
 // nobody waits for, and answers the server's own requests itself (OPTIONS
 // with 200, everything else with 501).
 //
+// Waits never outlast their owner's interest: the abort event (set when the
+// application stops or shuts the session down) ends every wait for an
+// answer, a connect and a send, unless an exchange names its own stop.
+//
 // Locks: the session's command lock (outside), then the response lock, then
 // a connection's send lock. The reader thread takes the response lock to
 // hand over text and a send lock, never both at once, to answer the server.
@@ -23,16 +27,26 @@
 
 class CRTSPCommand : public CSocket, public CUrlOptions {
 public:
-    // *phr becomes E_OUTOFMEMORY when the response event cannot be created.
+    // *phr becomes E_OUTOFMEMORY when an event cannot be created.
     explicit CRTSPCommand(HRESULT* phr);
     ~CRTSPCommand() override;
+
+    // The abort event (manual reset): set, it ends the waits of exchanges,
+    // connects and sends with ZRMM_E_ABORT_WAIT_STOP until it is cleared.
+    void Abort() { SetEvent(m_hAbort); }
+    void ClearAbort() { ResetEvent(m_hAbort); }
+    HANDLE AbortEvent() const { return m_hAbort; }
+    // Set (manual reset) while the reader has seen the control connection
+    // close; cleared when it is opened again.
+    HANDLE ConnectionClosedEvent() const { return m_hConnectionClosed; }
 
     // Opens the control connection (and, in HTTP mode, the POST connection
     // to the same server).
     HRESULT OpenSocket(BOOL bAllocBuffer, DWORD dwTimeoutMs);
-    // Closes the control connection and opens it again (no new buffer); in
-    // HTTP mode with a new POST connection and a new session cookie.
-    HRESULT ReOpenSocket();
+    // Closes the control connection and opens it again (no new buffer, the
+    // connect limited to dwTimeoutMs, 0: no limit); in HTTP mode with a new
+    // POST connection and a new session cookie.
+    HRESULT ReOpenSocket(DWORD dwTimeoutMs);
     // Closes the control connection and the POST connection.
     void Close(BOOL bReset);
 
@@ -60,14 +74,21 @@ public:
     // connection close, ZRMM_E_RTSP_RESPONSE_TOO_LARGE or
     // ZRMM_E_RTSP_BAD_RESPONSE for an answer that cannot be framed,
     // E_INVALIDARG for a request that would carry a line break or quote
-    // where none may be.
+    // where none may be, ZRMM_E_ABORT_WAIT_STOP when the abort event ended
+    // the wait.
     HRESULT SendCommand(int nMethod, const char* pszExtraHeaders, const char* pszUrl,
                         DWORD dwWaitMs);
+    // The same exchange, whose wait for the answer ends when hStop is set
+    // instead of the abort event (null: only the answer, a failure or the
+    // time end it).
+    HRESULT SendCommandUntil(int nMethod, const char* pszExtraHeaders, const char* pszUrl,
+                             DWORD dwWaitMs, HANDLE hStop);
     // Formats the request with the current Authorization header and sends it
     // on the connection of its method.
     HRESULT BuildAndSendCommand(int nMethod, const char* pszExtraHeaders, const char* pszUrl);
-    // Waits for the answer to the request sent last (see the .cpp).
-    HRESULT ReadResponse(DWORD dwWaitMs);
+    // Waits for the answer to the request sent last (see the .cpp); hStop
+    // (or null) ends the wait with ZRMM_E_ABORT_WAIT_STOP.
+    HRESULT ReadResponse(DWORD dwWaitMs, HANDLE hStop);
 
     // Look-ups in the answer of the last exchange, under the response lock.
     // The text is exactly that answer: never a server's request, never
@@ -106,8 +127,9 @@ public:
     CBuffer m_SessionHeader;
     // "x-sessioncookie: <cookie>\r\n" of an HTTP tunnel.
     CBuffer m_CookieHeader;
-    // "rtsp://" + dotted server address + path: the URL of DESCRIBE, TEARDOWN,
-    // OPTIONS and keep-alives.
+    // The URL as given ("rtsp://" or "rtsps://", host and port as written,
+    // credentials and options left out): the URL of OPTIONS, DESCRIBE and
+    // keep-alives.
     CBuffer m_RequestUrl;
     // The tunnel's POST connection.
     CSocket m_PostSocket;
@@ -129,7 +151,7 @@ private:
     static HRESULT EncodeForTunnel(CBaseBuffer* pText);
     bool IsPostConnectionClosed();
     void MeasureDescribeToPlay(int nMethod);
-    HRESULT OnUnauthorized(const char* pszUrl, int nAttempt);
+    HRESULT OnUnauthorized(int nAttempt);
 
     // The reader's side, under the response lock: true when the exchange
     // that waits has ended.
@@ -139,6 +161,8 @@ private:
 
     CRTSPAuthentication m_Auth;
     HANDLE m_hResponseReceived = nullptr; // manual reset: set when an exchange ends
+    HANDLE m_hAbort = nullptr;
+    HANDLE m_hConnectionClosed = nullptr;
     CCritSec m_ResponseLock;
     // Guarded by the response lock:
     CRTSPMessageStream m_Messages; // text not yet cut into messages

@@ -66,6 +66,29 @@ void ReadAuHeaderLayout(StreamDescription* pStream, const char* pLower, const ch
     pStream->m_nHeight = LookUpNumber(pLower, pLowerEnd, "height");
 }
 
+struct CAmrOption {
+    const char* m_pszName;
+    int32_t m_nOption;
+};
+
+// RFC 4867 section 8.1. Without octet-align=1 the payload is
+// bandwidth-efficient.
+const CAmrOption kAmrOptions[] = {
+    {"octet-align", AMROPTION_OCTET_ALIGN},
+    {"crc", AMROPTION_CRC},
+    {"robust-sorting", AMROPTION_ROBUST_SORTING},
+    {"interleaving", AMROPTION_INTERLEAVING},
+};
+
+void ReadAmrOptions(StreamDescription* pStream, const char* pLower, const char* pLowerEnd) {
+    pStream->m_nAmrOptions = 0;
+    for (const CAmrOption& option : kAmrOptions) {
+        if (LookUpNumber(pLower, pLowerEnd, option.m_pszName) > 0) {
+            pStream->m_nAmrOptions |= option.m_nOption;
+        }
+    }
+}
+
 // Appends every non-empty Base64 value of [p, pEnd), split at ','.
 HRESULT AppendBase64List(StreamDescription* pStream, const char* p, const char* pEnd,
                          const char* pszTraceTitle) {
@@ -119,6 +142,15 @@ HRESULT ReadH265ParameterSets(StreamDescription* pStream, const char* pParams, c
         }
     }
     return S_OK;
+}
+
+// RFC 7587 section 7.1: sprop-stereo=1 says the sender sends stereo, 0 that
+// it sends mono; without it the rtpmap's channel count stands.
+void ReadOpusChannels(StreamDescription* pStream, const char* pLower, const char* pLowerEnd) {
+    const char* p = FindValue(pLower, pLowerEnd, "sprop-stereo=");
+    if (pStream->m_nCompression == COMPRESSION_OPUS && p && IsDigitAt(p, pLowerEnd)) {
+        pStream->m_nChannels = ReadInt(p, pLowerEnd) == 1 ? 2 : 1;
+    }
 }
 
 int HexDigitValue(char c) {
@@ -179,8 +211,12 @@ HRESULT ReadCaseSensitiveParameters(StreamDescription* pStream, const char* pPar
     if (p && IsDigitAt(p, pEnd)) {
         pStream->m_nBitRate = KilobitsToBits(ReadInt(p, pEnd));
     }
+    // config= configures MPEG-4 payloads (RFC 3640, RFC 6416). Some cameras
+    // put a blob of their own into an H.264 line too, beside the parameter
+    // sets, which it must not replace.
     p = FindValue(pParams, pEnd, "config=");
-    if (p) {
+    if (p && pStream->m_nCompression != COMPRESSION_H264 &&
+        pStream->m_nCompression != COMPRESSION_H265) {
         hr = ReadConfig(pStream, p, pEnd);
         if (FAILED(hr)) {
             return hr;
@@ -215,6 +251,8 @@ HRESULT ProcessFormatParameters(StreamDescription* pStream, const char* p, const
         pLower[i] = c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
     }
     ReadAuHeaderLayout(pStream, pLower, pLower + cbParams);
+    ReadOpusChannels(pStream, pLower, pLower + cbParams);
+    ReadAmrOptions(pStream, pLower, pLower + cbParams);
     delete[] pLower;
     return ReadCaseSensitiveParameters(pStream, pParams, pLineEnd);
 }

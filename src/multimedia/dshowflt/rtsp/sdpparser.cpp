@@ -139,14 +139,16 @@ HRESULT CSdpParser::ProcessMedia(const char* pValue, const char* pLineEnd) {
     return S_OK;
 }
 
-// "c=IN IP4 <address>[/<ttl>[/<count>]]" (RFC 4566 section 5.7), at session
-// level or inside a media section.
+// "c=IN IP4 <address>[/<ttl>[/<count>]]" or "c=IN IP6 <address>[/<count>]"
+// (RFC 4566 section 5.7), at session level or inside a media section.
 HRESULT CSdpParser::ProcessConnection(const char* pValue, const char* pLineEnd) {
     const char* p = SkipPrefix(pValue, pLineEnd, "IN ");
     if (!p) {
         return S_OK;
     }
-    p = SkipPrefix(SkipSpaces(p, pLineEnd), pLineEnd, "IP4 ");
+    p = SkipSpaces(p, pLineEnd);
+    const char* pAddress = SkipPrefix(p, pLineEnd, "IP4 ");
+    p = pAddress ? pAddress : SkipPrefix(p, pLineEnd, "IP6 ");
     if (!p) {
         return S_OK;
     }
@@ -156,12 +158,13 @@ HRESULT CSdpParser::ProcessConnection(const char* pValue, const char* pLineEnd) 
     return m_pStream ? m_pStream->SetConnectionAddress(p, n) : m_pDesc->SetConnectionAddress(p, n);
 }
 
-// "b=AS:<kbit/s>" of an audio section. Video and metadata bandwidths do not
-// describe the codec's bit rate and are ignored.
+// "b=AS:<kbit/s>" of an audio section (RFC 4566 section 5.8: always
+// kilobits, however large). Video and metadata bandwidths do not describe
+// the codec's bit rate and are ignored.
 void CSdpParser::ProcessBandwidth(const char* pValue, const char* pLineEnd) {
     const char* p = SkipPrefix(pValue, pLineEnd, "AS:");
     if (p && m_pStream && m_pStream->m_nStreamType == STREAMTYPE_AUDIO) {
-        m_pStream->m_nBitRate = KilobitsToBits(ReadInt(p, pLineEnd));
+        m_pStream->m_nBitRate = KilobitsAsBits(ReadInt(p, pLineEnd));
     }
 }
 
@@ -180,7 +183,8 @@ HRESULT CSdpParser::ProcessAttribute(const char* pValue, const char* pLineEnd) {
         return S_OK;
     }
     if (!m_pStream) {
-        return S_OK;
+        p = SkipPrefix(pValue, pLineEnd, "control:");
+        return p ? m_pDesc->SetControl(p, (int)(pLineEnd - p)) : S_OK;
     }
     if ((p = SkipPrefix(pValue, pLineEnd, "framerate:"))) {
         m_pStream->m_dFrameRate = ReadDouble(p, pLineEnd);

@@ -54,9 +54,8 @@ const char* ReadMpeg4Generic(StreamDescription* pStream, const char* pName, cons
     return ReadRateAndChannels(pStream, pRate, pLineEnd);
 }
 
-// "G726-<kbit/s>[/<rate>]" (RFC 3551 section 4.5.4).
-const char* ReadG726(StreamDescription* pStream, const char* pName, const char* pLineEnd) {
-    const char* pBitRate = SkipName(pName, pLineEnd, "G726-");
+// "G726-<kbit/s>[/<rate>]" (RFC 3551 section 4.5.4), from the bit rate on.
+const char* ReadG726Rates(StreamDescription* pStream, const char* pBitRate, const char* pLineEnd) {
     if (!IsDigitAt(pBitRate, pLineEnd)) {
         return nullptr;
     }
@@ -68,6 +67,17 @@ const char* ReadG726(StreamDescription* pStream, const char* pName, const char* 
     pStream->m_nClockRate = nRate;
     pStream->m_nChannels = 1;
     return nullptr;
+}
+
+const char* ReadG726(StreamDescription* pStream, const char* pName, const char* pLineEnd) {
+    return ReadG726Rates(pStream, SkipName(pName, pLineEnd, "G726-"), pLineEnd);
+}
+
+// "AAL2-G726-<kbit/s>[/<rate>]" (RFC 3551 section 4.5.4): code words packed
+// the other way round, as ITU-T I.366.2 packs them.
+const char* ReadAal2G726(StreamDescription* pStream, const char* pName, const char* pLineEnd) {
+    pStream->m_bG726Aal2 = 1;
+    return ReadG726Rates(pStream, SkipName(pName, pLineEnd, "AAL2-G726-"), pLineEnd);
 }
 
 // "smpte336m/<rate>" (RFC 6597): the rate is kept apart from the clock rate.
@@ -93,13 +103,35 @@ const char* ReadG711(StreamDescription* pStream, const char* pName, const char* 
     return nullptr;
 }
 
+// "opus/48000/2" (RFC 7587 section 7): the clock is always 48 kHz and the
+// name always says two channels; sprop-stereo in the fmtp line says whether
+// the sender sends stereo (sdpfmtp.cpp). Some senders write "/1" for mono.
+const char* ReadOpus(StreamDescription* pStream, const char* pName, const char* pLineEnd) {
+    pStream->m_nSampleRate = 48000;
+    pStream->m_nClockRate = 48000;
+    const char* pAfter = SkipName(pName, pLineEnd, "opus/");
+    ReadInt(pAfter, pLineEnd, &pAfter);
+    const bool bMono = pAfter < pLineEnd && *pAfter == '/' && ReadInt(pAfter + 1, pLineEnd) == 1;
+    pStream->m_nChannels = bMono ? 1 : 2;
+    return nullptr;
+}
+
 const CCodecRow kCodecTable[] = {
-    {"H264", COMPRESSION_H264, ReadNothing}, {"H265", COMPRESSION_H265, ReadNothing},
-    {"MP4V", COMPRESSION_MP4V, ReadNothing}, {"MJPEG", COMPRESSION_JPEG, ReadNothing},
-    {"JPEG", COMPRESSION_JPEG, ReadNothing}, {"mpeg4-generic", COMPRESSION_AAC, ReadMpeg4Generic},
-    {"G726-", COMPRESSION_G726, ReadG726},   {"smpte336m", COMPRESSION_KLVA, ReadKlv},
-    {"AMR", COMPRESSION_AMR, ReadAmr},       {"PCMA/", COMPRESSION_ALAW, ReadG711},
+    {"H264", COMPRESSION_H264, ReadNothing},
+    {"H265", COMPRESSION_H265, ReadNothing},
+    {"MP4V", COMPRESSION_MP4V, ReadNothing},
+    {"MJPEG", COMPRESSION_JPEG, ReadNothing},
+    {"JPEG", COMPRESSION_JPEG, ReadNothing},
+    {"mpeg4-generic", COMPRESSION_AAC, ReadMpeg4Generic},
+    {"G726-", COMPRESSION_G726, ReadG726},
+    {"AAL2-G726-", COMPRESSION_G726, ReadAal2G726},
+    {"smpte336m", COMPRESSION_KLVA, ReadKlv},
+    {"AMR", COMPRESSION_AMR, ReadAmr},
+    {"PCMA/", COMPRESSION_ALAW, ReadG711},
     {"PCMU/", COMPRESSION_MULAW, ReadG711},
+    {"opus/", COMPRESSION_OPUS, ReadOpus},
+    // ONVIF streaming standard: XML documents, clock rate from the slash.
+    {"vnd.onvif.metadata", COMPRESSION_ONVIF, ReadNothing},
 };
 
 // Encoding names are case-insensitive (RFC 4566 section 6, rtpmap); senders

@@ -115,6 +115,8 @@ void StreamDescription::TransferTo(StreamDescription* pTarget) {
     pTarget->m_nDtsDeltaLength = m_nDtsDeltaLength;
     pTarget->m_nRandomAccessIndication = m_nRandomAccessIndication;
     pTarget->m_nAuxiliaryDataSizeLength = m_nAuxiliaryDataSizeLength;
+    pTarget->m_nAmrOptions = m_nAmrOptions;
+    pTarget->m_bG726Aal2 = m_bG726Aal2;
     pTarget->m_nReceiverSsrc = m_nReceiverSsrc;
     pTarget->m_ConnectionAddress.Swap(m_ConnectionAddress);
 
@@ -140,6 +142,7 @@ void SessionDescription::Clear() {
     m_dRangeStart = 0.0;
     m_dRangeEnd = -1.0;
     m_tDuration = 0;
+    m_Control.ResetLength();
     m_bFlirSecServer = 0;
 }
 
@@ -169,4 +172,8 @@ HRESULT SessionDescription::AddStream(StreamDescription** ppStream) {
 
 HRESULT SessionDescription::SetConnectionAddress(const char* psz, int n) {
     return SetText(&m_ConnectionAddress, psz, n);
+}
+
+HRESULT SessionDescription::SetControl(const char* psz, int n) {
+    return SetText(&m_Control, psz, n);
 }

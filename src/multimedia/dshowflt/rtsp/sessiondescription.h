@@ -18,12 +18,23 @@ enum : int32_t {
     COMPRESSION_ALAW = 6,
     COMPRESSION_MULAW = 7,
     COMPRESSION_G726 = 69,
-    COMPRESSION_AMR = 31265,       // 0x7A21, AMR narrow-band
-    COMPRESSION_H264 = 0x34363248, // "H264"
-    COMPRESSION_H265 = 0x35363268, // "h265"
-    COMPRESSION_MP4V = 0x5634504D, // "MP4V"
-    COMPRESSION_JPEG = 0x6765706A, // "jpeg"
-    COMPRESSION_KLVA = 0x41564C4B, // "KLVA"
+    COMPRESSION_AMR = 31265,        // 0x7A21, AMR narrow-band
+    COMPRESSION_OPUS = 0x704F,      // Opus
+    COMPRESSION_H264 = 0x34363248,  // "H264"
+    COMPRESSION_H265 = 0x35363268,  // "h265"
+    COMPRESSION_MP4V = 0x5634504D,  // "MP4V"
+    COMPRESSION_JPEG = 0x6765706A,  // "jpeg"
+    COMPRESSION_KLVA = 0x41564C4B,  // "KLVA"
+    COMPRESSION_ONVIF = 0x46564E4F, // "ONVF", ONVIF metadata: XML documents
+};
+
+// AMR payload options (m_nAmrOptions), from the fmtp parameters of RFC 4867
+// section 8.1.
+enum : int32_t {
+    AMROPTION_OCTET_ALIGN = 0x01,
+    AMROPTION_CRC = 0x02,
+    AMROPTION_ROBUST_SORTING = 0x04,
+    AMROPTION_INTERLEAVING = 0x08,
 };
 
 // Media kinds (m_nStreamType).
@@ -100,6 +111,10 @@ struct StreamDescription {
     int32_t m_nDtsDeltaLength = 0;
     int32_t m_nRandomAccessIndication = 0;
     int32_t m_nAuxiliaryDataSizeLength = 0;
+    int32_t m_nAmrOptions = 0;
+    // G.726 named AAL2-G726-n: code words packed most significant bit first
+    // (ITU-T I.366.2), not as RFC 3551 packs them.
+    int32_t m_bG726Aal2 = 0;
     // The SSRC this receiver reports for the stream in its receiver reports.
     uint32_t m_nReceiverSsrc = 0;
     CBaseBuffer m_ConnectionAddress;
@@ -116,12 +131,14 @@ struct SessionDescription {
     SessionDescription(const SessionDescription&) = delete;
     SessionDescription& operator=(const SessionDescription&) = delete;
 
-    // Frees all stream descriptions and resets the range and the FlirSec
-    // flag; the connection address and the default frame rate stay.
+    // Frees all stream descriptions and resets the range, the session-level
+    // control and the FlirSec flag; the connection address and the default
+    // frame rate stay.
     void Clear();
     // Appends a new stream description that inherits m_dDefaultFrameRate.
     HRESULT AddStream(StreamDescription** ppStream);
     HRESULT SetConnectionAddress(const char* psz, int n);
+    HRESULT SetControl(const char* psz, int n);
 
     int32_t m_nRangeType = RANGETYPE_NPT;
     double m_dRangeStart = 0.0;
@@ -130,6 +147,9 @@ struct SessionDescription {
     int32_t m_nStreams = 0;
     StreamDescription** m_ppStreams = nullptr;
     CBaseBuffer m_ConnectionAddress;
+    // The session-level control attribute (the aggregate control URL, RFC
+    // 2326 appendix C.1.1); empty when the description has none.
+    CBaseBuffer m_Control;
     double m_dDefaultFrameRate = 30.0;
     int32_t m_bFlirSecServer = 0;
 

@@ -22,6 +22,17 @@ const DWORD PAUSE_WAIT_MS = 8000;
 // Nobody waits for a TEARDOWN answer: closing must not hang on a server
 // that never gives one.
 const DWORD TEARDOWN_WAIT_MS = 1500;
+// The TEARDOWN of closing: long enough for the server to read it before the
+// connection goes, short enough for a shutdown within a second.
+const DWORD LAST_TEARDOWN_WAIT_MS = 500;
+// Reconnecting: tries with growing pauses between them, for this long
+// unless MaxTimeout= says otherwise.
+const DWORD RECONNECT_LIMIT_MS = 30000;
+const DWORD FIRST_RECONNECT_PAUSE_MS = 250;
+const DWORD MAX_RECONNECT_PAUSE_MS = 4000;
+// A stored presentation whose streams stood this close to its end when the
+// connection closed has ended.
+const int64_t END_OF_RANGE_MARGIN = 10000000;
 const DWORD MIN_FIRST_DATA_WAIT_MS = 8000;
 const DWORD DEFAULT_SECOND_DATA_WAIT_MS = 16000;
 // A server that keeps sending the state machine back (a PLAY refused as
@@ -64,6 +75,7 @@ void CZRtspSrc::ResetSession() {
         m_KeepAlive.ClearSession();
     }
     m_SessionHeader.ResetLength();
+    m_OtherSessionHeaders.ResetLength();
     SetFilterAndPinsState(RTSPSTATE_SEND_RTSP_SETUP);
 }
 
@@ -121,8 +133,7 @@ void CZRtspSrc::SetStreamingType(int nType) {
         pPin->SetStreamingType(nType);
         // Back to UDP after a TCP fallback: the pin needs its port pair.
         if (nType == STREAMINGTYPE_UDP && !pPin->IsOpen()) {
-            pPin->OpenUdpSockets(m_SelectedTransportType, GetInterface(),
-                                 m_SelectedTransportType ? m_nMulticastAddress : m_dwServerAddress,
+            pPin->OpenUdpSockets(m_SelectedTransportType, Interface(), StreamPeerAddress(),
                                  m_nBasePort);
         }
     }
@@ -227,7 +238,7 @@ HRESULT CZRtspSrc::ReopenConnection(bool* pbReopened) {
     Trace("\nCZRtspSrc::PrepareToRun: ReOpenSocket()");
     // The reader uses the connection without a lock: it stops first.
     m_Reader.CallWorker(RECVCMD_STOP);
-    HRESULT hr = ReOpenSocket();
+    HRESULT hr = ReOpenSocket(ConnectWaitMs());
     if (FAILED(hr)) {
         Trace("\nCZRtspSrc::PrepareToRun: ReOpenSocket failed %s", HResultName(hr));
         return hr;
@@ -244,6 +255,18 @@ HRESULT CZRtspSrc::ReopenConnection(bool* pbReopened) {
         }
     }
     return S_OK;
+}
+
+// A reconnect's connect ends at its deadline (the time-out of 0 would mean
+// none).
+DWORD CZRtspSrc::ConnectWaitMs() const {
+    const DWORD dwOption = m_nMaxTimeout * 1000;
+    if (m_dwReconnectDeadline == 0) {
+        return dwOption;
+    }
+    const int32_t nLeft = (int32_t)(m_dwReconnectDeadline - GetTickCount());
+    const DWORD dwLeft = nLeft > 0 ? (DWORD)nLeft : 1;
+    return dwOption != 0 ? std::min(dwOption, dwLeft) : dwLeft;
 }
 
 HRESULT CZRtspSrc::ResumeStreaming() {
@@ -368,29 +391,42 @@ DWORD CZRtspSrc::GetStreamingWaitTime(bool bFirst) {
     return m_nTimeout != 0 ? m_nTimeout * 1000 : DEFAULT_SECOND_DATA_WAIT_MS;
 }
 
+// Every pin's data event, one after the other (each stays set); the abort
+// and a close of the connection end the wait early.
 HRESULT CZRtspSrc::WaitForData(DWORD dwWaitMs) {
-    if (m_nPins == 0) {
-        return S_OK;
-    }
-    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
-    const int nHandles = std::min(m_nPins, (int)MAXIMUM_WAIT_OBJECTS);
-    for (int i = 0; i < nHandles; i++) {
-        handles[i] = m_ppPins[i]->DataReceivedEvent();
-    }
-    const DWORD dwResult = WaitForMultipleObjects((DWORD)nHandles, handles, TRUE, dwWaitMs);
-    if (dwResult >= WAIT_OBJECT_0 + (DWORD)nHandles) {
-        Trace("\nCZRtspSrc::WaitForData: Timeout occurred! return "
-              "HRESULT_FROM_WIN32(WSAETIMEDOUT)");
-        return HR_TIMEDOUT;
+    const DWORD dwStart = GetTickCount();
+    for (int i = 0; i < m_nPins; i++) {
+        const DWORD dwElapsed = GetTickCount() - dwStart;
+        const HANDLE handles[3] = {m_ppPins[i]->DataReceivedEvent(), AbortEvent(),
+                                   ConnectionClosedEvent()};
+        switch (WaitForMultipleObjects(3, handles, FALSE,
+                                       dwElapsed < dwWaitMs ? dwWaitMs - dwElapsed : 0)) {
+        case WAIT_OBJECT_0:
+            break;
+        case WAIT_OBJECT_0 + 1:
+            Trace("\nCZRtspSrc::WaitForData: aborted");
+            return ZRMM_E_ABORT_WAIT_STOP;
+        case WAIT_OBJECT_0 + 2:
+            Trace("\nCZRtspSrc::WaitForData: the connection closed");
+            return HR_RESET;
+        default:
+            Trace("\nCZRtspSrc::WaitForData: Timeout occurred! return "
+                  "HRESULT_FROM_WIN32(WSAETIMEDOUT)");
+            return HR_TIMEDOUT;
+        }
     }
     return S_OK;
 }
 
 // ---- Pause, stop, teardown -----------------------------------------------------
 
+// A server that refused PAUSE (405, 501) is not asked again: its streams
+// stop here while it goes on sending, and the next PLAY continues them.
 HRESULT CZRtspSrc::SendPauseCommand() {
     CAutoLock commandLock(&m_CommandLock);
-    const HRESULT hr = SendCommand(RTSPMETHOD_PAUSE, nullptr, m_RequestUrl.Text(), PAUSE_WAIT_MS);
+    const HRESULT hr =
+        m_bPauseRefused ? S_FALSE
+                        : SendCommand(RTSPMETHOD_PAUSE, nullptr, m_PlayUrl.Text(), PAUSE_WAIT_MS);
     if (FAILED(hr)) {
         return hr;
     }
@@ -398,10 +434,18 @@ HRESULT CZRtspSrc::SendPauseCommand() {
         SetFilterStateDirect(RTSPSTATE_SEND_RTSP_PLAY,
                              "\nCZRtspSrc::SendPauseCommand: new m_FilterRTSPState=%s");
     }
+    if (m_bPauseRefused) {
+        return ZRMM_E_RTSP_PAUSE_FAILED;
+    }
     switch (LastStatusCode()) {
     case 200:
         m_nLastKeepAliveTick = GetTickCount();
         return S_OK;
+    case 405:
+    case 501:
+        Trace("\nCZRtspSrc::SendPauseCommand: the server refuses PAUSE (%u)", LastStatusCode());
+        m_bPauseRefused = true;
+        return ZRMM_E_RTSP_PAUSE_FAILED;
     case 454:
     case 455:
         ResetSession();
@@ -411,17 +455,20 @@ HRESULT CZRtspSrc::SendPauseCommand() {
     }
 }
 
-HRESULT CZRtspSrc::SendTeardownCommand(bool bKeepState) {
+HRESULT CZRtspSrc::SendTeardownCommand(bool bKeepState, bool bLast) {
     if (!HasSetUpPin() || m_FilterRTSPState.load() < RTSPSTATE_SEND_RTSP_SETUP) {
         return S_OK;
     }
     SetFilterStateDirect(RTSPSTATE_SEND_RTSP_DESCRIBE, nullptr);
     CAutoLock commandLock(&m_CommandLock);
     const HRESULT hr =
-        SendCommand(RTSPMETHOD_TEARDOWN, nullptr, m_RequestUrl.Text(), TEARDOWN_WAIT_MS);
+        bLast ? SendCommandUntil(RTSPMETHOD_TEARDOWN, nullptr, m_PlayUrl.Text(),
+                                 LAST_TEARDOWN_WAIT_MS, nullptr)
+              : SendCommand(RTSPMETHOD_TEARDOWN, nullptr, m_PlayUrl.Text(), TEARDOWN_WAIT_MS);
     if (FAILED(hr)) {
         return hr;
     }
+    TearDownOtherSessions(TEARDOWN_WAIT_MS);
     if (LastStatusCode() != 200) {
         return ZRMM_E_RTSP_TEARDOWN_FAILED;
     }
@@ -488,6 +535,9 @@ HRESULT CZRtspSrc::PauseStreaming(bool bResumeHere) {
 }
 
 HRESULT CZRtspSrc::StopStreaming() {
+    if (m_StreamingType != STREAMINGTYPE_HTTP) {
+        m_KeepAlive.CallWorker(KEEPALIVECMD_STOP);
+    }
     StopRtcpWorkers();
     SendTeardownCommand(false);
     FlushBrackets(true);
@@ -506,4 +556,60 @@ HRESULT CZRtspSrc::StopStreaming() {
                              "\nCZRtspSrc::StopStreaming: new m_FilterRTSPState=%s");
     }
     return S_OK;
+}
+
+// ---- Reconnect -----------------------------------------------------------------
+
+HRESULT CZRtspSrc::Reconnect() {
+    CAutoLock filterLock(&m_FilterLock);
+    if (m_FilterRTSPState.load() == RTSPSTATE_RUNNING) {
+        return S_OK; // a start has connected again meanwhile
+    }
+    if (m_StreamingType != STREAMINGTYPE_HTTP) {
+        m_KeepAlive.CallWorker(KEEPALIVECMD_STOP);
+    }
+    if (HasDuration() &&
+        GetResumePlaybackPosition() + END_OF_RANGE_MARGIN >= m_Description.m_tDuration) {
+        EndStreamsAtEndOfRange();
+        return S_OK;
+    }
+    if (HasDuration() && m_RangeHeader.TextLength() > 0) {
+        BuildRangeHeader(true);
+    }
+    const DWORD dwLimitMs = m_nMaxTimeout > 0 ? m_nMaxTimeout * 1000 : RECONNECT_LIMIT_MS;
+    const DWORD dwStart = GetTickCount();
+    // 0 means no deadline: a deadline that falls on it moves by a tick.
+    m_dwReconnectDeadline = (dwStart + dwLimitMs) | 1;
+    const DWORD dwStartDeadline = m_nMaxTimeoutDeadline;
+    m_nMaxTimeoutDeadline = m_dwReconnectDeadline;
+    DWORD dwPauseMs = FIRST_RECONNECT_PAUSE_MS;
+    HRESULT hr;
+    for (int nAttempt = 1;; nAttempt++) {
+        Trace("\nCZRtspSrc::Reconnect: attempt %d", nAttempt);
+        SetFilterAndPinsState(RTSPSTATE_REOPENSOCKET);
+        hr = PrepareToRun();
+        if (SUCCEEDED(hr) || hr == ZRMM_E_ABORT_WAIT_STOP ||
+            GetTickCount() - dwStart + dwPauseMs >= dwLimitMs) {
+            break;
+        }
+        if (WaitForSingleObject(AbortEvent(), dwPauseMs) == WAIT_OBJECT_0) {
+            hr = ZRMM_E_ABORT_WAIT_STOP;
+            break;
+        }
+        dwPauseMs = std::min(dwPauseMs * 2, MAX_RECONNECT_PAUSE_MS);
+    }
+    m_dwReconnectDeadline = 0;
+    m_nMaxTimeoutDeadline = dwStartDeadline;
+    Trace("\nCZRtspSrc::Reconnect returns %s", HResultName(hr));
+    return hr;
+}
+
+// The streams of a stored presentation that the server closed at its end
+// end there: each pin's loop gets the end marker.
+void CZRtspSrc::EndStreamsAtEndOfRange() {
+    Trace("\nCZRtspSrc::Reconnect: the presentation has reached its end");
+    for (int i = 0; i < m_nPins; i++) {
+        CPushPin* pPin = m_ppPins[i];
+        pPin->QueueData(pPin->RtpChannel(), nullptr, 0);
+    }
 }

@@ -8,8 +8,11 @@
 namespace {
 
 const int64_t ONE_SECOND = 10000000;
-// Without a sync point within this much video, decoding starts anyway.
-const int64_t MAX_WAIT_FOR_SYNC_POINT = ONE_SECOND;
+// Without a sync point within this much video, decoding starts anyway (from
+// a discontinuity). A key frame lost at the start is followed by the next
+// one within a GOP, which cameras keep to a few seconds: starting earlier
+// gives frames that cannot be decoded.
+const int64_t MAX_WAIT_FOR_SYNC_POINT = 5 * ONE_SECOND;
 // Streams whose first frames lie farther apart than this do not share a
 // timeline: every pin's base is set from its own frames.
 const int64_t MAX_START_DISTANCE = 3 * ONE_SECOND;
@@ -107,8 +110,9 @@ HRESULT CStartSync::OnPinFirstDataAvailable(CPushPin* pPin, const BYTE* pData, i
         if (tBuffered < MAX_WAIT_FOR_SYNC_POINT) {
             return S_FALSE;
         }
-        Trace("\nCZRtspSrc::OnPinFirstDataAvailable: Found no sync point in 1 sec, try decoding "
-              "without waiting for a sync point");
+        Trace("\nCZRtspSrc::OnPinFirstDataAvailable: Found no sync point in %s, try decoding "
+              "without waiting for a sync point",
+              FormatTime(MAX_WAIT_FOR_SYNC_POINT));
         sync = first;
     }
     SynchronizeLocked(pVideo, first, sync);

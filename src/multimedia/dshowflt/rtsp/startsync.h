@@ -1,6 +1,6 @@
 // The start synchronisation of a session's pins. After every PLAY each
 // running pin holds its first frames back until every running pin has data
-// and the video pin has a sync point (or has buffered a second of video).
+// and the video pin has a sync point (or has buffered five seconds of video).
 // Then the pins' time bases are set so that all of them start together at
 // the expected start time plus the buffering amount, and the frames that
 // came before the video sync point are dropped. Later, a discontinuity far

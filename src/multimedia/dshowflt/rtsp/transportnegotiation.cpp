@@ -24,6 +24,8 @@ const HRESULT HR_RESET = HRESULT_FROM_WIN32(WSAECONNRESET);
 const char SESSION_PREFIX[] = "Session: ";
 // Longer session ids are not ids but an attack on every later request.
 const int MAX_SESSION_ID = 512;
+// The other session ids kept for their TEARDOWN, in bytes of header lines.
+const int MAX_OTHER_SESSION_HEADERS = 16 * 1024;
 // Session time-outs beyond a day are not meant; 0 means none.
 const uint32_t MAX_SESSION_TIMEOUT_S = 86400;
 const DWORD KEEPALIVE_LEAD_MS = 20000;
@@ -58,10 +60,11 @@ bool FindNumber(const char* p, int n, const char* pszName, uint32_t* pnValue, in
     return i >= 0 && ReadNumber(p, n, i + (int)strlen(pszName), pnValue);
 }
 
+// Eight hex digits at most: a longer value is no SSRC.
 bool ReadHex32(const char* p, int n, int i, uint32_t* pdwValue) {
     uint32_t dw = 0;
     int nDigits = 0;
-    for (; i < n && nDigits < 8; i++, nDigits++) {
+    for (; i < n && nDigits <= 8; i++, nDigits++) {
         const char c = p[i];
         const int v = IsDigit(c)               ? c - '0'
                       : (c >= 'a' && c <= 'f') ? c - 'a' + 10
@@ -73,7 +76,7 @@ bool ReadHex32(const char* p, int n, int i, uint32_t* pdwValue) {
         dw = dw * 16 + (uint32_t)v;
     }
     *pdwValue = dw;
-    return nDigits > 0;
+    return nDigits > 0 && nDigits <= 8;
 }
 
 int ValueEnd(const char* p, int n, int i, const char* pszStops) {
@@ -186,14 +189,7 @@ HRESULT CZRtspSrc::ApplySetupAnswer(CPushPin* pPin, const char* p, int n) {
         Trace("\nRTSPSrc.SendSetupCommand: unusable session id (%d bytes)", nIdEnd);
         return ZRMM_E_RTSP_SETUP_FAILED;
     }
-    m_SessionHeader.ResetLength();
-    HRESULT hr = m_SessionHeader.AppendText(SESSION_PREFIX);
-    if (SUCCEEDED(hr)) {
-        hr = m_SessionHeader.AppendText(pSession, nIdEnd);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = m_SessionHeader.AppendText("\r\n");
-    }
+    HRESULT hr = RememberSessionId(pSession, nIdEnd);
     if (FAILED(hr)) {
         return hr;
     }
@@ -202,12 +198,6 @@ HRESULT CZRtspSrc::ApplySetupAnswer(CPushPin* pPin, const char* p, int n) {
     const char* t;
     int nt;
     HeaderValue(p, n, "Transport", &t, &nt);
-    const int nSsrc = FindText(t, nt, "ssrc=");
-    uint32_t dwSsrc = 0xFFFFFFFF;
-    if (nSsrc < 0 || !ReadHex32(t, nt, nSsrc + 5, &dwSsrc)) {
-        dwSsrc = 0xFFFFFFFF;
-    }
-    pPin->SetExpectedSSRC(dwSsrc);
     if (m_StreamingType != STREAMINGTYPE_UDP) {
         m_SelectedTransportType = 0;
         uint32_t nRtp = 0;
@@ -230,8 +220,65 @@ HRESULT CZRtspSrc::ApplySetupAnswer(CPushPin* pPin, const char* p, int n) {
         }
         ApplyRtcpPort(pPin, t, nt, nPortText);
     }
+    // The announced SSRC picks the stream's packets only where others may
+    // share its path (a multicast group). Elsewhere the channel or the port
+    // pair names the stream, and the packets' own SSRC is taken at once:
+    // cameras announce one SSRC and send another.
+    const int nSsrc = FindText(t, nt, "ssrc=");
+    uint32_t dwSsrc = 0xFFFFFFFF;
+    if (m_SelectedTransportType != 1 || nSsrc < 0 || !ReadHex32(t, nt, nSsrc + 5, &dwSsrc)) {
+        dwSsrc = 0xFFFFFFFF;
+    }
+    pPin->SetExpectedSSRC(dwSsrc);
     pPin->SetRTSPState(RTSPSTATE_SEND_RTSP_PLAY);
     return S_OK;
+}
+
+// A session has one id: every SETUP after the first carries it. Some DVRs
+// answer such a SETUP with a new id all the same; the session goes on with
+// the first one, and every other id the server gave is torn down with it.
+HRESULT CZRtspSrc::RememberSessionId(const char* pId, int nId) {
+    CBuffer header;
+    HRESULT hr = header.AppendText(SESSION_PREFIX);
+    if (SUCCEEDED(hr)) {
+        hr = header.AppendText(pId, nId);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = header.AppendText("\r\n");
+    }
+    if (FAILED(hr) || m_SessionHeader.TextLength() == 0) {
+        return FAILED(hr) ? hr : m_SessionHeader.AppendText(header.Text());
+    }
+    if (strcmp(header.Text(), m_SessionHeader.Text()) == 0 ||
+        FindText(m_OtherSessionHeaders.Text(), m_OtherSessionHeaders.TextLength(), header.Text()) >=
+            0) {
+        return S_OK;
+    }
+    Trace("\nRTSPSrc.SendSetupCommand: the server gave another session id (%.*s); the session "
+          "keeps %.*s",
+          nId, pId, m_SessionHeader.TextLength() - 2, m_SessionHeader.Text());
+    if (m_OtherSessionHeaders.TextLength() > MAX_OTHER_SESSION_HEADERS) {
+        return S_OK; // a server that changes the id every time gets no TEARDOWN for each
+    }
+    return m_OtherSessionHeaders.AppendText(header.Text());
+}
+
+// One TEARDOWN for each other id the server gave.
+void CZRtspSrc::TearDownOtherSessions(DWORD dwWaitMs) {
+    CBuffer others;
+    others.Swap(m_OtherSessionHeaders);
+    CBuffer kept;
+    kept.Swap(m_SessionHeader);
+    for (const char* p = others.Text(); *p;) {
+        const char* pEnd = strstr(p, "\r\n") + 2;
+        m_SessionHeader.ResetLength();
+        if (FAILED(m_SessionHeader.AppendText(p, (int)(pEnd - p))) ||
+            FAILED(SendCommand(RTSPMETHOD_TEARDOWN, nullptr, m_PlayUrl.Text(), dwWaitMs))) {
+            break;
+        }
+        p = pEnd;
+    }
+    m_SessionHeader.Swap(kept);
 }
 
 // The keep-alive comes 20 s before a long time-out, half-way through a short
@@ -285,14 +332,15 @@ HRESULT CZRtspSrc::ApplyUdpTransport(CPushPin* pPin, const char* p, int n, int* 
     if (FAILED(hr)) {
         return hr;
     }
-    const DWORD dwAddress = inet_addr(address.Text());
-    if (dwAddress == INADDR_NONE) {
+    // An IPv6 group may come in brackets.
+    CSocketAddress group;
+    if (!group.SetFromText(address.Text(), address.TextLength())) {
         Trace("\nRTSPSrc.SendSetupCommand: Was unable to extract a valid ip address from %s. "
               "Return ZRMM_E_BAD_MULTICAST_ADDRESS",
               address.Text());
         return ZRMM_E_BAD_MULTICAST_ADDRESS;
     }
-    m_nMulticastAddress = dwAddress;
+    m_MulticastAddress = group;
     const int nPort = FindText(p, n, "port=");
     *pnPortText = nPort >= 0 ? nPort + 5 : -1;
     uint32_t nTTL = 0;
@@ -319,7 +367,7 @@ void CZRtspSrc::ApplyRtcpPort(CPushPin* pPin, const char* p, int n, int nPortTex
         return;
     }
     const HRESULT hr =
-        pPin->SetRTCPServerPort(nRtcpPort, m_SelectedTransportType, m_nMulticastAddress);
+        pPin->SetRTCPServerPort(nRtcpPort, m_SelectedTransportType, m_MulticastAddress);
     if (FAILED(hr)) {
         Trace("\nRTSPSRC::SendSetupCommand: SetRTCPServerPort failed %s", HResultName(hr));
     }
@@ -488,7 +536,7 @@ HRESULT CZRtspSrc::RecoverLostPlaySession() {
     if (LastStatusCode() != 200) {
         return ZRMM_E_RTSP_PLAY_FAILED;
     }
-    return SendCommand(RTSPMETHOD_PLAY, nullptr, m_RequestUrl.Text(), RequestWaitMs());
+    return SendCommand(RTSPMETHOD_PLAY, nullptr, m_PlayUrl.Text(), RequestWaitMs());
 }
 
 void CZRtspSrc::ApplyPlayAnswer(const char* p, int n) {

@@ -9,10 +9,13 @@
 namespace {
 
 const WCHAR kRtspScheme[] = L"rtsp://";
+const WCHAR kSecureScheme[] = L"rtsps://";
 const WCHAR kPrivateScheme[] = L"zrrtsp://";
 const int kRtspSchemeLength = 7;
+const int kSecureSchemeLength = 8;
 const int kPrivateSchemeLength = 9;
 const int kMaxLocalAddresses = 16;
+const int kMaxPortText = 8; // ":65535"
 const char kHexDigits[] = "0123456789ABCDEF";
 
 // Windows Sockets calls need the library started; look-ups may happen before
@@ -35,25 +38,98 @@ private:
     bool m_bStarted;
 };
 
-// The URL with the scheme the cracker expects; delete[] by the caller.
-WCHAR* WithRtspScheme(const WCHAR* pszUrl) {
-    const WCHAR* pszRest = pszUrl;
+// What follows the scheme: the URL without "rtsp://", "rtsps://" (*pbTls) or
+// "zrrtsp://", or the whole text when it has none.
+const WCHAR* SkipScheme(const WCHAR* pszUrl, BOOL* pbTls) {
+    *pbTls = FALSE;
     if (_wcsnicmp(pszUrl, kRtspScheme, kRtspSchemeLength) == 0) {
-        pszRest = pszUrl + kRtspSchemeLength;
-    } else if (_wcsnicmp(pszUrl, kPrivateScheme, kPrivateSchemeLength) == 0) {
-        pszRest = pszUrl + kPrivateSchemeLength;
+        return pszUrl + kRtspSchemeLength;
     }
+    if (_wcsnicmp(pszUrl, kSecureScheme, kSecureSchemeLength) == 0) {
+        *pbTls = TRUE;
+        return pszUrl + kSecureSchemeLength;
+    }
+    if (_wcsnicmp(pszUrl, kPrivateScheme, kPrivateSchemeLength) == 0) {
+        return pszUrl + kPrivateSchemeLength;
+    }
+    return pszUrl;
+}
+
+// After the authority's user information, the position of the ']' that ends
+// an IPv6 host, or -1.
+int BracketedHostEnd(const WCHAR* pszRest) {
+    const size_t cchAuthority = wcscspn(pszRest, L"/?#");
+    size_t nHost = 0;
+    for (size_t i = 0; i < cchAuthority; i++) {
+        if (pszRest[i] == L'@') {
+            nHost = i + 1;
+        }
+    }
+    if (pszRest[nHost] != L'[') {
+        return -1;
+    }
+    for (size_t i = nHost; i < cchAuthority; i++) {
+        if (pszRest[i] == L']') {
+            return (int)i;
+        }
+    }
+    return -1;
+}
+
+// The URL with the scheme the cracker expects; delete[] by the caller. The
+// cracker takes the last colon of the authority for the port's, which in
+// "[2001:db8::7]" without a port is the address's own: such a host gets the
+// default port written out.
+WCHAR* CrackableUrl(const WCHAR* pszUrl, BOOL* pbTls) {
+    const WCHAR* pszRest = SkipScheme(pszUrl, pbTls);
     const size_t cchRest = wcslen(pszRest);
-    WCHAR* pszFull = new (std::nothrow) WCHAR[kRtspSchemeLength + cchRest + 1];
+    WCHAR szPort[kMaxPortText] = {};
+    size_t cchHost = cchRest;
+    const int nBracket = BracketedHostEnd(pszRest);
+    if (nBracket >= 0 && pszRest[nBracket + 1] != L':') {
+        swprintf(szPort, kMaxPortText, L":%u",
+                 (unsigned)(*pbTls ? RTSPS_DEFAULT_PORT : RTSP_DEFAULT_PORT));
+        cchHost = (size_t)nBracket + 1;
+    }
+    const size_t cchPort = wcslen(szPort);
+    WCHAR* pszFull = new (std::nothrow) WCHAR[kRtspSchemeLength + cchRest + cchPort + 1];
     if (pszFull) {
-        wmemcpy(pszFull, kRtspScheme, kRtspSchemeLength);
-        wmemcpy(pszFull + kRtspSchemeLength, pszRest, cchRest + 1);
+        WCHAR* p = pszFull;
+        wmemcpy(p, kRtspScheme, kRtspSchemeLength);
+        p += kRtspSchemeLength;
+        wmemcpy(p, pszRest, cchHost);
+        p += cchHost;
+        wmemcpy(p, szPort, cchPort);
+        p += cchPort;
+        wmemcpy(p, pszRest + cchHost, cchRest - cchHost + 1);
     }
     return pszFull;
 }
 
 bool NeedsEscape(unsigned char c) {
     return c < 0x20 || c >= 0x7F || strchr(" \"#%<>[\\]^`{|}~", c) != nullptr;
+}
+
+// In a host and port as given, escapes stay escapes and the brackets of an
+// IPv6 literal stay brackets; anything else that a request line cannot
+// carry is escaped as in a path.
+bool NeedsEscapeInAuthority(unsigned char c) {
+    return c != '%' && c != '[' && c != ']' && NeedsEscape(c);
+}
+
+// Continues the text in pOut with the n bytes at p, escaped where asked.
+HRESULT AppendEscaped(const char* p, int n, bool (*pfnNeedsEscape)(unsigned char),
+                      CBaseBuffer* pOut) {
+    pOut->DropTrailingZero();
+    for (int i = 0; i < n; i++) {
+        const unsigned char c = (unsigned char)p[i];
+        char escaped[3] = {'%', kHexDigits[c >> 4], kHexDigits[c & 15]};
+        HRESULT hr = pfnNeedsEscape(c) ? pOut->Append(escaped, 3) : pOut->Append(&c, 1);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    return pOut->AppendTerminatingZero();
 }
 
 // An address whose last octet is 255 names this machine on that subnet: it
@@ -73,17 +149,28 @@ DWORD ApplyLocalSubnetAlias(DWORD dwAddress, CHostLookup* pLookup) {
     return dwAddress;
 }
 
-HRESULT ResolveAddress(const WCHAR* pszHost, CHostLookup* pLookup, DWORD* pdwAddress) {
-    CBaseBuffer host;
-    HRESULT hr = host.SetFromWide(pszHost, CP_ACP);
-    if (FAILED(hr)) {
-        return hr;
+// The host as the URL names it, without the brackets of an IPv6 address.
+HRESULT SetHost(const WCHAR* pszHost, CBaseBuffer* pHost) {
+    pHost->ResetLength();
+    size_t cch = wcslen(pszHost);
+    if (cch >= 2 && pszHost[0] == L'[' && pszHost[cch - 1] == L']') {
+        pszHost++;
+        cch -= 2;
     }
-    DWORD dwAddress = inet_addr(host.Text());
-    if (dwAddress == INADDR_NONE && FAILED(pLookup->ResolveHost(host.Text(), &dwAddress))) {
+    WCHAR szHost[URL_MAX_HOST + 1];
+    wmemcpy(szHost, pszHost, cch);
+    szHost[cch] = L'\0';
+    return pHost->SetFromWide(szHost, CP_ACP);
+}
+
+HRESULT ResolveAddress(const char* pszHost, CHostLookup* pLookup, CSocketAddress* pAddress) {
+    if (!pAddress->SetFromText(pszHost, (int)strlen(pszHost)) &&
+        FAILED(pLookup->ResolveHost(pszHost, pAddress))) {
         return HRESULT_FROM_WIN32(WSAHOST_NOT_FOUND);
     }
-    *pdwAddress = ApplyLocalSubnetAlias(dwAddress, pLookup);
+    if (!pAddress->IsIPv6()) {
+        *pAddress = CSocketAddress::FromIPv4(ApplyLocalSubnetAlias(pAddress->IPv4(), pLookup));
+    }
     return S_OK;
 }
 
@@ -94,26 +181,31 @@ HRESULT SetUtf8(const WCHAR* psz, CBaseBuffer* pOut) {
 
 } // namespace
 
-HRESULT CHostLookup::ResolveHost(const char* pszHost, DWORD* pdwAddress) {
+HRESULT CHostLookup::ResolveHost(const char* pszHost, CSocketAddress* pAddress) {
     CWinsockScope winsock;
     addrinfo hints = {};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* pResult = nullptr;
     if (getaddrinfo(pszHost, nullptr, &hints, &pResult) != 0) {
         return HRESULT_FROM_WIN32(WSAHOST_NOT_FOUND);
     }
-    HRESULT hr = HRESULT_FROM_WIN32(WSAHOST_NOT_FOUND);
-    for (addrinfo* p = pResult; p; p = p->ai_next) {
-        if (p->ai_family == AF_INET && p->ai_addr && p->ai_addrlen >= sizeof(sockaddr_in)) {
-            *pdwAddress = reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
-            hr = S_OK;
-            break;
+    CSocketAddress found;
+    for (addrinfo* p = pResult; p && found.Family() != AF_INET; p = p->ai_next) {
+        CSocketAddress address;
+        if (address.SetFromSockaddr(p->ai_addr, (int)p->ai_addrlen) &&
+            (found.IsEmpty() || address.Family() == AF_INET)) {
+            found = address;
         }
     }
     freeaddrinfo(pResult);
-    return hr;
+    if (found.IsEmpty()) {
+        return HRESULT_FROM_WIN32(WSAHOST_NOT_FOUND);
+    }
+    found.SetPort(0);
+    *pAddress = found;
+    return S_OK;
 }
 
 int CHostLookup::LocalAddresses(DWORD* pdwAddresses, int nMax) {
@@ -135,28 +227,17 @@ int CHostLookup::LocalAddresses(DWORD* pdwAddresses, int nMax) {
 
 HRESULT EncodeRequestPath(const char* p, int n, CBaseBuffer* pOut) {
     pOut->ResetLength();
-    for (int i = 0; i < n; i++) {
-        const unsigned char c = (unsigned char)p[i];
-        char escaped[3] = {'%', kHexDigits[c >> 4], kHexDigits[c & 15]};
-        HRESULT hr = NeedsEscape(c) ? pOut->Append(escaped, 3) : pOut->Append(&c, 1);
-        if (FAILED(hr)) {
-            return hr;
-        }
-    }
-    return pOut->AppendTerminatingZero();
+    return AppendEscaped(p, n, &NeedsEscape, pOut);
 }
 
-HRESULT ParseInternetAddress(const WCHAR* pszUrl, DWORD* pdwAddress, WORD* pwPort,
-                             DWORD* pdwReserved1, DWORD* pdwReserved2, CBaseBuffer* pPath,
-                             CBaseBuffer* pUser, CBaseBuffer* pPassword, CHostLookup* pLookup) {
-    *pdwAddress = 0;
-    *pwPort = 0;
-    *pdwReserved1 = 0;
-    *pdwReserved2 = 0;
+HRESULT ParseInternetAddress(const WCHAR* pszUrl, CSocketAddress* pAddress, BOOL* pbTls,
+                             CBaseBuffer* pHost, CBaseBuffer* pPath, CBaseBuffer* pUser,
+                             CBaseBuffer* pPassword, CHostLookup* pLookup) {
+    *pAddress = CSocketAddress();
     CHostLookup systemLookup;
     pLookup = pLookup ? pLookup : &systemLookup;
 
-    WCHAR* pszFull = WithRtspScheme(pszUrl ? pszUrl : L"");
+    WCHAR* pszFull = CrackableUrl(pszUrl ? pszUrl : L"", pbTls);
     if (!pszFull) {
         return E_OUTOFMEMORY;
     }
@@ -200,21 +281,41 @@ HRESULT ParseInternetAddress(const WCHAR* pszUrl, DWORD* pdwAddress, WORD* pwPor
     if (SUCCEEDED(hr)) {
         hr = SetUtf8(szPassword, pPassword);
     }
+    if (SUCCEEDED(hr)) {
+        hr = SetHost(szHost, pHost);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = ResolveAddress(pHost->Text(), pLookup, pAddress);
+    }
     if (FAILED(hr)) {
         return hr;
     }
-    *pwPort = htons(uc.nPort != 0 ? uc.nPort : RTSP_DEFAULT_PORT);
-    return ResolveAddress(szHost, pLookup, pdwAddress);
+    const WORD wDefault = *pbTls ? RTSPS_DEFAULT_PORT : RTSP_DEFAULT_PORT;
+    pAddress->SetPort(htons(uc.nPort != 0 ? uc.nPort : wDefault));
+    return S_OK;
 }
 
-HRESULT UrlPathWithoutQuery(const char* pszUrl, CBaseBuffer* pPath) {
-    // The path is taken as the request line carries it, escapes undecoded:
-    // decoded, "%0D%0A" in a server's control URL would put a line break
-    // into the Authorization header.
-    const char* pPathStart = pszUrl;
-    if (const char* pAuthority = strstr(pszUrl, "://")) {
-        pPathStart = pAuthority + 3 + strcspn(pAuthority + 3, "/?");
+HRESULT BuildRequestUrl(const WCHAR* pszUrl, const char* pszPath, CBaseBuffer* pRequestUrl) {
+    BOOL bTls = FALSE;
+    const WCHAR* pszAuthority = SkipScheme(pszUrl ? pszUrl : L"", &bTls);
+    const size_t cchAuthority = wcscspn(pszAuthority, L"/?#");
+    // The credentials end at the last '@' before the path.
+    for (size_t i = cchAuthority; i > 0; i--) {
+        if (pszAuthority[i - 1] == L'@') {
+            pszAuthority += i;
+            break;
+        }
     }
-    pPath->ResetLength();
-    return pPath->AppendText(pPathStart, (int)strcspn(pPathStart, "?"));
+    // The three delimiters are single bytes in UTF-8 too.
+    CBaseBuffer rest;
+    HRESULT hr = rest.SetFromWide(pszAuthority, CP_UTF8);
+    pRequestUrl->ResetLength();
+    if (SUCCEEDED(hr)) {
+        hr = pRequestUrl->AppendText(bTls ? "rtsps://" : "rtsp://");
+    }
+    if (SUCCEEDED(hr)) {
+        hr = AppendEscaped(rest.Text(), (int)strcspn(rest.Text(), "/?#"), &NeedsEscapeInAuthority,
+                           pRequestUrl);
+    }
+    return SUCCEEDED(hr) ? pRequestUrl->AppendText(pszPath) : hr;
 }

@@ -55,6 +55,7 @@ void CUrlOptions::ResetOptions() {
     m_nTrace = 0;
     m_nG726Reversed = 0;
     m_bEnableSecurityUI = 1;
+    m_bTlsVerify = 1;
     m_bMulticast = 0;
     m_nRequestedStreamingType = STREAMINGTYPE_UDP;
     m_StreamingType = STREAMINGTYPE_UDP;
@@ -68,6 +69,12 @@ HRESULT CUrlOptions::ParseOptions(CBaseBuffer* pPath) {
         if (GetOption(pPath, option.pszName, &value) == S_OK) {
             option.pfnApply(this, ReadDecimal(value.Text()));
         }
+    }
+    // Only a number that reads 0 turns the certificate check off: a word
+    // ("TlsVerify=yes") must not.
+    if (GetOption(pPath, "TlsVerify=", &value) == S_OK) {
+        const bool bNumber = value.Text()[0] >= '0' && value.Text()[0] <= '9';
+        m_bTlsVerify = bNumber && ReadDecimal(value.Text()) == 0 ? 0 : 1;
     }
     HRESULT hr = GetOption(pPath, "Transport=", &value);
     if (FAILED(hr)) {

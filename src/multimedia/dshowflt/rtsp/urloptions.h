@@ -25,8 +25,9 @@ public:
     // The values that hold when the URL names no option.
     void ResetOptions();
     // Takes every option out of the path, in the order MaxTimeout, Timeout,
-    // Latency, Port, Trace, G726Reversed, EnableSecurityUI, Transport, and
-    // applies it. An unknown Transport word gives ZRMM_E_BAD_URL_OPTION.
+    // Latency, Port, Trace, G726Reversed, EnableSecurityUI, TlsVerify,
+    // Transport, and applies it. An unknown Transport word gives
+    // ZRMM_E_BAD_URL_OPTION.
     HRESULT ParseOptions(CBaseBuffer* pPath);
 
     uint32_t m_nMaxTimeout;            // seconds; connect time-out and data deadline (0: none)
@@ -36,6 +37,7 @@ public:
     uint32_t m_nTrace;                 // non-zero turns tracing on
     uint32_t m_nG726Reversed;          // non-zero: G.726 frames are delivered as received
     int32_t m_bEnableSecurityUI;       // 0 forbids the login dialog (read at every 401)
+    int32_t m_bTlsVerify;              // 0 accepts any certificate of an rtsps server
     int32_t m_bMulticast;              // multicast Transport lines
     int32_t m_nRequestedStreamingType; // STREAMINGTYPE_, from Transport=
     int32_t m_StreamingType;           // STREAMINGTYPE_ in use

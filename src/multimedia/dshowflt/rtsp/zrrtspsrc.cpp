@@ -8,8 +8,11 @@
 #include "common/threadcommands.h"
 #include "common/trace.h"
 #include "common/zrerrors.h"
+#include "controlurl.h"
 #include "interfacetable.h"
+#include "maskedurl.h"
 #include "mfsource/pushpin.h"
+#include "rtp/firstframescan.h"
 #include "rtp/mediatype.h"
 #include "rtp/mediatypeutil.h"
 #include "rtsprequest.h"
@@ -27,17 +30,9 @@ const DWORD OPTIONS_WAIT_MS = 10000;
 const DWORD STORED_READ_TIMEOUT_MS = 2000;
 const int MAX_PINS = 32;
 
-bool StartsWithNoCase(const char* psz, const char* pszPrefix) {
-    return _strnicmp(psz, pszPrefix, strlen(pszPrefix)) == 0;
-}
-
-bool IsMulticastAddress(DWORD dwAddress) {
-    const DWORD dwHost = ntohl(dwAddress);
-    return dwHost >= 0xE0000000 && dwHost <= 0xEFFFFFFF;
-}
-
-bool IsMulticastText(const CBaseBuffer& address) {
-    return address.TextLength() > 0 && IsMulticastAddress(inet_addr(address.Text()));
+bool IsMulticastText(const CBaseBuffer& text) {
+    CSocketAddress address;
+    return address.SetFromText(text.Text(), text.TextLength()) && address.IsMulticast();
 }
 
 } // namespace
@@ -96,7 +91,7 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
     Unload();
     CAutoLock filterLock(&m_FilterLock);
     const WCHAR* pszGiven = pszUrl ? pszUrl : L"";
-    Trace("\nRTSPSrc::Load(%S)", pszGiven);
+    Trace("\nRTSPSrc::Load(%S)", MaskUrlPassword(pszGiven).c_str());
     FreeMediaType(&m_mtLoad);
     m_bHasLoadType = pmt && SUCCEEDED(CopyMediaType(&m_mtLoad, pmt));
     size_t cch = 0;
@@ -106,13 +101,12 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
     if (FAILED(m_Url.SetContents(pszGiven, (int)((cch + 1) * sizeof(WCHAR))))) {
         return E_OUTOFMEMORY;
     }
+    CBuffer host;
     CBuffer user;
     CBuffer password;
-    WORD wPort = 0;
-    DWORD dwReserved1 = 0;
-    DWORD dwReserved2 = 0;
-    HRESULT hr = ParseInternetAddress(pszGiven, &m_dwServerAddress, &wPort, &dwReserved1,
-                                      &dwReserved2, &m_Path, &user, &password);
+    BOOL bTls = FALSE;
+    HRESULT hr =
+        ParseInternetAddress(pszGiven, &m_ServerAddress, &bTls, &host, &m_Path, &user, &password);
     if (FAILED(hr)) {
         Trace("\nRTSPSrc::Load: ParseInternetAddress returned %s", HResultName(hr));
         return hr;
@@ -123,18 +117,18 @@ STDMETHODIMP CZRtspSrc::Load(LPCOLESTR pszUrl, const AM_MEDIA_TYPE* pmt) {
     }
     if (m_nTrace != 0) {
         g_TraceModule.AddFlags(TRACE_URL_OPTION);
-        Trace("\nRTSPSrc::Load(%S)", pszGiven);
+        Trace("\nRTSPSrc::Load(%S)", MaskUrlPassword(pszGiven).c_str());
     }
     hr = Authentication()->SetCredentials(user.Text(), password.Text());
     if (FAILED(hr)) {
         return hr;
     }
     m_Reader.SetInterleaved(m_StreamingType != STREAMINGTYPE_UDP);
-    SetAddress(m_dwServerAddress, wPort, INADDR_ANY, FALSE, FALSE);
-    m_RequestUrl.ResetLength();
-    const BYTE* pb = reinterpret_cast<const BYTE*>(&m_dwServerAddress);
-    hr = m_RequestUrl.AppendFormat("rtsp://%u.%u.%u.%u%s", pb[0], pb[1], pb[2], pb[3],
-                                   m_Path.Text());
+    SetAddress(m_ServerAddress, CSocketAddress::Any(m_ServerAddress.Family()), FALSE, FALSE);
+    hr = SetTls(bTls ? host.Text() : nullptr, m_bTlsVerify);
+    if (SUCCEEDED(hr)) {
+        hr = BuildRequestUrl(pszGiven, m_Path.Text(), &m_RequestUrl);
+    }
     // The reader thread idles until the connection is open.
     if (SUCCEEDED(hr) && !m_Reader.ThreadExists() && !m_Reader.Create()) {
         hr = E_OUTOFMEMORY;
@@ -177,10 +171,12 @@ void CZRtspSrc::Unload() {
     m_Url.Free();
     m_Description.Clear();
     m_SessionHeader.ResetLength();
+    m_OtherSessionHeaders.ResetLength();
     m_CommonHeaders.ResetLength();
     m_RangeHeader.ResetLength();
     m_FilterRTSPState = RTSPSTATE_REOPENSOCKET;
     m_nKeepAliveMethod = RTSPMETHOD_NONE;
+    m_bPauseRefused = false;
     m_nReportIntervalMs = CRTCPPacket::DEFAULT_REPORT_INTERVAL_MS;
     ResetCSeq();
 }
@@ -281,16 +277,18 @@ HRESULT CZRtspSrc::SendDescribe() {
     return SendCommand(RTSPMETHOD_DESCRIBE, ACCEPT_SDP, m_RequestUrl.Text(), RequestWaitMs());
 }
 
+// A reconnect gives up at its deadline, even in the middle of an exchange.
 DWORD CZRtspSrc::RequestWaitMs() const {
-    return std::max<DWORD>(m_nTimeout * 1000, 10000);
+    const DWORD dwWait = std::max<DWORD>(m_nTimeout * 1000, 10000);
+    if (m_dwReconnectDeadline == 0) {
+        return dwWait;
+    }
+    const int32_t nLeft = (int32_t)(m_dwReconnectDeadline - GetTickCount());
+    return std::min<DWORD>(dwWait, nLeft > 0 ? (DWORD)nLeft : 1);
 }
 
 HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
     HRESULT hr = SetContentBase(pAnswer, nAnswer);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    hr = SetPlayUrl();
     if (FAILED(hr)) {
         return hr;
     }
@@ -302,6 +300,15 @@ HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
     const int nBodyEnd = nBodyStart + std::min(nLength, nAnswer - nBodyStart);
     m_Description.Clear();
     hr = ParseContent(pAnswer + nBodyStart, pAnswer + nBodyEnd, &m_Description);
+    // The session-level control, where the description has one, is the
+    // aggregate URL (RFC 2326 appendix C.1.1).
+    const HRESULT hrPlayUrl = ResolveControlUrl(
+        m_Path.Text(),
+        m_Description.m_Control.TextLength() > 0 ? m_Description.m_Control.Text() : nullptr,
+        &m_PlayUrl);
+    if (FAILED(hrPlayUrl)) {
+        return hrPlayUrl;
+    }
     if (hr != S_OK) {
         return S_OK; // a description it cannot use leaves the session without pins
     }
@@ -319,43 +326,21 @@ HRESULT CZRtspSrc::ProcessDescribeResponse(const char* pAnswer, int nAnswer) {
     return S_OK;
 }
 
-// Requests for the streams resolve against the content base. Some servers
-// omit it (the request URL is the base then), some write the host part
-// empty ("rtsp:///live/"), which leaves the path.
+// Requests for the streams resolve against the content base (m_Path).
 HRESULT CZRtspSrc::SetContentBase(const char* pAnswer, int nAnswer) {
-    m_Path.ResetLength();
     int nHeaderEnd = FindHeaderEnd(pAnswer, nAnswer);
     int i = 0;
     int nEnd = 0;
     if (nHeaderEnd < 0) {
         nHeaderEnd = nAnswer;
     }
-    if (!FindHeader(pAnswer, nHeaderEnd, "Content-Base", &i, &nEnd)) {
-        return m_Path.AppendText(m_RequestUrl.Text());
-    }
-    for (int k = i; k < nEnd; k++) {
-        if (pAnswer[k] == ';') {
-            nEnd = k;
-            break;
-        }
-    }
-    if (nEnd - i >= 8 && _strnicmp(pAnswer + i, "rtsp:///", 8) == 0) {
-        i += 7;
-    }
-    if (nEnd > i && pAnswer[nEnd - 1] == '/') {
-        nEnd--;
-    }
-    return m_Path.AppendText(pAnswer + i, nEnd - i);
+    const bool bFound = FindHeader(pAnswer, nHeaderEnd, "Content-Base", &i, &nEnd);
+    return ResolveContentBase(bFound ? pAnswer + i : nullptr, nEnd - i, m_RequestUrl.Text(),
+                              &m_Path);
 }
 
-HRESULT CZRtspSrc::SetPlayUrl() {
-    m_PlayUrl.ResetLength();
-    if (StartsWithNoCase(m_Path.Text(), "rtsp://")) {
-        return m_PlayUrl.AppendText(m_Path.Text());
-    }
-    const BYTE* pb = reinterpret_cast<const BYTE*>(&m_dwServerAddress);
-    return m_PlayUrl.AppendFormat("rtsp://%u.%u.%u.%u%s", pb[0], pb[1], pb[2], pb[3],
-                                  m_Path.Text());
+const CSocketAddress& CZRtspSrc::StreamPeerAddress() const {
+    return m_SelectedTransportType ? m_MulticastAddress : m_ServerAddress;
 }
 
 void CZRtspSrc::AutoDetectTransportType() {
@@ -409,18 +394,13 @@ HRESULT CZRtspSrc::AddOutputPin(StreamDescription* pStream) {
           "m_SelectedTransportType=%d",
           m_StreamingType, pPin->Description().m_nStreamType, m_SelectedTransportType);
     if (m_StreamingType == STREAMINGTYPE_UDP) {
-        hr = pPin->OpenUdpSockets(m_SelectedTransportType, GetInterface(),
-                                  m_SelectedTransportType ? m_nMulticastAddress : m_dwServerAddress,
+        hr = pPin->OpenUdpSockets(m_SelectedTransportType, Interface(), StreamPeerAddress(),
                                   m_nBasePort);
         if (FAILED(hr)) {
             return hr;
         }
     }
-    const StreamDescription& desc = pPin->Description();
-    const bool bNeedsProbe =
-        (desc.m_nCompression == COMPRESSION_H264 && desc.m_nParamSets == 0) ||
-        (desc.m_nCompression == COMPRESSION_JPEG && (desc.m_nWidth < 0 || desc.m_nHeight < 0));
-    if (bNeedsProbe) {
+    if (NeedsInBandFormat(pPin->Description())) {
         hr = ProbeFormat(pPin, nIndex);
         if (FAILED(hr)) {
             return hr;
@@ -445,9 +425,9 @@ HRESULT CZRtspSrc::AddOutputPin(StreamDescription* pStream) {
     return hr;
 }
 
-// A stream whose description lacks its format (H.264 without parameter
-// sets, JPEG without picture size) is played briefly to learn it from its
-// first frames.
+// A stream whose description lacks its format (parameter sets sent only in
+// band, JPEG without picture size, MPEG-4 video without a frame rate) is
+// played briefly to learn it from its first frames.
 HRESULT CZRtspSrc::ProbeFormat(CPushPin* pPin, int nIndex) {
     CAutoLock commandLock(&m_CommandLock);
     HRESULT hr = SendSetupCommand(pPin, nIndex);
@@ -478,9 +458,22 @@ HRESULT CZRtspSrc::ProbeFormat(CPushPin* pPin, int nIndex) {
     const HRESULT hrStop = (HRESULT)pPin->CallLoopWorker(LOOPCMD_STOP);
     if (SUCCEEDED(hrStop)) {
         SendPauseCommand();
-        SendTeardownCommand(false);
+        if (m_bPauseRefused) {
+            KeepProbedSession();
+        } else {
+            SendTeardownCommand(false);
+        }
     }
     return FAILED(hr) ? hr : hrStop;
+}
+
+// A server that refuses PAUSE goes on playing the probe's session. Rather
+// than tear it down and set everything up again, the start continues it: it
+// sets up the streams that are not set up yet, then plays.
+void CZRtspSrc::KeepProbedSession() {
+    SetPinsState(RTSPSTATE_SEND_RTSP_PLAY);
+    SetFilterStateDirect(RTSPSTATE_SEND_RTSP_SETUP,
+                         "\nCZRtspSrc::AddOutputPin: new m_FilterRTSPState=%s");
 }
 
 // No UDP data reached the probe: the path blocks UDP. Load starts again over
@@ -536,6 +529,7 @@ CPushPin* CZRtspSrc::GetPin(int nIndex) {
 // ---- Control from the front end ----------------------------------------------
 
 HRESULT CZRtspSrc::Run(int64_t) {
+    CAutoLock filterLock(&m_FilterLock);
     Trace("\nCZRtspSrc::Run...");
     Trace("\nCZRtspSrc::GetClockTime: m_pClock is NULL");
     const HRESULT hr = m_bNewPositionPending ? StartStreaming() : PrepareToRun();
@@ -546,6 +540,7 @@ HRESULT CZRtspSrc::Run(int64_t) {
 }
 
 HRESULT CZRtspSrc::Pause() {
+    CAutoLock filterLock(&m_FilterLock);
     Trace("\nCZRtspSrc::Pause... (from %s)", m_nRunState == State_Running ? "Run" : "Stop");
     if (m_nRunState != State_Stopped) {
         PauseStreaming(true);
@@ -561,19 +556,23 @@ HRESULT CZRtspSrc::Pause() {
 }
 
 HRESULT CZRtspSrc::Stop() {
+    CAutoLock filterLock(&m_FilterLock);
     Trace("\nCZRtspSrc::Stop...\n");
     StopStreaming();
     InvalidateAppliedPositions();
     return S_OK;
 }
 
+// The keep-alive ends first: its exchange would hold the command lock that
+// the TEARDOWN needs.
 void CZRtspSrc::CloseSession() {
-    StopRtcpWorkers();
-    SendTeardownCommand(true);
+    CAutoLock filterLock(&m_FilterLock);
     if (m_KeepAlive.ThreadExists()) {
         m_KeepAlive.CallWorker(KEEPALIVECMD_EXIT);
         m_KeepAlive.Close();
     }
+    StopRtcpWorkers();
+    SendTeardownCommand(true, true);
 }
 
 void CZRtspSrc::SetStarvation(BOOL bStarving) {
@@ -595,7 +594,8 @@ int64_t CZRtspSrc::FlirSecTimeCorrection() const {
     return m_Description.m_bFlirSecServer && m_bDescribeToPlayMeasured ? m_tDescribeToPlayDelay : 0;
 }
 
-HRESULT CZRtspSrc::SendKeepAliveCommand(const char* pszSessionHeader) {
+HRESULT CZRtspSrc::SendKeepAliveCommand(const char* pszSessionHeader, DWORD dwWaitMs,
+                                        HANDLE hStop) {
     CAutoLock commandLock(&m_CommandLock);
     if (strcmp(pszSessionHeader, m_SessionHeader.Text()) != 0) {
         return S_FALSE; // renewed or lost: the keep-alive stops
@@ -605,11 +605,39 @@ HRESULT CZRtspSrc::SendKeepAliveCommand(const char* pszSessionHeader) {
         return E_UNEXPECTED;
     }
     const HRESULT hr =
-        SendCommand(m_nKeepAliveMethod, nullptr, m_RequestUrl.Text(), OPTIONS_WAIT_MS);
+        SendCommandUntil(m_nKeepAliveMethod, nullptr, m_RequestUrl.Text(), dwWaitMs, hStop);
     if (FAILED(hr)) {
         return hr;
     }
     return LastStatusCode() == 200 ? S_OK : ZRMM_E_RTSP_OPTIONS_FAILED;
+}
+
+void CZRtspSrc::OnKeepAliveUnanswered() {
+    Trace("\nCZRtspSrc::OnKeepAliveUnanswered: the server has not answered for %s",
+          FormatMs(m_nSessionTimeoutMs.load()));
+    if (IsRunning()) {
+        SetFilterAndPinsState(RTSPSTATE_REOPENSOCKET);
+        ReportLostConnection(ZRMM_E_SERVER_NOT_RESPONDING);
+    }
+}
+
+void CZRtspSrc::SetEventSink(ISessionEvents* pEvents) {
+    CAutoLock lock(&m_EventsLock);
+    m_pEvents = pEvents;
+}
+
+bool CZRtspSrc::EndsStreamsWithConnection() {
+    CAutoLock lock(&m_EventsLock);
+    return !m_pEvents;
+}
+
+// Without a sink nobody reconnects the session: its streams have ended with
+// the connection (the reader did that).
+void CZRtspSrc::ReportLostConnection(HRESULT hr) {
+    CAutoLock lock(&m_EventsLock);
+    if (m_pEvents) {
+        m_pEvents->OnConnectionLost(hr);
+    }
 }
 
 void CZRtspSrc::OnSocketClosed() {
@@ -673,7 +701,11 @@ void CZRtspSrc::FlushStreams() {
 }
 
 void CZRtspSrc::OnConnectionLost() {
+    const bool bWasRunning = IsRunning();
     SetFilterAndPinsState(RTSPSTATE_REOPENSOCKET);
+    if (bWasRunning) {
+        ReportLostConnection(HRESULT_FROM_WIN32(WSAECONNRESET));
+    }
 }
 
 void CZRtspSrc::FlushStreamQueues() {

@@ -10,12 +10,18 @@
 // object, loading and the pins; sessionstatemachine.cpp the state machine;
 // transportnegotiation.cpp SETUP and PLAY.
 //
-// Locks, outermost first: the filter lock (Load), the command lock (one
-// exchange at a time, recursive), the pin-list lock (reader/writer: written
-// only while the pin array changes, inside Load), the response lock. The
-// pins' processing threads take the start-synchronisation lock first, then
-// the pin-list lock. The pin-list lock is never held across an exchange or
-// a wait for a pin.
+// Nothing the front end calls waits on the network past its wish to stop:
+// Abort (the application stops or shuts down) ends every wait for an
+// answer, for data, for a connect and for a reconnect at once.
+//
+// Locks, outermost first: the filter lock (held by every call of the front
+// end: Load, Run, Pause, Stop, Reconnect, CloseSession, so that they take
+// turns), the command lock (one exchange at a time, recursive), the pin-list
+// lock (reader/writer: written only while the pin array changes, inside
+// Load), the response lock. The pins' processing threads take the
+// start-synchronisation lock first, then the pin-list lock. The pin-list
+// lock is never held across an exchange or a wait for a pin. The reader and
+// the keep-alive threads never take the filter lock.
 #pragma once
 
 #include <atomic>
@@ -23,11 +29,13 @@
 
 #include "common/critsec.h"
 #include "keepalivethread.h"
+#include "mfsource/module.h"
 #include "rtp/controlconnectionreader.h"
 #include "rtp/rtcppacket.h"
 #include "rtspcommand.h"
 #include "seeking.h"
 #include "sessiondescription.h"
+#include "sessionevents.h"
 #include "startsync.h"
 
 class CPushPin;
@@ -37,7 +45,10 @@ class CZRtspSrc : public IFileSourceFilter,
                   public CSeeking,
                   public IAMFilterMiscFlags,
                   private IControlConnectionOwner,
-                  private IInterleavedSender {
+                  private IInterleavedSender,
+                  // Handed to applications through the source's
+                  // QueryInterface, it may outlive the source.
+                  private MediaFoundationSamples::BaseObject {
 public:
     // *phr becomes E_OUTOFMEMORY when an event cannot be created. The
     // reader thread starts with the first Load.
@@ -61,8 +72,19 @@ public:
     HRESULT Run(int64_t tStart);
     HRESULT Pause();
     HRESULT Stop();
-    // TEARDOWN (keeping the state) and the end of the keep-alive thread.
+    // The end of the keep-alive thread and a last TEARDOWN (keeping the
+    // state), whose short wait the abort event does not end.
     void CloseSession();
+    // Who hears of a connection lost while playing (null: nobody; then the
+    // streams end with the connection). Once it returns, the old sink hears
+    // nothing more.
+    void SetEventSink(ISessionEvents* pEvents);
+    // After a lost connection: connects, sets up and plays again, with
+    // back-off, for up to MaxTimeout= seconds (30 s without it). A stored
+    // presentation goes on where its streams stood, or ends if they stood at
+    // its end. S_OK when the session plays again (also when it never
+    // stopped); the last failure, or ZRMM_E_ABORT_WAIT_STOP.
+    HRESULT Reconnect();
     void SetStarvation(BOOL bStarving);
 
     int GetPinCount();
@@ -84,9 +106,13 @@ public:
     // What the pins subtract from every frame time (see the .cpp).
     int64_t FlirSecTimeCorrection() const;
     CKeepAliveThread* KeepAlive() { return &m_KeepAlive; }
-    // The keep-alive request for the session of this Session header;
-    // S_FALSE when the session is another one now.
-    HRESULT SendKeepAliveCommand(const char* pszSessionHeader);
+    // The keep-alive request for the session of this Session header, its
+    // wait ended by hStop; S_FALSE when the session is another one now.
+    HRESULT SendKeepAliveCommand(const char* pszSessionHeader, DWORD dwWaitMs, HANDLE hStop);
+    DWORD SessionTimeoutMs() const { return m_nSessionTimeoutMs.load(); }
+    // The server left keep-alives unanswered for the session time-out: the
+    // connection counts as lost.
+    void OnKeepAliveUnanswered();
     // A pin's data connection closed.
     void OnSocketClosed();
     // Where the pins' RTCP workers send interleaved reports.
@@ -113,12 +139,15 @@ private:
     HRESULT ConnectToServer();
     void DetectKeepAliveMethod();
     HRESULT SendDescribe();
-    HRESULT SetPlayUrl();
+    // The peer of the streams' UDP sockets: the server, or the group once the
+    // server chose multicast.
+    const CSocketAddress& StreamPeerAddress() const;
     HRESULT SetContentBase(const char* pAnswer, int nAnswer);
     void AutoDetectTransportType();
     HRESULT AddOutputPin(StreamDescription* pStream);
     HRESULT ProbeFormat(CPushPin* pPin, int nIndex);
     HRESULT SwitchProbeToTcp();
+    void KeepProbedSession();
     void RemoveLastPin();
     void ReleaseAllPins();
 
@@ -133,13 +162,17 @@ private:
     void FlushBrackets(bool bBegin);
     HRESULT PrepareToRun();
     HRESULT ReopenConnection(bool* pbReopened);
+    DWORD ConnectWaitMs() const;
+    void ReportLostConnection(HRESULT hr);
+    void EndStreamsAtEndOfRange();
     HRESULT ResumeStreaming();
     HRESULT SendPlayCommands();
     DWORD GetStreamingWaitTime(bool bFirst);
     HRESULT WaitForData(DWORD dwWaitMs);
     HRESULT SwitchToTcpAfterSilentUdp();
     HRESULT SendPauseCommand();
-    HRESULT SendTeardownCommand(bool bKeepState);
+    // bLast: the TEARDOWN of closing, whose short wait nothing cuts short.
+    HRESULT SendTeardownCommand(bool bKeepState, bool bLast = false);
     HRESULT StartStreaming();
     // bResumeHere: the next PLAY resumes where the streams stood (a session
     // that was given a position); otherwise its range stays.
@@ -158,6 +191,8 @@ private:
     HRESULT ApplyUdpTransport(CPushPin* pPin, const char* pAnswer, int nAnswer, int* pnPortText);
     void ApplyRtcpPort(CPushPin* pPin, const char* pAnswer, int nAnswer, int nPortText);
     void ApplySessionTimeout(const char* pParameters, int nParameters);
+    HRESULT RememberSessionId(const char* pId, int nId);
+    void TearDownOtherSessions(DWORD dwWaitMs);
     HRESULT SendSetupCommands();
     bool SwitchTransportAfter461(int* pnRetry, HRESULT* phr);
     HRESULT SendUDPHolePunchPackets();
@@ -172,6 +207,7 @@ private:
     char StreamLetter(int nStream) override;
     int StreamState(int nStream) override;
     bool IsRunning() override;
+    bool EndsStreamsWithConnection() override;
     void FlushStreams() override;
     void OnConnectionLost() override;
     void FlushStreamQueues() override;
@@ -191,15 +227,20 @@ private:
 
     // Transport as answered.
     int32_t m_SelectedTransportType = 0; // 0 unicast, 1 multicast
-    DWORD m_nMulticastAddress = 0;
+    CSocketAddress m_MulticastAddress;
 
     CBuffer m_Url; // UTF-16, as given to Load
     AM_MEDIA_TYPE m_mtLoad;
     bool m_bHasLoadType = false;
+    // The content base that stream controls resolve against, and the
+    // aggregate URL of PLAY, PAUSE and TEARDOWN.
     CBuffer m_Path;
     CBuffer m_PlayUrl;
     CBuffer m_RangeHeader;
-    DWORD m_dwServerAddress = 0;
+    // "Session: <id>\r\n" lines of the ids a server gave besides the
+    // session's own (see RememberSessionId).
+    CBuffer m_OtherSessionHeaders;
+    CSocketAddress m_ServerAddress; // with the server's port
 
     CCritSec m_FilterLock;
     CCritSec m_CommandLock;
@@ -208,14 +249,21 @@ private:
     int m_nPins = 0;
     CPushPin* m_pFirstVideoPin = nullptr;
 
+    CCritSec m_EventsLock; // held while the sink is called
+    ISessionEvents* m_pEvents = nullptr;
     DWORD m_nLastKeepAliveTick = 0;
-    DWORD m_nSessionTimeoutMs = 60000;
+    std::atomic<DWORD> m_nSessionTimeoutMs{60000};
     // The RTCP report interval, from the session time-out (not in a tunnel).
     DWORD m_nReportIntervalMs = CRTCPPacket::DEFAULT_REPORT_INTERVAL_MS;
     DWORD m_nStartTick = 0;
     DWORD m_nMaxTimeoutDeadline = 0;
+    // While reconnecting: the tick by which it gives up (0 = none), which no
+    // wait goes beyond.
+    DWORD m_dwReconnectDeadline = 0;
     int m_nKeepAliveMethod;
     bool m_bNewPositionPending = false;
+    // The server answered PAUSE with 405 or 501: it is not asked again.
+    bool m_bPauseRefused = false;
     BOOL m_bStarving = FALSE;
     HANDLE m_hStarvation = nullptr;
 };

@@ -1,12 +1,12 @@
-// The class factory of one entry of the class table. Factories do not count
-// as live objects; LockServer does.
+// The class factory of one entry of the class table. A factory counts as a
+// live object while it exists, and LockServer counts as one more.
 #pragma once
 
 #include "module.h"
 
 namespace MediaFoundationSamples {
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : private BaseObject, public IClassFactory {
 public:
     // A factory for pfnCreate, asked for riid; the creation reference is
     // released, so the result is that of QueryInterface.
@@ -20,7 +20,7 @@ public:
 
 private:
     explicit ClassFactory(CreateInstanceFn pfnCreate) : m_pfnCreate(pfnCreate) {}
-    ~ClassFactory() = default;
+    ~ClassFactory() override = default;
 
     LONG volatile m_cRef = 1;
     CreateInstanceFn m_pfnCreate;

@@ -84,7 +84,9 @@ HRESULT SetWaveFormatAttributes(IMFMediaType* pType, const AM_MEDIA_TYPE& mt) {
     return hr;
 }
 
-HRESULT ConvertPinType(IMFMediaType* pType, const AM_MEDIA_TYPE& mt) {
+} // namespace
+
+HRESULT InitMediaTypeFromPinType(IMFMediaType* pType, const AM_MEDIA_TYPE& mt) {
     HRESULT hr = pType->SetGUID(MF_MT_MAJOR_TYPE, mt.majortype);
     if (SUCCEEDED(hr)) {
         hr = pType->SetGUID(MF_MT_SUBTYPE, mt.subtype);
@@ -110,8 +112,6 @@ HRESULT ConvertPinType(IMFMediaType* pType, const AM_MEDIA_TYPE& mt) {
     return S_OK;
 }
 
-} // namespace
-
 HRESULT CreateMediaTypeFromPinType(const AM_MEDIA_TYPE& mt, IMFMediaType** ppType) {
     ComPtr<IMFMediaType> pType;
     HRESULT hr = MFCreateMediaType(&pType);
@@ -123,7 +123,7 @@ HRESULT CreateMediaTypeFromPinType(const AM_MEDIA_TYPE& mt, IMFMediaType** ppTyp
         FAILED(pType->GetGUID(MF_MT_SUBTYPE, &subtype)) || IsEqualGUID(subtype, GUID_NULL)) {
         hr = pType->DeleteAllItems();
         if (SUCCEEDED(hr)) {
-            hr = ConvertPinType(pType.Get(), mt);
+            hr = InitMediaTypeFromPinType(pType.Get(), mt);
         }
     }
     if (SUCCEEDED(hr)) {

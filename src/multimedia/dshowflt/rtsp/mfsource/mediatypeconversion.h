@@ -10,6 +10,12 @@
 
 HRESULT CreateMediaTypeFromPinType(const AM_MEDIA_TYPE& mt, IMFMediaType** ppType);
 
+// Our own conversion alone, into an empty type: the record's major type,
+// subtype and sample flags; picture size, frame rate and the sequence header
+// behind a VIDEOINFOHEADER; the audio fields and the codec configuration
+// behind a WAVEFORMATEX (as user data).
+HRESULT InitMediaTypeFromPinType(IMFMediaType* pType, const AM_MEDIA_TYPE& mt);
+
 // The sample aspect ratio a video sequence header gives (64:45 for a 4:3
 // picture of 720x576, say), which the pin's media type has no field for.
 // Nothing changes when either part is 0 (unspecified).

@@ -30,7 +30,9 @@ void LockModule();
 void UnlockModule();
 LONG LiveObjectCount();
 
-// Counts the object as live for as long as it exists.
+// Counts the object as live for as long as it exists: every object the module
+// hands out derives from it, so that the module stays loaded until the last
+// one is released.
 class BaseObject {
 public:
     BaseObject() { LockModule(); }

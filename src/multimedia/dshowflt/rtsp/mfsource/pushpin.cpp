@@ -11,6 +11,7 @@
 #include "rtsp/rtp/g726bitorder.h"
 #include "rtsp/rtp/mediatype.h"
 #include "rtsp/rtp/mediatypeutil.h"
+#include "rtsp/controlurl.h"
 #include "rtsp/rtspstate.h"
 #include "rtsp/startsync.h"
 #include "rtsp/zrrtspsrc.h"
@@ -94,6 +95,10 @@ CPushPin::CPushPin(CZRtspSrc* pSession, HRESULT* phr)
     : CRecvThread(phr), m_pSession(pSession), m_nRTSPState(RTSPSTATE_SEND_RTSP_SETUP),
       m_Rtcp(this, pSession->InterleavedSender(), phr), m_SocketPair(this, &m_Rtcp) {
     InitMediaType(&m_mt);
+    m_hFormatKnown = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!m_hFormatKnown) {
+        *phr = E_OUTOFMEMORY;
+    }
 }
 
 CPushPin::~CPushPin() {
@@ -103,6 +108,9 @@ CPushPin::~CPushPin() {
     EndThreads();
     CloseSockets();
     FreeMediaType(&m_mt);
+    if (m_hFormatKnown) {
+        CloseHandle(m_hFormatKnown);
+    }
 }
 
 // ---- Description, media type and URLs ------------------------------------------
@@ -113,6 +121,10 @@ void CPushPin::SetStreamDescription(StreamDescription* pDesc) {
     pParser->SetPayloadType(m_Desc.m_nPayloadType,
                             RTPPayloadKindFromCompression(m_Desc.m_nCompression));
     pParser->SetAuHeaders(m_Desc);
+    pParser->SetAmrOptions(m_Desc.m_nAmrOptions);
+    // A packet may come as late as the buffering lets it: later, it counts
+    // as lost.
+    pParser->SetReorderWait((DWORD)(m_pSession->m_tBufferingAmount / 10000));
     const bool bKlv = m_Desc.m_nCompression == COMPRESSION_KLVA;
     pParser->SetClockRate(bKlv ? m_Desc.m_nKlvClockRate : m_Desc.m_nClockRate);
 }
@@ -123,6 +135,7 @@ HRESULT CPushPin::SetMediaType(const AM_MEDIA_TYPE* pmt) {
     if (FAILED(hr)) {
         return hr;
     }
+    m_bFormatKnown = true;
     m_tSampleDuration = 1;
     SetFramesSpanPackets(IsVideo());
     if (IsVideo()) {
@@ -167,8 +180,18 @@ char CPushPin::Letter() const {
     }
 }
 
+// A description that the frames do not complete in time is typed with what
+// it has.
 HRESULT CPushPin::WaitForFormat() {
-    return WaitForDataReceived(FORMAT_WAIT_MS) ? S_OK : HRESULT_FROM_WIN32(WSAETIMEDOUT);
+    const HANDLE handles[2] = {m_hFormatKnown, m_pSession->AbortEvent()};
+    const DWORD dwWait = WaitForMultipleObjects(2, handles, FALSE, FORMAT_WAIT_MS);
+    if (dwWait == WAIT_OBJECT_0 + 1) {
+        return ZRMM_E_ABORT_WAIT_STOP;
+    }
+    if (dwWait == WAIT_OBJECT_0 || WaitForDataReceived(0, nullptr) == S_OK) {
+        return S_OK;
+    }
+    return HRESULT_FROM_WIN32(WSAETIMEDOUT);
 }
 
 HRESULT CPushPin::SetBaseUrl(const char* pszBase) {
@@ -177,20 +200,7 @@ HRESULT CPushPin::SetBaseUrl(const char* pszBase) {
 }
 
 HRESULT CPushPin::GetControlUrl(CBaseBuffer* pUrl) const {
-    pUrl->ResetLength();
-    const char* pszControl = m_Desc.m_pszControl;
-    if (pszControl && strstr(pszControl, "://")) {
-        return pUrl->AppendText(pszControl);
-    }
-    HRESULT hr = pUrl->AppendText(m_BaseUrl.Text());
-    if (FAILED(hr) || !pszControl) {
-        return hr;
-    }
-    const int n = m_BaseUrl.TextLength();
-    if (pszControl[0] != '/' && (n == 0 || m_BaseUrl.Text()[n - 1] != '/')) {
-        hr = pUrl->AppendText("/");
-    }
-    return SUCCEEDED(hr) ? pUrl->AppendText(pszControl) : hr;
+    return ResolveControlUrl(m_BaseUrl.Text(), m_Desc.m_pszControl, pUrl);
 }
 
 bool CPushPin::IsNamedBy(const char* pszUrl, int cchUrl) const {
@@ -206,29 +216,26 @@ bool CPushPin::IsNamedBy(const char* pszUrl, int cchUrl) const {
 
 // ---- Sockets -------------------------------------------------------------------
 
-HRESULT CPushPin::OpenUdpSockets(BOOL bMulticast, DWORD dwInterface, DWORD dwAddress,
-                                 uint32_t nBasePort) {
+HRESULT CPushPin::OpenUdpSockets(BOOL bMulticast, const CSocketAddress& localInterface,
+                                 const CSocketAddress& server, uint32_t nBasePort) {
     HRESULT hr = StartReaderThread();
     if (SUCCEEDED(hr)) {
-        hr = m_SocketPair.Open(bMulticast, dwInterface, dwAddress, nBasePort);
+        hr = m_SocketPair.Open(bMulticast, localInterface, server, nBasePort);
     }
     UseSocketPairDestinations();
     return hr;
 }
 
 HRESULT CPushPin::SetRTCPServerPort(uint32_t nRtcpPort, int32_t nSelectedTransportType,
-                                    DWORD dwMulticastAddress) {
-    const HRESULT hr =
-        m_SocketPair.SetRTCPServerPort(nRtcpPort, nSelectedTransportType, dwMulticastAddress);
+                                    const CSocketAddress& group) {
+    const HRESULT hr = m_SocketPair.SetRTCPServerPort(nRtcpPort, nSelectedTransportType, group);
     UseSocketPairDestinations();
     return hr;
 }
 
 void CPushPin::UseSocketPairDestinations() {
     SetHolePunchDestination(m_SocketPair.HolePunchDestination());
-    const sockaddr_in& rtcp = m_SocketPair.RtcpDestination();
-    m_Rtcp.SetDestinationAddress(rtcp.sin_addr.s_addr);
-    m_Rtcp.SetDestinationPort(rtcp.sin_port);
+    m_Rtcp.SetDestination(m_SocketPair.RtcpDestination());
 }
 
 void CPushPin::CloseSockets() {
@@ -507,15 +514,18 @@ HRESULT CPushPin::OnFirstDataAvailable(BYTE* pData, int nSize, const RTPHEADERRE
     return DeliverBufferedSamples(pdwFirstFlags);
 }
 
-// What the description lacked: the parameter sets of an H.264 stream that
-// sends them only in band, the picture size of a JPEG stream. This runs
-// before the data event tells the session that the format is known.
+// What the description lacked, from the frames of a stream played to learn
+// it: in-band parameter sets, the picture size of a JPEG stream, the frame
+// rate of MPEG-4 video. The event tells the session once nothing is missing.
 void CPushPin::LearnFormat(const BYTE* pData, int nSize) {
-    if (m_Desc.m_nCompression == COMPRESSION_H264 && m_Desc.m_nParamSets == 0) {
-        ScanFirstFrame(pData, nSize, &m_Desc);
-    } else if (m_Desc.m_nCompression == COMPRESSION_JPEG && Parser()->Width() > 0) {
-        m_Desc.m_nWidth = (int32_t)Parser()->Width();
-        m_Desc.m_nHeight = (int32_t)Parser()->Height();
+    if (m_bFormatKnown) {
+        return;
+    }
+    CRTPParser* pParser = Parser();
+    if (LearnInBandFormat(pData, nSize, pParser->Width(), pParser->Height(),
+                          pParser->FrameDuration(), &m_Desc) == S_OK) {
+        m_bFormatKnown = true;
+        SetEvent(m_hFormatKnown);
     }
 }
 
@@ -548,6 +558,9 @@ HRESULT CPushPin::DeliverData(BYTE* pData, int nSize, int64_t tTime, uint32_t dw
         Trace("\nCPushPin::DeliverData(%c): EOS!", Letter());
         return pStream ? pStream->EndOfStream() : S_OK;
     }
+    if (nSize > 0) {
+        LearnFormat(pData, nSize);
+    }
     if (!pStream) {
         return S_OK;
     }
@@ -559,7 +572,7 @@ HRESULT CPushPin::DeliverData(BYTE* pData, int nSize, int64_t tTime, uint32_t dw
         }
         pFrame = m_Frame.Length() > 0 ? m_Frame.Data() : pData;
     } else if (m_mt.subtype == WaveFormatGuid(WAVETAG_G726) && nSize >= 1 &&
-               m_pSession->m_nG726Reversed == 0) {
+               m_pSession->m_nG726Reversed == 0 && !m_Desc.m_bG726Aal2) {
         ConvertG726BitOrder(pData, nSize, G726BitsPerCodeWord());
     }
     if (nSize < 1) {

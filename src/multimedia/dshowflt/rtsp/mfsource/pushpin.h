@@ -49,9 +49,10 @@ public:
     int64_t FrameDuration() const { return m_tSampleDuration; }
     bool IsAudio() const;
     char Letter() const override;
-    // Waits up to 5 s for the first frames, which complete the description
-    // (in-band parameter sets, JPEG picture size); WSAETIMEDOUT when no data
-    // came.
+    // Waits up to 5 s for the first frames to complete the description
+    // (in-band parameter sets, JPEG picture size, a frame rate measured on
+    // the timestamps); WSAETIMEDOUT when no data came, ZRMM_E_ABORT_WAIT_STOP
+    // when the session was aborted.
     HRESULT WaitForFormat();
     void SetStream(IPinStream* pStream) { m_pStream.store(pStream); }
 
@@ -67,9 +68,10 @@ public:
     bool IsNamedBy(const char* pszUrl, int cchUrl) const;
 
     // UDP: binds the RTP/RTCP port pair (nothing yet for multicast).
-    HRESULT OpenUdpSockets(BOOL bMulticast, DWORD dwInterface, DWORD dwAddress, uint32_t nBasePort);
+    HRESULT OpenUdpSockets(BOOL bMulticast, const CSocketAddress& localInterface,
+                           const CSocketAddress& server, uint32_t nBasePort);
     HRESULT SetRTCPServerPort(uint32_t nRtcpPort, int32_t nSelectedTransportType,
-                              DWORD dwMulticastAddress);
+                              const CSocketAddress& group);
     WORD LocalRtpPort() const { return ntohs(GetPort()); }
     void CloseSockets();
     // The stream's RTCP worker, started at PLAY with the report interval and
@@ -160,6 +162,10 @@ private:
     bool m_bParameterSetsNeeded = true;
     // An H.264 frame with the sequence header in front, when one was needed.
     CBuffer m_Frame;
+    // Set (on the loop thread) once the frames completed the description, or
+    // when the pin got its media type: nothing more is learnt from frames.
+    bool m_bFormatKnown = false;
+    HANDLE m_hFormatKnown = nullptr; // manual reset
 };
 
 // A time for trace lines: "MAX_INT64", "MIN_INT64", or milliseconds.

@@ -41,8 +41,8 @@ STDMETHODIMP_(ULONG) RTSPSchemeHandler::Release() {
     return (ULONG)cRef;
 }
 
-// The source and the result are stored before the callback is invoked: the
-// callback may call EndCreateObject on a work-queue thread at once.
+// The source and the result are stored before the open is queued: the open
+// and the callback that follows it may run before this call returns.
 STDMETHODIMP RTSPSchemeHandler::BeginCreateObject(LPCWSTR pwszURL, DWORD dwFlags, IPropertyStore*,
                                                   IUnknown** ppIUnknownCancelCookie,
                                                   IMFAsyncCallback* pCallback,
@@ -53,37 +53,80 @@ STDMETHODIMP RTSPSchemeHandler::BeginCreateObject(LPCWSTR pwszURL, DWORD dwFlags
     if (!(dwFlags & MF_RESOLUTION_MEDIASOURCE)) {
         return E_INVALIDARG;
     }
+    if (ppIUnknownCancelCookie) {
+        *ppIUnknownCancelCookie = nullptr;
+    }
+    CAutoLock lock(&m_Lock);
     if (m_pSource) {
         return MF_E_INVALIDREQUEST;
     }
     ComPtr<RTSPSource> pSource;
     HRESULT hr = RTSPSource::CreateInstance(&pSource);
-    if (SUCCEEDED(hr) && pwszURL) {
-        hr = pSource->OpenUrl(pwszURL);
-    }
     ComPtr<IMFAsyncResult> pResult;
     if (SUCCEEDED(hr)) {
         hr = MFCreateAsyncResult(static_cast<IMFMediaSource*>(pSource.Get()), pCallback, punkState,
                                  &pResult);
     }
+    if (SUCCEEDED(hr)) {
+        size_t cch = 0;
+        while (pwszURL && pwszURL[cch]) {
+            cch++;
+        }
+        m_Url.ResetLength();
+        if (pwszURL) {
+            hr = m_Url.SetContents(pwszURL, (int)((cch + 1) * sizeof(WCHAR)));
+        }
+    }
+    if (SUCCEEDED(hr)) {
+        m_pSource = pSource;
+        m_pResult = pResult;
+        m_bCancelled = false;
+        m_bOpened = false;
+        hr = MFPutWorkItem(MFASYNC_CALLBACK_QUEUE_LONG_FUNCTION, &m_OnOpen, nullptr);
+    }
     if (FAILED(hr)) {
+        m_pSource.Reset();
+        m_pResult.Reset();
         if (pSource) {
             pSource->Shutdown();
         }
         return hr;
     }
     if (ppIUnknownCancelCookie) {
-        *ppIUnknownCancelCookie = nullptr;
+        *ppIUnknownCancelCookie = pResult.Detach();
     }
-    m_pSource = pSource;
-    m_pResult = pResult;
-    hr = MFInvokeCallback(pResult.Get());
-    if (FAILED(hr)) {
-        m_pSource.Reset();
-        m_pResult.Reset();
+    return S_OK;
+}
+
+HRESULT RTSPSchemeHandler::OnOpen(IMFAsyncResult*) {
+    ComPtr<RTSPSource> pSource;
+    ComPtr<IMFAsyncResult> pResult;
+    bool bCancelled;
+    {
+        CAutoLock lock(&m_Lock);
+        pSource = m_pSource;
+        pResult = m_pResult;
+        bCancelled = m_bCancelled;
+    }
+    // The URL stays as it is until EndCreateObject lets another creation in.
+    HRESULT hr = S_OK;
+    if (!bCancelled && m_Url.Length() > 0) {
+        hr = pSource->OpenUrl(reinterpret_cast<const WCHAR*>(m_Url.Data()));
+    }
+    {
+        CAutoLock lock(&m_Lock);
+        m_bOpened = true;
+        if (m_bCancelled) {
+            hr = MF_E_OPERATION_CANCELLED;
+        }
+    }
+    // A failed open has shut its source down already; a cancelled one may not.
+    if (hr == MF_E_OPERATION_CANCELLED) {
         pSource->Shutdown();
     }
-    return hr;
+    pResult->SetStatus(hr);
+    MFInvokeCallback(pResult.Get());
+    return S_OK;
 }
 
 STDMETHODIMP RTSPSchemeHandler::EndCreateObject(IMFAsyncResult* pResult,
@@ -93,8 +136,12 @@ STDMETHODIMP RTSPSchemeHandler::EndCreateObject(IMFAsyncResult* pResult,
     }
     *pObjectType = MF_OBJECT_INVALID;
     *ppObject = nullptr;
-    ComPtr<RTSPSource> pSource = std::move(m_pSource);
-    m_pResult.Reset();
+    ComPtr<RTSPSource> pSource;
+    {
+        CAutoLock lock(&m_Lock);
+        pSource = std::move(m_pSource);
+        m_pResult.Reset();
+    }
     if (!pSource) {
         return E_UNEXPECTED;
     }
@@ -106,6 +153,15 @@ STDMETHODIMP RTSPSchemeHandler::EndCreateObject(IMFAsyncResult* pResult,
     return hr;
 }
 
-STDMETHODIMP RTSPSchemeHandler::CancelObjectCreation(IUnknown*) {
-    return E_NOTIMPL;
+STDMETHODIMP RTSPSchemeHandler::CancelObjectCreation(IUnknown* pIUnknownCancelCookie) {
+    if (!pIUnknownCancelCookie) {
+        return E_POINTER;
+    }
+    CAutoLock lock(&m_Lock);
+    if (m_pResult && pIUnknownCancelCookie == static_cast<IUnknown*>(m_pResult.Get()) &&
+        !m_bOpened && !m_bCancelled) {
+        m_bCancelled = true;
+        m_pSource->AbortOpen();
+    }
+    return S_OK;
 }

@@ -5,37 +5,20 @@
 
 #include "common/trace.h"
 #include "interfacetable.h"
-#include "mediatypeconversion.h"
 #include "pushpin.h"
 #include "rtsp/rtp/mediatypeutil.h"
 #include "rtsp/zrrtspsrc.h"
 #include "rtspstream.h"
+#include "streammediatypes.h"
 
 namespace {
 
-// "Z264": a private subtype for H.264 that a decoder registered for it may
-// prefer over the standard one.
-const DWORD FOURCC_Z264 = 0x3436325A;
-
-// The characteristics every presentation reports, live or stored.
-const DWORD SOURCE_CHARACTERISTICS = MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE;
-
-// Whether a Media Foundation decoder accepts the Z264 subtype.
-bool HasZ264Decoder() {
-    MFT_REGISTER_TYPE_INFO input = {MFMediaType_Video, FourCCGuid(FOURCC_Z264)};
-    IMFActivate** ppActivate = nullptr;
-    UINT32 cActivate = 0;
-    HRESULT hr = MFTEnumEx(MFT_CATEGORY_VIDEO_DECODER, MFT_ENUM_FLAG_ALL, &input, nullptr,
-                           &ppActivate, &cActivate);
-    if (FAILED(hr)) {
-        return false;
-    }
-    for (UINT32 i = 0; i < cActivate; i++) {
-        ppActivate[i]->Release();
-    }
-    CoTaskMemFree(ppActivate);
-    return cActivate > 0;
-}
+// A live presentation (no duration) can pause but not seek; a stored one
+// can do both.
+const DWORD LIVE_CHARACTERISTICS = MFMEDIASOURCE_IS_LIVE | MFMEDIASOURCE_CAN_PAUSE;
+const DWORD STORED_CHARACTERISTICS = MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE;
+// The only rate.
+const float NORMAL_RATE = 1.0f;
 
 HRESULT MajorTypeOf(IMFStreamDescriptor* pSD, GUID* pMajorType) {
     ComPtr<IMFMediaTypeHandler> pHandler;
@@ -53,6 +36,8 @@ RTSPSource::RTSPSource(HRESULT* phr) : OpQueue<SourceOp>(&m_Lock) {
         m_pSession = new (std::nothrow) CZRtspSrc(phr);
         if (!m_pSession) {
             *phr = E_OUTOFMEMORY;
+        } else {
+            m_pSession->SetEventSink(this);
         }
     }
 }
@@ -172,7 +157,11 @@ STDMETHODIMP RTSPSource::GetCharacteristics(DWORD* pdwCharacteristics) {
     CAutoLock lock(&m_Lock);
     HRESULT hr = CheckShutdownLocked();
     if (SUCCEEDED(hr)) {
-        *pdwCharacteristics = SOURCE_CHARACTERISTICS;
+        // The duration the application sees in the descriptor decides.
+        const bool bStored =
+            m_pPresentationDescriptor &&
+            MFGetAttributeUINT64(m_pPresentationDescriptor.Get(), MF_PD_DURATION, 0) > 0;
+        *pdwCharacteristics = bStored ? STORED_CHARACTERISTICS : LIVE_CHARACTERISTICS;
     }
     return hr;
 }
@@ -209,9 +198,14 @@ STDMETHODIMP RTSPSource::Start(IMFPresentationDescriptor* pPD, const GUID* pguid
     if (SUCCEEDED(hr)) {
         hr = StartOp::Create(pPD, *pvarStartPosition, &pOp);
     }
-    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+    if (FAILED(hr)) {
+        return hr;
+    }
+    m_pSession->ClearAbort(); // a stop asked for before this start is over
+    return PostStateOperationLocked(pOp.Get(), SourceState::Started);
 }
 
+// Whatever the session waits for ends now: the stop runs soon after.
 STDMETHODIMP RTSPSource::Stop() {
     CAutoLock lock(&m_Lock);
     HRESULT hr = CheckOpenedLocked();
@@ -219,40 +213,64 @@ STDMETHODIMP RTSPSource::Stop() {
     if (SUCCEEDED(hr)) {
         hr = SourceOp::CreateOp(OP_STOP, &pOp);
     }
-    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+    if (FAILED(hr)) {
+        return hr;
+    }
+    m_pSession->Abort();
+    return PostStateOperationLocked(pOp.Get(), SourceState::Stopped);
 }
 
+// Only a started source pauses; anything else is refused at once, with no
+// event.
 STDMETHODIMP RTSPSource::Pause() {
     CAutoLock lock(&m_Lock);
     HRESULT hr = CheckShutdownLocked();
+    if (SUCCEEDED(hr) && m_requestedState != SourceState::Started) {
+        hr = MF_E_INVALID_STATE_TRANSITION;
+    }
     ComPtr<SourceOp> pOp;
     if (SUCCEEDED(hr)) {
         hr = SourceOp::CreateOp(OP_PAUSE, &pOp);
     }
-    return SUCCEEDED(hr) ? PostOperation(pOp.Get()) : hr;
+    return SUCCEEDED(hr) ? PostStateOperationLocked(pOp.Get(), SourceState::Paused) : hr;
+}
+
+HRESULT RTSPSource::PostStateOperationLocked(SourceOp* pOp, SourceState state) {
+    HRESULT hr = PostOperation(pOp);
+    if (SUCCEEDED(hr)) {
+        m_requestedState = state;
+    }
+    return hr;
 }
 
 // The pins stop delivering into the streams, which keep what their shut-down
-// answers need; the stream table is released with the source.
+// answers need; the stream table is released with the source. The session's
+// waits end at once; the operation that ran completes by itself, and the
+// session closes (a short TEARDOWN) once it has left the session.
 STDMETHODIMP RTSPSource::Shutdown() {
-    CAutoLock lock(&m_Lock);
-    HRESULT hr = CheckShutdownLocked();
-    if (FAILED(hr)) {
-        return hr;
-    }
-    for (DWORD i = 0; i < m_cStreams; i++) {
-        if (CPushPin* pPin = m_pSession->GetPin((int)m_StreamIdentifiers[i])) {
-            pPin->SetStream(nullptr);
+    {
+        CAutoLock lock(&m_Lock);
+        HRESULT hr = CheckShutdownLocked();
+        if (FAILED(hr)) {
+            return hr;
         }
-        m_pStreams[i]->Shutdown();
+        m_state = SourceState::Shutdown;
+        // A source whose construction failed lacks the queue or the session.
+        if (m_pSession) {
+            m_pSession->SetEventSink(nullptr);
+            m_pSession->Abort();
+        }
+        for (DWORD i = 0; i < m_cStreams; i++) {
+            if (CPushPin* pPin = m_pSession->GetPin((int)m_StreamIdentifiers[i])) {
+                pPin->SetStream(nullptr);
+            }
+            m_pStreams[i]->Shutdown();
+        }
+        if (m_pEventQueue) {
+            m_pEventQueue->Shutdown();
+        }
+        m_pPresentationDescriptor.Reset();
     }
-    // A source whose construction failed lacks the queue or the session.
-    if (m_pEventQueue) {
-        m_pEventQueue->Shutdown();
-    }
-    m_pPresentationDescriptor.Reset();
-    m_pCurrentOp.Reset();
-    m_state = SourceState::Shutdown;
     if (m_pSession) {
         m_pSession->CloseSession();
         m_pSession->m_nRunState = State_Stopped;
@@ -278,7 +296,7 @@ STDMETHODIMP RTSPSource::SetRate(BOOL, float flRate) {
     if (flRate < 0.0f) {
         return MF_E_REVERSE_UNSUPPORTED;
     }
-    if (flRate != 1.0f) {
+    if (flRate != NORMAL_RATE) {
         return MF_E_UNSUPPORTED_RATE;
     }
     PROPVARIANT var;
@@ -315,18 +333,22 @@ STDMETHODIMP RTSPSource::GetFastestRate(MFRATE_DIRECTION eDirection, BOOL fThin,
     if (!pflRate) {
         return E_POINTER;
     }
-    *pflRate = 1.0f;
+    *pflRate = NORMAL_RATE;
     return S_OK;
 }
 
-STDMETHODIMP RTSPSource::IsRateSupported(BOOL fThin, float flRate, float*) {
+// Whatever is asked, the nearest supported rate is the normal one.
+STDMETHODIMP RTSPSource::IsRateSupported(BOOL fThin, float flRate, float* pflNearest) {
+    if (pflNearest) {
+        *pflNearest = NORMAL_RATE;
+    }
     if (fThin) {
         return MF_E_THINNING_UNSUPPORTED;
     }
     if (flRate < 0.0f) {
         return MF_E_REVERSE_UNSUPPORTED;
     }
-    return flRate == 1.0f ? S_OK : MF_E_UNSUPPORTED_RATE;
+    return flRate == NORMAL_RATE ? S_OK : MF_E_UNSUPPORTED_RATE;
 }
 
 STDMETHODIMP RTSPSource::GetService(REFGUID guidService, REFIID riid, LPVOID* ppvObject) {
@@ -338,11 +360,16 @@ STDMETHODIMP RTSPSource::GetService(REFGUID guidService, REFIID riid, LPVOID* pp
 
 // ---- Opening ----------------------------------------------------------------------------
 
+// The session loads without the source lock: the load can be aborted, and
+// the source is nobody else's yet.
 HRESULT RTSPSource::OpenUrl(const WCHAR* pszUrl) {
-    CAutoLock lock(&m_Lock);
-    ReleaseStreamsLocked();
+    {
+        CAutoLock lock(&m_Lock);
+        ReleaseStreamsLocked();
+    }
     m_pSession->Stop();
     HRESULT hr = m_pSession->Load(pszUrl, nullptr);
+    CAutoLock lock(&m_Lock);
     if (SUCCEEDED(hr)) {
         m_state = SourceState::Opening;
         m_pSession->m_nRunState = State_Stopped;
@@ -355,6 +382,10 @@ HRESULT RTSPSource::OpenUrl(const WCHAR* pszUrl) {
         Shutdown();
     }
     return hr;
+}
+
+void RTSPSource::AbortOpen() {
+    m_pSession->Abort();
 }
 
 void RTSPSource::ReleaseStreamsLocked() {
@@ -389,21 +420,15 @@ HRESULT RTSPSource::CreateStreamLocked(const AM_MEDIA_TYPE& mt, const StreamDesc
     if (FindStreamLocked(dwIdentifier)) {
         return S_OK;
     }
-    const bool bH264 = IsEqualGUID(mt.majortype, MEDIATYPE_Video) &&
-                       IsEqualGUID(mt.subtype, FourCCGuid((DWORD)COMPRESSION_H264));
-    const DWORD cTypes = bH264 ? 2 : 1;
-    ComPtr<IMFMediaType> pTypes[2];
-    IMFMediaType* ppTypes[2] = {};
-    HRESULT hr = CreateStreamTypes(mt, ppTypes, cTypes);
-    for (DWORD i = 0; i < cTypes; i++) {
-        pTypes[i].Attach(ppTypes[i]);
-        if (SUCCEEDED(hr)) {
-            hr = SetPixelAspectRatio(ppTypes[i], desc.m_nSarWidth, desc.m_nSarHeight);
-        }
+    StreamMediaTypes types;
+    HRESULT hr = CreateStreamMediaTypes(mt, desc, &types);
+    IMFMediaType* ppTypes[StreamMediaTypes::MAX_TYPES] = {};
+    for (DWORD i = 0; i < types.m_cTypes; i++) {
+        ppTypes[i] = types.m_pTypes[i].Get();
     }
     ComPtr<IMFStreamDescriptor> pSD;
     if (SUCCEEDED(hr)) {
-        hr = MFCreateStreamDescriptor(dwIdentifier, cTypes, ppTypes, &pSD);
+        hr = MFCreateStreamDescriptor(dwIdentifier, types.m_cTypes, ppTypes, &pSD);
     }
     GUID majorType = GUID_NULL;
     if (SUCCEEDED(hr)) {
@@ -431,28 +456,6 @@ HRESULT RTSPSource::CreateStreamLocked(const AM_MEDIA_TYPE& mt, const StreamDesc
     m_StreamIdentifiers[m_cStreams] = (BYTE)dwIdentifier;
     m_cStreams++;
     return S_OK;
-}
-
-// H.264 gets two types: the standard subtype and the private Z264 one, the
-// private one first only when a decoder for it is registered.
-HRESULT RTSPSource::CreateStreamTypes(const AM_MEDIA_TYPE& mt, IMFMediaType** ppTypes,
-                                      DWORD cTypes) {
-    if (cTypes == 1) {
-        return CreateMediaTypeFromPinType(mt, &ppTypes[0]);
-    }
-    AM_MEDIA_TYPE z264;
-    InitMediaType(&z264);
-    HRESULT hr = CopyMediaType(&z264, &mt);
-    if (SUCCEEDED(hr)) {
-        z264.subtype = FourCCGuid(FOURCC_Z264);
-        const bool bPreferZ264 = HasZ264Decoder();
-        hr = CreateMediaTypeFromPinType(bPreferZ264 ? z264 : mt, &ppTypes[0]);
-        if (SUCCEEDED(hr)) {
-            hr = CreateMediaTypeFromPinType(bPreferZ264 ? mt : z264, &ppTypes[1]);
-        }
-    }
-    FreeMediaType(&z264);
-    return hr;
 }
 
 // The first video and the first audio stream are selected.

@@ -5,6 +5,13 @@
 // change requested by the pipeline is queued as an operation (OpQueue) and
 // executed one at a time on a work-queue thread.
 //
+// Nothing waits on the network under the source lock: an operation takes it
+// for its own steps and leaves it while the session works. Stop and
+// Shutdown abort whatever the session waits for (a new Start clears that),
+// so that neither ever waits on a server; Shutdown ends with a short,
+// bounded TEARDOWN. A connection lost while playing comes back as a
+// reconnect operation; when that fails, the application gets MEError.
+//
 // Locks, outermost first: the source lock (recursive; guards the state, the
 // stream tables, the descriptor and the current operation), then the
 // operation queue's lock or a stream's lock. Waits for events are never made
@@ -19,6 +26,7 @@
 #include "comptr.h"
 #include "module.h"
 #include "opqueue.h"
+#include "rtsp/sessionevents.h"
 #include "sourceop.h"
 #include "sourcestate.h"
 
@@ -32,7 +40,8 @@ class RTSPSource final : private MediaFoundationSamples::BaseObject,
                          public IMFMediaSource,
                          public IMFRateControl,
                          public IMFRateSupport,
-                         public IMFGetService {
+                         public IMFGetService,
+                         private ISessionEvents {
 public:
     static const DWORD MAX_STREAMS = 32;
 
@@ -42,6 +51,9 @@ public:
     // Loads the URL and makes the streams and the descriptor; on failure the
     // source has shut itself down.
     HRESULT OpenUrl(const WCHAR* pszUrl);
+    // Ends the waits of an OpenUrl that runs on another thread at once (it
+    // then fails with ZRMM_E_ABORT_WAIT_STOP).
+    void AbortOpen();
 
     // IUnknown, shared by every part.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -85,12 +97,15 @@ protected:
     // OpQueue
     HRESULT DispatchOperation(SourceOp* pOp) override;
     HRESULT CanDispatch(SourceOp* pOp) override;
+    HRESULT BeginOperation(SourceOp* pOp) override;
 
 private:
     RTSPSource(HRESULT* phr);
     ~RTSPSource() override;
 
     HRESULT CheckShutdownLocked() const;
+    // Posts an operation that leads to the state.
+    HRESULT PostStateOperationLocked(SourceOp* pOp, SourceState state);
     // Shutdown, then not yet opened.
     HRESULT CheckOpenedLocked() const;
 
@@ -99,28 +114,33 @@ private:
     HRESULT CreateStreamsLocked();
     HRESULT CreateStreamLocked(const AM_MEDIA_TYPE& mt, const StreamDescription& desc,
                                DWORD dwIdentifier);
-    HRESULT CreateStreamTypes(const AM_MEDIA_TYPE& mt, IMFMediaType** ppTypes, DWORD cTypes);
     HRESULT BuildPresentationDescriptorLocked();
     RTSPStream* FindStreamLocked(DWORD dwIdentifier) const;
     HRESULT ValidatePresentationDescriptorLocked(IMFPresentationDescriptor* pPD);
 
+    // ISessionEvents, on a thread of the session: a reconnect is queued.
+    void OnConnectionLost(HRESULT hr) override;
+
     // Operations (sourceoperations.cpp).
-    HRESULT BeginOpLocked(SourceOp* pOp);
     HRESULT CompleteOpLocked(SourceOp* pOp);
     HRESULT DoStart(StartOp* pOp);
     HRESULT StartTimeLocked(const PROPVARIANT& position, REFERENCE_TIME* ptStart, BOOL* pbSeek,
                             BOOL* pbActualStart);
+    HRESULT RunSession(REFERENCE_TIME tStart, bool bKeepPosition, bool* pbAtEnd);
+    HRESULT FinishStartLocked(IMFPresentationDescriptor* pPD, HRESULT hrRun, REFERENCE_TIME tStart,
+                              BOOL bSeek, BOOL bActualStart, bool bAtEnd);
     HRESULT QueueStartedEventLocked(HRESULT hrStatus, const PROPVARIANT& value,
                                     REFERENCE_TIME tStart, BOOL bActualStart);
     HRESULT DescribedStreamLocked(IMFPresentationDescriptor* pPD, DWORD dwIndex, BOOL* pbSelected,
                                   RTSPStream** ppStream);
-    HRESULT SelectStreamsLocked(IMFPresentationDescriptor* pPD);
-    HRESULT StartStreamsLocked(IMFPresentationDescriptor* pPD, const PROPVARIANT& position,
-                               BOOL bSeek);
-    HRESULT DoPause(SourceOp* pOp);
-    HRESULT DoStop(SourceOp* pOp);
-    HRESULT HaltLocked(SourceOp* pOp, SourceState state);
-    HRESULT OnEndOfStream(SourceOp* pOp);
+    HRESULT SelectStreamsLocked(IMFPresentationDescriptor* pPD, BOOL bSeek);
+    // Calls fn on every stream that the descriptor selects, in its order,
+    // up to the first failure.
+    template <class Fn>
+    HRESULT ForSelectedStreamsLocked(IMFPresentationDescriptor* pPD, Fn fn);
+    HRESULT Halt(SourceState state);
+    HRESULT OnEndOfStream();
+    HRESULT DoReconnect();
 
     // The session's position and rate (sessionposition.cpp).
     REFERENCE_TIME SessionDuration();
@@ -131,6 +151,10 @@ private:
     LONG volatile m_cRef = 1;
     CCritSec m_Lock;
     SourceState m_state = SourceState::Invalid;
+    // The state that the operations posted so far lead to: Pause is judged
+    // by it, so that its answer depends on the calls made, not on how far
+    // the queue has got.
+    SourceState m_requestedState = SourceState::Invalid;
     // Shut down with the source, released on destruction: the streams queue
     // on it without the source lock.
     ComPtr<IMFMediaEventQueue> m_pEventQueue;

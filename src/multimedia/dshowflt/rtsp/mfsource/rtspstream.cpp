@@ -130,27 +130,27 @@ STDMETHODIMP RTSPStream::GetStreamDescriptor(IMFStreamDescriptor** ppStreamDescr
     return m_pStreamDescriptor.CopyTo(ppStreamDescriptor);
 }
 
-// Failures reach the caller only as MEError on the source: a pipeline that
-// sees MF_E_END_OF_STREAM returned here may fail at random (a race seen in a
-// source reader).
+// A request the stream cannot serve is refused here and raises no MEError:
+// a pipeline takes MF_E_MEDIA_SOURCE_WRONGSTATE (stopped) and
+// MF_E_END_OF_STREAM (ended, drained) as no error, but stops at MEError.
 STDMETHODIMP RTSPStream::RequestSample(IUnknown* pToken) {
     CAutoLock lock(&m_Lock);
-    HRESULT hr = S_OK;
     if (m_state == SourceState::Shutdown) {
-        hr = MF_E_SHUTDOWN;
-    } else if (m_state == SourceState::Stopped || !m_bActive) {
-        hr = MF_E_INVALIDREQUEST;
-    } else if (m_bEndOfStream && m_Samples.IsEmpty()) {
-        hr = MF_E_END_OF_STREAM;
-    } else {
-        hr = m_Tokens.InsertBack(pToken);
-        if (SUCCEEDED(hr)) {
-            Trace(" \nRequestSample Stream %d", (int)m_dwIdentifier);
-            DispatchSamplesLocked();
-        }
+        return MF_E_SHUTDOWN;
     }
-    if (FAILED(hr) && m_state != SourceState::Shutdown) {
-        return m_pSource->QueueSourceEvent(MEError, hr);
+    if (m_state == SourceState::Stopped && !m_bStartPending) {
+        return MF_E_MEDIA_SOURCE_WRONGSTATE;
+    }
+    if (!m_bActive) {
+        return MF_E_INVALIDREQUEST;
+    }
+    if (m_bEndOfStream && m_Samples.IsEmpty()) {
+        return MF_E_END_OF_STREAM;
+    }
+    HRESULT hr = m_Tokens.InsertBack(pToken);
+    if (SUCCEEDED(hr)) {
+        Trace(" \nRequestSample Stream %d", (int)m_dwIdentifier);
+        DispatchSamplesLocked();
     }
     return hr;
 }
@@ -169,28 +169,46 @@ HRESULT RTSPStream::Activate(BOOL bSelected) {
     return S_OK;
 }
 
+HRESULT RTSPStream::PrepareStart(BOOL bSeek, BOOL bReposition) {
+    CAutoLock lock(&m_Lock);
+    if (m_state == SourceState::Shutdown) {
+        return MF_E_SHUTDOWN;
+    }
+    m_bStartPending = TRUE;
+    m_bEndOfStream = FALSE;
+    if (bSeek) {
+        m_Samples.Clear();
+        m_bAwaitingSegment = bReposition;
+    }
+    return S_OK;
+}
+
+// A stopped stream keeps nothing of a start that failed.
+void RTSPStream::CancelStart() {
+    CAutoLock lock(&m_Lock);
+    m_bStartPending = FALSE;
+    if (m_state == SourceState::Stopped) {
+        m_Samples.Clear();
+        m_Tokens.Clear();
+    }
+}
+
 HRESULT RTSPStream::Start(const PROPVARIANT& position, BOOL bSeek) {
     CAutoLock lock(&m_Lock);
     if (m_state == SourceState::Shutdown) {
         return MF_E_SHUTDOWN;
     }
+    m_bStartPending = FALSE;
     HRESULT hr = m_pEventQueue->QueueEventParamVar(bSeek ? MEStreamSeeked : MEStreamStarted,
                                                    GUID_NULL, S_OK, &position);
-    if (SUCCEEDED(hr) && bSeek) {
-        m_Samples.Clear();
-        m_bAwaitingSegment = TRUE;
-    }
     // A restart from pause keeps the offset, so that times go on.
     if (m_state != SourceState::Paused) {
         m_tStartOffset = position.hVal.QuadPart;
     }
     m_tLastPresentationTime = 0;
-    m_bEndOfStream = FALSE;
     if (SUCCEEDED(hr)) {
         m_state = SourceState::Started;
-        if (!bSeek) {
-            DispatchSamplesLocked();
-        }
+        DispatchSamplesLocked();
     }
     return hr;
 }
@@ -257,14 +275,15 @@ BOOL RTSPStream::IsActive() {
 
 // ---- From the pin -----------------------------------------------------------------------
 
-// Samples of a stream that is not selected, stopped or shut down would only
-// wait for the next flush: they are dropped on arrival.
+// Samples of a stream that is not selected, stopped (and not starting) or
+// shut down would only wait for the next flush: they are dropped on arrival.
 HRESULT RTSPStream::DeliverSample(IMFSample* pSample) {
     if (!pSample) {
         return E_POINTER;
     }
     CAutoLock lock(&m_Lock);
-    if (!m_bActive || m_state == SourceState::Stopped || m_state == SourceState::Shutdown) {
+    if (!m_bActive || m_state == SourceState::Shutdown ||
+        (m_state == SourceState::Stopped && !m_bStartPending)) {
         return S_OK;
     }
     if (m_bAwaitingSegment) {
@@ -291,9 +310,9 @@ HRESULT RTSPStream::EndOfStream() {
 // ---- Dispatching --------------------------------------------------------------------------
 
 // A stream that is not selected is no part of the presentation: it neither
-// delivers nor ends.
+// delivers nor ends; a starting one waits for its start.
 void RTSPStream::DispatchSamplesLocked() {
-    if (m_state != SourceState::Started || !m_bActive) {
+    if (m_state != SourceState::Started || !m_bActive || m_bStartPending) {
         return;
     }
     HRESULT hr = S_OK;

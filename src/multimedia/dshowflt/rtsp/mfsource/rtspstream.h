@@ -15,13 +15,18 @@
 #include "common/critsec.h"
 #include "comptr.h"
 #include "list.h"
+#include "module.h"
 #include "pinstream.h"
 #include "platform.h"
 #include "sourcestate.h"
 
 class RTSPSource;
 
-class RTSPStream final : public IMFMediaStream, public IPinStream {
+// A stream counts as a live object of the module: an application may hold it
+// after the source is gone.
+class RTSPStream final : private MediaFoundationSamples::BaseObject,
+                         public IMFMediaStream,
+                         public IPinStream {
 public:
     // Samples kept while nobody asks for them; beyond this the oldest goes
     // and the next one is marked as a discontinuity.
@@ -50,6 +55,15 @@ public:
 
     // For the source, which holds its lock.
     HRESULT Activate(BOOL bSelected);
+    // A start runs the session before the stream starts: from PrepareStart
+    // until Start (or CancelStart) the stream keeps what the pin delivers
+    // and the requests that come (a pipeline asks as soon as it hears of a
+    // new stream), and dispatches nothing. A seek drops what came before
+    // it; bReposition: the server plays from a new position, so samples still
+    // on their way from the old one are dropped until the new segment's
+    // first.
+    HRESULT PrepareStart(BOOL bSeek, BOOL bReposition);
+    void CancelStart();
     HRESULT Start(const PROPVARIANT& position, BOOL bSeek);
     HRESULT Pause();
     HRESULT Stop();
@@ -68,7 +82,7 @@ public:
     HRESULT EndOfStream() override;
 
 private:
-    ~RTSPStream();
+    ~RTSPStream() override;
 
     void DispatchSamplesLocked();
     HRESULT DispatchOneLocked();
@@ -84,9 +98,11 @@ private:
     SourceState m_state = SourceState::Stopped;
     BOOL m_bActive = FALSE;
     BOOL m_bEndOfStream = FALSE;
-    // After a seek, until the first sample of the new segment (flagged as a
-    // discontinuity): samples of the old position still on their way are
-    // dropped, or they would be stamped with the new position.
+    BOOL m_bStartPending = FALSE;
+    // After a seek that repositioned the server, until the first sample of
+    // the new segment (flagged as a discontinuity): samples of the old
+    // position still on their way are dropped, or they would be stamped with
+    // the new position.
     BOOL m_bAwaitingSegment = FALSE;
     MediaFoundationSamples::ComPtrList<IUnknown, true> m_Tokens;
     const DWORD m_dwIdentifier;

@@ -58,6 +58,8 @@ const char* SourceOp::Name(int op) {
         return "OP_STOP";
     case OP_END_OF_STREAM:
         return "OP_END_OF_STREAM";
+    case OP_RECONNECT:
+        return "OP_RECONNECT";
     default:
         return "OP_UNKNOWN";
     }

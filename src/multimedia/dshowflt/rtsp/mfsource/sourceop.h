@@ -1,11 +1,18 @@
-// One queued request to the media source: start, pause, stop, or the end of
-// a stream. A start carries its position and presentation descriptor.
+// One queued request to the media source: start, pause, stop, the end of a
+// stream, or a reconnect after the session lost its connection. A start
+// carries its position and presentation descriptor.
 #pragma once
 
 #include "comptr.h"
 #include "platform.h"
 
-enum SourceOpType { OP_START = 0, OP_PAUSE = 1, OP_STOP = 2, OP_END_OF_STREAM = 3 };
+enum SourceOpType {
+    OP_START = 0,
+    OP_PAUSE = 1,
+    OP_STOP = 2,
+    OP_END_OF_STREAM = 3,
+    OP_RECONNECT = 4,
+};
 
 class SourceOp : public IUnknown {
 public:

@@ -1,6 +1,10 @@
-// The source's operations, run one at a time on a work-queue thread with the
-// source lock held.
+// The source's operations, run one at a time on a work-queue thread. Each
+// takes the source lock for its own steps and leaves it while the session
+// works on the network: Shutdown, GetEvent and every other call go on
+// meanwhile, and Stop or Shutdown cut the session's waits short.
+#include "common/hresultname.h"
 #include "common/trace.h"
+#include "common/zrerrors.h"
 #include "rtsp/zrrtspsrc.h"
 #include "rtspsource.h"
 #include "rtspstream.h"
@@ -9,42 +13,52 @@ HRESULT RTSPSource::CanDispatch(SourceOp*) {
     return m_pCurrentOp ? MF_E_NOTACCEPTING : S_OK;
 }
 
-HRESULT RTSPSource::DispatchOperation(SourceOp* pOp) {
-    CAutoLock lock(&m_Lock);
-    Trace("\nRTSPSource::DispatchOperation(%s)", SourceOp::Name(pOp->Op()));
-    if (m_state == SourceState::Shutdown) {
-        return S_OK;
-    }
-    HRESULT hr;
-    switch (pOp->Op()) {
-    case OP_START:
-        hr = DoStart(static_cast<StartOp*>(pOp));
-        break;
-    case OP_PAUSE:
-        hr = DoPause(pOp);
-        break;
-    case OP_STOP:
-        hr = DoStop(pOp);
-        break;
-    case OP_END_OF_STREAM:
-        hr = OnEndOfStream(pOp);
-        break;
-    default:
-        hr = E_UNEXPECTED;
-        break;
-    }
-    if (FAILED(hr) && m_state != SourceState::Shutdown) {
-        QueueEvent(MEError, GUID_NULL, hr, nullptr);
-    }
-    return hr;
-}
-
-HRESULT RTSPSource::BeginOpLocked(SourceOp* pOp) {
+HRESULT RTSPSource::BeginOperation(SourceOp* pOp) {
     if (!pOp || m_pCurrentOp) {
         return E_FAIL;
     }
     m_pCurrentOp = pOp;
     return S_OK;
+}
+
+// A failure ends in MEError, unless the source was shut down or the failure
+// is the abort that Stop asked for.
+HRESULT RTSPSource::DispatchOperation(SourceOp* pOp) {
+    Trace("\nRTSPSource::DispatchOperation(%s)", SourceOp::Name(pOp->Op()));
+    bool bShutDown;
+    {
+        CAutoLock lock(&m_Lock);
+        bShutDown = m_state == SourceState::Shutdown;
+    }
+    HRESULT hr = S_OK;
+    if (!bShutDown) {
+        switch (pOp->Op()) {
+        case OP_START:
+            hr = DoStart(static_cast<StartOp*>(pOp));
+            break;
+        case OP_PAUSE:
+            hr = Halt(SourceState::Paused);
+            break;
+        case OP_STOP:
+            hr = Halt(SourceState::Stopped);
+            break;
+        case OP_END_OF_STREAM:
+            hr = OnEndOfStream();
+            break;
+        case OP_RECONNECT:
+            hr = DoReconnect();
+            break;
+        default:
+            hr = E_UNEXPECTED;
+            break;
+        }
+    }
+    CAutoLock lock(&m_Lock);
+    CompleteOpLocked(pOp);
+    if (FAILED(hr) && hr != ZRMM_E_ABORT_WAIT_STOP && m_state != SourceState::Shutdown) {
+        QueueEvent(MEError, GUID_NULL, hr, nullptr);
+    }
+    return hr;
 }
 
 HRESULT RTSPSource::CompleteOpLocked(SourceOp* pOp) {
@@ -57,57 +71,82 @@ HRESULT RTSPSource::CompleteOpLocked(SourceOp* pOp) {
 
 // ---- Start ------------------------------------------------------------------------------
 
+// The session runs first; MESourceStarted (or MESourceSeeked) then tells how
+// that went, and only a start that worked starts the streams. Meanwhile the
+// streams keep what the pins deliver.
 HRESULT RTSPSource::DoStart(StartOp* pOp) {
-    HRESULT hr = BeginOpLocked(pOp);
     ComPtr<IMFPresentationDescriptor> pPD;
-    if (SUCCEEDED(hr)) {
-        hr = pOp->GetPresentationDescriptor(&pPD);
-    }
     REFERENCE_TIME tStart = 0;
     BOOL bSeek = FALSE;
     BOOL bActualStart = FALSE;
-    if (SUCCEEDED(hr)) {
-        hr = StartTimeLocked(pOp->Data(), &tStart, &bSeek, &bActualStart);
+    bool bKeepPosition = false;
+    HRESULT hr;
+    {
+        CAutoLock lock(&m_Lock);
+        hr = pOp->GetPresentationDescriptor(&pPD);
+        if (SUCCEEDED(hr)) {
+            hr = StartTimeLocked(pOp->Data(), &tStart, &bSeek, &bActualStart);
+        }
+        if (SUCCEEDED(hr)) {
+            hr = SelectStreamsLocked(pPD.Get(), bSeek);
+        }
+        // Only a new position moves the server: a start without one goes on
+        // from where the streams stand (repositioning there would play again
+        // what was delivered since the last start).
+        bKeepPosition = bActualStart || m_state == SourceState::Paused;
     }
+    bool bAtEnd = false;
     if (SUCCEEDED(hr)) {
-        hr = SelectStreamsLocked(pPD.Get());
+        hr = RunSession(tStart, bKeepPosition, &bAtEnd);
     }
-    if (SUCCEEDED(hr) && m_state != SourceState::Paused) {
+    CAutoLock lock(&m_Lock);
+    if (m_state == SourceState::Shutdown) {
+        return hr;
+    }
+    return FinishStartLocked(pPD.Get(), hr, tStart, bSeek, bActualStart, bAtEnd);
+}
+
+// A stored presentation started at its very end has nothing left to play;
+// the server may refuse to play from there (*pbAtEnd: that happened).
+HRESULT RTSPSource::RunSession(REFERENCE_TIME tStart, bool bKeepPosition, bool* pbAtEnd) {
+    if (!bKeepPosition) {
         SetSessionPosition(tStart);
     }
+    const HRESULT hr = m_pSession->Run(tStart);
+    *pbAtEnd = FAILED(hr) && hr != ZRMM_E_ABORT_WAIT_STOP && m_pSession->HasDuration() &&
+               tStart == SessionDuration();
+    return *pbAtEnd ? S_OK : hr;
+}
+
+HRESULT RTSPSource::FinishStartLocked(IMFPresentationDescriptor* pPD, HRESULT hr,
+                                      REFERENCE_TIME tStart, BOOL bSeek, BOOL bActualStart,
+                                      bool bAtEnd) {
     PROPVARIANT value;
     PropVariantInit(&value);
     value.vt = VT_I8;
     value.hVal.QuadPart = tStart;
-    if (!bSeek) {
-        if (SUCCEEDED(hr)) {
-            hr = QueueStartedEventLocked(hr, value, tStart, bActualStart);
+    if (SUCCEEDED(hr)) {
+        hr = bSeek ? QueueEvent(MESourceSeeked, GUID_NULL, S_OK, &value)
+                   : QueueStartedEventLocked(S_OK, value, tStart, bActualStart);
+    }
+    if (SUCCEEDED(hr)) {
+        if (!bSeek) {
+            m_state = SourceState::Started;
         }
-        m_state = SourceState::Started;
-    } else if (SUCCEEDED(hr)) {
-        hr = QueueEvent(MESourceSeeked, GUID_NULL, hr, &value);
+        hr = ForSelectedStreamsLocked(pPD, [&](RTSPStream* p) { return p->Start(value, bSeek); });
     }
-    HRESULT hrRun = S_OK;
-    if (SUCCEEDED(hr)) {
-        hr = StartStreamsLocked(pPD.Get(), value, bSeek);
-    }
-    if (SUCCEEDED(hr)) {
-        hrRun = m_pSession->Run(tStart);
-    }
-    // Starting at the very end of a presentation (or at 0 of a live one) is
-    // not an error when the server refuses to play from there.
-    if (FAILED(hrRun) && tStart == SessionDuration()) {
-        hrRun = S_OK;
-    }
-    if (SUCCEEDED(hr)) {
-        hr = hrRun;
+    if (SUCCEEDED(hr) && bAtEnd) {
+        hr = ForSelectedStreamsLocked(pPD, [](RTSPStream* p) { return p->EndOfStream(); });
     }
     if (SUCCEEDED(hr)) {
         m_pSession->m_nRunState = State_Running;
-    } else {
-        QueueSourceEvent(MESourceStarted, hr);
+        return S_OK;
     }
-    CompleteOpLocked(pOp);
+    ForSelectedStreamsLocked(pPD, [](RTSPStream* p) {
+        p->CancelStart();
+        return S_OK;
+    });
+    QueueSourceEvent(bSeek ? MESourceSeeked : MESourceStarted, hr);
     return hr;
 }
 
@@ -167,9 +206,10 @@ HRESULT RTSPSource::DescribedStreamLocked(IMFPresentationDescriptor* pPD, DWORD 
 }
 
 // Every stream of the descriptor is activated or deactivated; each selected
-// one is announced as new or updated and counts towards the end of the
-// presentation.
-HRESULT RTSPSource::SelectStreamsLocked(IMFPresentationDescriptor* pPD) {
+// one is prepared for its start, then announced as new or updated (a
+// pipeline may request samples as soon as it hears of it), and counts
+// towards the end of the presentation.
+HRESULT RTSPSource::SelectStreamsLocked(IMFPresentationDescriptor* pPD, BOOL bSeek) {
     m_cPendingEndOfStream = 0;
     for (DWORD i = 0; i < m_cStreams; i++) {
         BOOL bSelected = FALSE;
@@ -180,27 +220,16 @@ HRESULT RTSPSource::SelectStreamsLocked(IMFPresentationDescriptor* pPD) {
         }
         const BOOL bWasActive = pStream->IsActive();
         pStream->Activate(bSelected);
-        if (bSelected) {
-            m_cPendingEndOfStream++;
+        if (!bSelected) {
+            continue;
+        }
+        m_cPendingEndOfStream++;
+        // A live presentation is not repositioned: no new segment comes.
+        hr = pStream->PrepareStart(bSeek, bSeek && m_pSession->HasDuration());
+        if (SUCCEEDED(hr)) {
             hr = m_pEventQueue->QueueEventParamUnk(bWasActive ? MEUpdatedStream : MENewStream,
                                                    GUID_NULL, S_OK,
                                                    static_cast<IMFMediaStream*>(pStream));
-            if (FAILED(hr)) {
-                return hr;
-            }
-        }
-    }
-    return S_OK;
-}
-
-HRESULT RTSPSource::StartStreamsLocked(IMFPresentationDescriptor* pPD, const PROPVARIANT& position,
-                                       BOOL bSeek) {
-    for (DWORD i = 0; i < m_cStreams; i++) {
-        BOOL bSelected = FALSE;
-        RTSPStream* pStream = nullptr;
-        HRESULT hr = DescribedStreamLocked(pPD, i, &bSelected, &pStream);
-        if (SUCCEEDED(hr) && bSelected) {
-            hr = pStream->Start(position, bSeek);
         }
         if (FAILED(hr)) {
             return hr;
@@ -209,43 +238,76 @@ HRESULT RTSPSource::StartStreamsLocked(IMFPresentationDescriptor* pPD, const PRO
     return S_OK;
 }
 
-// ---- Pause, stop and the end of streams ------------------------------------------------
-
-HRESULT RTSPSource::DoPause(SourceOp* pOp) {
-    return HaltLocked(pOp, SourceState::Paused);
+template <class Fn>
+HRESULT RTSPSource::ForSelectedStreamsLocked(IMFPresentationDescriptor* pPD, Fn fn) {
+    for (DWORD i = 0; i < m_cStreams; i++) {
+        BOOL bSelected = FALSE;
+        RTSPStream* pStream = nullptr;
+        HRESULT hr = DescribedStreamLocked(pPD, i, &bSelected, &pStream);
+        if (SUCCEEDED(hr) && bSelected) {
+            hr = fn(pStream);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    return S_OK;
 }
 
-HRESULT RTSPSource::DoStop(SourceOp* pOp) {
-    return HaltLocked(pOp, SourceState::Stopped);
-}
+// ---- Pause, stop, reconnect and the end of streams -------------------------------------
 
 // Pause and stop differ only in what the streams and the events say: the
 // RTSP session stays set up in both, and pauses streaming whatever the
 // streams answered.
-HRESULT RTSPSource::HaltLocked(SourceOp* pOp, SourceState state) {
+HRESULT RTSPSource::Halt(SourceState state) {
     const bool bPause = state == SourceState::Paused;
-    HRESULT hr = BeginOpLocked(pOp);
-    if (SUCCEEDED(hr) && bPause && m_state != SourceState::Started) {
-        hr = MF_E_INVALID_STATE_TRANSITION;
-    }
-    for (DWORD i = 0; i < m_cStreams && SUCCEEDED(hr); i++) {
-        if (m_pStreams[i]->IsActive()) {
-            hr = bPause ? m_pStreams[i]->Pause() : m_pStreams[i]->Stop();
+    HRESULT hr = S_OK;
+    {
+        CAutoLock lock(&m_Lock);
+        if (bPause && m_state != SourceState::Started) {
+            hr = MF_E_INVALID_STATE_TRANSITION;
+        }
+        for (DWORD i = 0; i < m_cStreams && SUCCEEDED(hr); i++) {
+            if (m_pStreams[i]->IsActive()) {
+                hr = bPause ? m_pStreams[i]->Pause() : m_pStreams[i]->Stop();
+            }
         }
     }
     m_pSession->Pause();
+    CAutoLock lock(&m_Lock);
+    if (m_state == SourceState::Shutdown) {
+        return hr;
+    }
     m_state = state;
     m_pSession->m_nRunState = State_Paused;
     QueueSourceEvent(bPause ? MESourcePaused : MESourceStopped, hr);
-    CompleteOpLocked(pOp);
     return hr;
 }
 
-HRESULT RTSPSource::OnEndOfStream(SourceOp* pOp) {
-    HRESULT hr = BeginOpLocked(pOp);
-    if (SUCCEEDED(hr) && m_cPendingEndOfStream > 0 && --m_cPendingEndOfStream == 0) {
-        hr = QueueSourceEvent(MEEndOfPresentation, S_OK);
+HRESULT RTSPSource::OnEndOfStream() {
+    CAutoLock lock(&m_Lock);
+    if (m_cPendingEndOfStream > 0 && --m_cPendingEndOfStream == 0) {
+        return QueueSourceEvent(MEEndOfPresentation, S_OK);
     }
-    CompleteOpLocked(pOp);
-    return hr;
+    return S_OK;
+}
+
+// Only a presentation that plays is reconnected: a stopped or paused one
+// connects again with its next start.
+HRESULT RTSPSource::DoReconnect() {
+    {
+        CAutoLock lock(&m_Lock);
+        if (m_state != SourceState::Started) {
+            return S_OK;
+        }
+    }
+    return m_pSession->Reconnect();
+}
+
+void RTSPSource::OnConnectionLost(HRESULT hr) {
+    Trace("\nRTSPSource::OnConnectionLost(%s): reconnect", HResultName(hr));
+    ComPtr<SourceOp> pOp;
+    if (SUCCEEDED(SourceOp::CreateOp(OP_RECONNECT, &pOp))) {
+        PostOperation(pOp.Get());
+    }
 }

@@ -76,14 +76,18 @@ void CControlConnectionReader::ReadLoop() {
     }
     m_bReadLoopActive = false;
     if (bClosed) {
-        if (m_pOwner->IsRunning()) {
+        if (!m_pOwner->IsRunning()) {
+            Trace("\nCZRtspSrc::ReadLoop: The socket was closed while not in Running State! Flush "
+                  "pins and signal that I should reopen the GET socket");
+            m_pOwner->FlushStreams();
+            m_pOwner->OnConnectionLost();
+        } else if (m_pOwner->EndsStreamsWithConnection()) {
             Trace("\nCZRtspSrc::ReadLoop: The socket was closed in Running State! Deliver "
                   "EndOfStream to all pins and signal that I should reopen the GET socket");
             DeliverEndOfStream();
         } else {
-            Trace("\nCZRtspSrc::ReadLoop: The socket was closed while not in Running State! Flush "
-                  "pins and signal that I should reopen the GET socket");
-            m_pOwner->FlushStreams();
+            Trace("\nCZRtspSrc::ReadLoop: The socket was closed in Running State! The streams go "
+                  "on after a reconnect");
             m_pOwner->OnConnectionLost();
         }
     }

@@ -33,6 +33,9 @@ public:
     virtual int StreamState(int nStream) = 0;
     // Whether the session is running (PLAY accepted, data flowing).
     virtual bool IsRunning() = 0;
+    // Whether the running streams end when the connection closes (else the
+    // session reconnects them).
+    virtual bool EndsStreamsWithConnection() = 0;
     // The connection closed while the session was not running: the streams
     // are flushed.
     virtual void FlushStreams() = 0;

@@ -6,7 +6,10 @@
 //
 // The frame is collected in the parser's own buffer and handed out as a
 // pointer into it; its bytes stay valid until the next packet is parsed.
+#include "annexb.h"
 #include "common/trace.h"
+#include "h264depacketizer.h"
+#include "h265depacketizer.h"
 #include "mpeg4vol.h"
 #include "rtpparser.h"
 
@@ -26,10 +29,12 @@ bool CRTPParser::CanGrow(const CBaseBuffer& buffer, int nMore) {
 }
 
 // Drops the frame in progress after a gap or a malformed packet; the next
-// frame delivered is flagged as discontinuous.
+// frame delivered is flagged as discontinuous, and the next frame begun may
+// lack its beginning.
 void CRTPParser::AbandonFrame() {
     m_tFrameTimestamp = FRAME_UNSET;
     m_bDiscontinuityPending = true;
+    m_bStartUnknown = true;
     m_bWaitingForStart = true;
     m_CarryOver.ResetLength();
     m_Nal.ResetLength();
@@ -37,25 +42,46 @@ void CRTPParser::AbandonFrame() {
 
 // A frame begins with the bytes carried over from the packet that completed
 // the previous one; without them a new frame starts empty, so that it never
-// begins with bytes of an abandoned or already delivered frame.
+// begins with bytes of an abandoned or already delivered frame. Such a frame,
+// begun after a gap or at the start of a stream, may have lost its first
+// packets.
 void CRTPParser::StartFrame() {
     if (!m_CarryOver.IsEmpty()) {
         Swap(m_CarryOver);
         m_CarryOver.ResetLength();
+        m_bFrameAfterGap = false;
     } else if (!IsFrameInProgress()) {
         ResetLength();
+        m_bFrameAfterGap = m_bStartUnknown;
+        m_bStartUnknown = false;
+    }
+}
+
+// Whether a frame holds the beginning of its picture; only a frame begun
+// after a gap can lack it.
+bool CRTPParser::FrameBeginsPicture(const BYTE* pFrame, int nFrame) const {
+    if (!m_bFrameAfterGap) {
+        return true;
+    }
+    switch (m_Record.m_dwPayloadKind) {
+    case RTPKIND_H264:
+        return BeginsH264Picture(pFrame, nFrame);
+    case RTPKIND_H265:
+        return BeginsH265Picture(pFrame, nFrame);
+    default:
+        return FindStartCode(pFrame, nFrame, 0) == 0;
     }
 }
 
 // The flags of a frame that goes out: the discontinuity of a gap before it,
-// and no sync point unless the key-frame test finds one.
+// and no sync point unless the key-frame test finds one in a whole frame.
 void CRTPParser::FinishFrameFlags(KeyFrameTest pfnKeyFrame, const BYTE* pFrame, int nFrame) {
     // An empty frame is not delivered and cannot carry the flag.
     if (m_bDiscontinuityPending && nFrame > 0) {
         m_Record.m_dwFlags |= RTPFLAG_DISCONTINUITY;
         m_bDiscontinuityPending = false;
     }
-    if (pfnKeyFrame && !pfnKeyFrame(pFrame, nFrame)) {
+    if (pfnKeyFrame && (!pfnKeyFrame(pFrame, nFrame) || !FrameBeginsPicture(pFrame, nFrame))) {
         m_Record.m_dwFlags &= ~(uint32_t)RTPFLAG_SYNCPOINT;
     }
 }

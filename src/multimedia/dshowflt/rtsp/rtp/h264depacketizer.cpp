@@ -42,6 +42,21 @@ bool IsH264KeyFrame(const BYTE* pFrame, int nSize) {
     return false;
 }
 
+bool BeginsH264Picture(const BYTE* pFrame, int nSize) {
+    for (int i = 0; i + 5 <= nSize; i++) {
+        if (pFrame[i] != 0 || pFrame[i + 1] != 0 || pFrame[i + 2] != 1) {
+            continue;
+        }
+        const int nType = pFrame[i + 3] & 0x1F;
+        if (nType >= 1 && nType <= 5) {
+            // first_mb_in_slice is ue(v): 0 is the single bit 1.
+            return (pFrame[i + 4] & 0x80) != 0;
+        }
+        i += 2;
+    }
+    return false;
+}
+
 // Appends the units of an aggregation packet to the NAL buffer, each behind a
 // start code. Every unit begins with a unit header of nUnitHeader bytes whose
 // first two give the size of the NAL unit that follows it.

@@ -43,6 +43,21 @@ bool IsH265KeyFrame(const BYTE* pFrame, int nSize) {
     return false;
 }
 
+bool BeginsH265Picture(const BYTE* pFrame, int nSize) {
+    for (int i = 0; i + 6 <= nSize; i++) {
+        if (pFrame[i] != 0 || pFrame[i + 1] != 0 || pFrame[i + 2] != 1) {
+            continue;
+        }
+        // Types 0 to 31 are slice segments; the flag is the first bit after
+        // the 2-byte NAL unit header.
+        if (((pFrame[i + 3] >> 1) & 0x3F) < 32) {
+            return (pFrame[i + 5] & 0x80) != 0;
+        }
+        i += 2;
+    }
+    return false;
+}
+
 /*
  * Every payload begins with the 2-byte NAL unit header (RFC 7798 section
  * 1.1.4), whose type selects the packet structure:

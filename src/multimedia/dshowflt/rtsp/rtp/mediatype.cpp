@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/buffer.h"
+#include "common/trace.h"
 #include "mediatypeutil.h"
 #include "miniparser.h"
 #include "miniparserh265.h"
@@ -39,7 +40,7 @@ bool IsTypable(const StreamDescription& desc) {
     case STREAMTYPE_AUDIO:
         return desc.m_nSampleRate >= 0 && desc.m_nChannels >= 0;
     case STREAMTYPE_APPLICATION:
-        return desc.m_nKlvClockRate >= 0;
+        return desc.m_nCompression == COMPRESSION_ONVIF || desc.m_nKlvClockRate >= 0;
     default:
         return false;
     }
@@ -235,9 +236,12 @@ HRESULT BuildAudioTypeForCode(const StreamDescription& desc, AM_MEDIA_TYPE* pmt)
     }
     case COMPRESSION_ALAW:
     case COMPRESSION_MULAW: {
-        // G.711 is always 8000 samples of 8 bits per second, one channel.
+        // One byte per sample and channel, at the rate and with the channels
+        // of the rtpmap (8000 Hz mono for the static payload types).
         const WORD wTag = desc.m_nCompression == COMPRESSION_ALAW ? WAVETAG_ALAW : WAVETAG_MULAW;
-        const CWaveFormat format = {wTag, 1, 8000, 1, 8, 1 * 64000 / 8};
+        const WORD nChannels = (WORD)desc.m_nChannels;
+        const CWaveFormat format = {wTag,      nChannels, (DWORD)desc.m_nSampleRate,
+                                    nChannels, 8,         nRate * nChannels};
         return BuildAudioType(desc, format, WaveFormatGuid(wTag), FALSE, nullptr, pmt);
     }
     case COMPRESSION_G726: {
@@ -245,9 +249,22 @@ HRESULT BuildAudioTypeForCode(const StreamDescription& desc, AM_MEDIA_TYPE* pmt)
         return BuildAudioType(desc, format, WaveFormatGuid(WAVETAG_G726), FALSE, nullptr, pmt);
     }
     case COMPRESSION_AMR: {
+        if (desc.m_nAmrOptions & (AMROPTION_ROBUST_SORTING | AMROPTION_INTERLEAVING)) {
+            Trace("\nBuildMediaType: AMR with robust sorting or interleaving is not supported; "
+                  "the stream is left out");
+            return VFW_E_INVALID_MEDIA_TYPE;
+        }
         const CWaveFormat format = {WAVETAG_AMR_NB,    1, (DWORD)desc.m_nSampleRate, 2, 16,
                                     1 * nRate * 16 / 8};
         return BuildAudioType(desc, format, WaveFormatGuid(WAVETAG_AMR_NB), FALSE, nullptr, pmt);
+    }
+    case COMPRESSION_OPUS: {
+        // RFC 7587: decoded at 48 kHz whatever the sender's input rate; the
+        // bit rate varies (64 kbit/s per channel when the SDP gives none).
+        const uint64_t nChannels = (uint64_t)desc.m_nChannels;
+        const CWaveFormat format = {WAVETAG_OPUS,         (WORD)desc.m_nChannels, 48000, 1, 0,
+                                    nChannels * 64000 / 8};
+        return BuildAudioType(desc, format, WaveFormatGuid(WAVETAG_OPUS), TRUE, nullptr, pmt);
     }
     default:
         return VFW_E_INVALID_MEDIA_TYPE;
@@ -263,10 +280,10 @@ void BuildTransportStreamType(AM_MEDIA_TYPE* pmt) {
     pmt->lSampleSize = 0;
 }
 
-// RFC 6597 KLV metadata: no format block.
-void BuildKlvType(AM_MEDIA_TYPE* pmt) {
+// Metadata has no format block: KLV (RFC 6597) and ONVIF's XML documents.
+void BuildMetadataType(int32_t nCompression, AM_MEDIA_TYPE* pmt) {
     pmt->majortype = FourCCGuid(kFourCCMeta);
-    pmt->subtype = FourCCGuid((DWORD)COMPRESSION_KLVA);
+    pmt->subtype = FourCCGuid((DWORD)nCompression);
     pmt->formattype = GUID_NULL;
     pmt->bTemporalCompression = FALSE;
 }
@@ -283,11 +300,11 @@ HRESULT BuildByCode(StreamDescription* pDesc, AM_MEDIA_TYPE* pmt) {
         return pDesc->m_nStreamType == STREAMTYPE_VIDEO ? BuildVideoType(pDesc, pmt)
                                                         : VFW_E_INVALID_MEDIA_TYPE;
     }
-    if (pDesc->m_nCompression == COMPRESSION_KLVA) {
+    if (pDesc->m_nCompression == COMPRESSION_KLVA || pDesc->m_nCompression == COMPRESSION_ONVIF) {
         if (pDesc->m_nStreamType != STREAMTYPE_APPLICATION) {
             return VFW_E_INVALID_MEDIA_TYPE;
         }
-        BuildKlvType(pmt);
+        BuildMetadataType(pDesc->m_nCompression, pmt);
         return S_OK;
     }
     return pDesc->m_nStreamType == STREAMTYPE_AUDIO ? BuildAudioTypeForCode(*pDesc, pmt)

@@ -14,6 +14,7 @@ enum : WORD {
     WAVETAG_G726 = 0x45,
     WAVETAG_RAW_AAC = 0xFF,
     WAVETAG_AMR_NB = 0x7A21,
+    WAVETAG_OPUS = 0x704F, // MFAudioFormat_Opus
 };
 
 // Builds the media type of the stream into *pmt (which the caller frees with

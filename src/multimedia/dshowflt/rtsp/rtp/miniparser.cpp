@@ -46,7 +46,10 @@ HRESULT CMiniParser::ReadMpeg4Configuration(const BYTE* p, int cb) {
                 m_nHeight = vol.m_nHeight;
                 m_nSarWidth = vol.m_nParWidth;
                 m_nSarHeight = vol.m_nParHeight;
-                m_dFrameRate = 0.0;
+                m_dFrameRate =
+                    vol.m_nFixedVopTimeIncrement > 0
+                        ? (double)vol.m_nTimeIncrementResolution / vol.m_nFixedVopTimeIncrement
+                        : 0.0;
             }
             return hr;
         }

@@ -18,7 +18,8 @@ public:
 
     // What the last successful read found: the picture size, the sample
     // aspect ratio (0:0 unspecified) and the frame rate (0 when the header
-    // has none; MPEG-4 headers give none).
+    // has none: an SPS without timing, an MPEG-4 layer without a fixed VOP
+    // rate).
     int32_t Width() const { return m_nWidth; }
     int32_t Height() const { return m_nHeight; }
     int32_t SarWidth() const { return m_nSarWidth; }

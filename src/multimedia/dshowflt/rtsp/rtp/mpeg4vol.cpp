@@ -106,8 +106,8 @@ HRESULT ReadMpeg4Vol(const BYTE* p, int cb, int32_t nVersion, Mpeg4VolInfo* pInf
         return ZRMM_E_INVALID_HEADER;
     }
     info.m_nTimeIncrementResolution = (int32_t)nResolution;
-    if (bits.ReadFlag()) {                             // fixed_vop_rate
-        bits.ReadBits(TimeIncrementBits(nResolution)); // fixed_vop_time_increment
+    if (bits.ReadFlag()) { // fixed_vop_rate
+        info.m_nFixedVopTimeIncrement = (int32_t)bits.ReadBits(TimeIncrementBits(nResolution));
     }
     bits.ReadFlag(); // marker_bit
     info.m_nWidth = (int32_t)bits.ReadBits(13);

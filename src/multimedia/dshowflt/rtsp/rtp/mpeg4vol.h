@@ -31,6 +31,9 @@ struct Mpeg4VolInfo {
     int32_t m_nParWidth = 0;    // the pixel aspect ratio it gives; 0: unspecified
     int32_t m_nParHeight = 0;
     int32_t m_nTimeIncrementResolution = 0;
+    // With fixed_vop_rate, the ticks of the resolution between two VOPs;
+    // 0 without.
+    int32_t m_nFixedVopTimeIncrement = 0;
 };
 
 // True when the first video object plane of the frame is intra coded

@@ -102,7 +102,7 @@ HRESULT CRecvThread::StartReaderThread() {
     return ThreadExists() || Create() ? S_OK : E_OUTOFMEMORY;
 }
 
-void CRecvThread::SetHolePunchDestination(const sockaddr_in& destination) {
+void CRecvThread::SetHolePunchDestination(const CSocketAddress& destination) {
     m_HolePunchDestination = destination;
 }
 
@@ -111,8 +111,16 @@ RECVSTATISTICS CRecvThread::Statistics() {
     return m_Statistics;
 }
 
-bool CRecvThread::WaitForDataReceived(DWORD dwTimeoutMs) {
-    return WaitForSingleObject(m_hDataReceived, dwTimeoutMs) == WAIT_OBJECT_0;
+HRESULT CRecvThread::WaitForDataReceived(DWORD dwTimeoutMs, HANDLE hAbort) {
+    const HANDLE handles[2] = {m_hDataReceived, hAbort};
+    switch (WaitForMultipleObjects(hAbort ? 2 : 1, handles, FALSE, dwTimeoutMs)) {
+    case WAIT_OBJECT_0:
+        return S_OK;
+    case WAIT_OBJECT_0 + 1:
+        return ZRMM_E_ABORT_WAIT_STOP;
+    default:
+        return HRESULT_FROM_WIN32(WSAETIMEDOUT);
+    }
 }
 
 void CRecvThread::SetDataReceived() {
@@ -236,8 +244,8 @@ HRESULT CRecvThread::ReopenForFlush() {
 // A datagram without content from the RTP socket to the server's RTP port
 // opens the path through a NAT before the server starts sending.
 HRESULT CRecvThread::SendHolePunch() {
-    const sockaddr* pTo = reinterpret_cast<const sockaddr*>(&m_HolePunchDestination);
-    if (sendto(GetSocket(), "", 0, 0, pTo, sizeof(m_HolePunchDestination)) < 0) {
+    if (sendto(GetSocket(), "", 0, 0, m_HolePunchDestination.Sockaddr(),
+               m_HolePunchDestination.SockaddrLength()) < 0) {
         return HRESULT_FROM_WIN32(WSAGetLastError());
     }
     return S_OK;
@@ -353,6 +361,8 @@ HRESULT CRecvThread::ProcessOrQueueLocked(BYTE* pData, int nSize, DWORD dwArriva
     const ProcessOutcome outcome = ProcessPacketLocked(pData, nSize, dwArrivalTick);
     if (outcome != PROCESS_CONTINUE) {
         EndProcessingLocked(outcome);
+    } else {
+        ScheduleHeldReleaseLocked(dwArrivalTick);
     }
     return S_OK;
 }
@@ -429,15 +439,17 @@ DWORD CRecvThread::LoopThreadProc() {
 void CRecvThread::ProcessLoop() {
     BeginProcessing();
     const HANDLE handles[2] = {LoopRequestEvent(), m_hRtpData};
+    DWORD dwWaitMs = INFINITE;
     ProcessOutcome outcome = PROCESS_CONTINUE;
     while (outcome == PROCESS_CONTINUE) {
-        if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+        const DWORD dwWake = WaitForMultipleObjects(2, handles, FALSE, dwWaitMs);
+        if (dwWake != WAIT_OBJECT_0 + 1 && dwWake != WAIT_TIMEOUT) {
             CAutoLock lock(&m_ProcessLock);
             EndProcessingLocked(PROCESS_ENDED);
             outcome = PROCESS_ENDED;
             break;
         }
-        outcome = ProcessQueuedPackets();
+        outcome = ProcessDue(&dwWaitMs);
     }
     if (outcome == PROCESS_ENDED) {
         SetDataReceived();
@@ -454,6 +466,9 @@ void CRecvThread::BeginProcessing() {
         m_Statistics = RECVSTATISTICS{};
     }
     m_dwFirstForeignSSRC = 0;
+    m_bAwaitSyncPoint = m_bSwitchedSource.exchange(false);
+    m_bByePending = false;
+    m_bLoopTimesHeld = false;
     m_ProcessEnd = PROCESS_CONTINUE;
     m_bProcessing = true;
 }
@@ -466,13 +481,35 @@ void CRecvThread::EndProcessingLocked(ProcessOutcome outcome) {
     SetEvent(m_hRtpData);
 }
 
-// Everything queued, in order. A loop command between two packets leaves
-// the rest queued for the next start.
-CRecvThread::ProcessOutcome CRecvThread::ProcessQueuedPackets() {
+CRecvThread::ProcessOutcome CRecvThread::ProcessDue(DWORD* pdwWaitMs) {
     CAutoLock lock(&m_ProcessLock);
     if (!m_bProcessing) {
         return m_ProcessEnd;
     }
+    ProcessOutcome outcome = PROCESS_CONTINUE;
+    if (IsByeGraceOver()) {
+        DeliverData(nullptr, 0, 0, RECVFLAG_END_OF_STREAM);
+        outcome = PROCESS_ENDED;
+    } else {
+        outcome = ProcessQueuedPacketsLocked();
+    }
+    // Packets held ahead of a gap come out when their wait ends, whether or
+    // not more packets arrive.
+    const DWORD dwNow = GetTickCount();
+    while (outcome == PROCESS_CONTINUE && m_Parser.ReorderWaitLeft(dwNow) == 0) {
+        outcome = ProcessHeldPacketsLocked(dwNow);
+    }
+    if (outcome != PROCESS_CONTINUE) {
+        EndProcessingLocked(outcome);
+        return outcome;
+    }
+    *pdwWaitMs = LoopWaitMsLocked(dwNow);
+    return PROCESS_CONTINUE;
+}
+
+// Everything queued, in order. A loop command between two packets leaves
+// the rest queued for the next start.
+CRecvThread::ProcessOutcome CRecvThread::ProcessQueuedPacketsLocked() {
     TakeQueuedPacketsLocked();
     const HANDLE hStop = LoopRequestEvent();
     ProcessOutcome outcome = PROCESS_CONTINUE;
@@ -497,10 +534,56 @@ CRecvThread::ProcessOutcome CRecvThread::ProcessQueuedPackets() {
     }
     m_RtpQueue.PrependList(&m_Batch);
     m_FreePool.AppendList(&m_Processed);
-    if (outcome != PROCESS_CONTINUE) {
-        EndProcessingLocked(outcome);
-    }
     return outcome;
+}
+
+// An empty input releases the next held packet whose wait has ended.
+CRecvThread::ProcessOutcome CRecvThread::ProcessHeldPacketsLocked(DWORD dwNow) {
+    m_Parser.SetClock(dwNow);
+    BYTE* pData = nullptr;
+    int nSize = 0;
+    const int nResult = m_Parser.ParseHeader(&pData, &nSize);
+    if (nResult != RTPPACKET_GOOD && nResult != RTPPACKET_GOOD_MULTIPLE) {
+        return PROCESS_CONTINUE;
+    }
+    CountPacket();
+    return SUCCEEDED(ProcessDataLocked(pData, nSize, nResult)) ? PROCESS_CONTINUE : PROCESS_FAILED;
+}
+
+DWORD CRecvThread::LoopWaitMsLocked(DWORD dwNow) {
+    DWORD dwWait = m_Parser.ReorderWaitLeft(dwNow);
+    m_bLoopTimesHeld = dwWait != INFINITE;
+    if (m_bByePending.load()) {
+        const DWORD dwElapsed = dwNow - m_dwByeTick.load();
+        dwWait = std::min(dwWait, dwElapsed < BYE_GRACE_MS ? BYE_GRACE_MS - dwElapsed : 0);
+    }
+    return dwWait;
+}
+
+// Called after the reader processed a packet; the test of the held packets
+// is skipped while the loop thread times them already.
+void CRecvThread::ScheduleHeldReleaseLocked(DWORD dwNow) {
+    if (!m_bLoopTimesHeld && m_Parser.ReorderWaitLeft(dwNow) != INFINITE) {
+        m_bLoopTimesHeld = true;
+        SetEvent(m_hRtpData);
+    }
+}
+
+void CRecvThread::OnSourceLeft(uint32_t dwSSRC) {
+    m_dwByeSSRC = dwSSRC;
+    m_dwByeTick = GetTickCount();
+    m_bByePending = true;
+    SetEvent(m_hRtpData); // the loop thread times the grace
+}
+
+bool CRecvThread::IsByeGraceOver() {
+    if (!m_bByePending.load() || GetTickCount() - m_dwByeTick.load() < BYE_GRACE_MS) {
+        return false;
+    }
+    Trace("\nCRecvThread::ProcessLoop(%c): no new SSRC after the BYE of SSRC=%08X: the stream "
+          "has ended",
+          Letter(), m_dwByeSSRC.load());
+    return true;
 }
 
 CRecvThread::ProcessOutcome CRecvThread::ProcessPacketLocked(BYTE* pData, int nSize,
@@ -510,17 +593,12 @@ CRecvThread::ProcessOutcome CRecvThread::ProcessPacketLocked(BYTE* pData, int nS
         return PROCESS_CONTINUE;
     }
     m_Parser.SetArrivalTick(dwArrivalTick);
-    BYTE* pPayload = pData;
-    int nPayload = nSize;
-    int nResult = m_Parser.ParseHeader(&pPayload, &nPayload);
-    if (nResult == RTPPACKET_INVALID_SSRC && m_Parser.ExpectedSSRC() == 0) {
-        Trace("\nCRecvThread::ProcessLoop: Received SSRC=%08X instead of %08X! Assume the server "
-              "gave me a bogus expected SSRC and this is the correct one",
-              m_Parser.SSRC(), 0u);
-        m_Parser.SetExpectedSSRC(m_Parser.SSRC());
-        pPayload = pData;
-        nPayload = nSize;
-        nResult = m_Parser.ParseHeader(&pPayload, &nPayload);
+    BYTE* pPayload = nullptr;
+    int nPayload = 0;
+    const uint32_t nSourceChanges = m_Parser.SourceChanges();
+    const int nResult = ParsePacketLocked(pData, nSize, &pPayload, &nPayload);
+    if (m_Parser.SourceChanges() != nSourceChanges) {
+        m_bAwaitSyncPoint = true;
     }
     switch (nResult) {
     case RTPPACKET_INVALID_SSRC:
@@ -539,6 +617,53 @@ CRecvThread::ProcessOutcome CRecvThread::ProcessPacketLocked(BYTE* pData, int nS
         break;
     }
     return PROCESS_CONTINUE;
+}
+
+// Parses the packet. Where the announced SSRC filters (see the session's
+// SETUP), a foreign SSRC is taken instead when the announced one was 0 (a
+// bogus value), or when the announced one said BYE: the sender went on under
+// a new SSRC. Once packets of another SSRC than the one that said BYE come,
+// the stream does not end.
+int CRecvThread::ParsePacketLocked(BYTE* pData, int nSize, BYTE** ppPayload, int* pnPayload) {
+    *ppPayload = pData;
+    *pnPayload = nSize;
+    int nResult = m_Parser.ParseHeader(ppPayload, pnPayload);
+    const uint32_t dwSSRC = m_Parser.SSRC();
+    const bool bAfterBye = m_bByePending.load() && dwSSRC != m_dwByeSSRC.load();
+    if (nResult == RTPPACKET_INVALID_SSRC && (m_Parser.ExpectedSSRC() == 0 || bAfterBye)) {
+        if (!bAfterBye) {
+            Trace("\nCRecvThread::ProcessLoop: Received SSRC=%08X instead of %08X! Assume the "
+                  "server gave me a bogus expected SSRC and this is the correct one",
+                  dwSSRC, 0u);
+        }
+        m_Parser.SetExpectedSSRC(dwSSRC);
+        *ppPayload = pData;
+        *pnPayload = nSize;
+        nResult = m_Parser.ParseHeader(ppPayload, pnPayload);
+    }
+    if (bAfterBye && nResult != RTPPACKET_INVALID_SSRC && nResult != RTPPACKET_BAD) {
+        Trace("\nCRecvThread::ProcessLoop(%c): SSRC=%08X goes on after the BYE of SSRC=%08X",
+              Letter(), dwSSRC, m_dwByeSSRC.load());
+        m_bByePending = false;
+    }
+    return nResult;
+}
+
+// After a change of source the decoder has nothing to refer to: frames wait
+// for the first sync point, which goes out flagged as a discontinuity.
+bool CRecvThread::PassesSyncPointWaitLocked(uint32_t* pdwFlags) {
+    if (!m_bAwaitSyncPoint) {
+        return true;
+    }
+    if (!(*pdwFlags & RTPFLAG_SYNCPOINT)) {
+        Trace("\nCRecvThread::ProcessData(%c): dropped a frame before the first sync point of "
+              "the new source",
+              Letter());
+        return false;
+    }
+    m_bAwaitSyncPoint = false;
+    *pdwFlags |= RTPFLAG_DISCONTINUITY;
+    return true;
 }
 
 // The first SSRC that is not the announced one may be the right one after
@@ -592,7 +717,8 @@ void CRecvThread::CountPacket() {
 
 HRESULT CRecvThread::ProcessDataLocked(BYTE* pData, int nSize, int nResult) {
     for (;;) {
-        if (nSize >= 1) {
+        uint32_t dwFlags = m_Parser.Flags();
+        if (nSize >= 1 && PassesSyncPointWaitLocked(&dwFlags)) {
             if (m_dwFirstFlags != 0) {
                 const HRESULT hr =
                     OnFirstDataAvailable(pData, nSize, m_Parser.HeaderRecord(), &m_dwFirstFlags);
@@ -607,8 +733,7 @@ HRESULT CRecvThread::ProcessDataLocked(BYTE* pData, int nSize, int nResult) {
                 }
             }
             SetDataReceived();
-            const HRESULT hr =
-                DeliverData(pData, nSize, m_Parser.Time(), m_Parser.Flags() | m_dwFirstFlags);
+            const HRESULT hr = DeliverData(pData, nSize, m_Parser.Time(), dwFlags | m_dwFirstFlags);
             if (hr == S_OK) {
                 m_dwFirstFlags = 0;
             } else if (hr != ZRMM_S_PREROLL_DISCARDED) {
@@ -652,6 +777,7 @@ int CRecvThread::SwitchToIgnoredSSRCIfPresent() {
           Letter(), dwSSRC);
     m_RtpQueue.PrependList(&m_IgnoredList);
     SetEvent(m_hRtpData);
+    m_bSwitchedSource = true;
     CallLoopWorker(LOOPCMD_START);
     return 1;
 }

@@ -14,7 +14,9 @@
 // processes what is queued: packets that came while the process loop did
 // not run (or while the SSRC was switched), and the end marker. The queue
 // wakes the loop thread only when it was empty, and the loop takes all of
-// it at once.
+// it at once. The loop thread also keeps the stream's time when no packet
+// comes: it releases the packets held ahead of a gap when their reordering
+// wait ends, and ends the stream when a BYE's grace ends.
 //
 // Commands: the reader answers RECVCMD_READ, RECVCMD_STOP, RECVCMD_FLUSH,
 // RECVCMD_UDPHOLEPUNCH and RECVCMD_EXIT; the loop thread LOOPCMD_START,
@@ -60,6 +62,9 @@ public:
     // RTCP packets queued for the RTCP worker, at most: a server may send
     // them before the worker runs (or while it does not).
     static const int MAX_QUEUED_RTCP_PACKETS = 64;
+    // After a BYE for its source, the time a stream waits for the sender to
+    // go on under a new SSRC before it ends.
+    static const DWORD BYE_GRACE_MS = 1000;
 
     // *phr becomes E_OUTOFMEMORY when an event cannot be created. The loop
     // thread starts with the first StartProcessLoop.
@@ -79,14 +84,19 @@ public:
     // thread when nothing waits before it, everything else is queued. The
     // packet may be changed in place.
     HRESULT OnInterleavedPacket(int nChannel, BYTE* pData, int nSize);
-    // True when the data-received event is set within the time-out.
-    bool WaitForDataReceived(DWORD dwTimeoutMs);
+    // Waits for the data-received event: S_OK, HRESULT_FROM_WIN32(WSAETIMEDOUT)
+    // when the time ran out, ZRMM_E_ABORT_WAIT_STOP when hAbort was set first.
+    HRESULT WaitForDataReceived(DWORD dwTimeoutMs, HANDLE hAbort);
     HANDLE DataReceivedEvent() const { return m_hDataReceived; }
     // The server sends another SSRC than it announced: play the packets kept
     // for the first foreign SSRC and follow it. 1 when it switched, else 0.
     int SwitchToIgnoredSSRCIfPresent();
     // Returns both packet queues to the free pool.
     void FlushQueues();
+    // An RTCP BYE for the stream's source (called by the RTCP worker): the
+    // stream ends, unless within BYE_GRACE_MS the sender goes on under a new
+    // SSRC (a sender that noticed an SSRC collision does so).
+    virtual void OnSourceLeft(uint32_t dwSSRC);
 
     void SetChannels(int nRtpChannel, int nRtcpChannel);
     int RtpChannel() const { return m_nRtpChannel.load(); }
@@ -96,7 +106,7 @@ public:
     // The reader thread of a stream that receives on its own UDP socket.
     HRESULT StartReaderThread();
     BOOL IsInterleaved() const { return m_bInterleaved; }
-    void SetHolePunchDestination(const sockaddr_in& destination);
+    void SetHolePunchDestination(const CSocketAddress& destination);
     bool IsReading() const { return m_bReading.load() != 0; }
     // Stops the read loop first: it uses the socket without a lock.
     void CloseSocket(BOOL bReset) override;
@@ -156,13 +166,29 @@ private:
 
     void ProcessLoop();
     void BeginProcessing();
-    ProcessOutcome ProcessQueuedPackets();
+    // What is due when the loop thread wakes: the end of a BYE's grace, the
+    // queued packets, the held packets whose reordering wait has ended. The
+    // loop's next wait, in milliseconds, is in *pdwWaitMs.
+    ProcessOutcome ProcessDue(DWORD* pdwWaitMs);
+    ProcessOutcome ProcessQueuedPacketsLocked();
+    ProcessOutcome ProcessHeldPacketsLocked(DWORD dwNow);
+    // The loop's wait: until the held packets' reordering wait or a BYE's
+    // grace ends, or without limit.
+    DWORD LoopWaitMsLocked(DWORD dwNow);
+    // Wakes the loop thread when packets are held ahead of a gap while it
+    // waits without limit, so that it times their release.
+    void ScheduleHeldReleaseLocked(DWORD dwNow);
+    bool IsByeGraceOver();
     // Moves the whole RTP queue to m_Batch; the data event is cleared when
     // the queue is empty.
     void TakeQueuedPacketsLocked();
     // Processes the packet, or queues it behind those that wait.
     HRESULT ProcessOrQueueLocked(BYTE* pData, int nSize, DWORD dwArrivalTick);
     ProcessOutcome ProcessPacketLocked(BYTE* pData, int nSize, DWORD dwArrivalTick);
+    int ParsePacketLocked(BYTE* pData, int nSize, BYTE** ppPayload, int* pnPayload);
+    // Whether the payload may go out: after a change of source, nothing
+    // before its first sync point (a key frame for video).
+    bool PassesSyncPointWaitLocked(uint32_t* pdwFlags);
     void EndProcessingLocked(ProcessOutcome outcome);
     void OnForeignSSRCLocked(const BYTE* pData, int nSize, DWORD dwArrivalTick);
     HRESULT ProcessDataLocked(BYTE* pData, int nSize, int nResult);
@@ -178,8 +204,10 @@ private:
     ProcessOutcome m_ProcessEnd = PROCESS_CONTINUE;
     uint32_t m_dwFirstFlags = 0;       // pending until a payload has been delivered
     uint32_t m_dwFirstForeignSSRC = 0; // 0: none
-    CBufferList m_Batch;               // queued packets taken for processing
-    CBufferList m_Processed;           // processed packets on their way back to the pool
+    bool m_bAwaitSyncPoint = false;
+    bool m_bLoopTimesHeld = false; // the loop thread's wait ends with the reordering wait
+    CBufferList m_Batch;           // queued packets taken for processing
+    CBufferList m_Processed;       // processed packets on their way back to the pool
 
     HANDLE m_hDataReceived = nullptr; // manual reset
 
@@ -191,12 +219,17 @@ private:
     HANDLE m_hRtcpData = nullptr; // manual reset
     CBufferList m_RtcpQueue;
 
+    std::atomic<bool> m_bSwitchedSource{false}; // by SwitchToIgnoredSSRCIfPresent
+    // A BYE for the stream's source, from the RTCP worker.
+    std::atomic<bool> m_bByePending{false};
+    std::atomic<uint32_t> m_dwByeSSRC{0};
+    std::atomic<DWORD> m_dwByeTick{0};
     CBufferList m_IgnoredList;
     CBufferList m_FreePool;
 
     std::atomic<int> m_nRtpChannel{-1};
     std::atomic<int> m_nRtcpChannel{-1};
-    sockaddr_in m_HolePunchDestination = {};
+    CSocketAddress m_HolePunchDestination;
     BOOL m_bInterleaved = TRUE;
     std::atomic<bool> m_bFramesSpanPackets{false};
     DWORD m_dwReadTimeout = INFINITE;

@@ -58,9 +58,7 @@ const char* RTCPPacketKindName(uint32_t dwKind) {
 }
 
 CRTCPPacket::CRTCPPacket(CRecvThread* pStream, IInterleavedSender* pSender, HRESULT* phr)
-    : CAMThread(phr), m_pStream(pStream), m_pSender(pSender) {
-    m_Destination.sin_family = AF_INET;
-}
+    : CAMThread(phr), m_pStream(pStream), m_pSender(pSender) {}
 
 CRTCPPacket::~CRTCPPacket() {
     Stop();
@@ -318,7 +316,7 @@ bool CRTCPPacket::ReadBye(const BYTE* pBody, int nBody, int nCount, bool* pbEnde
             Trace("\nRTCP Bye packet received! Pin=%c, PinState=%d, SSRC=%08X. "
                   "DeliverEOS\n+++++++++++++++++++++++++++++++++++++++++",
                   m_pStream->Letter(), m_pStream->RTSPState(), dwSSRC);
-            m_pStream->QueueData(m_pStream->RtpChannel(), nullptr, 0);
+            m_pStream->OnSourceLeft(dwSSRC);
             *pbEnded = true;
         }
     }
@@ -432,10 +430,7 @@ HRESULT CRTCPPacket::AppendReportBlock(bool bEmpty) {
 HRESULT CRTCPPacket::BuildSdesChunk() {
     char szCName[64];
     char szTool[64];
-    const DWORD dwAddress = GetAddress();
-    const BYTE* pb = reinterpret_cast<const BYTE*>(&dwAddress);
-    FormatString(szCName, sizeof(szCName), "%s@%d.%d.%d.%d", PRODUCT_NAME, pb[0], pb[1], pb[2],
-                 pb[3]);
+    FormatString(szCName, sizeof(szCName), "%s@%s", PRODUCT_NAME, Address().Format());
     FormatString(szTool, sizeof(szTool), "%s v%d.%d.%d.%d", PRODUCT_NAME, VERSION[0], VERSION[1],
                  VERSION[2], VERSION[3]);
     const struct {
@@ -478,11 +473,11 @@ HRESULT CRTCPPacket::SendBuffer(int nChannel) {
         return m_pSender ? m_pSender->SendInterleaved(m_SendBuffer.Data(), m_SendBuffer.Length())
                          : E_POINTER;
     }
-    if (m_Destination.sin_port == 0) {
+    if (m_Destination.Port() == 0) {
         return HRESULT_FROM_WIN32(WSAEDESTADDRREQ); // the server named no RTCP port
     }
-    const int nSent = sendto(
-        GetSocket(), reinterpret_cast<const char*>(m_SendBuffer.Data()), m_SendBuffer.Length(), 0,
-        reinterpret_cast<const sockaddr*>(&m_Destination), sizeof(m_Destination));
+    const int nSent =
+        sendto(GetSocket(), reinterpret_cast<const char*>(m_SendBuffer.Data()),
+               m_SendBuffer.Length(), 0, m_Destination.Sockaddr(), m_Destination.SockaddrLength());
     return nSent < 1 ? HRESULT_FROM_WIN32((DWORD)WSAGetLastError()) : S_OK;
 }

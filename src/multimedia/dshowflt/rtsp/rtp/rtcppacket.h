@@ -51,8 +51,7 @@ public:
     ~CRTCPPacket() override;
 
     // The server's RTCP address (network byte order), set with the transport.
-    void SetDestinationAddress(DWORD dwAddress) { m_Destination.sin_addr.s_addr = dwAddress; }
-    void SetDestinationPort(WORD wPort) { m_Destination.sin_port = wPort; }
+    void SetDestination(const CSocketAddress& destination) { m_Destination = destination; }
     void SetReportInterval(DWORD dwIntervalMs) { m_dwReportIntervalMs = dwIntervalMs; }
     // The SSRC this receiver sends its reports as.
     void SetReceiverSSRC(uint32_t dwSSRC) { m_dwReceiverSSRC = dwSSRC; }
@@ -65,7 +64,8 @@ public:
 
     // Walks a compound packet: RTCPREAD_SENDER_REPORT when it held a sender
     // report and every part was well-formed. A BYE for the stream's SSRC
-    // queues the stream's end marker.
+    // tells the stream that its source left (which ends it, unless the
+    // sender goes on under a new SSRC).
     int ReadRTCPPacket(BYTE* pData, int nSize);
     // A receiver report and the source description: to the RTCP destination
     // (nChannel < 0) or as an interleaved frame of the channel. The empty
@@ -95,7 +95,7 @@ private:
 
     CRecvThread* m_pStream;
     IInterleavedSender* m_pSender;
-    sockaddr_in m_Destination = {};
+    CSocketAddress m_Destination;
     CRTPParser m_Parser;
     uint32_t m_dwReceiverSSRC = 0;
     uint32_t m_dwReportSSRC = 0xFFFFFFFF;

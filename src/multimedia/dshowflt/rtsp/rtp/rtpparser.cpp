@@ -1,5 +1,6 @@
 #include "rtpparser.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/bytereader.h"
@@ -46,6 +47,8 @@ uint32_t RTPPayloadKindFromCompression(int32_t nCompression) {
         return RTPKIND_MP4V;
     case COMPRESSION_KLVA:
         return RTPKIND_KLV;
+    case COMPRESSION_ONVIF:
+        return RTPKIND_ONVIF;
     // Motion JPEG under a dynamic payload type still goes to the JPEG handler.
     case COMPRESSION_JPEG:
         return RTPKIND_JPEG;
@@ -84,11 +87,16 @@ void CRTPParser::Reset() {
     // A stream with the static payload type 0 (PCMU) needs no detection.
     m_nState = m_nSessionPayloadType != 0 ? (int)RTPSTATE_MAYBE : (int)RTPSTATE_YES;
     m_dwDetectedKind = RTPKIND_NONE;
+    m_nUnfitPackets = 0;
+    m_bSourceKnown = false;
+    m_nSourceChanges = 0;
     m_dwLastSequence = NO_SEQUENCE;
     m_Delivered.Clear();
     memset(&m_Record, 0, sizeof(m_Record));
     m_bTimestampKnown = false;
     m_qwLastTimestamp = 0;
+    m_qwLargestTimestamp = 0;
+    m_qwLastStep = 0;
     m_dwLastRtpTimestamp = 0;
     m_qwTimestampOffset = 0;
     // Packets held before a stop belong to the numbering of the old run.
@@ -98,11 +106,12 @@ void CRTPParser::Reset() {
     m_Nal.ResetLength();
     m_tFrameTimestamp = FRAME_UNSET;
     m_bDiscontinuityPending = false;
+    m_bStartUnknown = true;
+    m_bFrameAfterGap = false;
     m_bWaitingForStart = true;
     m_dwDecodingOrder = 0;
     m_dwExpectedOffset = 0;
-    m_nAuCount = 0;
-    m_nAuNext = 0;
+    ResetAccessUnits();
     m_FrameInterval.Reset();
 }
 
@@ -145,18 +154,25 @@ bool CRTPParser::IsRtcpKind() const {
 // Extends the timestamp of a packet that is used, in sequence order. The
 // offset between extended and 32-bit timestamps grows by 2^32 when the
 // counter wraps around, and on a sender restart by the amount that continues
-// the stream where it was; it never goes back, so a B-frame from before a wrap
-// leaves it alone.
+// the stream after the latest time it reached; it never goes back, so a
+// B-frame from before a wrap leaves it alone.
 void CRTPParser::ExtendTimestamp() {
     const uint32_t dwTimestamp = (uint32_t)m_Record.m_qwTimestamp;
     const uint64_t qwPrevious = m_qwLastTimestamp;
     uint64_t qwExtended = dwTimestamp;
     if (m_bTimestampKnown) {
-        // After a restart, the stream continues 33 ms after the previous packet.
-        const uint64_t qwStep = ScaleTime(330000, m_dwNumerator, m_dwDenominator);
+        // After a restart, the stream continues after the latest time so far
+        // (with B-frames not the previous packet's), by the last step
+        // forward (a packet of audio lasts that long) but at least 33 ms.
+        const uint64_t qwStep =
+            std::max(ScaleTime(330000, m_dwNumerator, m_dwDenominator), m_qwLastStep);
         RTPTimestampStep step = RTPSTEP_NEAR;
-        qwExtended = RTPExtendTimestamp(qwPrevious, m_dwLastRtpTimestamp, dwTimestamp,
-                                        m_dwTimestampThreshold, qwStep, &step);
+        qwExtended =
+            RTPExtendTimestamp(qwPrevious, m_dwLastRtpTimestamp, dwTimestamp,
+                               m_dwTimestampThreshold, m_qwLargestTimestamp + qwStep, &step);
+        if (step == RTPSTEP_NEAR && qwExtended > qwPrevious) {
+            m_qwLastStep = qwExtended - qwPrevious;
+        }
         // A jump of hours is no pause of the sender: the pin handles it as a
         // gap.
         if (step == RTPSTEP_FORWARD_JUMP) {
@@ -177,6 +193,9 @@ void CRTPParser::ExtendTimestamp() {
     }
     m_bTimestampKnown = true;
     m_qwLastTimestamp = qwExtended;
+    if (qwExtended > m_qwLargestTimestamp) {
+        m_qwLargestTimestamp = qwExtended;
+    }
     m_dwLastRtpTimestamp = dwTimestamp;
     m_Record.m_qwTimestampOffset = m_qwTimestampOffset;
     m_Record.m_qwPreviousTimestamp = qwPrevious;
@@ -269,6 +288,30 @@ int CRTPParser::GetRTPInfo(const BYTE* pPacket, int nSize) {
     return RTPPACKET_GOOD;
 }
 
+// Packets of a new SSRC on the stream's path: the sender restarted (the
+// transport names the stream, so nobody else sends there; where it does not,
+// the expected SSRC has admitted the new one). Its numbering starts afresh,
+// the packets held for the old one and the frame in progress are dropped,
+// and its first packet is a discontinuity.
+void CRTPParser::FollowSource() {
+    if (IsRtcpKind()) {
+        return;
+    }
+    const uint32_t dwSSRC = m_Record.m_dwSSRC;
+    if (m_bSourceKnown && dwSSRC != m_dwSourceSSRC) {
+        Trace("\nCRTPParser::ParseHeader: SSRC=0x%08X follows SSRC=0x%08X: the sender restarted",
+              dwSSRC, m_dwSourceSSRC);
+        DropHeld();
+        m_dwLastSequence = NO_SEQUENCE;
+        m_Delivered.Clear();
+        AbandonFrame();
+        m_Record.m_dwFlags |= RTPFLAG_DISCONTINUITY;
+        m_nSourceChanges++;
+    }
+    m_bSourceKnown = true;
+    m_dwSourceSSRC = dwSSRC;
+}
+
 int CRTPParser::IsRTP(const BYTE* pPacket, int nSize) {
     switch (m_nState) {
     case RTPSTATE_NO:
@@ -284,32 +327,42 @@ int CRTPParser::IsRTP(const BYTE* pPacket, int nSize) {
     }
 
     const int nResult = GetRTPInfo(pPacket, nSize);
-    if (m_dwDetectedKind == RTPKIND_NONE) {
-        if (nResult == RTPPACKET_BAD) {
-            Trace("\nCRTPParser::IsRTP: GetRTPInfo failed, RTPSTATE_MAYBE -> RTPSTATE_NO (1)");
-            m_nState = RTPSTATE_NO;
-            return RTPSTATE_NO;
-        }
-        if (nResult == RTPPACKET_GOOD) {
-            m_dwDetectedKind = m_Record.m_dwPayloadKind;
-        }
-        return RTPSTATE_MAYBE;
-    }
     if (nResult == RTPPACKET_INVALID_SSRC) {
         return RTPSTATE_MAYBE;
     }
-    if (nResult == RTPPACKET_GOOD && m_Record.m_dwPayloadKind == m_dwDetectedKind) {
-        if (m_Record.m_dwSequence == RTPNextSequence(m_dwLastSequence)) {
-            m_nState = RTPSTATE_YES;
-            return RTPSTATE_YES;
-        }
-        Trace("\nCRTPParser::IsRTP: GetRTPInfo succeeded, but sequence (%d, last=%d) is not "
-              "correct so stay in RTPSTATE_MAYBE",
-              (int)m_Record.m_dwSequence, (int)m_dwLastSequence);
+    if (nResult != RTPPACKET_GOOD ||
+        (m_dwDetectedKind != RTPKIND_NONE && m_Record.m_dwPayloadKind != m_dwDetectedKind)) {
+        return RejectWhileDetecting(nResult, nSize);
+    }
+    if (m_dwDetectedKind == RTPKIND_NONE) {
+        m_dwDetectedKind = m_Record.m_dwPayloadKind;
         return RTPSTATE_MAYBE;
     }
+    if (m_Record.m_dwSequence == RTPNextSequence(m_dwLastSequence)) {
+        m_nState = RTPSTATE_YES;
+        return RTPSTATE_YES;
+    }
+    Trace("\nCRTPParser::IsRTP: GetRTPInfo succeeded, but sequence (%d, last=%d) is not "
+          "correct so stay in RTPSTATE_MAYBE",
+          (int)m_Record.m_dwSequence, (int)m_dwLastSequence);
+    return RTPSTATE_MAYBE;
+}
+
+// A packet that does not fit while the stream is being detected: a
+// malformed one (a CSRC count or an extension past the end, padding larger
+// than the packet), or one of another payload type, which the detection
+// follows from now on. The packet is dropped; only a stream that keeps
+// sending such packets is not RTP.
+int CRTPParser::RejectWhileDetecting(int nResult, int nSize) {
+    m_nUnfitPackets++;
     if (nResult == RTPPACKET_GOOD) {
-        Trace("\nCRTPParser::IsRTP: GetRTPInfo succeeded, RTPSTATE_MAYBE -> RTPSTATE_NO (2)");
+        m_dwDetectedKind = m_Record.m_dwPayloadKind;
+    }
+    if (m_nUnfitPackets < MAX_UNFIT_PACKETS) {
+        Trace("\nCRTPParser::IsRTP: dropped a packet that does not fit (%d of %d), ret=%d, "
+              "Size=%d",
+              m_nUnfitPackets, MAX_UNFIT_PACKETS, nResult, nSize);
+        return RTPSTATE_NO;
     }
     Trace("\nCRTPParser::IsRTP: GetRTPInfo failed, RTPSTATE_MAYBE -> RTPSTATE_NO (3), ret=%d, "
           "Seq=%d, LastSeq=%d, Size=%d",
@@ -335,12 +388,11 @@ int CRTPParser::ParseHeader(BYTE** ppData, int* pnSize) {
             return RTPPACKET_BAD;
         }
     } else {
-        // Access units left of the previous packet go with it.
-        m_nAuCount = 0;
         const int nResult = GetRTPInfo(*ppData, *pnSize);
         if (nResult != RTPPACKET_GOOD) {
             return nResult;
         }
+        FollowSource();
     }
 
     for (;;) {
@@ -394,7 +446,7 @@ int CRTPParser::SequenceStep(BYTE** ppData, int* pnSize, bool bFromQueue) {
     m_Record.m_dwFlags |= RTPFLAG_SYNCPOINT;
     if (!bRtcp) {
         m_dwLastSequence = m_Record.m_dwSequence;
-        m_Delivered.Deliver(m_Record.m_dwSequence);
+        m_Delivered.Deliver(m_Record.m_dwSequence, (uint32_t)m_Record.m_qwTimestamp);
         ExtendTimestamp();
     }
 
@@ -410,23 +462,26 @@ int CRTPParser::SequenceStep(BYTE** ppData, int* pnSize, bool bFromQueue) {
     return RTPPACKET_GOOD;
 }
 
-// A packet that does not follow the last one. A repeat of the last sequence
-// number is a duplicate, and so is one that comes back shortly after it was
-// delivered; one whose place was given up comes too late. A packet further
-// back may start a new numbering of the sender, and one ahead waits for the
-// gap before it to fill: both wait in the reordering queue, which may give
-// back an earlier packet instead.
+// A packet that does not follow the last one. One that repeats a delivered
+// packet (its number and its timestamp) is a duplicate; one whose place was
+// given up comes too late. Any other packet behind the last one may start a
+// new numbering of the sender, and one ahead waits for the gap before it to
+// fill: both wait in the reordering queue, which may give back an earlier
+// packet instead.
 int CRTPParser::HoldOutOfOrder(BYTE** ppData, int* pnSize) {
     const uint32_t dwSequence = m_Record.m_dwSequence;
-    if (dwSequence == m_dwLastSequence) {
+    // Not extended yet: the packet's own 32-bit timestamp.
+    if (m_Delivered.Repeats(dwSequence, (uint32_t)m_Record.m_qwTimestamp)) {
         Trace("\nCRTPParser::ParseHeader: Skip duplicate packet!");
         return RTPPACKET_DUPLICATE;
     }
-    const bool bBehind = RTPSequenceIsBehind(dwSequence, m_dwLastSequence);
-    if (bBehind && RTPSequenceDistance(dwSequence, m_dwLastSequence) <= RTP_MAX_MISORDER) {
-        return DropLatePacket();
+    const bool bPassed = RTPSequenceIsPassed(dwSequence, m_dwLastSequence);
+    if (bPassed && m_Delivered.WasPassedOver(dwSequence)) {
+        Trace("\nCRTPParser::ParseHeader: Drop late packet! Seq=%u, lastSeq=%u", dwSequence,
+              m_dwLastSequence);
+        return RTPPACKET_DISCARD;
     }
-    if (!bBehind) {
+    if (!bPassed) {
         DropStaleHeld();
     }
     switch (QueueStep(*ppData, *pnSize, ppData, pnSize)) {
@@ -442,16 +497,6 @@ int CRTPParser::HoldOutOfOrder(BYTE** ppData, int* pnSize) {
     }
 }
 
-int CRTPParser::DropLatePacket() {
-    if (m_Delivered.WasDelivered(m_Record.m_dwSequence)) {
-        Trace("\nCRTPParser::ParseHeader: Skip duplicate packet!");
-        return RTPPACKET_DUPLICATE;
-    }
-    Trace("\nCRTPParser::ParseHeader: Drop late packet! Seq=%u, lastSeq=%u", m_Record.m_dwSequence,
-          m_dwLastSequence);
-    return RTPPACKET_DISCARD;
-}
-
 int CRTPParser::DispatchPayload(BYTE** ppData, int* pnSize) {
     switch (m_Record.m_dwPayloadKind) {
     case RTPKIND_H264:
@@ -463,6 +508,8 @@ int CRTPParser::DispatchPayload(BYTE** ppData, int* pnSize) {
     case RTPKIND_MP4V:
     case RTPKIND_KLV:
         return CollectFrame(ppData, pnSize);
+    case RTPKIND_ONVIF:
+        return CollectXmlDocument(ppData, pnSize);
     case RTPKIND_AAC:
         return SplitAccessUnits(ppData, pnSize);
     case RTPKIND_AMR:
@@ -519,7 +566,7 @@ bool CRTPParser::OwnsBytes(const BYTE* p, int n) {
     if (inside(*this) || inside(m_CarryOver) || inside(m_Nal)) {
         return true;
     }
-    CBufferList* rgLists[] = {&m_Held, &m_Pool};
+    CBufferList* rgLists[] = {&m_Held, &m_Pool, &m_AuQueue, &m_AuPool};
     for (CBufferList* pList : rgLists) {
         CAutoLock lock(pList->LockObject());
         for (CBuffer* pBuffer = pList->PeekHead(); pBuffer; pBuffer = pBuffer->Next()) {

@@ -6,7 +6,8 @@
 // payload then goes, by payload kind, to the depacketizer of its format; the
 // depacketizers are members of this class too and live in one file per format
 // (h264depacketizer.cpp, h265depacketizer.cpp, jpegdepacketizer.cpp,
-// frameassembler.cpp, aacdepacketizer.cpp, amrdepacketizer.cpp).
+// frameassembler.cpp, aacdepacketizer.cpp, amrdepacketizer.cpp,
+// onvifdepacketizer.cpp).
 //
 // A parser is used by one thread at a time; only the reordering queue has a
 // lock of its own.
@@ -64,6 +65,7 @@ enum : uint32_t {
     RTPKIND_RTCP_RR = 201,
     RTPKIND_RTCP_SDES = 202,
     RTPKIND_RTCP_BYE = 203,
+    RTPKIND_ONVIF = 0xFFFFFFFD, // ONVIF metadata, XML documents
     RTPKIND_KLV = 0xFFFFFFFE,
     RTPKIND_NONE = 0xFFFFFFFF,
 };
@@ -109,8 +111,18 @@ struct RTCPSENDERINFO {
 
 class CRTPParser : public CBuffer {
 public:
-    // Packets the reordering queue holds back before it gives up on a gap.
-    static const int REORDER_DEPTH = 5;
+    // Packets of a new numbering, behind the last packet, that are held
+    // before the parser follows the sender that numbers anew.
+    static const int RENUMBER_PACKETS = 5;
+    // Packets held ahead of a gap, at most, however long the wait: a gap
+    // is given up when more are waiting.
+    static const int MAX_HELD = 2048;
+    // How long packets wait ahead of a gap for the missing one, unless the
+    // pin says otherwise (the Latency= buffering): 100 ms.
+    static const DWORD DEFAULT_REORDER_WAIT_MS = 100;
+    // Packets that do not fit (malformed, or of another payload type) that
+    // the detection drops before it decides that a stream is not RTP.
+    static const int MAX_UNFIT_PACKETS = 50;
     // A frame or NAL unit larger than this is treated as malformed, so that a
     // stream that never completes a frame cannot take all memory.
     static const int MAX_FRAME_SIZE = 32 * 1024 * 1024;
@@ -122,9 +134,15 @@ public:
     void SetPayloadType(int32_t nSessionPayloadType, uint32_t dwInternalKind);
     void SetClockRate(int32_t nClockRate);
     void SetExpectedSSRC(uint32_t dwSSRC);
+    // How long, in milliseconds, packets that arrived after a gap wait for
+    // the missing packet before it counts as lost.
+    void SetReorderWait(DWORD dwMs) { m_dwReorderWaitMs = dwMs; }
     // Whether mpeg4-generic payloads start with an AU-header section, and its
     // layout: the description's m_bAuHeaders and AU-header field sizes.
     void SetAuHeaders(const StreamDescription& desc);
+    // The AMR payload options of the description (AMROPTION_, 0 for
+    // bandwidth-efficient payloads).
+    void SetAmrOptions(int32_t nOptions);
 
     // Back to the start of a stream, at the start of every processing loop.
     void Reset();
@@ -132,8 +150,10 @@ public:
     // Reads a packet's header into the record: 0, 1 (SSRC not expected) or
     // 4 (malformed).
     int GetRTPInfo(const BYTE* pPacket, int nSize);
-    // RTPSTATE_NO, RTPSTATE_MAYBE or RTPSTATE_YES for this packet.
+    // RTPSTATE_NO, RTPSTATE_MAYBE or RTPSTATE_YES for this packet (NO drops
+    // it), and the stream's state that the packets decided so far.
     int IsRTP(const BYTE* pPacket, int nSize);
+    int DetectionState() const { return m_nState; }
     // Parses one packet and runs its depacketizer; on success *ppData and
     // *pnSize describe the payload to deliver, which stays valid until the
     // next call. A size of 0 asks for the next output: the next access unit
@@ -149,8 +169,21 @@ public:
     uint64_t Timestamp() const { return m_Record.m_qwTimestamp; }
     int64_t Time() const { return m_Record.m_tTime; }
     uint32_t SSRC() const { return m_Record.m_dwSSRC; }
-    void SetArrivalTick(uint32_t dwTick) { m_Record.m_dwArrivalTick = dwTick; }
+    // The arrival tick (milliseconds) of the packet given next; it is also
+    // the parser's clock for the reordering wait.
+    void SetArrivalTick(uint32_t dwTick) {
+        m_Record.m_dwArrivalTick = dwTick;
+        m_dwClock = dwTick;
+    }
+    // The parser's clock when no packet comes: a call with an empty input
+    // then releases the packets whose wait has ended.
+    void SetClock(uint32_t dwTick) { m_dwClock = dwTick; }
+    // Milliseconds until the packets held ahead of a gap have waited long
+    // enough at dwNow: 0 when they have, INFINITE when none are held.
+    DWORD ReorderWaitLeft(uint32_t dwNow);
     uint32_t ExpectedSSRC() const { return m_dwExpectedSSRC; }
+    // How often the sender went on under a new SSRC since the last Reset.
+    uint32_t SourceChanges() const { return m_nSourceChanges; }
     int32_t ClockRate() const { return m_nClockRate; }
     // The frame interval of a video stream, in 100 ns, measured on the RTP
     // timestamps of its first frames; 0 until enough frames were seen.
@@ -171,10 +204,15 @@ public:
     int ParseJPEGHeader(BYTE** ppData, int* pnSize);
     // MPEG-4 video and KLV metadata: frames by timestamp and marker bit.
     int CollectFrame(BYTE** ppData, int* pnSize);
+    // ONVIF metadata: whole XML documents, up to the marker bit; none that
+    // lost a packet.
+    int CollectXmlDocument(BYTE** ppData, int* pnSize);
     // mpeg4-generic audio: the first access unit of the packet; the others
     // follow on calls with an empty input.
     int SplitAccessUnits(BYTE** ppData, int* pnSize);
     int ConvertAMRToStorage(BYTE** ppData, int* pnSize);
+    int ConvertOctetAlignedAMR(BYTE** ppData, int* pnSize);
+    int ConvertBandwidthEfficientAMR(BYTE** ppData, int* pnSize);
     int ReadSenderReport(BYTE** ppData, int* pnSize);
     // Delivers the frame in progress: on entry *ppData and *pnSize are the
     // output of the current packet, which is carried over to start the next
@@ -192,6 +230,7 @@ private:
     CBuffer* ReleasableHeadLocked();
     void InsertHeldLocked(CBuffer* pBuffer);
     bool IsHeldLocked(uint32_t dwSequence);
+    DWORD WaitLeftLocked(uint32_t dwNow);
     int CountHeldBehindLocked();
     void DropHeldLocked(bool bBehind);
     void DropHeld();
@@ -200,7 +239,6 @@ private:
     // ParseHeader steps.
     int SequenceStep(BYTE** ppData, int* pnSize, bool bFromQueue);
     int HoldOutOfOrder(BYTE** ppData, int* pnSize);
-    int DropLatePacket();
     int DispatchPayload(BYTE** ppData, int* pnSize);
     bool HasMoreOutput();
     void NoteOutput();
@@ -214,6 +252,7 @@ private:
     void BeginFramePacket();
     int FrameError(int* pnSize);
     void StartFrame();
+    bool FrameBeginsPicture(const BYTE* pFrame, int nFrame) const;
     void FinishFrameFlags(KeyFrameTest pfnKeyFrame, const BYTE* pFrame, int nFrame);
     int AssembleNalOutput(BYTE** ppData, int* pnSize, KeyFrameTest pfnKeyFrame);
 
@@ -226,9 +265,19 @@ private:
                        const BYTE* pFragment, int nFragment);
     int FinishNalPacket(int nNalState, BYTE** ppData, int* pnSize, KeyFrameTest pfnKeyFrame);
 
-    // Access units of mpeg4-generic packets.
-    bool ReadAuSizes(const BYTE* pHeaders, int nHeaderBits, int nData);
-    bool HasPendingAccessUnits() const;
+    // Access units of mpeg4-generic packets: their size and their distance
+    // in ticks from the packet's timestamp.
+    struct CAuHeader {
+        uint32_t m_dwSize;
+        int64_t m_nOffset;
+    };
+    void ResetAccessUnits();
+    HRESULT ReadAuHeaders(const BYTE* pHeaders, int nHeaderBits);
+    int QueueAccessUnits(const CAuHeader* pHeaders, int nHeaders, const BYTE* pData, int nData);
+    int JoinAuFragment(uint32_t dwAuSize, const BYTE* pData, int nData);
+    void DropAuFragment();
+    void QueueAccessUnit(uint64_t qwTimestamp, const BYTE* pData, int nData);
+    bool HasPendingAccessUnits();
     void NextAccessUnit(BYTE** ppData, int* pnSize);
 
     // JPEG image headers.
@@ -238,8 +287,15 @@ private:
     HRESULT AppendJPEGQuantTables(CByteReader* pReader, uint32_t dwQ);
 
     // Detection.
+    int RejectWhileDetecting(int nResult, int nSize);
+    void FollowSource();
     int m_nState = RTPSTATE_MAYBE;
     uint32_t m_dwDetectedKind = RTPKIND_NONE;
+    int m_nUnfitPackets = 0;
+    // The SSRC of the packets used since the last Reset, once one was.
+    bool m_bSourceKnown = false;
+    uint32_t m_dwSourceSSRC = 0;
+    uint32_t m_nSourceChanges = 0;
     uint32_t m_dwLastSequence = 0xFFFFFFFF;
     CRTPSequenceHistory m_Delivered;
 
@@ -262,6 +318,7 @@ private:
         int32_t m_nRandomAccessIndication;
     };
     CAuLayout m_AuLayout = {};
+    int32_t m_nAmrOptions = 0;
 
     RTPHEADERRECORD m_Record = {};
     // The timeline of the packets used so far: the extended and the 32-bit
@@ -269,12 +326,21 @@ private:
     // grows. False until the first packet after a reset has been used.
     bool m_bTimestampKnown = false;
     uint64_t m_qwLastTimestamp = 0;
+    // The largest extended timestamp so far (of packets, and of the access
+    // units in mpeg4-generic packets) and the last step forward between
+    // packets: a sender that restarts its clock continues after them (with
+    // B-frames the last packet is not the last frame shown).
+    uint64_t m_qwLargestTimestamp = 0;
+    uint64_t m_qwLastStep = 0;
     uint32_t m_dwLastRtpTimestamp = 0;
     uint64_t m_qwTimestampOffset = 0;
 
-    // Reordering queue: held packets in sequence order, and their free pool.
+    // Reordering queue: held packets in sequence order, and their free pool;
+    // the wait for a missing packet, and the clock it is measured with.
     CBufferList m_Held;
     CBufferList m_Pool;
+    DWORD m_dwReorderWaitMs = DEFAULT_REORDER_WAIT_MS;
+    uint32_t m_dwClock = 0;
 
     RTCPSENDERINFO m_SenderReport = {};
     CFrameInterval m_FrameInterval;
@@ -284,19 +350,29 @@ private:
     CBuffer m_Nal;
     int64_t m_tFrameTimestamp;
     bool m_bDiscontinuityPending = false;
+    // The next frame begun may lack its first packets (after a gap, or at
+    // the start), and the frame in progress was begun so.
+    bool m_bStartUnknown = true;
+    bool m_bFrameAfterGap = false;
     // Set while no fragmented unit is open: continuation fragments are then
     // dropped until the next start fragment.
     bool m_bWaitingForStart = true;
     uint32_t m_dwDecodingOrder = 0;
 
-    // The access units of the last mpeg4-generic packet: their sizes, the
-    // next to go out and where its bytes start in the parser's own buffer,
-    // and the packet's timestamp.
-    CBaseBuffer m_AuSizes;
-    int m_nAuCount = 0;
-    int m_nAuNext = 0;
-    int m_nAuOffset = 0;
-    uint64_t m_qwAuTimestamp = 0;
+    // mpeg4-generic access units: the headers of the packet, the units
+    // waiting to go out in time order and their free pool, the fragments of
+    // one being joined, the time the next unit is due and the time before
+    // which all units have arrived.
+    CBaseBuffer m_AuHeaders;
+    CBufferList m_AuQueue;
+    CBufferList m_AuPool;
+    CBuffer m_AuFragment;
+    uint32_t m_dwAuFragmentSize = 0;
+    uint64_t m_qwAuFragmentTimestamp = 0;
+    bool m_bAuStarted = false;
+    bool m_bAuGap = false; // a gap before the first unit went out
+    uint64_t m_qwAuNext = 0;
+    uint64_t m_qwAuHorizon = 0;
 
     // JPEG.
     uint32_t m_dwExpectedOffset = 0;

@@ -1,10 +1,12 @@
 // The reordering queue of CRTPParser: packets that arrive out of order are
 // copied, with their header record as side buffer, into buffers of the
 // queue's free pool and held in sequence order. Packets ahead of a gap wait
-// until the gap fills or more than REORDER_DEPTH of them are held; packets
-// far behind the last one wait to show whether the sender numbers anew,
-// which more than REORDER_DEPTH of them do, or were strays, which the next
-// packet of the old numbering shows.
+// until the gap fills or the first of them to arrive has waited the reorder
+// wait (how late a packet may come depends on time, not on how many packets
+// a stream sends meanwhile); packets behind the last one that are no repeats
+// wait to show whether the sender numbers anew, which more than
+// RENUMBER_PACKETS of them do, or were strays, which the next packet of the
+// old numbering shows.
 #include <cstring>
 
 #include "common/hresultname.h"
@@ -14,10 +16,14 @@
 
 namespace {
 
-uint32_t HeldSequence(const CBuffer* pBuffer) {
+RTPHEADERRECORD HeldRecord(const CBuffer* pBuffer) {
     RTPHEADERRECORD record;
     memcpy(&record, pBuffer->SideBuffer()->Data(), sizeof(record));
-    return record.m_dwSequence;
+    return record;
+}
+
+uint32_t HeldSequence(const CBuffer* pBuffer) {
+    return HeldRecord(pBuffer).m_dwSequence;
 }
 
 } // namespace
@@ -69,23 +75,58 @@ CRTPParser::QueueAnswer CRTPParser::HoldLocked(const BYTE* pPacket, int nSize) {
     return QUEUE_HELD;
 }
 
-// The head when it may come out: when it follows the last packet, when too
-// many packets wait ahead of a gap, or when so many wait behind the last
-// packet that the sender must have numbered anew (then what is held of the
-// old numbering is dropped, and the lowest of the new comes first).
+// The head when it may come out: when it follows the last packet, when the
+// packets ahead of the gap have waited long enough or are too many, or when
+// so many wait behind the last packet that the sender must have numbered
+// anew (then what is held of the old numbering is dropped, and the lowest of
+// the new comes first).
 CBuffer* CRTPParser::ReleasableHeadLocked() {
     CBuffer* pHead = m_Held.PeekHead();
     if (!pHead || HeldSequence(pHead) == RTPNextSequence(m_dwLastSequence)) {
         return pHead;
     }
     const int nBehind = CountHeldBehindLocked();
-    if (nBehind > REORDER_DEPTH) {
+    if (nBehind > RENUMBER_PACKETS) {
         Trace("\nCRTPParser::ParseHeader: Sequence restarted at %u (lastSeq=%u)",
               HeldSequence(m_Held.PeekHead()), m_dwLastSequence);
         DropHeldLocked(false);
         return m_Held.PeekHead();
     }
-    return m_Held.Count() - nBehind > REORDER_DEPTH ? pHead : nullptr;
+    const int nAhead = m_Held.Count() - nBehind;
+    if (nAhead == 0 || (nAhead <= MAX_HELD && WaitLeftLocked(m_dwClock) > 0)) {
+        return nullptr;
+    }
+    Trace("\nCRTPParser::ParseHeader: Stop waiting for Seq=%u after %u ms (%d packets held)",
+          RTPNextSequence(m_dwLastSequence), (unsigned)m_dwReorderWaitMs, nAhead);
+    return pHead;
+}
+
+// The packets ahead of the gap (the ones behind the last packet sort after
+// them) wait from the arrival of the first of them.
+DWORD CRTPParser::WaitLeftLocked(uint32_t dwNow) {
+    bool bAny = false;
+    int32_t nWaited = 0;
+    for (CBuffer* p = m_Held.PeekHead(); p; p = p->Next()) {
+        const RTPHEADERRECORD record = HeldRecord(p);
+        if (RTPSequenceIsPassed(record.m_dwSequence, m_dwLastSequence)) {
+            break;
+        }
+        const int32_t n = (int32_t)(dwNow - record.m_dwArrivalTick);
+        nWaited = bAny && nWaited > n ? nWaited : n;
+        bAny = true;
+    }
+    if (!bAny) {
+        return INFINITE;
+    }
+    if (nWaited < 0) {
+        nWaited = 0;
+    }
+    return (DWORD)nWaited >= m_dwReorderWaitMs ? 0 : m_dwReorderWaitMs - (DWORD)nWaited;
+}
+
+DWORD CRTPParser::ReorderWaitLeft(uint32_t dwNow) {
+    CAutoLock lock(m_Held.LockObject());
+    return WaitLeftLocked(dwNow);
 }
 
 // Held packets are ordered by their distance ahead of the next expected
@@ -116,7 +157,7 @@ bool CRTPParser::IsHeldLocked(uint32_t dwSequence) {
 int CRTPParser::CountHeldBehindLocked() {
     int nBehind = 0;
     for (CBuffer* p = m_Held.PeekHead(); p; p = p->Next()) {
-        nBehind += RTPSequenceIsBehind(HeldSequence(p), m_dwLastSequence);
+        nBehind += RTPSequenceIsPassed(HeldSequence(p), m_dwLastSequence);
     }
     return nBehind;
 }
@@ -127,7 +168,7 @@ void CRTPParser::DropHeldLocked(bool bBehind) {
     CBufferList kept;
     while (CBuffer* p = m_Held.PopHead()) {
         const uint32_t dwSequence = HeldSequence(p);
-        if (RTPSequenceIsBehind(dwSequence, m_dwLastSequence) == bBehind) {
+        if (RTPSequenceIsPassed(dwSequence, m_dwLastSequence) == bBehind) {
             Trace("\nCRTPParser::ParseHeader: Drop held packet! Seq=%u, lastSeq=%u", dwSequence,
                   m_dwLastSequence);
             m_Pool.PushTail(p);
@@ -145,7 +186,7 @@ void CRTPParser::DropHeld() {
 }
 
 // A packet of the current numbering arrived: packets held behind the last one
-// were strays that came too late.
+// were strays that came too late, not a new numbering.
 void CRTPParser::DropStaleHeld() {
     CAutoLock lock(m_Held.LockObject());
     if (m_Held.Count() > 0) {

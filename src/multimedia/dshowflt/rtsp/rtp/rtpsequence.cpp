@@ -1,45 +1,46 @@
 #include "rtpsequence.h"
 
+#include <algorithm>
+
 void CRTPSequenceHistory::Clear() {
     m_bEmpty = true;
-    for (uint64_t& qwWord : m_rgqwWindow) {
-        qwWord = 0;
+    for (bool& bDelivered : m_rgbDelivered) {
+        bDelivered = false;
     }
 }
 
-void CRTPSequenceHistory::Deliver(uint32_t dwSequence) {
+void CRTPSequenceHistory::Deliver(uint32_t dwSequence, uint32_t dwTimestamp) {
     const uint32_t dwStep = RTPSequenceDistance(m_dwNewest, dwSequence);
-    if (m_bEmpty || dwStep >= 0x8000 || dwStep >= WORDS * 64) {
+    if (m_bEmpty || dwStep >= 0x8000 || dwStep >= SLOTS) {
         Clear();
+        m_dwSpan = 0;
     } else {
-        // Shift the window up by dwStep bits, the high word first.
-        for (int i = WORDS - 1; i >= 0; i--) {
-            const int nWords = (int)(dwStep / 64);
-            const int nBits = (int)(dwStep % 64);
-            const int nFrom = i - nWords;
-            uint64_t qwWord = nFrom >= 0 ? m_rgqwWindow[nFrom] << nBits : 0;
-            if (nBits && nFrom >= 1) {
-                qwWord |= m_rgqwWindow[nFrom - 1] >> (64 - nBits);
-            }
-            m_rgqwWindow[i] = qwWord;
+        for (uint32_t i = 1; i < dwStep; i++) {
+            m_rgbDelivered[(m_dwNewest + i) % SLOTS] = false;
         }
+        m_dwSpan = std::min(m_dwSpan + dwStep, RTP_MAX_MISORDER);
     }
     m_bEmpty = false;
     m_dwNewest = dwSequence;
-    m_rgqwWindow[0] |= 1;
+    m_rgbDelivered[dwSequence % SLOTS] = true;
+    m_rgdwTimestamps[dwSequence % SLOTS] = dwTimestamp;
 }
 
-bool CRTPSequenceHistory::WasDelivered(uint32_t dwSequence) const {
-    const uint32_t dwBack = RTPSequenceDistance(dwSequence, m_dwNewest);
-    if (m_bEmpty || dwBack > RTP_MAX_MISORDER) {
-        return false;
-    }
-    return (m_rgqwWindow[dwBack / 64] >> (dwBack % 64)) & 1;
+bool CRTPSequenceHistory::InWindow(uint32_t dwSequence) const {
+    return !m_bEmpty && RTPSequenceDistance(dwSequence, m_dwNewest) <= m_dwSpan;
+}
+
+bool CRTPSequenceHistory::Repeats(uint32_t dwSequence, uint32_t dwTimestamp) const {
+    return InWindow(dwSequence) && m_rgbDelivered[dwSequence % SLOTS] &&
+           m_rgdwTimestamps[dwSequence % SLOTS] == dwTimestamp;
+}
+
+bool CRTPSequenceHistory::WasPassedOver(uint32_t dwSequence) const {
+    return InWindow(dwSequence) && !m_rgbDelivered[dwSequence % SLOTS];
 }
 
 uint64_t RTPExtendTimestamp(uint64_t qwPrevious, uint32_t dwPrevious, uint32_t dwTimestamp,
-                            uint32_t dwThreshold, uint64_t qwContinueStep,
-                            RTPTimestampStep* pStep) {
+                            uint32_t dwThreshold, uint64_t qwRestart, RTPTimestampStep* pStep) {
     const int64_t nNear = (int32_t)(dwTimestamp - dwPrevious);
     if (nNear >= -(int64_t)dwThreshold) {
         *pStep = RTPSTEP_NEAR;
@@ -57,5 +58,5 @@ uint64_t RTPExtendTimestamp(uint64_t qwPrevious, uint32_t dwPrevious, uint32_t d
         return qwPrevious + (dwTimestamp - dwPrevious);
     }
     *pStep = RTPSTEP_RESTART;
-    return qwPrevious + qwContinueStep;
+    return qwRestart;
 }

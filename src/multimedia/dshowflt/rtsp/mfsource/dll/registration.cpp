@@ -1,6 +1,6 @@
 // Registration: the COM class keys of the class table and the scheme-handler
-// values that make Media Foundation's source resolver hand rtsp: and zrrtsp:
-// URLs to the handler, for the machine and for the user. A copy of the DLL
+// values that make Media Foundation's source resolver hand rtsp:, rtsps: and
+// zrrtsp: URLs to the handler, for the machine and for the user. A copy of the DLL
 // registered elsewhere is respected: a newer one is not replaced, and another
 // copy's registration is not removed.
 #include "dllmodule.h"
@@ -16,7 +16,7 @@ namespace {
 
 const WCHAR SCHEME_HANDLERS_KEY[] =
     L"Software\\Microsoft\\Windows Media Foundation\\SchemeHandlers";
-const WCHAR* const SCHEMES[] = {L"rtsp:", L"zrrtsp:"};
+const WCHAR* const SCHEMES[] = {L"rtsp:", L"rtsps:", L"zrrtsp:"};
 const HKEY SCHEME_HIVES[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
 
 const int GUID_STRING_CHARS = 39; // braces and terminating null included

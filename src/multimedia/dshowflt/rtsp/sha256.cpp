@@ -1,0 +1,115 @@
+#include "sha256.h"
+
+#include <cstring>
+
+namespace {
+
+// The first 32 bits of the fractional parts of the cube roots of the first
+// 64 primes (FIPS 180-4 section 4.2.2).
+const uint32_t kRound[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+const char kHex[] = "0123456789abcdef";
+
+uint32_t RotateRight(uint32_t x, uint32_t n) {
+    return (x >> n) | (x << (32 - n));
+}
+
+} // namespace
+
+// FIPS 180-4 section 5.3.3.
+void CSHA256::Reset() {
+    const uint32_t kInitial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                  0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    memcpy(m_state, kInitial, sizeof(m_state));
+    m_nBits = 0;
+}
+
+// FIPS 180-4 section 6.2.2.
+void CSHA256::Transform(const uint8_t block[64]) {
+    uint32_t w[64];
+    for (int t = 0; t < 16; t++) { // the message words are big-endian
+        w[t] = ((uint32_t)block[4 * t] << 24) | ((uint32_t)block[4 * t + 1] << 16) |
+               ((uint32_t)block[4 * t + 2] << 8) | (uint32_t)block[4 * t + 3];
+    }
+    for (int t = 16; t < 64; t++) {
+        const uint32_t s0 =
+            RotateRight(w[t - 15], 7) ^ RotateRight(w[t - 15], 18) ^ (w[t - 15] >> 3);
+        const uint32_t s1 =
+            RotateRight(w[t - 2], 17) ^ RotateRight(w[t - 2], 19) ^ (w[t - 2] >> 10);
+        w[t] = w[t - 16] + s0 + w[t - 7] + s1;
+    }
+    uint32_t v[8];
+    memcpy(v, m_state, sizeof(v));
+    for (int t = 0; t < 64; t++) {
+        const uint32_t e = v[4];
+        const uint32_t a = v[0];
+        const uint32_t t1 = v[7] + (RotateRight(e, 6) ^ RotateRight(e, 11) ^ RotateRight(e, 25)) +
+                            ((e & v[5]) ^ (~e & v[6])) + kRound[t] + w[t];
+        const uint32_t t2 = (RotateRight(a, 2) ^ RotateRight(a, 13) ^ RotateRight(a, 22)) +
+                            ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
+        memmove(v + 1, v, 7 * sizeof(uint32_t));
+        v[4] += t1;
+        v[0] = t1 + t2;
+    }
+    for (int i = 0; i < 8; i++) {
+        m_state[i] += v[i];
+    }
+}
+
+void CSHA256::Update(const void* pData, size_t cb) {
+    const uint8_t* p = static_cast<const uint8_t*>(pData);
+    size_t used = (size_t)(m_nBits / 8 % 64);
+    m_nBits += (uint64_t)cb * 8;
+    if (used > 0) {
+        const size_t take = cb < 64 - used ? cb : 64 - used;
+        memcpy(m_buffer + used, p, take);
+        p += take;
+        cb -= take;
+        if (used + take < 64) {
+            return;
+        }
+        Transform(m_buffer);
+    }
+    for (; cb >= 64; p += 64, cb -= 64) {
+        Transform(p);
+    }
+    memcpy(m_buffer, p, cb);
+}
+
+void CSHA256::Final(uint8_t digest[32]) {
+    const uint64_t nBits = m_nBits;
+    // Padding (FIPS 180-4 section 5.1.1): one bit, zeros up to 56 bytes
+    // modulo 64, then the length in bits, big-endian.
+    const uint8_t kPad = 0x80;
+    Update(&kPad, 1);
+    const uint8_t zero = 0;
+    while (m_nBits / 8 % 64 != 56) {
+        Update(&zero, 1);
+    }
+    uint8_t length[8];
+    for (int i = 0; i < 8; i++) {
+        length[i] = (uint8_t)(nBits >> (56 - 8 * i));
+    }
+    Update(length, 8);
+    for (int i = 0; i < 32; i++) {
+        digest[i] = (uint8_t)(m_state[i / 4] >> (24 - 8 * (i % 4)));
+    }
+}
+
+void CSHA256::FinalHex(char szHex[65]) {
+    uint8_t digest[32];
+    Final(digest);
+    for (int i = 0; i < 32; i++) {
+        szHex[2 * i] = kHex[digest[i] >> 4];
+        szHex[2 * i + 1] = kHex[digest[i] & 15];
+    }
+    szHex[64] = 0;
+}
