@@ -90,8 +90,8 @@ inline void DropTraceLine(const char*) {}
 // A parser for the payload kind, with tracing on (every line formatted, the
 // output dropped) or off; AU headers as an mpeg4-generic stream describes
 // them.
-inline void SetUpFuzzParser(CRTPParser* pParser, int nPayloadType, uint32_t dwKind,
-                            int nRateIndex, bool bAuHeaders, bool bTrace) {
+inline void SetUpFuzzParser(CRTPParser* pParser, int nPayloadType, uint32_t dwKind, int nRateIndex,
+                            bool bAuHeaders, bool bTrace) {
     g_TraceModule.SetDebugOutput(&DropTraceLine);
     g_TraceModule.SetFlags(bTrace ? TRACE_ENABLED | TRACE_DEBUGGER : 0);
     const int32_t rgRates[] = {90000, 8000, 44100, 48000};

@@ -37,9 +37,9 @@ struct CChannelLog {
         return m_log;
     }
 
-    TestEvent m_entered;  // CMD_LOOP or CMD_SLOW is running
-    TestEvent m_release;  // ends CMD_BLOCK, CMD_SLOW and CMD_DESTROY
-    TestEvent m_replied;  // set after each reply to CMD_A, CMD_B or CMD_C
+    TestEvent m_entered; // CMD_LOOP or CMD_SLOW is running
+    TestEvent m_release; // ends CMD_BLOCK, CMD_SLOW and CMD_DESTROY
+    TestEvent m_replied; // set after each reply to CMD_A, CMD_B or CMD_C
     TestEvent m_destroyed;
     std::mutex m_lock;
     std::vector<DWORD> m_log;
@@ -223,8 +223,8 @@ TEST_F(AMThreadTest, DestroyingFromEitherWorkerThreadDoesNotDeadlock) {
     for (bool bFromLoop : {false, true}) {
         CChannelLog& log = bFromLoop ? m_loopLog : m_log;
         log.m_release.Reset();
-        const DWORD dwReply = bFromLoop ? m_pWorker->CallLoopWorker(CMD_DESTROY)
-                                        : m_pWorker->CallWorker(CMD_DESTROY);
+        const DWORD dwReply =
+            bFromLoop ? m_pWorker->CallLoopWorker(CMD_DESTROY) : m_pWorker->CallWorker(CMD_DESTROY);
         EXPECT_EQ((HRESULT)dwReply, S_OK);
         m_pWorker = nullptr;
         log.m_release.Set();

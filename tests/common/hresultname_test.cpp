@@ -14,7 +14,8 @@ TEST(HResultNameTest, EachKindOfCodeHasItsForm) {
         {0x80050042, "ZRMM_E_NO_MEDIA - No media handler is available."},
         {0x00000000, "S_OK"},
         {0xC00D0029, "NS_E_CONNECTION_FAILURE - The connection to the server has failed."},
-        {0x80072746, "WSAECONNRESET = An existing connection was forcibly closed by the remote host"},
+        {0x80072746,
+         "WSAECONNRESET = An existing connection was forcibly closed by the remote host"},
         {0x80072711, "Unknown Winsock error (10001=0x00002711)"},
         // Raster codes carry their number; codes of no table are printed in hex.
         {0x8005F010, "Morvane Raster Error (-16)"},

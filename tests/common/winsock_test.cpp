@@ -240,9 +240,9 @@ TEST_F(WinsockTest, Ipv6DatagramSockets) {
     char szData[8] = {};
     sockaddr_in6 from = {};
     nLength = sizeof(from);
-    ASSERT_EQ(recvfrom(receiver, szData, sizeof(szData), 0, reinterpret_cast<sockaddr*>(&from),
-                       &nLength),
-              3);
+    ASSERT_EQ(
+        recvfrom(receiver, szData, sizeof(szData), 0, reinterpret_cast<sockaddr*>(&from), &nLength),
+        3);
     EXPECT_STREQ(szData, "six");
     EXPECT_EQ(from.sin6_family, AF_INET6);
     EXPECT_EQ(memcmp(&from.sin6_addr, &in6addr_loopback, sizeof(in6_addr)), 0);
