@@ -1,18 +1,13 @@
 // The AudioSpecificConfig reader on arbitrary bytes: what it accepts has a
 // rate and a channel count that a WAVEFORMATEX can carry.
-#include <algorithm>
-#include <memory>
-
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/rtp/audiospecificconfig.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 1 << 16) {
         return 0;
     }
-    // The bytes in a buffer of their own size, so that reading past it is seen.
-    std::unique_ptr<BYTE[]> bytes(new BYTE[size ? size : 1]);
-    std::copy(data, data + size, bytes.get());
+    std::unique_ptr<BYTE[]> bytes = ExactCopy<BYTE>(data, size);
     AudioSpecificConfigInfo info;
     if (ReadAudioSpecificConfig(bytes.get(), (int)size, &info) == S_OK) {
         FUZZ_INVARIANT(info.m_nSampleRate > 0 && info.m_nSampleRate < (1 << 24));

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/authentication.h"
 #include "rtsp/rtsprequest.h"
 #include "rtsp/rtspresponse.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "common/base64.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

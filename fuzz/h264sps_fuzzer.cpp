@@ -2,10 +2,7 @@
 // unit, CMiniParser on it as a sequence header and the first-frame scan on
 // it as a frame. Whatever reads must give a positive picture size, a frame
 // rate in the SPS's range or none, and a sample aspect ratio of 16-bit terms.
-#include <algorithm>
-#include <memory>
-
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/rtp/firstframescan.h"
 #include "rtsp/rtp/h264sps.h"
 #include "rtsp/rtp/miniparser.h"
@@ -14,9 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 1 << 20) {
         return 0;
     }
-    // A copy of exactly the input's size, so that over-reads show.
-    std::unique_ptr<BYTE[]> bytes(new BYTE[size ? size : 1]);
-    std::copy(data, data + size, bytes.get());
+    std::unique_ptr<BYTE[]> bytes = ExactCopy<BYTE>(data, size);
     const int cb = (int)size;
 
     H264SpsInfo info;

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/rtp/miniparserh265.h"
 
 namespace {
@@ -41,10 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ReadH265Pps(WithNalHeader(data, size, H265_NAL_PPS).get(), cb, &pps) == S_OK) {
         FUZZ_INVARIANT(pps.m_nId <= 63 && pps.m_nSpsId <= 15);
     }
-    std::unique_ptr<BYTE[]> header(new BYTE[size ? size : 1]);
-    std::copy(data, data + size, header.get());
     CMiniParserH265 parser;
-    if (parser.ReadSequenceHeader(header.get(), (int)size) == S_OK) {
+    if (parser.ReadSequenceHeader(ExactCopy<BYTE>(data, size).get(), (int)size) == S_OK) {
         FUZZ_INVARIANT(parser.Width() > 0 && parser.Height() > 0);
     }
     return 0;

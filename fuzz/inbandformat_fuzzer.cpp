@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/bytereader.h"
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/rtp/firstframescan.h"
 #include "rtsp/rtp/mediatype.h"
 #include "rtsp/rtp/mediatypeutil.h"

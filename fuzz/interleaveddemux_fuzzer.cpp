@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/trace.h"
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/rtp/interleaveddemux.h"
 
 namespace {

@@ -5,9 +5,8 @@
 // description gave none, and a sample aspect ratio of 16-bit terms; and a
 // copy equal to the original.
 #include <cstring>
-#include <memory>
 
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/rtp/mediatype.h"
 #include "rtsp/rtp/mediatypeutil.h"
 #include "rtsp/sdpparser.h"
@@ -71,10 +70,7 @@ void BuildAndCheck(StreamDescription* pStream) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::unique_ptr<char[]> text(new char[size ? size : 1]);
-    if (size) {
-        memcpy(text.get(), data, size);
-    }
+    std::unique_ptr<char[]> text = ExactCopy<char>(data, size);
     SessionDescription desc;
     if (ParseContent(text.get(), text.get() + size, &desc) != S_OK) {
         return 0;

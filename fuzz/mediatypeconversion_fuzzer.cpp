@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "comptr.h"
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/mfsource/mediatypeconversion.h"
 #include "rtsp/mfsource/standardmediatype.h"
 #include "rtsp/rtp/mediatypeutil.h"

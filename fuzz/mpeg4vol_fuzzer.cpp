@@ -1,10 +1,7 @@
 // The MPEG-4 visual readers on arbitrary bytes: the visual object and video
 // object layer readers on the input as a header body, and CMiniParser on it
 // as a configuration.
-#include <algorithm>
-#include <memory>
-
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/rtp/miniparser.h"
 #include "rtsp/rtp/mpeg4vol.h"
 
@@ -12,8 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 1 << 20) {
         return 0;
     }
-    std::unique_ptr<BYTE[]> bytes(new BYTE[size ? size : 1]);
-    std::copy(data, data + size, bytes.get());
+    std::unique_ptr<BYTE[]> bytes = ExactCopy<BYTE>(data, size);
     const int cb = (int)size;
 
     Mpeg4VisualObjectInfo object;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/trace.h"
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/rtp/recvthread.h"
 #include "rtsp/rtp/rtcppacket.h"
 

@@ -7,9 +7,6 @@
 namespace {
 
 void CheckFrames(const RtpFuzzOutput& out) {
-    if (!out.pSent) {
-        return;
-    }
     const BYTE* pOutput = out.pData;
     const int nSize = out.nSize;
     int i = 0;

@@ -18,9 +18,6 @@ int CountBits(const BYTE* p, int n) {
 }
 
 void CheckConversion(const RtpFuzzOutput& out) {
-    if (!out.pSent) {
-        return;
-    }
     const FuzzBytes frame(out.pData, out.pData + out.nSize);
     bool bSent = false;
     for (const FuzzSent& sent : *out.pSent) {

@@ -17,9 +17,6 @@ bool HasIntraVop(const BYTE* p, int n) {
 }
 
 void CheckFrame(const RtpFuzzOutput& out) {
-    if (!out.pSent) {
-        return;
-    }
     FUZZ_INVARIANT(out.nSize <= CRTPParser::MAX_FRAME_SIZE + 0x10000);
     FUZZ_INVARIANT(IsSentTimestamp(out));
     if (!(out.bSetup & 0x08) && (out.pParser->Flags() & RTPFLAG_SYNCPOINT)) {

@@ -4,9 +4,6 @@
 namespace {
 
 void CheckFrame(const RtpFuzzOutput& out) {
-    if (!out.pSent) {
-        return;
-    }
     const BYTE* pOutput = out.pData;
     const int nSize = out.nSize;
     FUZZ_INVARIANT(nSize >= 4 && pOutput[0] == 0 && pOutput[1] == 0 && pOutput[2] == 0 &&

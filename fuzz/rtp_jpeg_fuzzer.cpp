@@ -4,9 +4,6 @@
 namespace {
 
 void CheckImage(const RtpFuzzOutput& out) {
-    if (!out.pSent) {
-        return;
-    }
     const BYTE* pOutput = out.pData;
     const int nSize = out.nSize;
     FUZZ_INVARIANT(nSize >= 4 && pOutput[0] == 0xFF && pOutput[1] == 0xD8);

@@ -57,9 +57,6 @@ bool IsRun(const RtpFuzzOutput& out, int nEnd, uint16_t wSequence, bool bLast,
 }
 
 void CheckDocument(const RtpFuzzOutput& out) {
-    if (!out.pSent) {
-        return;
-    }
     FUZZ_INVARIANT(out.nSize <= CRTPParser::MAX_FRAME_SIZE);
     FUZZ_INVARIANT(out.pParser->Flags() & RTPFLAG_MARKER);
     FUZZ_INVARIANT(IsSentTimestamp(out));

@@ -12,20 +12,12 @@
 //   then per packet: 2 bytes length, big-endian, and the packet (cut to what
 //   is left); a length of 0 asks the parser for its next output, and of
 //   0xFFFF resets it.
-#include <vector>
-
-#include "common/bytereader.h"
-#include "common/trace.h"
-#include "fuzzinvariant.h"
-#include "rtsp/rtp/rtpparser.h"
-#include "rtsp/sessiondescription.h"
+#include "rtpfuzzharness.h"
 
 namespace {
 
 const uint32_t rgKinds[8] = {RTPKIND_NONE, RTPKIND_H264, RTPKIND_H265, RTPKIND_JPEG,
                              RTPKIND_MP4V, RTPKIND_AAC,  RTPKIND_AMR,  RTPKIND_KLV};
-
-void DropTraceLine(const char*) {}
 
 bool IsRtcpKind(uint32_t dwKind) {
     return dwKind >= RTPKIND_RTCP_SR && dwKind <= RTPKIND_RTCP_BYE;
@@ -99,20 +91,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         ((bSetup & 0x40) && !reader.ReadUInt32(&dwExpectedSSRC))) {
         return 0;
     }
-    g_TraceModule.SetDebugOutput(&DropTraceLine);
-    g_TraceModule.SetFlags((bSetup & 0x80) ? TRACE_ENABLED | TRACE_DEBUGGER : 0);
-    const int32_t rgRates[] = {90000, 8000, 44100, 48000};
     CRTPParser parser;
-    parser.SetPayloadType(bPayloadType & 0x7F, rgKinds[bSetup & 7]);
-    parser.SetClockRate(rgRates[(bSetup >> 4) & 3]);
+    SetUpFuzzParser(&parser, bPayloadType & 0x7F, rgKinds[bSetup & 7], bSetup >> 4,
+                    (bSetup & 8) != 0, (bSetup & 0x80) != 0);
     parser.SetExpectedSSRC(dwExpectedSSRC);
-    StreamDescription desc;
-    desc.m_bAuHeaders = (bSetup & 8) != 0;
-    desc.m_nSizeLength = 13;
-    desc.m_nIndexLength = 3;
-    desc.m_nIndexDeltaLength = 3;
-    parser.SetAuHeaders(desc);
-    parser.Reset();
 
     uint64_t qwOffset = 0;
     int nState = RTPSTATE_MAYBE;

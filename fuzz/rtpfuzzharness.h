@@ -29,7 +29,7 @@
 
 #include "common/bytereader.h"
 #include "common/trace.h"
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/rtp/rtpparser.h"
 #include "rtsp/sessiondescription.h"
 
@@ -45,16 +45,17 @@ struct FuzzSent {
 
 typedef std::map<uint16_t, std::vector<FuzzSent>> FuzzSentBySequence;
 
-// One output of the parser, with what the harness sent: the packets sent
-// with the sequence number of the output's record, every packet sent since
-// the last reset by sequence number, every RTP timestamp sent since the last
-// reset, and every offset the parser's timeline had.
+// One RTP output of the parser (RTCP ones are only checked to lie within
+// their packet), with what the harness sent: the packets sent with the
+// sequence number of the output's record, every packet sent since the last
+// reset by sequence number, every RTP timestamp sent since the last reset,
+// and every offset the parser's timeline had.
 struct RtpFuzzOutput {
     const BYTE* pData;
     int nSize;
     CRTPParser* pParser;
     BYTE bSetup;
-    const std::vector<FuzzSent>* pSent; // null for RTCP
+    const std::vector<FuzzSent>* pSent;
     const FuzzSentBySequence* pAllSent;
     const std::set<uint32_t>* pTimestamps;
     const std::set<uint64_t>* pOffsets;
@@ -85,6 +86,25 @@ inline bool IsSentTimestamp(const RtpFuzzOutput& out) {
 }
 
 inline void DropTraceLine(const char*) {}
+
+// A parser for the payload kind, with tracing on (every line formatted, the
+// output dropped) or off; AU headers as an mpeg4-generic stream describes
+// them.
+inline void SetUpFuzzParser(CRTPParser* pParser, int nPayloadType, uint32_t dwKind, int nRateIndex,
+                            bool bAuHeaders, bool bTrace) {
+    g_TraceModule.SetDebugOutput(&DropTraceLine);
+    g_TraceModule.SetFlags(bTrace ? TRACE_ENABLED | TRACE_DEBUGGER : 0);
+    const int32_t rgRates[] = {90000, 8000, 44100, 48000};
+    pParser->SetPayloadType(nPayloadType, dwKind);
+    pParser->SetClockRate(rgRates[nRateIndex & 3]);
+    StreamDescription desc;
+    desc.m_bAuHeaders = bAuHeaders;
+    desc.m_nSizeLength = 13;
+    desc.m_nIndexLength = 3;
+    desc.m_nIndexDeltaLength = 3;
+    pParser->SetAuHeaders(desc);
+    pParser->Reset();
+}
 
 inline FuzzBytes FuzzPacket(BYTE bControl, uint16_t wSequence, uint32_t dwTimestamp,
                             const BYTE* pPayload, int nPayload) {
@@ -131,18 +151,8 @@ inline void RunRtpFuzz(const uint8_t* pData, size_t nData, uint32_t dwKind,
     if (!reader.ReadByte(&bSetup)) {
         return;
     }
-    g_TraceModule.SetDebugOutput(&DropTraceLine);
-    g_TraceModule.SetFlags((bSetup & 0x80) ? TRACE_ENABLED | TRACE_DEBUGGER : 0);
-    const int32_t rgRates[] = {90000, 8000, 44100, 48000};
     CRTPParser parser;
-    parser.SetPayloadType(96, dwKind);
-    parser.SetClockRate(rgRates[bSetup & 3]);
-    StreamDescription desc;
-    desc.m_bAuHeaders = (bSetup & 4) != 0;
-    desc.m_nSizeLength = 13;
-    desc.m_nIndexLength = 3;
-    desc.m_nIndexDeltaLength = 3;
-    parser.SetAuHeaders(desc);
+    SetUpFuzzParser(&parser, 96, dwKind, bSetup & 3, (bSetup & 4) != 0, (bSetup & 0x80) != 0);
     parser.SetAmrOptions((bSetup >> 3) & (AMROPTION_OCTET_ALIGN | AMROPTION_CRC));
     parser.Reset();
 

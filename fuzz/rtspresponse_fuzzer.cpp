@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/zrerrors.h"
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/rtspmessagestream.h"
 #include "rtsp/rtspresponse.h"
 

@@ -1,9 +1,8 @@
 // ParseContent on arbitrary text, parsed from a buffer of exactly the
 // input's size (no terminating zero), then the description's invariants.
 #include <cstring>
-#include <memory>
 
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/sdpparser.h"
 
 namespace {
@@ -32,10 +31,7 @@ void CheckStream(const StreamDescription& stream) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::unique_ptr<char[]> text(new char[size ? size : 1]);
-    if (size) {
-        memcpy(text.get(), data, size);
-    }
+    std::unique_ptr<char[]> text = ExactCopy<char>(data, size);
     SessionDescription desc;
     const HRESULT hr = ParseContent(text.get(), text.get() + size, &desc);
     FUZZ_INVARIANT(hr == S_OK || hr == E_OUTOFMEMORY);

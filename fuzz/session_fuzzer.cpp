@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/mfsource/pushpin.h"
 #include "rtsp/zrrtspsrc.h"
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "common/zrerrors.h"
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "rtsp/rtp/interleaveddemux.h"
 #include "rtsp/rtspcommand.h"
 #include "rtsp/rtsprequest.h"

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "fuzzinvariant.h"
+#include "fuzzsupport.h"
 #include "common/trace.h"
 #include "common/zrerrors.h"
 #include "rtsp/urladdress.h"

@@ -61,28 +61,3 @@ TEST(BufferTest, WideConversionsRoundTrip) {
     EXPECT_EQ(std::wstring(pszBack), std::wstring(szUrl));
     delete[] pszBack;
 }
-
-TEST(BufferTest, SwapExchangesStorage) {
-    CBuffer a, b;
-    a.Append("aa", 2);
-    b.Append("bbb", 3);
-    a.Swap(b);
-    EXPECT_EQ(a.Length(), 3);
-    EXPECT_EQ(b.Length(), 2);
-    EXPECT_EQ(a.Data()[0], 'b');
-}
-
-TEST(BufferTest, SideBufferIsCreatedOnUseAndDeletedByNull) {
-    CBuffer packet;
-    EXPECT_EQ(packet.SideBuffer(), nullptr);
-    const DWORD dwTick = 0x01020304;
-    ASSERT_EQ(packet.SetSideBuffer(&dwTick, sizeof(dwTick)), S_OK);
-    ASSERT_NE(packet.SideBuffer(), nullptr);
-    EXPECT_EQ(packet.SideBuffer()->Length(), 4);
-    EXPECT_EQ(memcmp(packet.SideBuffer()->Data(), &dwTick, 4), 0);
-    ASSERT_EQ(packet.SetSideBuffer(nullptr, 4), S_OK);
-    EXPECT_EQ(packet.SideBuffer(), nullptr);
-    packet.SetSideBuffer(&dwTick, sizeof(dwTick));
-    packet.Free(); // releases the side buffer too
-    EXPECT_EQ(packet.SideBuffer(), nullptr);
-}

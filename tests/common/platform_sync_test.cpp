@@ -1,26 +1,15 @@
-// The Windows synchronisation semantics the system relies on. The same tests
-// run against the Linux platform layer and, under Wine, the Windows API.
+// The Windows synchronisation semantics and timer queues the system relies on.
+// The same tests run against the Linux platform layer and, under Wine, the
+// Windows API. Named sections, files and directories are checked through
+// their one user, the trace log writer.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <thread>
 
-#include "platform.h"
+#include "testevent.h"
 
 namespace {
-
-const DWORD GENEROUS_MS = 10000;
-
-class EventHandle {
-public:
-    EventHandle(bool bManual, bool bInitial)
-        : m_h(CreateEventW(nullptr, bManual, bInitial, nullptr)) {}
-    ~EventHandle() { CloseHandle(m_h); }
-    operator HANDLE() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
 
 // Runs *pBody on a platform thread; the caller keeps *pBody alive until the
 // thread has ended and closes the handle.
@@ -31,10 +20,22 @@ HANDLE StartThread(std::function<DWORD()>* pBody) {
     return CreateThread(nullptr, 0, &RunBody, pBody, 0, nullptr);
 }
 
+struct TimerArgs {
+    LONG volatile nCalls = 0;
+    TestEvent thirdCall;
+};
+
+void CALLBACK CountCalls(PVOID p, BOOLEAN) {
+    TimerArgs* pArgs = static_cast<TimerArgs*>(p);
+    if (InterlockedIncrement(&pArgs->nCalls) == 3) {
+        pArgs->thirdCall.Set();
+    }
+}
+
 } // namespace
 
 TEST(PlatformSyncTest, AutoResetEventReleasesOneWaiterPerSet) {
-    EventHandle event(false, false);
+    TestEvent event(false, false);
     LONG volatile released = 0;
     std::function<DWORD()> waiter = [&]() -> DWORD {
         if (WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0) {
@@ -45,14 +46,14 @@ TEST(PlatformSyncTest, AutoResetEventReleasesOneWaiterPerSet) {
     HANDLE threads[2] = {StartThread(&waiter), StartThread(&waiter)};
     ASSERT_TRUE(threads[0] && threads[1]);
     SetEvent(event);
-    DWORD first = WaitForMultipleObjects(2, threads, FALSE, GENEROUS_MS);
+    DWORD first = WaitForMultipleObjects(2, threads, FALSE, kWaitMs);
     ASSERT_LT(first, 2u);
     // The event was consumed by the released waiter: the other stays blocked.
     EXPECT_EQ(WaitForSingleObject(threads[1 - first], 100), (DWORD)WAIT_TIMEOUT);
     EXPECT_EQ(WaitForSingleObject(event, 0), (DWORD)WAIT_TIMEOUT);
     EXPECT_EQ(released, 1);
     SetEvent(event);
-    EXPECT_EQ(WaitForSingleObject(threads[1 - first], GENEROUS_MS), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(threads[1 - first], kWaitMs), (DWORD)WAIT_OBJECT_0);
     EXPECT_EQ(released, 2);
     for (HANDLE h : threads) {
         CloseHandle(h);
@@ -60,7 +61,7 @@ TEST(PlatformSyncTest, AutoResetEventReleasesOneWaiterPerSet) {
 }
 
 TEST(PlatformSyncTest, ManualResetEventStaysSetUntilResetAndWaitAnyTakesTheLowest) {
-    EventHandle event(true, false);
+    TestEvent event;
     EXPECT_EQ(WaitForSingleObject(event, 0), (DWORD)WAIT_TIMEOUT);
     SetEvent(event);
     SetEvent(event); // setting twice is still one state
@@ -69,7 +70,7 @@ TEST(PlatformSyncTest, ManualResetEventStaysSetUntilResetAndWaitAnyTakesTheLowes
     ResetEvent(event);
     EXPECT_EQ(WaitForSingleObject(event, 0), (DWORD)WAIT_TIMEOUT);
 
-    EventHandle a(false, false), b(false, true), c(true, true);
+    TestEvent a(false, false), b(false, true), c(true, true);
     HANDLE handles[] = {a, b, c};
     EXPECT_EQ(WaitForMultipleObjects(3, handles, FALSE, 0), WAIT_OBJECT_0 + 1);
     // b was auto-reset and consumed; c is manual and stays set.
@@ -78,7 +79,7 @@ TEST(PlatformSyncTest, ManualResetEventStaysSetUntilResetAndWaitAnyTakesTheLowes
 }
 
 TEST(PlatformSyncTest, WaitAllTakesAllObjectsOrNone) {
-    EventHandle autoEvent(false, true), manualEvent(true, false);
+    TestEvent autoEvent(false, true), manualEvent;
     HANDLE handles[] = {autoEvent, manualEvent};
     EXPECT_EQ(WaitForMultipleObjects(2, handles, TRUE, 50), (DWORD)WAIT_TIMEOUT);
     // The auto-reset event was not consumed by the failed wait.
@@ -86,13 +87,13 @@ TEST(PlatformSyncTest, WaitAllTakesAllObjectsOrNone) {
 
     SetEvent(autoEvent);
     SetEvent(manualEvent);
-    EXPECT_EQ(WaitForMultipleObjects(2, handles, TRUE, GENEROUS_MS), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleObjects(2, handles, TRUE, kWaitMs), (DWORD)WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(autoEvent, 0), (DWORD)WAIT_TIMEOUT);
     EXPECT_EQ(WaitForSingleObject(manualEvent, 0), (DWORD)WAIT_OBJECT_0);
 }
 
 TEST(PlatformSyncTest, WaitAllCompletesWhenTheLastObjectIsSetByAnotherThread) {
-    EventHandle started(true, false), event(false, false);
+    TestEvent started, event(false, false);
     HANDLE handles[] = {started, event};
     std::function<DWORD()> setter = [&]() -> DWORD {
         SetEvent(started);
@@ -100,14 +101,14 @@ TEST(PlatformSyncTest, WaitAllCompletesWhenTheLastObjectIsSetByAnotherThread) {
         return 0;
     };
     HANDLE hThread = StartThread(&setter);
-    EXPECT_EQ(WaitForMultipleObjects(2, handles, TRUE, GENEROUS_MS), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleObjects(2, handles, TRUE, kWaitMs), (DWORD)WAIT_OBJECT_0);
     // A thread handle is signalled when the thread has ended.
-    EXPECT_EQ(WaitForSingleObject(hThread, GENEROUS_MS), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(hThread, kWaitMs), (DWORD)WAIT_OBJECT_0);
     CloseHandle(hThread);
 }
 
 TEST(PlatformSyncTest, TimeoutsExpireAndClocksAgree) {
-    EventHandle event(false, false);
+    TestEvent event(false, false);
     LARGE_INTEGER frequency, start, end;
     ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
     ASSERT_GT(frequency.QuadPart, 0);
@@ -148,7 +149,7 @@ TEST(PlatformSyncTest, CriticalSectionsAreRecursiveAndExclusive) {
 TEST(PlatformSyncTest, ReaderWriterLockSharesReadersAndExcludesWriters) {
     SRWLOCK lock;
     InitializeSRWLock(&lock);
-    EventHandle inside(true, false), leave(true, false);
+    TestEvent inside, leave;
     std::function<DWORD()> reader = [&]() -> DWORD {
         AcquireSRWLockShared(&lock);
         SetEvent(inside);
@@ -157,21 +158,30 @@ TEST(PlatformSyncTest, ReaderWriterLockSharesReadersAndExcludesWriters) {
         return 0;
     };
     HANDLE hReader = StartThread(&reader);
-    ASSERT_EQ(WaitForSingleObject(inside, GENEROUS_MS), (DWORD)WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(inside, kWaitMs), (DWORD)WAIT_OBJECT_0);
     // A second reader gets in while the first holds the lock.
     AcquireSRWLockShared(&lock);
     ReleaseSRWLockShared(&lock);
     SetEvent(leave);
     AcquireSRWLockExclusive(&lock); // waits for the reader to leave
-    EXPECT_EQ(WaitForSingleObject(hReader, GENEROUS_MS), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(hReader, kWaitMs), (DWORD)WAIT_OBJECT_0);
     ReleaseSRWLockExclusive(&lock);
     CloseHandle(hReader);
 }
 
-// The system counts references with these two; they return the new value.
-TEST(PlatformSyncTest, InterlockedIncrementAndDecrementReturnTheNewValue) {
-    LONG volatile n = 5;
-    EXPECT_EQ(InterlockedIncrement(&n), 6);
-    EXPECT_EQ(InterlockedDecrement(&n), 5);
-    EXPECT_EQ(InterlockedDecrement(&n), 4);
+TEST(PlatformSyncTest, PeriodicTimerRunsUntilDeleted) {
+    TimerArgs args;
+    HANDLE hQueue = CreateTimerQueue();
+    ASSERT_NE(hQueue, nullptr);
+    HANDLE hTimer = nullptr;
+    ASSERT_TRUE(
+        CreateTimerQueueTimer(&hTimer, hQueue, &CountCalls, &args, 10, 10, WT_EXECUTEDEFAULT));
+    EXPECT_TRUE(args.thirdCall.Wait());
+    // Deleting with INVALID_HANDLE_VALUE waits for a running callback: no call
+    // happens afterwards.
+    EXPECT_TRUE(DeleteTimerQueueTimer(hQueue, hTimer, INVALID_HANDLE_VALUE));
+    const LONG nCalls = args.nCalls;
+    Sleep(50);
+    EXPECT_EQ(args.nCalls, nCalls);
+    EXPECT_TRUE(DeleteTimerQueueEx(hQueue, INVALID_HANDLE_VALUE));
 }

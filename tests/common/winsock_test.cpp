@@ -5,9 +5,8 @@
 
 #include <cstring>
 
-#include "platform.h"
+#include "sockethelpers.h"
 #include "tcppeer.h"
-#include "winsockscope.h"
 
 namespace {
 
@@ -29,10 +28,7 @@ protected:
         m_client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         ASSERT_NE(m_client, INVALID_SOCKET);
         ASSERT_EQ(WSAEventSelect(m_client, m_hEvent, lEvents), 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = m_peer.PortNetworkOrder();
-        address.sin_addr.s_addr = CTcpPeer::LoopbackAddress();
+        sockaddr_in address = Address(CTcpPeer::LoopbackAddress(), m_peer.PortNetworkOrder());
         ASSERT_EQ(connect(m_client, reinterpret_cast<sockaddr*>(&address), sizeof(address)),
                   SOCKET_ERROR);
         ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
@@ -58,7 +54,7 @@ protected:
     LONG WaitFor(LONG lEvents, WSANETWORKEVENTS* pSeen) {
         *pSeen = {};
         WSANETWORKEVENTS events = {};
-        while ((pSeen->lNetworkEvents & lEvents) == 0 && WaitEvents(CTcpPeer::kWaitMs, &events)) {
+        while ((pSeen->lNetworkEvents & lEvents) == 0 && WaitEvents(kWaitMs, &events)) {
             pSeen->lNetworkEvents |= events.lNetworkEvents;
             for (int i = 0; i < FD_MAX_EVENTS; i++) {
                 if (events.lNetworkEvents & (1 << i)) {
@@ -69,8 +65,7 @@ protected:
         return pSeen->lNetworkEvents;
     }
 
-    CWinsockScope m_winsock;
-    CTcpPeer m_peer;
+    CTcpPeer m_peer; // keeps Windows Sockets started
     HANDLE m_hEvent = WSACreateEvent();
     SOCKET m_client = INVALID_SOCKET;
     SOCKET m_accepted = INVALID_SOCKET;
@@ -112,7 +107,7 @@ TEST_F(WinsockTest, EventsAreRecordedOnceUntilReEnabled) {
     EXPECT_EQ(WaitEvents(0), 0); // data left unread is not reported twice
     char buffer[8];
     ASSERT_EQ(recv(m_client, buffer, 2, 0), 2);
-    EXPECT_EQ(WaitEvents(CTcpPeer::kWaitMs) & FD_READ, FD_READ);
+    EXPECT_EQ(WaitEvents(kWaitMs) & FD_READ, FD_READ);
     ASSERT_EQ(recv(m_client, buffer, sizeof(buffer), 0), 2);
     EXPECT_EQ(memcmp(buffer, "cd", 2), 0);
     EXPECT_EQ(recv(m_client, buffer, sizeof(buffer), 0), SOCKET_ERROR);
@@ -157,9 +152,7 @@ TEST_F(WinsockTest, DatagramSocketOptionsAndTruncation) {
               0);
     EXPECT_EQ(dwMaxMsgSize, 65507u);
 
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = Address(htonl(INADDR_LOOPBACK), 0);
     nLength = sizeof(address);
     ASSERT_EQ(bind(m_client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
     ASSERT_EQ(getsockname(m_client, reinterpret_cast<sockaddr*>(&address), &nLength), 0);
@@ -167,7 +160,7 @@ TEST_F(WinsockTest, DatagramSocketOptionsAndTruncation) {
     ASSERT_EQ(sendto(m_accepted, "0123456789", 10, 0, reinterpret_cast<sockaddr*>(&address),
                      sizeof(address)),
               10);
-    EXPECT_EQ(WaitEvents(CTcpPeer::kWaitMs), FD_READ);
+    EXPECT_EQ(WaitEvents(kWaitMs), FD_READ);
     // A datagram that does not fit is an error on Windows, not a short read.
     char buffer[4];
     EXPECT_EQ(recv(m_client, buffer, sizeof(buffer), 0), SOCKET_ERROR);
@@ -243,13 +236,13 @@ TEST_F(WinsockTest, Ipv6DatagramSockets) {
     ASSERT_EQ(WSAEventSelect(receiver, m_hEvent, FD_READ), 0);
     ASSERT_EQ(sendto(sender, "six", 3, 0, reinterpret_cast<sockaddr*>(&address), sizeof(address)),
               3);
-    ASSERT_EQ(WaitForSingleObject(m_hEvent, CTcpPeer::kWaitMs), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(m_hEvent, kWaitMs), WAIT_OBJECT_0);
     char szData[8] = {};
     sockaddr_in6 from = {};
     nLength = sizeof(from);
-    ASSERT_EQ(recvfrom(receiver, szData, sizeof(szData), 0, reinterpret_cast<sockaddr*>(&from),
-                       &nLength),
-              3);
+    ASSERT_EQ(
+        recvfrom(receiver, szData, sizeof(szData), 0, reinterpret_cast<sockaddr*>(&from), &nLength),
+        3);
     EXPECT_STREQ(szData, "six");
     EXPECT_EQ(from.sin6_family, AF_INET6);
     EXPECT_EQ(memcmp(&from.sin6_addr, &in6addr_loopback, sizeof(in6_addr)), 0);

@@ -20,14 +20,3 @@ TEST(ComTest, GuidTextIsBracedUpperCaseInBothForms) {
     EXPECT_EQ(std::wstring(pszAllocated), expected);
     CoTaskMemFree(pszAllocated);
 }
-
-TEST(ComTest, CreatedGuidsAreRandomVersion4) {
-    GUID a, b;
-    ASSERT_EQ(CoCreateGuid(&a), S_OK);
-    ASSERT_EQ(CoCreateGuid(&b), S_OK);
-    EXPECT_FALSE(IsEqualGUID(a, b));
-    for (const GUID& guid : {a, b}) {
-        EXPECT_EQ(guid.Data3 >> 12, 4);
-        EXPECT_EQ(guid.Data4[0] & 0xC0, 0x80);
-    }
-}

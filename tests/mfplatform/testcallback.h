@@ -9,8 +9,7 @@
 
 #include "comptr.h"
 #include "platform.h"
-
-const DWORD GENEROUS_MS = 10000;
+#include "testevent.h"
 
 // Lives on the heap: the work queue may release its last reference after the
 // test has seen the call.
@@ -52,20 +51,6 @@ private:
 
     LONG volatile m_cRef = 1;
     std::function<void(IMFAsyncResult*)> m_onInvoke;
-};
-
-// A manual-reset event that closes itself.
-class TestEvent {
-public:
-    TestEvent() : m_h(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~TestEvent() { CloseHandle(m_h); }
-    void Set() { SetEvent(m_h); }
-    bool Wait(DWORD dwMilliseconds = GENEROUS_MS) {
-        return WaitForSingleObject(m_h, dwMilliseconds) == WAIT_OBJECT_0;
-    }
-
-private:
-    HANDLE m_h;
 };
 
 // MFStartup for the test; MFShutdown at its end.

@@ -39,7 +39,7 @@ std::string H264Sdp(const std::string& fmtp) {
 // The server's own answer to every request of a method (or only its nth,
 // from 1), with a piece replaced.
 CPlayingServer::Hook RewriteAnswers(const std::string& method, const std::string& from,
-                             const std::string& to, int nth = 0) {
+                                    const std::string& to, int nth = 0) {
     auto nSeen = std::make_shared<int>(0);
     return [=](const CPlayingServer::Request& request, std::string* pAnswer) {
         if (request.method != method || (nth != 0 && ++*nSeen != nth)) {
@@ -170,8 +170,8 @@ const std::vector<CameraCase>& Cases() {
          [](CSessionUnderTest* p) { ExpectUrls(p, "/live/track1", "/live"); }},
         {"ContentBaseWithoutScheme", PcmuSdp(1),
          [](CSessionUnderTest* p) {
-             p->server.SetHook(
-                 RewriteAnswers("DESCRIBE", p->ServerUrl("/stream/"), p->ServerUrl("/live/").substr(7)));
+             p->server.SetHook(RewriteAnswers("DESCRIBE", p->ServerUrl("/stream/"),
+                                              p->ServerUrl("/live/").substr(7)));
          },
          [](CSessionUnderTest* p) { ExpectUrls(p, "/stream/track1", "/stream"); }},
         // RFC 2326 C.1.1: the session-level control is the aggregate URL.
@@ -196,7 +196,8 @@ const std::vector<CameraCase>& Cases() {
         // A DVR that gives the second SETUP a session of its own.
         {"SessionIdChanges", PcmuSdp(2),
          [](CSessionUnderTest* p) {
-             p->server.SetHook(RewriteAnswers("SETUP", "Session: 12345678", "Session: 87654321", 2));
+             p->server.SetHook(
+                 RewriteAnswers("SETUP", "Session: 12345678", "Session: 87654321", 2));
          },
          [](CSessionUnderTest* p) {
              p->session->Stop();

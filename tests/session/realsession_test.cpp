@@ -60,8 +60,8 @@ std::vector<RealCase> AllCases() {
             // it for an SSRC collision: it says BYE and goes on under a new
             // SSRC, but the ONVIF mount's ready-made packets keep the old
             // one, which the server then drops. Only unicast plays it.
-            const bool bServerDropsIt = strcmp(pszTransport, "multicast") == 0 &&
-                                        strcmp(mount.pszMount, "onvif") == 0;
+            const bool bServerDropsIt =
+                strcmp(pszTransport, "multicast") == 0 && strcmp(mount.pszMount, "onvif") == 0;
             if (!bServerDropsIt) {
                 cases.push_back({mount, pszTransport});
             }

@@ -3,6 +3,9 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "sockethelpers.h"
+#include "winsockscope.h"
+
 namespace {
 
 const DWORD kProbeWaitMs = 2000;
@@ -22,17 +25,15 @@ std::string Failure(const char* pszStep) {
 
 std::string Probe() {
     SOCKET receiver = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    SOCKET sender = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    HANDLE hEvent = WSACreateEvent();
-    std::string reason;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
+    sockaddr_in address = Address(INADDR_ANY, 0);
     int nLength = sizeof(address);
     ip_mreq mreq = {};
     mreq.imr_multiaddr.s_addr = MulticastTestGroup();
     mreq.imr_interface.s_addr = MulticastTestInterface();
-    DWORD dwInterface = MulticastTestInterface();
-    if (receiver == INVALID_SOCKET || sender == INVALID_SOCKET || !hEvent) {
+    DWORD dwTimeout = kProbeWaitMs;
+    char buffer[8];
+    std::string reason;
+    if (receiver == INVALID_SOCKET) {
         reason = Failure("socket");
     } else if (bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
                getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &nLength) != 0) {
@@ -40,29 +41,16 @@ std::string Probe() {
     } else if (setsockopt(receiver, IPPROTO_IP, IP_ADD_MEMBERSHIP,
                           reinterpret_cast<const char*>(&mreq), sizeof(mreq)) != 0) {
         reason = Failure("IP_ADD_MEMBERSHIP");
-    } else if (setsockopt(sender, IPPROTO_IP, IP_MULTICAST_IF,
-                          reinterpret_cast<const char*>(&dwInterface), sizeof(dwInterface)) != 0) {
-        reason = Failure("IP_MULTICAST_IF");
-    } else {
-        WSAEventSelect(receiver, hEvent, FD_READ);
-        address.sin_addr.s_addr = MulticastTestGroup();
-        if (sendto(sender, "probe", 5, 0, reinterpret_cast<sockaddr*>(&address), sizeof(address)) !=
-            5) {
-            reason = Failure("sendto");
-        } else if (WaitForSingleObject(hEvent, kProbeWaitMs) != WAIT_OBJECT_0) {
-            reason = "multicast on loopback is not delivered here; run the multicast tests "
-                     "through tools/netns-run.sh";
-        }
+    } else if (!SendDatagram(MulticastTestGroup(), address.sin_port, "probe",
+                             MulticastTestInterface())) {
+        reason = Failure("sendto");
+    } else if (setsockopt(receiver, SOL_SOCKET, SO_RCVTIMEO,
+                          reinterpret_cast<const char*>(&dwTimeout), sizeof(dwTimeout)) != 0 ||
+               recv(receiver, buffer, sizeof(buffer), 0) != 5) {
+        reason = "multicast on loopback is not delivered here; run the multicast tests "
+                 "through tools/netns-run.sh";
     }
-    if (receiver != INVALID_SOCKET) {
-        closesocket(receiver);
-    }
-    if (sender != INVALID_SOCKET) {
-        closesocket(sender);
-    }
-    if (hEvent) {
-        WSACloseEvent(hEvent);
-    }
+    closesocket(receiver);
     return reason;
 }
 
@@ -123,14 +111,9 @@ DWORD MulticastTestGroup() {
 
 bool MulticastAvailable(std::string* pReason) {
     std::call_once(g_probeOnce, [] {
-        WSADATA wsaData;
-        if (WSAStartup(MAKEWORD(2, 2), &wsaData) != 0) {
-            g_reason = "WSAStartup failed";
-            return;
-        }
+        CWinsockScope winsock;
         g_reason = Probe();
         g_bAvailable = g_reason.empty();
-        WSACleanup();
     });
     if (pReason) {
         *pReason = g_reason;

@@ -2,16 +2,14 @@
 
 #include <cstring>
 
+#include "sockethelpers.h"
+
 CTcpPeer::CTcpPeer(int nBacklog) {
-    WSADATA wsaData;
-    m_bStarted = WSAStartup(MAKEWORD(2, 2), &wsaData) == 0;
-    m_listener = m_bStarted ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET;
+    m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (m_listener == INVALID_SOCKET) {
         return;
     }
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = LoopbackAddress();
+    sockaddr_in address = Address(LoopbackAddress(), 0);
     int nLength = sizeof(address);
     m_hAcceptEvent = WSACreateEvent();
     if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
@@ -29,9 +27,6 @@ CTcpPeer::~CTcpPeer() {
     StopListening();
     if (m_hAcceptEvent) {
         WSACloseEvent(m_hAcceptEvent);
-    }
-    if (m_bStarted) {
-        WSACleanup();
     }
 }
 

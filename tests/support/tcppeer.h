@@ -7,12 +7,11 @@
 #include <functional>
 #include <thread>
 
-#include "platform.h"
+#include "testevent.h"
+#include "winsockscope.h"
 
 class CTcpPeer {
 public:
-    static const DWORD kWaitMs = 10000;
-
     // Starts listening; IsListening() tells whether that worked.
     explicit CTcpPeer(int nBacklog = 8);
     ~CTcpPeer();
@@ -46,7 +45,7 @@ public:
     static void Reset(SOCKET s);
 
 private:
-    bool m_bStarted = false;
+    CWinsockScope m_winsock;
     SOCKET m_listener = INVALID_SOCKET;
     HANDLE m_hAcceptEvent = nullptr;
     WORD m_wPort = 0;

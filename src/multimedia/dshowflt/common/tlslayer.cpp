@@ -192,7 +192,7 @@ HRESULT CTlsLayer::Send(CSocket* pSocket, const void* pData, int nLength, DWORD 
         {
             CAutoLock lock(&m_Lock);
             hr = Session() ? Session()->Write(static_cast<const BYTE*>(pData), nLength)
-                            : HRESULT_FROM_WIN32(WSAECONNRESET);
+                           : HRESULT_FROM_WIN32(WSAECONNRESET);
         }
         if (SUCCEEDED(hr)) {
             hr = SendOutgoing(pSocket, dwRoomTimeoutMs);

@@ -69,8 +69,8 @@ private:
     BOOL m_bVerify = TRUE;
     CCritSec m_Lock;
     std::atomic<CTlsSession*> m_pSession{nullptr}; // used under m_Lock
-    CBuffer m_Incoming; // raw bytes of one receive
-    CBuffer m_Outgoing; // records to send (under the socket's send lock)
+    CBuffer m_Incoming;                            // raw bytes of one receive
+    CBuffer m_Outgoing;                            // records to send (under the socket's send lock)
 };
 
 // The system's code for a failed TLS handshake of the platform's session

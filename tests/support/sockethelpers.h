@@ -1,12 +1,11 @@
-// Small socket helpers shared by the socket and socket pair tests.
+// Small socket helpers shared by the socket tests and the test peers.
 #pragma once
 
 #include <cstring>
 #include <string>
 
 #include "common/socket.h"
-
-const DWORD kWaitMs = 10000;
+#include "testevent.h"
 
 // The port s is bound to, in network byte order.
 inline WORD LocalPort(SOCKET s) {
