@@ -93,6 +93,9 @@ public:
     int SwitchToIgnoredSSRCIfPresent();
     // Returns both packet queues to the free pool.
     void FlushQueues();
+    // Returns once no packet is being processed for the stream, on whatever
+    // thread: what processing delivers to after this was set before it.
+    void WaitForProcessing() { CAutoLock lock(&m_ProcessLock); }
     // An RTCP BYE for the stream's source (called by the RTCP worker): the
     // stream ends, unless within BYE_GRACE_MS the sender goes on under a new
     // SSRC (a sender that noticed an SSRC collision does so).
