@@ -192,7 +192,7 @@ HRESULT AddReaderStreams(IMFSourceReader* pReader, CPlayer* pPlayer, DWORD* pcSt
             break;
         }
         if (pPlayer->Options().bDecode) {
-            hr = SelectDecodedType(pReader.Get(), cStreams, pPlayer, pType);
+            hr = SelectDecodedType(pReader, cStreams, pPlayer, pType);
         }
         if (SUCCEEDED(hr)) {
             pPlayer->AddStream(cStreams, pType.Get());
