@@ -312,6 +312,12 @@ HRESULT CZRtspSrc::SendPlayCommands() {
     if (FAILED(hr)) {
         return hr;
     }
+    // A server that refused PAUSE went on sending while the streams stood:
+    // what came before the answer to this PLAY is stale (over TCP it comes
+    // in order, before the answer), and may number and time otherwise.
+    for (int i = 0; i < m_nPins && m_bPauseRefused; i++) {
+        m_ppPins[i]->FlushQueues();
+    }
     for (int i = 0; i < m_nPins; i++) {
         CPushPin* pPin = m_ppPins[i];
         hr = pPin->StartProcessLoop();
