@@ -1,5 +1,7 @@
 #include "controlconnectionreader.h"
 
+#include <vector>
+
 #include "common/hresultname.h"
 #include "common/threadcommands.h"
 #include "common/trace.h"
@@ -78,6 +80,7 @@ void CControlConnectionReader::ReadLoop() {
             Trace("\nCZRtspSrc::ReadLoop: The socket was closed while not in Running State! Flush "
                   "pins and signal that I should reopen the GET socket");
             m_pOwner->FlushStreams();
+            m_pOwner->OnConnectionLost();
         } else if (m_pOwner->EndsStreamsWithConnection()) {
             Trace("\nCZRtspSrc::ReadLoop: The socket was closed in Running State! Deliver "
                   "EndOfStream to all pins and signal that I should reopen the GET socket");
@@ -85,25 +88,31 @@ void CControlConnectionReader::ReadLoop() {
         } else {
             Trace("\nCZRtspSrc::ReadLoop: The socket was closed in Running State! The streams go "
                   "on after a reconnect");
+            m_pOwner->OnConnectionLost();
         }
-        m_pOwner->OnConnectionLost();
     }
 }
 
 // Every running stream gets the end marker on its RTP channel, which ends it
-// with end of stream on its pin.
+// with end of stream on its pin. The session is marked for reconnection
+// before any stream can end: whoever sees a stream end finds it so.
 void CControlConnectionReader::DeliverEndOfStream() {
+    std::vector<int> running;
     for (int i = 0; i < m_pOwner->StreamCount(); i++) {
         const int nState = m_pOwner->StreamState(i);
         if (nState == RTSPSTATE_RUNNING) {
             Trace("\nCZRtspSrc::DeliverEndOfStream: pin(%c) is running, deliver EndOFStream",
                   m_pOwner->StreamLetter(i));
-            m_pOwner->QueueData(2 * i, nullptr, 0);
+            running.push_back(i);
         } else {
             Trace("\nCZRtspSrc::DeliverEndOfStream: pin(%c) is not running (State %d), don't do "
                   "anything",
                   m_pOwner->StreamLetter(i), nState);
         }
+    }
+    m_pOwner->OnConnectionLost();
+    for (int i : running) {
+        m_pOwner->QueueData(2 * i, nullptr, 0);
     }
 }
 
