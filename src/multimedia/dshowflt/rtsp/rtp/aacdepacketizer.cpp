@@ -253,14 +253,8 @@ void CRTPParser::QueueAccessUnit(uint64_t qwTimestamp, const BYTE* pData, int nD
     if (qwTimestamp > m_qwLargestTimestamp) {
         m_qwLargestTimestamp = qwTimestamp;
     }
-    CAutoLock lock(m_AuQueue.LockObject());
-    CBuffer* pAfter = nullptr;
-    for (CBuffer* p = m_AuQueue.PeekHead(); p && AuTimestamp(p) <= qwTimestamp; p = p->Next()) {
-        if (AuTimestamp(p) == qwTimestamp) {
-            return;
-        }
-        pAfter = p;
-    }
+    // The pool's lock is never taken inside the queue's (a reset takes the
+    // queue's inside the pool's).
     CBuffer* pBuffer = m_AuPool.GetBuffer(nData);
     if (!pBuffer) {
         return;
@@ -270,7 +264,22 @@ void CRTPParser::QueueAccessUnit(uint64_t qwTimestamp, const BYTE* pData, int nD
         m_AuPool.PushTail(pBuffer);
         return;
     }
+    if (!InsertAccessUnit(qwTimestamp, pBuffer)) {
+        m_AuPool.PushTail(pBuffer);
+    }
+}
+
+bool CRTPParser::InsertAccessUnit(uint64_t qwTimestamp, CBuffer* pBuffer) {
+    CAutoLock lock(m_AuQueue.LockObject());
+    CBuffer* pAfter = nullptr;
+    for (CBuffer* p = m_AuQueue.PeekHead(); p && AuTimestamp(p) <= qwTimestamp; p = p->Next()) {
+        if (AuTimestamp(p) == qwTimestamp) {
+            return false;
+        }
+        pAfter = p;
+    }
     m_AuQueue.InsertAfter(pAfter, pBuffer);
+    return true;
 }
 
 // The first waiting unit may go out when it follows the last one, when no

@@ -277,6 +277,8 @@ private:
     int JoinAuFragment(uint32_t dwAuSize, const BYTE* pData, int nData);
     void DropAuFragment();
     void QueueAccessUnit(uint64_t qwTimestamp, const BYTE* pData, int nData);
+    // False when a unit of that time waits already.
+    bool InsertAccessUnit(uint64_t qwTimestamp, CBuffer* pBuffer);
     bool HasPendingAccessUnits();
     void NextAccessUnit(BYTE** ppData, int* pnSize);
 
