@@ -314,9 +314,14 @@ HRESULT CZRtspSrc::SendPlayCommands() {
     }
     // A server that refused PAUSE went on sending while the streams stood:
     // what came before the answer to this PLAY is stale (over TCP it comes
-    // in order, before the answer), and may number and time otherwise.
+    // in order, before the answer), and may number and time otherwise. The
+    // UDP readers have not read since the pause: their sockets are emptied.
     for (int i = 0; i < m_nPins && m_bPauseRefused; i++) {
-        m_ppPins[i]->FlushQueues();
+        if (m_StreamingType == STREAMINGTYPE_UDP) {
+            m_ppPins[i]->CallWorker(RECVCMD_FLUSH);
+        } else {
+            m_ppPins[i]->FlushQueues();
+        }
     }
     for (int i = 0; i < m_nPins; i++) {
         CPushPin* pPin = m_ppPins[i];
