@@ -12,7 +12,7 @@ uint32_t g_dwRun = 0;
 bool g_bAny = false;
 
 void CheckAccessUnit(const RtpFuzzOutput& out) {
-    if (!out.pSent || !(out.bSetup & 4)) {
+    if (!(out.bSetup & 4)) {
         return;
     }
     FUZZ_INVARIANT(out.nSize <= 256 * 1024);

@@ -143,10 +143,14 @@ void FuzzAddressAndOptions(const std::vector<WCHAR>& url) {
     hr = BuildRequestUrl(url.data(), path.Text(), &requestUrl);
     FUZZ_INVARIANT(hr == S_OK);
     const char* psz = requestUrl.Text();
-    FUZZ_INVARIANT(strncmp(psz, "rtsp://", 7) == 0);
-    const size_t cbAuthority = strcspn(psz + 7, "/?#");
-    FUZZ_INVARIANT(memchr(psz + 7, '@', cbAuthority) == nullptr);
-    FUZZ_INVARIANT(strcmp(psz + 7 + cbAuthority, path.Text()) == 0);
+    const size_t cbScheme = strncmp(psz, "rtsps://", 8) == 0 ? 8 : 7;
+    FUZZ_INVARIANT(cbScheme == 8 || strncmp(psz, "rtsp://", 7) == 0);
+    // The host and port as given sit between the scheme and the path.
+    const size_t cbPath = strlen(path.Text());
+    FUZZ_INVARIANT(strlen(psz) >= cbScheme + cbPath);
+    const size_t cbAuthority = strlen(psz) - cbScheme - cbPath;
+    FUZZ_INVARIANT(memchr(psz + cbScheme, '@', cbAuthority) == nullptr);
+    FUZZ_INVARIANT(strcmp(psz + cbScheme + cbAuthority, path.Text()) == 0);
     for (const char* p = psz; *p; p++) {
         FUZZ_INVARIANT((unsigned char)*p > 0x20 && (unsigned char)*p < 0x7F);
     }

@@ -191,11 +191,13 @@ TEST_F(RTSPCommandTest, AConnectionClosedWhileRunningEndsTheRunningStreams) {
     Connect(true);
     ASSERT_EQ(Send(RTSPMETHOD_PLAY), S_OK);
     ASSERT_EQ(WaitForSingleObject(m_owner.m_hConnectionLost, WAIT_MS), (DWORD)WAIT_OBJECT_0);
+    // The session hears of the loss first; the end markers are queued
+    // before the reader stops.
+    Finish();
     EXPECT_EQ(m_owner.m_nStreamFlushes, 0);
     const auto packets = m_owner.Packets();
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0], std::make_pair(0, std::string())); // the end marker on its RTP channel
-    ASSERT_TRUE(m_server.Finish());
 }
 
 TEST_F(RTSPCommandTest, FlushDropsTheAnswerAndNoAnswerTimesOut) {

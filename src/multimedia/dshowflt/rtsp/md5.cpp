@@ -1,7 +1,5 @@
 #include "md5.h"
 
-#include <cstring>
-
 namespace {
 
 // Per-round shift amounts and the sine-derived constants of RFC 1321
@@ -21,8 +19,6 @@ const uint32_t kSine[64] = {
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
 
-const char kHex[] = "0123456789abcdef";
-
 uint32_t RotateLeft(uint32_t x, uint32_t n) {
     return (x << n) | (x >> (32 - n));
 }
@@ -34,7 +30,7 @@ void CMD5::Reset() {
     m_state[1] = 0xefcdab89;
     m_state[2] = 0x98badcfe;
     m_state[3] = 0x10325476;
-    m_nBits = 0;
+    ResetBlocks();
 }
 
 void CMD5::Transform(const uint8_t block[64]) {
@@ -72,41 +68,8 @@ void CMD5::Transform(const uint8_t block[64]) {
     m_state[3] += d;
 }
 
-void CMD5::Update(const void* pData, size_t cb) {
-    const uint8_t* p = static_cast<const uint8_t*>(pData);
-    size_t used = (size_t)(m_nBits / 8 % 64);
-    m_nBits += (uint64_t)cb * 8;
-    if (used > 0) {
-        const size_t take = cb < 64 - used ? cb : 64 - used;
-        memcpy(m_buffer + used, p, take);
-        p += take;
-        cb -= take;
-        if (used + take < 64) {
-            return;
-        }
-        Transform(m_buffer);
-    }
-    for (; cb >= 64; p += 64, cb -= 64) {
-        Transform(p);
-    }
-    memcpy(m_buffer, p, cb);
-}
-
 void CMD5::Final(uint8_t digest[16]) {
-    const uint64_t nBits = m_nBits;
-    // Padding: one bit, zeros up to 56 bytes modulo 64, then the length in
-    // bits, little-endian.
-    const uint8_t kPad = 0x80;
-    Update(&kPad, 1);
-    const uint8_t zero = 0;
-    while (m_nBits / 8 % 64 != 56) {
-        Update(&zero, 1);
-    }
-    uint8_t length[8];
-    for (int i = 0; i < 8; i++) {
-        length[i] = (uint8_t)(nBits >> (8 * i));
-    }
-    Update(length, 8);
+    Pad(false);
     for (int i = 0; i < 16; i++) {
         digest[i] = (uint8_t)(m_state[i / 4] >> (8 * (i % 4)));
     }
@@ -115,9 +78,5 @@ void CMD5::Final(uint8_t digest[16]) {
 void CMD5::FinalHex(char szHex[33]) {
     uint8_t digest[16];
     Final(digest);
-    for (int i = 0; i < 16; i++) {
-        szHex[2 * i] = kHex[digest[i] >> 4];
-        szHex[2 * i + 1] = kHex[digest[i] & 15];
-    }
-    szHex[32] = 0;
+    ToHex(digest, 16, szHex);
 }

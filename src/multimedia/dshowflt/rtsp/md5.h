@@ -4,20 +4,19 @@
 #include <cstddef>
 #include <cstdint>
 
-class CMD5 {
+#include "blockhash.h"
+
+class CMD5 : public CBlockHash {
 public:
     CMD5() { Reset(); }
     void Reset();
-    void Update(const void* pData, size_t cb);
     // Completes the digest; the object must be Reset before reuse.
     void Final(uint8_t digest[16]);
     // The digest as 32 lower-case hex digits and a terminating zero.
     void FinalHex(char szHex[33]);
 
 private:
-    void Transform(const uint8_t block[64]);
+    void Transform(const uint8_t block[64]) override;
 
     uint32_t m_state[4];
-    uint64_t m_nBits;
-    uint8_t m_buffer[64];
 };

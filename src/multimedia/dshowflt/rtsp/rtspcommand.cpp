@@ -121,6 +121,11 @@ HRESULT CRTSPCommand::JudgeGetAnswer(HRESULT hrExchange) {
         Trace("\nRTSPSrc::SendGetAndPostCommands: HTTP GET failed with Bad Request!");
         return ZRMM_E_HTTP_GET_FAILED;
     }
+    // A header with a zero byte in it reads as text only up to that byte.
+    if (!ResponseHeaderEnded()) {
+        Trace("\nRTSPSrc::SendGetAndPostCommands: HTTP GET answer without a readable header");
+        return ZRMM_E_HTTP_GET_FAILED;
+    }
     return S_OK;
 }
 

@@ -312,6 +312,17 @@ HRESULT CZRtspSrc::SendPlayCommands() {
     if (FAILED(hr)) {
         return hr;
     }
+    // A server that refused PAUSE went on sending while the streams stood:
+    // what came before the answer to this PLAY is stale (over TCP it comes
+    // in order, before the answer), and may number and time otherwise. The
+    // UDP readers have not read since the pause: their sockets are emptied.
+    for (int i = 0; i < m_nPins && m_bPauseRefused; i++) {
+        if (m_StreamingType == STREAMINGTYPE_UDP) {
+            m_ppPins[i]->CallWorker(RECVCMD_FLUSH);
+        } else {
+            m_ppPins[i]->FlushQueues();
+        }
+    }
     for (int i = 0; i < m_nPins; i++) {
         CPushPin* pPin = m_ppPins[i];
         hr = pPin->StartProcessLoop();

@@ -16,8 +16,6 @@ const uint32_t kRound[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-const char kHex[] = "0123456789abcdef";
-
 uint32_t RotateRight(uint32_t x, uint32_t n) {
     return (x >> n) | (x << (32 - n));
 }
@@ -29,7 +27,7 @@ void CSHA256::Reset() {
     const uint32_t kInitial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                   0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
     memcpy(m_state, kInitial, sizeof(m_state));
-    m_nBits = 0;
+    ResetBlocks();
 }
 
 // FIPS 180-4 section 6.2.2.
@@ -64,41 +62,8 @@ void CSHA256::Transform(const uint8_t block[64]) {
     }
 }
 
-void CSHA256::Update(const void* pData, size_t cb) {
-    const uint8_t* p = static_cast<const uint8_t*>(pData);
-    size_t used = (size_t)(m_nBits / 8 % 64);
-    m_nBits += (uint64_t)cb * 8;
-    if (used > 0) {
-        const size_t take = cb < 64 - used ? cb : 64 - used;
-        memcpy(m_buffer + used, p, take);
-        p += take;
-        cb -= take;
-        if (used + take < 64) {
-            return;
-        }
-        Transform(m_buffer);
-    }
-    for (; cb >= 64; p += 64, cb -= 64) {
-        Transform(p);
-    }
-    memcpy(m_buffer, p, cb);
-}
-
 void CSHA256::Final(uint8_t digest[32]) {
-    const uint64_t nBits = m_nBits;
-    // Padding (FIPS 180-4 section 5.1.1): one bit, zeros up to 56 bytes
-    // modulo 64, then the length in bits, big-endian.
-    const uint8_t kPad = 0x80;
-    Update(&kPad, 1);
-    const uint8_t zero = 0;
-    while (m_nBits / 8 % 64 != 56) {
-        Update(&zero, 1);
-    }
-    uint8_t length[8];
-    for (int i = 0; i < 8; i++) {
-        length[i] = (uint8_t)(nBits >> (56 - 8 * i));
-    }
-    Update(length, 8);
+    Pad(true);
     for (int i = 0; i < 32; i++) {
         digest[i] = (uint8_t)(m_state[i / 4] >> (24 - 8 * (i % 4)));
     }
@@ -107,9 +72,5 @@ void CSHA256::Final(uint8_t digest[32]) {
 void CSHA256::FinalHex(char szHex[65]) {
     uint8_t digest[32];
     Final(digest);
-    for (int i = 0; i < 32; i++) {
-        szHex[2 * i] = kHex[digest[i] >> 4];
-        szHex[2 * i + 1] = kHex[digest[i] & 15];
-    }
-    szHex[64] = 0;
+    ToHex(digest, 32, szHex);
 }

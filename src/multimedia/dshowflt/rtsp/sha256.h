@@ -5,20 +5,19 @@
 #include <cstddef>
 #include <cstdint>
 
-class CSHA256 {
+#include "blockhash.h"
+
+class CSHA256 : public CBlockHash {
 public:
     CSHA256() { Reset(); }
     void Reset();
-    void Update(const void* pData, size_t cb);
     // Completes the digest; the object must be Reset before reuse.
     void Final(uint8_t digest[32]);
     // The digest as 64 lower-case hex digits and a terminating zero.
     void FinalHex(char szHex[65]);
 
 private:
-    void Transform(const uint8_t block[64]);
+    void Transform(const uint8_t block[64]) override;
 
     uint32_t m_state[8];
-    uint64_t m_nBits;
-    uint8_t m_buffer[64];
 };
