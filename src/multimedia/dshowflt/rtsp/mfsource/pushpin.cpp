@@ -425,6 +425,12 @@ bool CPushPin::DropNewestBufferedSample() {
     return true;
 }
 
+void CPushPin::DropBufferedSamplesAfterFirst() {
+    while (m_SampleBuffers.Count() > 1) {
+        DropNewestBufferedSample();
+    }
+}
+
 void CPushPin::ClearBufferedSamples() {
     // One buffer at a time, holding one list's lock at a time: the discards
     // hold the sample list's lock while they give buffers to the pool.
