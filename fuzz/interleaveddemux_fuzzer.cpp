@@ -18,7 +18,7 @@ public:
     bool IsStreamChannel(int nChannel) override {
         return nChannel < 8 && (m_channelMask >> nChannel) & 1;
     }
-    HRESULT OnPacketReceived(int nChannel, const BYTE* p, int n) override {
+    HRESULT OnPacketReceived(int nChannel, BYTE* p, int n) override {
         FUZZ_INVARIANT(IsStreamChannel(nChannel) && n >= INTERLEAVED_MIN_PACKET && p);
         Touch(p, n);
         nFrameBytes += n + 4;

@@ -60,7 +60,7 @@ private:
     bool IsStreamChannel(int nChannel) override {
         return nChannel < 8 && (m_channelMask >> nChannel) & 1;
     }
-    HRESULT OnPacketReceived(int nChannel, const BYTE*, int cbPacket) override {
+    HRESULT OnPacketReceived(int nChannel, BYTE*, int cbPacket) override {
         FUZZ_INVARIANT(IsStreamChannel(nChannel) && cbPacket >= INTERLEAVED_MIN_PACKET);
         return S_OK;
     }

@@ -35,12 +35,18 @@ Mounts:
     /vod           a stored H.264 + AAC presentation of 30 s with a range
     /finite        two finite live tracks: 2 s of H.264 video, 6 s of AAC audio;
                    each ends with an RTCP BYE
+    /live1080      H.264 1920x1080 at about 8 Mbit/s, a key frame every second
+    /live1080-shared, /h264-shared  /live1080 and /h264 with one encoder that
+                   every client shares, as a camera has (the benchmark's)
     --file /PATH=FILE  also serves an H.264 Matroska file (the benchmark's)
 
 With ZR_RTSP_STATS naming a file, the server appends one line to it for every
 new receiver report block that its RTP sessions hold from a client:
     RR <mount> <stream> ssrc=<client SSRC, hex> rb-ssrc=<reported SSRC, hex>
        fraction=<n> lost=<n> highest=<n> lsr=<n> dlsr=<n>   (on one line)
+and, when a media ends (the last client of a mount left), the RTP packets
+its first stream sent:
+    SENT <mount> packets=<n>
 
 With ZR_RTSP_FILES naming a directory, the stored presentations are made
 there and left in place (vod.mkv, mp4v.mkv), so that a test can compare what
@@ -68,6 +74,11 @@ from gi.repository import Gio, GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
 H264_SOURCE = ("videotestsrc is-live=true pattern=smpte horizontal-speed=4 ! "
                "video/x-raw,width=640,height=480,framerate=25/1 ! "
                "x264enc tune=zerolatency speed-preset=ultrafast bitrate=1000 key-int-max=50")
+# The benchmark's live camera: what a 1080p camera sends.
+LIVE1080 = ("videotestsrc is-live=true pattern=smpte horizontal-speed=4 ! "
+            "video/x-raw,width=1920,height=1080,framerate=25/1 ! "
+            "x264enc tune=zerolatency speed-preset=ultrafast bitrate=8000 key-int-max=25 ! "
+            "rtph264pay name=pay0 pt=96 config-interval=-1")
 AAC_SOURCE = ("audiotestsrc is-live=true ! audio/x-raw,rate=44100,channels=2 ! "
               "voaacenc bitrate=128000 ! aacparse")
 
@@ -119,6 +130,9 @@ def pipelines(files):
         "/vod": "filesrc location=%s ! matroskademux name=demux "
                 "demux.video_0 ! queue ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1 "
                 "demux.audio_0 ! queue ! aacparse ! rtpmp4gpay name=pay1 pt=97" % files["vod"],
+        "/live1080": LIVE1080,
+        "/live1080-shared": LIVE1080,
+        "/h264-shared": H264_SOURCE + " ! rtph264pay name=pay0 pt=96 config-interval=-1",
         # 50 frames at 25/s, 260 buffers of 1024 samples at 44100 Hz.
         "/finite": H264_SOURCE.replace("is-live=true", "is-live=true num-buffers=50") +
                    " ! rtph264pay name=pay0 pt=96 config-interval=-1 " +
@@ -241,10 +255,24 @@ class ReportLog:
 
     def add(self, mount, media):
         self.medias.append((mount, media))
-        media.connect("unprepared", self.remove)
+        sent = [0]
 
-    def remove(self, media):
+        def count(pad, info):
+            if info.type & Gst.PadProbeType.BUFFER_LIST:
+                sent[0] += info.get_buffer_list().length()
+            else:
+                sent[0] += 1
+            return Gst.PadProbeReturn.OK
+
+        payloader = media.get_element().get_child_by_name("pay0")
+        payloader.get_static_pad("src").add_probe(
+            Gst.PadProbeType.BUFFER | Gst.PadProbeType.BUFFER_LIST, count)
+        media.connect("unprepared", self.remove, mount, sent)
+
+    def remove(self, media, mount, sent):
         self.medias = [(m, x) for (m, x) in self.medias if x is not media]
+        with open(self.path, "a") as log:
+            log.write("SENT %s packets=%d\n" % (mount, sent[0]))
 
     def poll(self):
         lines = []
@@ -377,7 +405,7 @@ def main():
         for path, launch in launches.items():
             factory = GstRtspServer.RTSPMediaFactory()
             factory.set_launch("( %s )" % launch)
-            factory.set_shared(False)
+            factory.set_shared(path.endswith("-shared"))
             factory.set_protocols(args.lower_transports)
             if args.auth != "none":
                 factory.add_role_from_structure(Gst.Structure.new_from_string(

@@ -16,4 +16,4 @@ apt-get install -y -q --no-install-recommends \
     python3 python3-gi python3-gst-1.0 gir1.2-gst-rtsp-server-1.0 \
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad \
     gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-rtsp gstreamer1.0-tools \
-    ffmpeg iproute2 file libssl-dev openssl
+    ffmpeg iproute2 file libssl-dev openssl time linux-perf

@@ -15,4 +15,14 @@ const wchar_t* DefaultTraceLogPath();
 HRESULT ShowLoginPrompt(const char* pszServer, const char* pszRealm, char* pszUser, int cchUser,
                         char* pszPassword, int cchPassword);
 
+// Receives the datagrams that wait on a non-blocking datagram socket, up to
+// nCount (1 to 64) of them: the i-th into pBuffers[i], its length in pcbReceived[i]
+// (a datagram longer than its buffer is cut to it; an empty one has length
+// 0). Returns how many came, or SOCKET_ERROR with the last error set when
+// the first receive fails (WSAEWOULDBLOCK: none waited). A failure after
+// the first datagram ends the batch. Fewer than nCount means that no more
+// were waiting, and FD_READ is recorded again for the next one. Windows
+// receives them one by one; Linux takes them with one system call.
+int RecvDatagrams(SOCKET s, WSABUF* pBuffers, int nCount, DWORD* pcbReceived);
+
 #include "tlssession.h"

@@ -12,7 +12,7 @@ namespace {
 class RecordingSink : public IInterleavedSink {
 public:
     bool IsStreamChannel(int nChannel) override { return nChannel >= 0 && nChannel <= 3; }
-    HRESULT OnPacketReceived(int nChannel, const BYTE* p, int n) override {
+    HRESULT OnPacketReceived(int nChannel, BYTE* p, int n) override {
         frames.emplace_back(nChannel, std::string(reinterpret_cast<const char*>(p), (size_t)n));
         return hrPacket;
     }

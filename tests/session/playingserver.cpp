@@ -696,14 +696,16 @@ std::vector<std::string> CPlayingServer::DuePackets(int nTrack, int nTick, Track
     return due;
 }
 
-void CPlayingServer::SendPacket(SOCKET s, const Track& track, const std::string& packet) {
+// Interleaved, the packet is added to the frames that go out in one write.
+void CPlayingServer::SendPacket(const Track& track, const std::string& packet,
+                                std::string* pFrames) {
     for (int nChannel : {track.nRtpChannel, m_nStrayChannel}) {
         if (nChannel < 0) {
             continue;
         }
         const char frame[4] = {'$', (char)nChannel, (char)(packet.size() >> 8),
                                (char)packet.size()};
-        SendOnConnection(s, std::string(frame, 4) + packet);
+        *pFrames += std::string(frame, 4) + packet;
     }
     if (track.wClientPort != 0 && !m_bUdpSilent) {
         sockaddr_in to = {};
@@ -716,9 +718,10 @@ void CPlayingServer::SendPacket(SOCKET s, const Track& track, const std::string&
 }
 
 // Pacing, not synchronisation: a live source sends its packets every 20 ms.
+// The first tick of a play may carry the packets of several (a burst).
 void CPlayingServer::SendLoop(SOCKET s) {
     std::vector<TrackClock> clocks;
-    for (int nTick = 0; m_bSending; nTick++) {
+    for (int nTick = 0, nTicks = m_nBurst; m_bSending; nTick += nTicks, nTicks = 1) {
         if (m_bMediaSilent) {
             Sleep(PACKET_INTERVAL_MS);
             continue;
@@ -733,16 +736,22 @@ void CPlayingServer::SendLoop(SOCKET s) {
         clocks.resize(std::max(clocks.size(), tracks.size()));
         for (size_t i = 0; i < tracks.size(); i++) {
             TrackClock* pClock = &clocks[i];
-            for (std::string& packet : DuePackets((int)i, nTick, pClock)) {
-                std::vector<std::string> packets = {packet};
-                if (hook) {
-                    hook((int)i, pClock->nPackets, &packets);
+            std::string frames;
+            for (int n = 0; n < nTicks; n++) {
+                for (std::string& packet : DuePackets((int)i, nTick + n, pClock)) {
+                    std::vector<std::string> packets = {packet};
+                    if (hook) {
+                        hook((int)i, pClock->nPackets, &packets);
+                    }
+                    pClock->nPackets++;
+                    for (std::string& out : packets) {
+                        WriteBigEndian(&out, 2, pClock->nSequence++, 2);
+                        SendPacket(tracks[i], out, &frames);
+                    }
                 }
-                pClock->nPackets++;
-                for (std::string& out : packets) {
-                    WriteBigEndian(&out, 2, pClock->nSequence++, 2);
-                    SendPacket(s, tracks[i], out);
-                }
+            }
+            if (!frames.empty()) {
+                SendOnConnection(s, frames);
             }
         }
         Sleep(PACKET_INTERVAL_MS);

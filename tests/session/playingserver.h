@@ -75,6 +75,9 @@ public:
     void SetMediaSilent(bool bSilent) { m_bMediaSilent = bSilent; }
     // Sends every packet on this interleaved channel as well.
     void SetStrayChannel(int nChannel) { m_nStrayChannel = nChannel; }
+    // The first packets of a play, this many ticks of each track (PCMU: one
+    // packet a tick), go out at once (interleaved: in one write).
+    void SetBurst(int nPackets) { m_nBurst = nPackets; }
     // A tunnel's later POST connections are closed as soon as they come.
     void SetRefuseNewPosts(bool bRefuse) { m_bRefuseNewPosts = bRefuse; }
 
@@ -145,7 +148,7 @@ private:
         uint32_t dwTicksPerTick = 0;   // RTP time of one sender tick
     };
     std::vector<std::string> DuePackets(int nTrack, int nTick, TrackClock* pClock);
-    void SendPacket(SOCKET s, const Track& track, const std::string& packet);
+    void SendPacket(const Track& track, const std::string& packet, std::string* pFrames);
     void StartSending(SOCKET s);
     void StopSending();
     void SendLoop(SOCKET s);
@@ -159,6 +162,7 @@ private:
     bool m_bUdpSilent = false;
     bool m_bMediaSilent = false;
     int m_nStrayChannel = -1;
+    int m_nBurst = 1;
     std::atomic<bool> m_bRefuseNewPosts{false};
     Hook m_hook;
     PacketHook m_packetHook;

@@ -184,6 +184,21 @@ const FaultCase FAULTS[] = {
          EXPECT_EQ(p->RequestsOf("PLAY").back().nConnection, 2);
          EXPECT_TRUE(p->AllPinsReceive(5));
      }},
+    {"BurstOfThousandPacketsComesWholeAndInOrder", 1, "?Transport=TCP",
+     [](CPlayingServer* pServer) { pServer->SetBurst(1000); },
+     [](CSessionUnderTest* p) {
+         // One write of the server's, read at once: it comes before the
+         // stream is started and waits in its queue, after which packets
+         // are processed as they are read.
+         ASSERT_EQ(p->session->Run(0), S_OK);
+         ASSERT_TRUE(p->recorders[0]->WaitForSamples(1005, WAIT_MS));
+         const std::vector<RecordedSample> samples = p->recorders[0]->Samples();
+         size_t nBroken = 0;
+         for (size_t i = 1; i < samples.size() && nBroken == 0; i++) {
+             nBroken = samples[i].tTime - samples[i - 1].tTime == 200000 ? 0 : i;
+         }
+         EXPECT_EQ(nBroken, 0u) << "20 ms apart, every one";
+     }},
     {"ChallengeInTheMiddleIsAnswered", 1, "",
      [](CPlayingServer* pServer) {
          auto nPlays = std::make_shared<int>(0);

@@ -9,7 +9,7 @@ CTestSessionOwner::~CTestSessionOwner() {
     CloseHandle(m_hConnectionLost);
 }
 
-HRESULT CTestSessionOwner::QueueData(int nChannel, const BYTE* p, int n) {
+HRESULT CTestSessionOwner::QueueData(int nChannel, BYTE* p, int n) {
     std::lock_guard<std::mutex> lock(m_lock);
     m_packets.push_back(
         {nChannel, p ? std::string(reinterpret_cast<const char*>(p), (size_t)n) : std::string()});

@@ -18,7 +18,7 @@ public:
     ~CTestSessionOwner() override;
 
     bool IsStreamChannel(int nChannel) override { return nChannel >= 0 && nChannel <= 3; }
-    HRESULT QueueData(int nChannel, const BYTE* p, int n) override;
+    HRESULT QueueData(int nChannel, BYTE* p, int n) override;
     int StreamCount() override { return 2; }
     char StreamLetter(int nStream) override { return nStream == 0 ? 'V' : 'A'; }
     int StreamState(int nStream) override { return m_nStreamStates[nStream]; }

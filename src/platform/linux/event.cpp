@@ -1,7 +1,8 @@
-// Events and waits on eventfd descriptors. A signalled object is a readable
-// descriptor; an auto-reset object is consumed by reading its counter, which
-// every waiter does under one lock so that wait-all takes all its objects at
-// once or none of them.
+// Events and waits. An object's signalled state is an atomic in memory; its
+// eventfd only wakes threads that sleep in poll() and is written only while
+// one is registered as a waiter. A wait that finds what it needs costs no
+// system call, and a wait that sleeps costs one poll() over the objects'
+// descriptors and the sockets selected onto them.
 #include <sys/eventfd.h>
 #include <poll.h>
 #include <unistd.h>
@@ -15,7 +16,9 @@
 namespace zrlinux {
 
 namespace {
-std::mutex g_consumeLock;
+// Serialises waits on all objects, so that two of them do not take each
+// other's auto-reset objects in turn forever.
+std::mutex g_waitAllLock;
 
 uint64_t MonotonicMs() {
     timespec ts;
@@ -25,8 +28,8 @@ uint64_t MonotonicMs() {
 } // namespace
 
 WaitableObject::WaitableObject(bool bManualReset, bool bInitialState)
-    : m_bManualReset(bManualReset) {
-    m_fd = eventfd(bInitialState ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
+    : m_bManualReset(bManualReset), m_nState(bInitialState ? 1 : 0) {
+    m_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 WaitableObject::~WaitableObject() {
@@ -35,22 +38,40 @@ WaitableObject::~WaitableObject() {
     }
 }
 
+// An object that was signalled already has woken its sleepers then: a
+// waiter that registers later finds the state before it sleeps.
 void WaitableObject::Set() {
-    m_nSignals.fetch_add(1, std::memory_order_release);
+    if (m_nState.exchange(1, std::memory_order_seq_cst) == 0 &&
+        m_nWaiters.load(std::memory_order_seq_cst) > 0) {
+        WakeSleepers();
+    }
+}
+
+void WaitableObject::SetByWaiter() {
+    if (m_nState.exchange(1, std::memory_order_seq_cst) == 0 &&
+        m_nWaiters.load(std::memory_order_seq_cst) > 1) {
+        WakeSleepers();
+    }
+}
+
+void WaitableObject::WakeSleepers() {
     uint64_t one = 1;
     ssize_t r = write(m_fd, &one, sizeof(one));
     (void)r;
 }
 
-void WaitableObject::Reset() {
+bool WaitableObject::TryTake() {
+    if (m_bManualReset) {
+        return IsSignalled();
+    }
+    int nSignalled = 1;
+    return m_nState.compare_exchange_strong(nSignalled, 0, std::memory_order_acq_rel);
+}
+
+void WaitableObject::DrainWakeUp() {
     uint64_t value;
     ssize_t r = read(m_fd, &value, sizeof(value));
     (void)r;
-}
-
-bool WaitableObject::TryConsume() {
-    uint64_t value;
-    return read(m_fd, &value, sizeof(value)) == (ssize_t)sizeof(value);
 }
 
 void WaitableObject::SetSocketSelect(std::shared_ptr<SocketSelect> select) {
@@ -75,83 +96,76 @@ namespace {
 struct WaitSlot {
     WaitableObject* pObject;
     std::shared_ptr<SocketSelect> pSelect;
-    bool bOwnSignal;    // the object's own descriptor is readable
-    bool bNetworkEvent; // its selected socket records a network event
-    bool Signalled() const { return bOwnSignal || bNetworkEvent; }
 };
 
-// Polls every object without waiting and records which are signalled.
-void SnapshotSlots(std::vector<WaitSlot>& slots) {
-    std::vector<pollfd> fds(slots.size() * 2);
+// Waiting on any object: the lowest signalled one is taken.
+int TakeAny(const std::vector<WaitSlot>& slots) {
     for (size_t i = 0; i < slots.size(); i++) {
-        slots[i].pSelect = slots[i].pObject->GetSocketSelect();
-        fds[2 * i] = {slots[i].pObject->Fd(), POLLIN, 0};
-        fds[2 * i + 1] = {-1, 0, 0};
-        if (slots[i].pSelect) {
-            slots[i].pSelect->GetPollRequest(&fds[2 * i + 1].fd, &fds[2 * i + 1].events);
+        if (slots[i].pObject->TryTake()) {
+            return (int)i;
         }
     }
-    int r = poll(fds.data(), fds.size(), 0);
-    for (size_t i = 0; i < slots.size(); i++) {
-        slots[i].bOwnSignal = r > 0 && (fds[2 * i].revents & POLLIN);
-        slots[i].bNetworkEvent = r > 0 && slots[i].pSelect && fds[2 * i + 1].fd >= 0 &&
-                                 slots[i].pSelect->Records(fds[2 * i + 1].revents);
-    }
+    return -1;
 }
 
-// Sleeps until one of the objects that can still change the outcome becomes
-// signalled (all of them for a wait on any object, the unsignalled ones for a
-// wait on all), or the time runs out.
-void WaitForChange(const std::vector<WaitSlot>& slots, bool bWaitAll, int timeoutMs) {
-    std::vector<pollfd> fds;
+// Waiting on all objects: all are taken at once or none. An auto-reset
+// object that a wait on any object takes in between is given back.
+bool TakeAll(const std::vector<WaitSlot>& slots) {
+    std::lock_guard<std::mutex> lock(g_waitAllLock);
     for (const WaitSlot& slot : slots) {
-        if (bWaitAll && slot.Signalled()) {
+        if (!slot.pObject->IsSignalled()) {
+            return false;
+        }
+    }
+    for (size_t i = 0; i < slots.size(); i++) {
+        if (!slots[i].pObject->TryTake()) {
+            for (size_t j = 0; j < i; j++) {
+                if (!slots[j].pObject->IsManualReset()) {
+                    slots[j].pObject->Set();
+                }
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
+// Sleeps in poll() until an object that can still change the outcome is
+// woken or a selected socket shows a network event, or the time runs out;
+// records what the sockets show and empties the descriptors that woke.
+void PollOnce(const std::vector<WaitSlot>& slots, bool bWaitAll, int timeoutMs) {
+    std::vector<pollfd> fds;
+    std::vector<size_t> owners;
+    for (size_t i = 0; i < slots.size(); i++) {
+        if (bWaitAll && slots[i].pObject->IsSignalled()) {
             continue;
         }
-        fds.push_back({slot.pObject->Fd(), POLLIN, 0});
-        if (slot.pSelect) {
+        fds.push_back({slots[i].pObject->Fd(), POLLIN, 0});
+        owners.push_back(i);
+        if (slots[i].pSelect) {
             pollfd p = {-1, 0, 0};
-            slot.pSelect->GetPollRequest(&p.fd, &p.events);
+            slots[i].pSelect->GetPollRequest(&p.fd, &p.events);
             fds.push_back(p);
+            owners.push_back(i);
         }
     }
     if (fds.empty()) {
         return; // all were signalled but another waiter took one: look again
     }
-    poll(fds.data(), fds.size(), timeoutMs);
-}
-
-// Takes the signal of one satisfied object; false when it was taken by
-// another waiter in the meantime.
-bool TakeOne(const WaitSlot& slot) {
-    if (slot.bNetworkEvent) {
-        return true;
+    if (poll(fds.data(), fds.size(), timeoutMs) <= 0) {
+        return;
     }
-    if (!slot.pObject->IsManualReset()) {
-        std::lock_guard<std::mutex> lock(g_consumeLock);
-        if (!slot.pObject->TryConsume()) {
-            return false;
+    for (size_t k = 0; k < fds.size(); k++) {
+        if (fds[k].fd < 0 || fds[k].revents == 0) {
+            continue;
+        }
+        const WaitSlot& slot = slots[owners[k]];
+        if (fds[k].fd == slot.pObject->Fd()) {
+            slot.pObject->DrainWakeUp();
+        } else {
+            slot.pSelect->Records(fds[k].revents, slot.pObject);
         }
     }
-    slot.pObject->AcquireSignal();
-    return true;
-}
-
-bool TakeAll(std::vector<WaitSlot>& slots) {
-    std::lock_guard<std::mutex> lock(g_consumeLock);
-    SnapshotSlots(slots);
-    for (const WaitSlot& slot : slots) {
-        if (!slot.Signalled()) {
-            return false;
-        }
-    }
-    for (const WaitSlot& slot : slots) {
-        if (!slot.bNetworkEvent && !slot.pObject->IsManualReset()) {
-            slot.pObject->TryConsume();
-        }
-        slot.pObject->AcquireSignal();
-    }
-    return true;
 }
 
 } // namespace
@@ -197,6 +211,18 @@ DWORD WaitForSingleObject(HANDLE h, DWORD dwMilliseconds) {
     return WaitForMultipleObjects(1, &h, FALSE, dwMilliseconds);
 }
 
+namespace {
+
+// The index of the object that satisfied the wait, or -1.
+int TakeSatisfied(const std::vector<WaitSlot>& slots, bool bWaitAll) {
+    if (bWaitAll) {
+        return TakeAll(slots) ? 0 : -1;
+    }
+    return TakeAny(slots);
+}
+
+} // namespace
+
 DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* handles, BOOL bWaitAll,
                              DWORD dwMilliseconds) {
     if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS) {
@@ -204,39 +230,49 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* handles, BOOL bWaitAll,
         return WAIT_FAILED;
     }
     std::vector<WaitSlot> slots(nCount);
+    bool bSelects = false;
     for (DWORD i = 0; i < nCount; i++) {
         slots[i].pObject = AsWaitable(handles[i]);
         if (!slots[i].pObject) {
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
+        slots[i].pSelect = slots[i].pObject->GetSocketSelect();
+        bSelects = bSelects || slots[i].pSelect;
+    }
+    int nTaken = TakeSatisfied(slots, bWaitAll != FALSE);
+    if (nTaken >= 0) {
+        return WAIT_OBJECT_0 + (DWORD)nTaken;
+    }
+    // A socket's network events are known only from a poll of the socket.
+    if (dwMilliseconds == 0 && !bSelects) {
+        return WAIT_TIMEOUT;
+    }
+    for (const WaitSlot& slot : slots) {
+        slot.pObject->AddWaiter();
     }
     const uint64_t start = MonotonicMs();
+    bool bPolled = false;
+    DWORD dwResult = WAIT_TIMEOUT;
     for (;;) {
+        nTaken = TakeSatisfied(slots, bWaitAll != FALSE);
+        if (nTaken >= 0) {
+            dwResult = WAIT_OBJECT_0 + (DWORD)nTaken;
+            break;
+        }
         int timeoutMs = -1;
         if (dwMilliseconds != INFINITE) {
             uint64_t elapsed = MonotonicMs() - start;
             timeoutMs = elapsed >= dwMilliseconds ? 0 : (int)(dwMilliseconds - elapsed);
         }
-        SnapshotSlots(slots);
-        if (bWaitAll) {
-            bool bAll = true;
-            for (const WaitSlot& slot : slots) {
-                bAll = bAll && slot.Signalled();
-            }
-            if (bAll && TakeAll(slots)) {
-                return WAIT_OBJECT_0;
-            }
-        } else {
-            for (DWORD i = 0; i < nCount; i++) {
-                if (slots[i].Signalled() && TakeOne(slots[i])) {
-                    return WAIT_OBJECT_0 + i;
-                }
-            }
+        if (timeoutMs == 0 && bPolled) {
+            break;
         }
-        if (timeoutMs == 0) {
-            return WAIT_TIMEOUT;
-        }
-        WaitForChange(slots, bWaitAll != FALSE, timeoutMs);
+        PollOnce(slots, bWaitAll != FALSE, timeoutMs);
+        bPolled = true;
     }
+    for (const WaitSlot& slot : slots) {
+        slot.pObject->RemoveWaiter();
+    }
+    return dwResult;
 }

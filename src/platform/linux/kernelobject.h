@@ -25,6 +25,8 @@ private:
     std::atomic<int> m_cRef{1};
 };
 
+class WaitableObject;
+
 // The network events recorded for a socket selected onto an event object
 // (WSAEventSelect). The socket layer implements it; waits poll the socket
 // together with the event's own descriptor.
@@ -34,13 +36,18 @@ public:
     // The descriptor and poll() events that would record a selected network
     // event now; a negative descriptor when nothing can be recorded.
     virtual void GetPollRequest(int* pFd, short* pEvents) = 0;
-    // Whether the poll() result for that request records a network event.
-    virtual bool Records(short revents) = 0;
+    // Records what the poll() result for that request shows, on behalf of a
+    // thread that waits on pWaiter.
+    virtual void Records(short revents, WaitableObject* pWaiter) = 0;
 };
 
-// An object that a wait can be satisfied by: an eventfd that is readable while
-// the object is signalled. Events, threads (signalled once they end) and
-// event-selected sockets are waitable.
+// An object that a wait can be satisfied by: events, threads (signalled once
+// they end) and event-selected sockets. The signalled state lives in memory,
+// so that setting, resetting and testing cost no system call; the eventfd
+// only wakes threads that sleep in poll(), and is written only while one
+// may be sleeping. A waiter registers before its last look at the state, and
+// a setter looks for waiters after storing it, so that one of the two always
+// sees the other.
 class WaitableObject : public KernelObject {
 public:
     WaitableObject(bool bManualReset, bool bInitialState);
@@ -48,22 +55,31 @@ public:
     bool IsValid() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
     bool IsManualReset() const { return m_bManualReset; }
+    bool IsSignalled() const { return m_nState.load(std::memory_order_acquire) != 0; }
     void Set();
-    void Reset();
-    // Consumes the signal of an auto-reset object; false when another waiter
-    // took it first. Called with the wait lock held.
-    bool TryConsume();
-    // Orders what the setter wrote before Set() before what a released waiter
-    // reads (the descriptor alone carries no ordering the tools can see).
-    void AcquireSignal() { (void)m_nSignals.load(std::memory_order_acquire); }
+    // Set by a thread that waits on this object itself: the others that wait
+    // are woken, that thread finds the state when it looks again.
+    void SetByWaiter();
+    void Reset() { m_nState.store(0, std::memory_order_release); }
+    // Takes the signal: an auto-reset object becomes unsignalled. False when
+    // the object is not signalled (or another waiter took it first).
+    bool TryTake();
+
+    void AddWaiter() { m_nWaiters.fetch_add(1, std::memory_order_seq_cst); }
+    void RemoveWaiter() { m_nWaiters.fetch_sub(1, std::memory_order_relaxed); }
+    // Empties the descriptor after poll() found it readable.
+    void DrainWakeUp();
 
     void SetSocketSelect(std::shared_ptr<SocketSelect> select);
     std::shared_ptr<SocketSelect> GetSocketSelect();
 
 private:
+    void WakeSleepers();
+
     int m_fd = -1;
     bool m_bManualReset;
-    std::atomic<unsigned> m_nSignals{0};
+    std::atomic<int> m_nState;
+    std::atomic<int> m_nWaiters{0};
     std::mutex m_selectLock;
     std::shared_ptr<SocketSelect> m_pSelect;
 };

@@ -137,12 +137,14 @@ STDMETHODIMP EventQueue::QueueEvent(IMFMediaEvent* pEvent) {
     }
     ComPtr<zrlinux::AsyncResult> pResult;
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        std::unique_lock<std::mutex> lock(m_lock);
         if (m_bShutdown) {
             return MF_E_SHUTDOWN;
         }
         if (!m_pSubscriber) {
             m_events.emplace_back(pEvent);
+            // Woken after the lock is left, the reader does not wait for it.
+            lock.unlock();
             m_eventQueued.notify_one();
             return S_OK;
         }

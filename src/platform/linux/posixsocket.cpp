@@ -297,13 +297,14 @@ int Shutdown(int fd, int nHow) {
     return Check(shutdown(fd, nHow));
 }
 
-int Receive(int fd, void* pBuffer, int nLength, bool bPeek, bool bDatagram, Endpoint* pFrom) {
+int Receive(int fd, void* pBuffer, int nLength, bool bPeek, bool bDatagram, bool bBlocking,
+            Endpoint* pFrom) {
     SocketAddress a = EmptySockaddr();
     int nFlags = (bPeek ? MSG_PEEK : 0) | (bDatagram ? MSG_TRUNC : 0);
     ssize_t n = recvfrom(fd, pBuffer, (size_t)(nLength < 0 ? 0 : nLength), nFlags, &a.sa, &a.len);
     if (n < 0) {
         // A blocking receive whose SO_RCVTIMEO expired.
-        if (errno == EAGAIN && (fcntl(fd, F_GETFL) & O_NONBLOCK) == 0) {
+        if (errno == EAGAIN && bBlocking) {
             return -WSAETIMEDOUT;
         }
         return Fail();
@@ -311,6 +312,29 @@ int Receive(int fd, void* pBuffer, int nLength, bool bPeek, bool bDatagram, Endp
     FromSockaddr(a, pFrom);
     // Windows reports a datagram that did not fit as an error.
     return n > nLength ? -WSAEMSGSIZE : (int)n;
+}
+
+int ReceiveDatagrams(int fd, char* const* ppBuffers, const int* pnSizes, int nCount,
+                     int* pnLengths) {
+    const int MAX_BATCH = 64;
+    iovec vectors[MAX_BATCH];
+    mmsghdr messages[MAX_BATCH];
+    nCount = nCount < MAX_BATCH ? nCount : MAX_BATCH;
+    memset(messages, 0, sizeof(messages[0]) * (size_t)nCount);
+    for (int i = 0; i < nCount; i++) {
+        vectors[i].iov_base = ppBuffers[i];
+        vectors[i].iov_len = (size_t)(pnSizes[i] < 0 ? 0 : pnSizes[i]);
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    int n = recvmmsg(fd, messages, (unsigned)nCount, MSG_DONTWAIT, nullptr);
+    if (n < 0) {
+        return Fail();
+    }
+    for (int i = 0; i < n; i++) {
+        pnLengths[i] = (int)messages[i].msg_len;
+    }
+    return n;
 }
 
 int Send(int fd, const void* pData, int nLength, const Endpoint* pTo) {

@@ -55,7 +55,13 @@ int Accept(int fd, Endpoint* pPeer);
 int Shutdown(int fd, int nHow); // 0 receive, 1 send, 2 both
 // Datagrams longer than the buffer are truncated and give -WSAEMSGSIZE; a
 // blocking receive that times out gives -WSAETIMEDOUT.
-int Receive(int fd, void* pBuffer, int nLength, bool bPeek, bool bDatagram, Endpoint* pFrom);
+int Receive(int fd, void* pBuffer, int nLength, bool bPeek, bool bDatagram, bool bBlocking,
+            Endpoint* pFrom);
+// The datagrams that wait, up to nCount, without blocking: the i-th into
+// ppBuffers[i] (pnSizes[i] bytes, longer ones cut), its length in
+// pnLengths[i]. The count, or the negated code when none came.
+int ReceiveDatagrams(int fd, char* const* ppBuffers, const int* pnSizes, int nCount,
+                     int* pnLengths);
 int Send(int fd, const void* pData, int nLength, const Endpoint* pTo);
 int LocalEndpoint(int fd, Endpoint* pEndpoint);
 int PeerEndpoint(int fd, Endpoint* pEndpoint);

@@ -29,6 +29,14 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
     return TRUE;
 }
 
+UINT timeBeginPeriod(UINT) {
+    return TIMERR_NOERROR;
+}
+
+UINT timeEndPeriod(UINT) {
+    return TIMERR_NOERROR;
+}
+
 void GetLocalTime(SYSTEMTIME* st) {
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);

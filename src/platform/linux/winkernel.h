@@ -99,6 +99,11 @@ ULONGLONG GetTickCount64();
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 void GetLocalTime(SYSTEMTIME* st);
+// The resolution of timed waits: the kernel's timers are fine-grained
+// already, so there is nothing to raise.
+#define TIMERR_NOERROR 0
+UINT timeBeginPeriod(UINT uPeriod);
+UINT timeEndPeriod(UINT uPeriod);
 
 // ---- Timer queues --------------------------------------------------------------
 typedef void(CALLBACK* WAITORTIMERCALLBACK)(PVOID, BOOLEAN);

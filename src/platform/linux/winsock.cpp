@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 
@@ -47,9 +48,9 @@ public:
         *pFd = *pEvents != 0 ? m_fd : -1;
     }
 
-    bool Records(short revents) override {
+    void Records(short revents, zrlinux::WaitableObject* pWaiter) override {
         std::lock_guard<std::mutex> lock(m_lock);
-        return RecordLocked(revents);
+        RecordLocked(revents, pWaiter);
     }
 
     int Fd() const { return m_fd; }
@@ -86,10 +87,14 @@ public:
     zrlinux::WaitableObject* Event() const { return m_pEvent; }
 
     // Reads and clears the record; the event is reset under the same lock that
-    // records, so that no event recorded meanwhile is left unsignalled.
+    // records, so that no event recorded meanwhile is left unsignalled. What
+    // a wait recorded is reported as it is: a condition that came up since
+    // then is recorded by the next wait.
     void Enumerate(WSANETWORKEVENTS* pEvents, zrlinux::WaitableObject* pEventToReset) {
         std::lock_guard<std::mutex> lock(m_lock);
-        PollNowLocked();
+        if (m_lRecorded == 0) {
+            PollNowLocked();
+        }
         pEvents->lNetworkEvents = m_lRecorded;
         memcpy(pEvents->iErrorCode, m_iErrors, sizeof(m_iErrors));
         m_lRecorded = 0;
@@ -220,9 +225,21 @@ private:
         return RecordStreamLocked(revents) || bNew;
     }
 
+    // Readable without a hang-up means bytes are waiting; only with one does
+    // the count tell bytes from the end of the stream.
+    int PendingBytesLocked(short revents) {
+        if (!(revents & POLLIN)) {
+            return 0;
+        }
+        if (m_bDatagram || (!m_bPeerClosed && !(revents & (POLLRDHUP | POLLHUP | POLLERR)))) {
+            return 1;
+        }
+        return zrposix::PendingBytes(m_fd);
+    }
+
     bool RecordStreamLocked(short revents) {
         bool bNew = false;
-        int nPending = (revents & POLLIN) ? zrposix::PendingBytes(m_fd) : 0;
+        int nPending = PendingBytesLocked(revents);
         if ((revents & POLLIN) && Selected(FD_READ) && m_bReadEnabled &&
             (m_bDatagram || nPending > 0)) {
             Record(FD_READ_BIT, 0);
@@ -261,7 +278,8 @@ private:
         return bNew;
     }
 
-    bool RecordLocked(short revents) {
+    // pWaiter: the event that the thread which polled waits on, if any.
+    bool RecordLocked(short revents, zrlinux::WaitableObject* pWaiter) {
         if (m_bClosed || !m_pEvent) {
             return false;
         }
@@ -279,7 +297,9 @@ private:
         } else if (m_bConnected || m_bDatagram) {
             bNew = RecordStreamLocked(revents);
         }
-        if (bNew) {
+        if (bNew && m_pEvent == pWaiter) {
+            m_pEvent->SetByWaiter();
+        } else if (bNew) {
             m_pEvent->Set();
         }
         return bNew;
@@ -288,7 +308,7 @@ private:
     void PollNowLocked() {
         pollfd p = {m_fd, PollEventsLocked(), 0};
         if (p.events != 0 && poll(&p, 1, 0) > 0) {
-            RecordLocked(p.revents);
+            RecordLocked(p.revents, nullptr);
         }
     }
 
@@ -313,11 +333,13 @@ private:
     bool m_bCloseRecorded = false;
 };
 
-std::mutex g_tableLock;
+// Every socket call looks its socket up: many threads read the table at
+// once, and only opening and closing change it.
+std::shared_mutex g_tableLock;
 std::unordered_map<int, std::shared_ptr<SocketState>> g_sockets;
 
 std::shared_ptr<SocketState> Lookup(SOCKET s) {
-    std::lock_guard<std::mutex> lock(g_tableLock);
+    std::shared_lock<std::shared_mutex> lock(g_tableLock);
     auto it = g_sockets.find((int)s);
     if (s > INT32_MAX || it == g_sockets.end()) {
         SetLastError(WSAENOTSOCK);
@@ -327,7 +349,7 @@ std::shared_ptr<SocketState> Lookup(SOCKET s) {
 }
 
 SOCKET Register(int fd, bool bDatagram) {
-    std::lock_guard<std::mutex> lock(g_tableLock);
+    std::lock_guard<std::shared_mutex> lock(g_tableLock);
     g_sockets[fd] = std::make_shared<SocketState>(fd, bDatagram);
     return (SOCKET)fd;
 }
@@ -617,7 +639,7 @@ SOCKET socket(int af, int type, int protocol) {
 int closesocket(SOCKET s) {
     std::shared_ptr<SocketState> pState;
     {
-        std::lock_guard<std::mutex> lock(g_tableLock);
+        std::lock_guard<std::shared_mutex> lock(g_tableLock);
         auto it = g_sockets.find((int)s);
         if (s > INT32_MAX || it == g_sockets.end()) {
             return FailWith(WSAENOTSOCK);
@@ -730,7 +752,7 @@ int recvfrom(SOCKET s, char* buf, int len, int flags, struct sockaddr* from, int
     }
     zrposix::Endpoint source;
     int nRc = zrposix::Receive(pState->Fd(), buf, len, (flags & MSG_PEEK) != 0,
-                               pState->IsDatagram(), &source);
+                               pState->IsDatagram(), !pState->IsNonBlocking(), &source);
     nRc = pState->OnReceive(nRc);
     if (nRc >= 0 && !FromEndpoint(source, from, fromlen)) {
         return SOCKET_ERROR;
@@ -888,6 +910,34 @@ int ioctlsocket(SOCKET s, LONG cmd, ULONG* argp) {
     }
     return FailWith(WSAEINVAL);
 }
+
+} // namespace zrwinsock
+
+int RecvDatagrams(SOCKET s, WSABUF* pBuffers, int nCount, DWORD* pcbReceived) {
+    std::shared_ptr<SocketState> pState = Lookup(s);
+    if (!pState) {
+        return SOCKET_ERROR;
+    }
+    const int MAX_BATCH = 64;
+    if (!pBuffers || !pcbReceived || nCount < 1 || nCount > MAX_BATCH || !pState->IsDatagram()) {
+        return FailWith(WSAEINVAL);
+    }
+    char* buffers[MAX_BATCH];
+    int sizes[MAX_BATCH];
+    int lengths[MAX_BATCH];
+    for (int i = 0; i < nCount; i++) {
+        buffers[i] = pBuffers[i].buf;
+        sizes[i] = (int)pBuffers[i].len;
+    }
+    const int n =
+        pState->OnReceive(zrposix::ReceiveDatagrams(pState->Fd(), buffers, sizes, nCount, lengths));
+    for (int i = 0; i < n; i++) {
+        pcbReceived[i] = (DWORD)lengths[i];
+    }
+    return Finish(n);
+}
+
+namespace zrwinsock {
 
 WSAEVENT WSACreateEvent() {
     return CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -146,6 +146,11 @@ typedef struct _WSANETWORKEVENTS {
     int iErrorCode[FD_MAX_EVENTS];
 } WSANETWORKEVENTS, *LPWSANETWORKEVENTS;
 
+typedef struct _WSABUF {
+    ULONG len;
+    CHAR* buf;
+} WSABUF, *LPWSABUF;
+
 #define INVALID_SOCKET ((SOCKET)(~0))
 #define SOCKET_ERROR (-1)
 #define WSA_INVALID_EVENT ((WSAEVENT) nullptr)

@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <mmsystem.h>
 #include <wininet.h>
 #include <ntsecapi.h>
 #include <strmif.h>

@@ -85,6 +85,16 @@ HRESULT CStartSync::OnPinFirstDataAvailable(CPushPin* pPin, const BYTE* pData, i
         return S_OK;
     }
     const bool bAllHaveData = AllRunningPinsHaveDataLocked(pPin);
+    CPushPin* pVideo = VideoPinLocked();
+    RTPHEADERRECORD sync = {};
+    if (pPin == pVideo && !(record.m_dwFlags & RTPFLAG_SYNCPOINT) &&
+        !pVideo->BufferedRecord(CPushPin::BUFFERED_FIRST_SYNC_POINT, &sync)) {
+        // Video before the first sync point cannot be decoded: of it only
+        // the first frame is kept, which the wait for a sync point is
+        // measured from, so that a camera with long key-frame intervals
+        // does not hold seconds of video per stream.
+        pVideo->DropBufferedSamplesAfterFirst();
+    }
     HRESULT hr = pPin->BufferSample(pData, nSize, record);
     if (!bAllHaveData) {
         return FAILED(hr) ? hr : S_FALSE;
@@ -94,9 +104,7 @@ HRESULT CStartSync::OnPinFirstDataAvailable(CPushPin* pPin, const BYTE* pData, i
         m_nState = 2;
         return hr;
     }
-    CPushPin* pVideo = VideoPinLocked();
     RTPHEADERRECORD first = {};
-    RTPHEADERRECORD sync = {};
     const bool bHasFirst = pVideo->BufferedRecord(CPushPin::BUFFERED_FIRST, &first);
     if (!pVideo->BufferedRecord(CPushPin::BUFFERED_FIRST_SYNC_POINT, &sync)) {
         RTPHEADERRECORD last = {};

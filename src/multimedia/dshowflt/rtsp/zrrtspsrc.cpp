@@ -493,6 +493,7 @@ HRESULT CZRtspSrc::SwitchProbeToTcp() {
 void CZRtspSrc::RemoveLastPin() {
     CPushPin* pPin;
     {
+        CAutoLock handOver(&m_PinHandOverLock);
         CExclusiveLock pins(&m_PinListLock);
         pPin = m_ppPins[--m_nPins];
     }
@@ -503,6 +504,7 @@ void CZRtspSrc::ReleaseAllPins() {
     CPushPin** ppPins;
     int nPins;
     {
+        CAutoLock handOver(&m_PinHandOverLock);
         CExclusiveLock pins(&m_PinListLock);
         ppPins = m_ppPins;
         nPins = m_nPins;
@@ -664,9 +666,9 @@ bool CZRtspSrc::IsStreamChannel(int nChannel) {
 
 // The end marker (no data) names a stream by twice its index, whatever
 // channels the server chose or whether the stream is interleaved at all.
-HRESULT CZRtspSrc::QueueData(int nChannel, const BYTE* pPacket, int cbPacket) {
-    CSharedLock pins(&m_PinListLock);
+HRESULT CZRtspSrc::QueueData(int nChannel, BYTE* pPacket, int cbPacket) {
     if (cbPacket == 0 && !pPacket) {
+        CSharedLock pins(&m_PinListLock);
         const int nIndex = nChannel / 2;
         if (nChannel < 0 || nIndex >= m_nPins) {
             return S_FALSE;
@@ -674,8 +676,13 @@ HRESULT CZRtspSrc::QueueData(int nChannel, const BYTE* pPacket, int cbPacket) {
         CPushPin* pPin = m_ppPins[nIndex];
         return pPin->QueueData(pPin->RtpChannel(), nullptr, 0);
     }
-    CPushPin* pPin = FindPinByChannelLocked(nChannel);
-    return pPin ? pPin->QueueData(nChannel, pPacket, cbPacket) : S_FALSE;
+    CAutoLock handOver(&m_PinHandOverLock);
+    CPushPin* pPin;
+    {
+        CSharedLock pins(&m_PinListLock);
+        pPin = FindPinByChannelLocked(nChannel);
+    }
+    return pPin ? pPin->OnInterleavedPacket(nChannel, pPacket, cbPacket) : S_FALSE;
 }
 
 int CZRtspSrc::StreamCount() {

@@ -202,7 +202,7 @@ private:
 
     // IControlConnectionOwner: the reader's view of the session.
     bool IsStreamChannel(int nChannel) override;
-    HRESULT QueueData(int nChannel, const BYTE* pPacket, int cbPacket) override;
+    HRESULT QueueData(int nChannel, BYTE* pPacket, int cbPacket) override;
     int StreamCount() override;
     char StreamLetter(int nStream) override;
     int StreamState(int nStream) override;
@@ -245,6 +245,11 @@ private:
     CCritSec m_FilterLock;
     CCritSec m_CommandLock;
     CReadWriteLock m_PinListLock;
+    // Held while the control connection's reader hands a packet to a pin,
+    // which processes it (taking locks that are taken with the pin list's
+    // lock held); a pin leaves the list only under it, so that it outlives
+    // the hand-over.
+    CCritSec m_PinHandOverLock;
     CPushPin** m_ppPins = nullptr;
     int m_nPins = 0;
     CPushPin* m_pFirstVideoPin = nullptr;

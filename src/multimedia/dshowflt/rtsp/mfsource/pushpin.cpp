@@ -137,6 +137,7 @@ HRESULT CPushPin::SetMediaType(const AM_MEDIA_TYPE* pmt) {
     }
     m_bFormatKnown = true;
     m_tSampleDuration = 1;
+    SetFramesSpanPackets(IsVideo());
     if (IsVideo()) {
         m_tSampleDuration = 333333;
         if (m_mt.formattype == FORMAT_VideoInfo && m_mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
@@ -422,6 +423,12 @@ bool CPushPin::DropNewestBufferedSample() {
     }
     m_SamplePool.PushHead(pBuffer);
     return true;
+}
+
+void CPushPin::DropBufferedSamplesAfterFirst() {
+    while (m_SampleBuffers.Count() > 1) {
+        DropNewestBufferedSample();
+    }
 }
 
 void CPushPin::ClearBufferedSamples() {

@@ -111,6 +111,8 @@ public:
     // The frame being synchronised is delivered by its caller: it leaves the
     // list. False when the list was empty.
     bool DropNewestBufferedSample();
+    // All but the first frame leave the list.
+    void DropBufferedSamplesAfterFirst();
     void ClearBufferedSamples();
     void DiscardPrerollSamples(int64_t tStartTime);
     HRESULT DiscardPreviousSamplesAndSetBaseTime(DWORD dwArrivalTick, int64_t tExpectedStart);

@@ -272,6 +272,13 @@ STDMETHODIMP RTSPSource::Shutdown() {
         m_pPresentationDescriptor.Reset();
     }
     if (m_pSession) {
+        // A payload may be on its way into a stream that was just detached
+        // (the session can outlive the source, and its threads with it).
+        for (int i = 0; i < m_pSession->GetPinCount(); i++) {
+            if (CPushPin* pPin = m_pSession->GetPin(i)) {
+                pPin->WaitForProcessing();
+            }
+        }
         m_pSession->CloseSession();
         m_pSession->m_nRunState = State_Stopped;
     }

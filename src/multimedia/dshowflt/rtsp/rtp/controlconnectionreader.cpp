@@ -197,8 +197,7 @@ bool CControlConnectionReader::IsStreamChannel(int nChannel) {
     return m_pOwner->IsStreamChannel(nChannel);
 }
 
-HRESULT CControlConnectionReader::OnPacketReceived(int nChannel, const BYTE* pPacket,
-                                                   int cbPacket) {
+HRESULT CControlConnectionReader::OnPacketReceived(int nChannel, BYTE* pPacket, int cbPacket) {
     const HRESULT hr = m_pOwner->QueueData(nChannel, pPacket, cbPacket);
     if (hr == S_FALSE) {
         Trace("\nCZRtspSrc::OnPacketReceived: Discard %d bytes for stream %d", cbPacket, nChannel);

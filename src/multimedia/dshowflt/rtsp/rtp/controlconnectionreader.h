@@ -23,9 +23,10 @@ public:
     virtual ~IControlConnectionOwner() = default;
     // Whether a stream receives RTP or RTCP on this interleaved channel.
     virtual bool IsStreamChannel(int nChannel) = 0;
-    // Queues a frame's packet to the stream of its channel (no data: the end
-    // marker); S_FALSE when no stream has the channel (any more).
-    virtual HRESULT QueueData(int nChannel, const BYTE* pPacket, int cbPacket) = 0;
+    // Hands a frame's packet to the stream of its channel, which processes
+    // it at once or queues it (no data: queues the end marker); S_FALSE when
+    // no stream has the channel (any more).
+    virtual HRESULT QueueData(int nChannel, BYTE* pPacket, int cbPacket) = 0;
     // The streams, in order: their count, trace letters and RTSP states.
     virtual int StreamCount() = 0;
     virtual char StreamLetter(int nStream) = 0;
@@ -65,7 +66,7 @@ private:
     int DrainConnection(const char* pszTraceFormat);
 
     bool IsStreamChannel(int nChannel) override;
-    HRESULT OnPacketReceived(int nChannel, const BYTE* pPacket, int cbPacket) override;
+    HRESULT OnPacketReceived(int nChannel, BYTE* pPacket, int cbPacket) override;
     void OnResponseText(const BYTE* pText, int cbText) override;
 
     CRTSPCommand* m_pConnection;

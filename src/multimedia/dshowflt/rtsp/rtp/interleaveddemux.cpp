@@ -43,7 +43,7 @@ int CInterleavedDemux::CountTextBytes(const BYTE* p, int n) {
 }
 
 HRESULT CInterleavedDemux::OnDataAvailable(CBaseBuffer* pBuffer, bool bDrained) {
-    const BYTE* p = pBuffer->Data();
+    BYTE* p = pBuffer->Data();
     int n = pBuffer->Length();
     HRESULT hr = S_OK;
     while (n > 0) {

@@ -24,8 +24,10 @@ public:
     virtual ~IInterleavedSink() = default;
     // Whether a stream receives RTP or RTCP on this channel.
     virtual bool IsStreamChannel(int nChannel) = 0;
-    // One frame's packet.
-    virtual HRESULT OnPacketReceived(int nChannel, const BYTE* pPacket, int cbPacket) = 0;
+    // One frame's packet, where it lies in the connection's buffer: the
+    // receive path may change it in place (some payloads are converted
+    // where they are).
+    virtual HRESULT OnPacketReceived(int nChannel, BYTE* pPacket, int cbPacket) = 0;
     // Bytes that are not frames: answer text for the request side.
     virtual void OnResponseText(const BYTE* pText, int cbText) = 0;
 };
