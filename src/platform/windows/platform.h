@@ -20,12 +20,6 @@
 #include <mfobjects.h>
 #include <mferror.h>
 
-// COM interfaces have public non-virtual destructors in the Windows headers,
-// so every class that implements one trips -Wnon-virtual-dtor here. The Linux
-// build, whose interfaces protect their destructors, keeps the check for the
-// same code.
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-
 #include "mfguids_ext.h"
 #include "mfschemehandler.h"
 #include "platform_ext.h"
