@@ -50,21 +50,21 @@ struct RECVSTATISTICS {
 class CRecvThread : public CAMThread2, public CSocket {
 public:
     // The first foreign SSRC's packets kept for a later switch, at most.
-    static const int MAX_IGNORED_PACKETS = 256;
+    static constexpr int MAX_IGNORED_PACKETS = 256;
     // Packets queued for the loop thread, at most: a loop that cannot keep up
     // loses the oldest packets (a gap the parser reports) instead of memory.
-    static const int MAX_QUEUED_PACKETS = 4096;
+    static constexpr int MAX_QUEUED_PACKETS = 4096;
     // Datagrams taken from the socket at once, at most.
-    static const int RECV_BATCH = 16;
+    static constexpr int RECV_BATCH = 16;
     // A queued packet's buffer holds at least this much, so that any pooled
     // buffer takes the next packet of a stream of full-size packets.
-    static const int QUEUED_PACKET_CAPACITY = 1500;
+    static constexpr int QUEUED_PACKET_CAPACITY = 1500;
     // RTCP packets queued for the RTCP worker, at most: a server may send
     // them before the worker runs (or while it does not).
-    static const int MAX_QUEUED_RTCP_PACKETS = 64;
+    static constexpr int MAX_QUEUED_RTCP_PACKETS = 64;
     // After a BYE for its source, the time a stream waits for the sender to
     // go on under a new SSRC before it ends.
-    static const DWORD BYE_GRACE_MS = 1000;
+    static constexpr DWORD BYE_GRACE_MS = 1000;
 
     // *phr becomes E_OUTOFMEMORY when an event cannot be created. The loop
     // thread starts with the first StartProcessLoop.
