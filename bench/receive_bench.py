@@ -55,7 +55,7 @@ def make_media(directory):
     stored = os.path.join(directory, "bench1080.mkv")
     camera = os.path.join(directory, "camera1080.h264")
     for path, seconds, extra in (
-            (stored, 30, ["-g", "50"]),
+            (stored, 30, ["-g", "50", "-f", "matroska"]),
             (camera, 10, ["-g", "25", "-keyint_min", "25", "-sc_threshold", "0", "-bf", "0",
                           "-x264-params", "aud=1", "-f", "h264"])):
         if os.path.exists(path):
