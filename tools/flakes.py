@@ -13,13 +13,15 @@ A native build repeats only its real-server, scripted-server and player
 tests (-R overrides that); the Windows build repeats all of them.
 """
 import argparse
+import json
 import multiprocessing
-import multiprocessing.pool
 import os
+import queue
 import re
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 NATIVE_DEFAULT = r"integration|session|mfsource|rtspplay|decode|multicast|realserver"
@@ -31,9 +33,17 @@ def busy_loop():
 
 
 def list_tests(build, regex):
-    listing = subprocess.run(["ctest", "--test-dir", build, "-N", "-R", regex],
-                             capture_output=True, text=True, check=True).stdout
-    return re.findall(r"Test\s+#\d+: (\S+)", listing)
+    """The names of the tests `regex` selects, and those of them that must run
+    alone (RUN_SERIAL: the Windows multicast test restarts the Wine server)."""
+    listing = json.loads(subprocess.run(
+        ["ctest", "--test-dir", build, "--show-only=json-v1", "-R", regex],
+        capture_output=True, text=True, check=True).stdout)
+    names, serial = [], set()
+    for test in listing["tests"]:
+        names.append(test["name"])
+        if any(p["name"] == "RUN_SERIAL" and p["value"] for p in test.get("properties", [])):
+            serial.add(test["name"])
+    return names, serial
 
 
 def run_once(build, name, log_dir, attempt):
@@ -47,6 +57,47 @@ def run_once(build, name, log_dir, attempt):
         os.remove(log)
         return None
     return log
+
+
+def repeat(build, tests, serial, runs, jobs, log_dir):
+    """Runs each test `runs` times, `jobs` at a time, never two runs of one
+    test at once (a test's output folder is its own, not its run's) and a
+    test of `serial` beside no other; yields (name, failed log or None,
+    seconds) as runs end."""
+    pending = [(name, attempt) for attempt in range(runs) for name in tests]
+    running = set()
+    ended = queue.Queue()
+    condition = threading.Condition()
+
+    def startable(name):
+        if name in serial:
+            return not running
+        return name not in running and not (running & serial)
+
+    def worker():
+        while True:
+            with condition:
+                while True:
+                    item = next((it for it in pending if startable(it[0])), None)
+                    if item or not pending:
+                        break
+                    condition.wait()
+                if item is None:
+                    return
+                pending.remove(item)
+                running.add(item[0])
+            started = time.monotonic()
+            log = run_once(build, item[0], log_dir, item[1])
+            ended.put((item[0], log, time.monotonic() - started))
+            with condition:
+                running.discard(item[0])
+                condition.notify_all()
+
+    threads = [threading.Thread(target=worker, daemon=True) for _ in range(jobs)]
+    for thread in threads:
+        thread.start()
+    for _ in range(runs * len(tests)):
+        yield ended.get()
 
 
 def main():
@@ -73,22 +124,15 @@ def main():
             elif env_prefix is None:
                 os.environ.pop("WINEPREFIX", None)
             regex = args.regex or (".*" if windows else NATIVE_DEFAULT)
-            tests = list_tests(build, regex)
+            tests, serial = list_tests(build, regex)
             print("%s: %d tests x %d runs under %d busy loops" %
                   (build, len(tests), args.n, args.load), flush=True)
-            work = [(name, attempt) for attempt in range(args.n) for name in tests]
-            with multiprocessing.pool.ThreadPool(args.jobs) as pool:
-                def one(item):
-                    name, attempt = item
-                    started = time.monotonic()
-                    log = run_once(build, name, log_dir, attempt)
-                    return build, name, log, time.monotonic() - started
-                for build_name, name, log, seconds in pool.imap_unordered(one, work):
-                    key = "%s %s" % (build_name, name)
-                    slowest[key] = max(slowest.get(key, 0.0), seconds)
-                    if log:
-                        failed.setdefault(key, []).append(log)
-                        print("FAILED %s (%s)" % (key, log), flush=True)
+            for name, log, seconds in repeat(build, tests, serial, args.n, args.jobs, log_dir):
+                key = "%s %s" % (build, name)
+                slowest[key] = max(slowest.get(key, 0.0), seconds)
+                if log:
+                    failed.setdefault(key, []).append(log)
+                    print("FAILED %s (%s)" % (key, log), flush=True)
     finally:
         for loop in loops:
             loop.terminate()
