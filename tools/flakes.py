@@ -32,22 +32,37 @@ def busy_loop():
         pass
 
 
+def properties(test):
+    return {p["name"]: p["value"] for p in test.get("properties", [])}
+
+
 def list_tests(build, regex):
-    """The names of the tests `regex` selects, and those of them that must run
-    alone (RUN_SERIAL: the Windows multicast test restarts the Wine server)."""
-    listing = json.loads(subprocess.run(
-        ["ctest", "--test-dir", build, "--show-only=json-v1", "-R", regex],
-        capture_output=True, text=True, check=True).stdout)
-    names, serial = [], set()
-    for test in listing["tests"]:
-        names.append(test["name"])
-        if any(p["name"] == "RUN_SERIAL" and p["value"] for p in test.get("properties", [])):
+    """The tests to repeat, each with the tests it runs (itself and the fixture
+    setups it requires, which ctest runs first), and the names of those that
+    must run alone (RUN_SERIAL: the Windows multicast test restarts the Wine
+    server). A setup that another selected test requires runs only with it."""
+    def listing(*selection):
+        return json.loads(subprocess.run(
+            ["ctest", "--test-dir", build, "--show-only=json-v1"] + list(selection),
+            capture_output=True, text=True, check=True).stdout)["tests"]
+    setups = {}
+    for test in listing():
+        for fixture in properties(test).get("FIXTURES_SETUP", []):
+            setups.setdefault(fixture, set()).add(test["name"])
+    members, serial = {}, set()
+    for test in listing("-R", regex):
+        props = properties(test)
+        members[test["name"]] = {test["name"]}.union(
+            *(setups.get(fixture, set()) for fixture in props.get("FIXTURES_REQUIRED", [])))
+        if props.get("RUN_SERIAL"):
             serial.add(test["name"])
-    return names, serial
+    required = set().union(*(runs - {name} for name, runs in members.items()))
+    return {name: runs for name, runs in members.items() if name not in required}, serial
 
 
 def run_once(build, name, log_dir, attempt):
-    """Runs one test once; the path of its log when it failed, else None."""
+    """Runs one test (and its setups) once; the path of its log and the names
+    of the tests that failed in it, or None and []."""
     log = os.path.join(log_dir, "%s.%s.%d.log" % (os.path.basename(build), name, attempt))
     with open(log, "w") as output:
         result = subprocess.run(
@@ -55,24 +70,25 @@ def run_once(build, name, log_dir, attempt):
             stdout=output, stderr=subprocess.STDOUT)
     if result.returncode == 0:
         os.remove(log)
-        return None
-    return log
+        return None, []
+    summary = open(log).read().partition("The following tests FAILED:")[2]
+    return log, re.findall(r"^\s*\d+ - (\S+) ", summary, re.MULTILINE) or [name]
 
 
 def repeat(build, tests, serial, runs, jobs, log_dir):
-    """Runs each test `runs` times, `jobs` at a time, never two runs of one
-    test at once (a test's output folder is its own, not its run's) and a
-    test of `serial` beside no other; yields (name, failed log or None,
-    seconds) as runs end."""
+    """Runs each of `tests` `runs` times, `jobs` at a time: never two runs of
+    one test at once (a test's output folder is its own, not its run's), and a
+    test of `serial` beside no other. Yields (name, failed log or None, the
+    names that failed, seconds) as runs end."""
     pending = [(name, attempt) for attempt in range(runs) for name in tests]
     running = set()
     ended = queue.Queue()
     condition = threading.Condition()
 
     def startable(name):
-        if name in serial:
-            return not running
-        return name not in running and not (running & serial)
+        if running & (tests[name] | serial):
+            return False
+        return not running if name in serial else True
 
     def worker():
         while True:
@@ -85,12 +101,12 @@ def repeat(build, tests, serial, runs, jobs, log_dir):
                 if item is None:
                     return
                 pending.remove(item)
-                running.add(item[0])
+                running.update(tests[item[0]])
             started = time.monotonic()
-            log = run_once(build, item[0], log_dir, item[1])
-            ended.put((item[0], log, time.monotonic() - started))
+            log, names = run_once(build, item[0], log_dir, item[1])
+            ended.put((item[0], log, names, time.monotonic() - started))
             with condition:
-                running.discard(item[0])
+                running.difference_update(tests[item[0]])
                 condition.notify_all()
 
     threads = [threading.Thread(target=worker, daemon=True) for _ in range(jobs)]
@@ -125,14 +141,17 @@ def main():
                 os.environ.pop("WINEPREFIX", None)
             regex = args.regex or (".*" if windows else NATIVE_DEFAULT)
             tests, serial = list_tests(build, regex)
-            print("%s: %d tests x %d runs under %d busy loops" %
-                  (build, len(tests), args.n, args.load), flush=True)
-            for name, log, seconds in repeat(build, tests, serial, args.n, args.jobs, log_dir):
+            print("%s: %d runs of each under %d busy loops: %s" % (
+                build, args.n, args.load, ", ".join(
+                    name + "".join(" (with %s)" % setup for setup in sorted(runs - {name}))
+                    for name, runs in tests.items())), flush=True)
+            for name, log, names, seconds in repeat(build, tests, serial, args.n, args.jobs,
+                                                    log_dir):
                 key = "%s %s" % (build, name)
                 slowest[key] = max(slowest.get(key, 0.0), seconds)
-                if log:
-                    failed.setdefault(key, []).append(log)
-                    print("FAILED %s (%s)" % (key, log), flush=True)
+                for failure in names:
+                    failed.setdefault("%s %s" % (build, failure), []).append(log)
+                    print("FAILED %s %s (%s)" % (build, failure, log), flush=True)
     finally:
         for loop in loops:
             loop.terminate()
