@@ -149,41 +149,63 @@ HRESULT CTlsLayer::Handshake(CSocket* pSocket, DWORD dwTimeoutMs) {
     }
 }
 
+// Servers write a record per packet: a receive returns everything the session
+// and the socket hold at once (up to nSize), or the reader would come back
+// once per record and fall behind where each return costs (under Wine, the
+// reader's check of its commands is a round trip to the Wine server).
 HRESULT CTlsLayer::Receive(CSocket* pSocket, BYTE* pBuffer, int nSize, int* pnReceived) {
+    int nTotal = 0;
     for (;;) {
-        HRESULT hr;
-        bool bAnswer;
-        {
-            CAutoLock lock(&m_Lock);
-            if (!Session()) {
-                return HRESULT_FROM_WIN32(WSAECONNRESET);
-            }
-            hr = Session()->Read(pBuffer, nSize, pnReceived);
-            bAnswer = Session()->HasOutgoing();
-        }
-        if (bAnswer) {
-            const HRESULT hrSend = SendOutgoing(pSocket, SEND_ROOM_TIMEOUT_MS);
-            if (FAILED(hrSend)) {
-                Trace("\nCTlsLayer::Receive: answering the server failed %s", HResultName(hrSend));
-            }
-        }
+        int n = 0;
+        HRESULT hr = ReadPlain(pSocket, pBuffer + nTotal, nSize - nTotal, &n);
         if (hr == S_OK) {
+            nTotal += n;
+            if (nTotal < nSize) {
+                continue;
+            }
+        } else if (hr == S_FALSE) {
+            hr = ReceiveRecords(pSocket, &n);
+            if (SUCCEEDED(hr)) {
+                continue;
+            }
+            if (hr == E_OUTOFMEMORY || hr == E_UNEXPECTED) {
+                hr = HRESULT_FROM_WIN32(WSAECONNRESET);
+            }
+        }
+        // The bytes go first; a failure comes again on the next receive.
+        if (nTotal > 0) {
+            *pnReceived = nTotal;
             return S_OK;
         }
-        if (hr != S_FALSE) {
-            if (hr != HRESULT_FROM_WIN32(WSAECONNRESET)) {
-                Trace("\nCTlsLayer::Receive: unreadable record (%s), the connection is closed",
-                      HResultName(hr));
-            }
+        return hr;
+    }
+}
+
+HRESULT CTlsLayer::ReadPlain(CSocket* pSocket, BYTE* pBuffer, int nSize, int* pnRead) {
+    HRESULT hr;
+    bool bAnswer;
+    {
+        CAutoLock lock(&m_Lock);
+        if (!Session()) {
             return HRESULT_FROM_WIN32(WSAECONNRESET);
         }
-        int nReceived = 0;
-        hr = ReceiveRecords(pSocket, &nReceived);
-        if (FAILED(hr)) {
-            return hr == E_OUTOFMEMORY || hr == E_UNEXPECTED ? HRESULT_FROM_WIN32(WSAECONNRESET)
-                                                             : hr;
+        hr = Session()->Read(pBuffer, nSize, pnRead);
+        bAnswer = Session()->HasOutgoing();
+    }
+    if (bAnswer) {
+        const HRESULT hrSend = SendOutgoing(pSocket, SEND_ROOM_TIMEOUT_MS);
+        if (FAILED(hrSend)) {
+            Trace("\nCTlsLayer::Receive: answering the server failed %s", HResultName(hrSend));
         }
     }
+    if (hr == S_OK || hr == S_FALSE) {
+        return hr;
+    }
+    if (hr != HRESULT_FROM_WIN32(WSAECONNRESET)) {
+        Trace("\nCTlsLayer::Receive: unreadable record (%s), the connection is closed",
+              HResultName(hr));
+    }
+    return HRESULT_FROM_WIN32(WSAECONNRESET);
 }
 
 HRESULT CTlsLayer::Send(CSocket* pSocket, const void* pData, int nLength, DWORD dwRoomTimeoutMs) {

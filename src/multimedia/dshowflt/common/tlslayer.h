@@ -62,6 +62,10 @@ private:
     // Sends whatever the session has produced, waiting for room as SendAll.
     HRESULT SendOutgoing(CSocket* pSocket, DWORD dwRoomTimeoutMs);
     HRESULT ReceiveRecords(CSocket* pSocket, int* pnReceived);
+    // One read of the session's plain text, answering the server when the
+    // session has something to say: S_OK, S_FALSE while it needs more
+    // bytes, or HRESULT_FROM_WIN32(WSAECONNRESET).
+    HRESULT ReadPlain(CSocket* pSocket, BYTE* pBuffer, int nSize, int* pnRead);
     void EndSession();
     CTlsSession* Session() const { return m_pSession.load(); }
 
