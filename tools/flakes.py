@@ -85,16 +85,23 @@ def repeat(build, tests, serial, runs, jobs, log_dir):
     ended = queue.Queue()
     condition = threading.Condition()
 
-    def startable(name):
-        if running & (tests[name] | serial):
-            return False
-        return not running if name in serial else True
+    def next_run():
+        """The first pending run that may start now; None while the runs in
+        flight must end first (a serial test is due: the others wait for it,
+        or it would only come at the end)."""
+        for item in pending:
+            if running & tests[item[0]]:
+                continue
+            if item[0] in serial or running & serial:
+                return None if running else item
+            return item
+        return None
 
     def worker():
         while True:
             with condition:
                 while True:
-                    item = next((it for it in pending if startable(it[0])), None)
+                    item = next_run()
                     if item or not pending:
                         break
                     condition.wait()
