@@ -189,7 +189,9 @@ TEST_F(AMThreadTest, APostedCommandsReplyIsNeverTakenForALaterCall) {
 
     // A post answered with nobody waiting, then one taken but not answered
     // yet while the call comes.
+    // The worker marks C replied only after its caller has the reply.
     m_log.m_release.Reset();
+    ASSERT_TRUE(m_log.m_replied.Wait());
     m_log.m_replied.Reset();
     m_pWorker->PostRequest(CMD_A);
     ASSERT_TRUE(m_log.m_replied.Wait());
