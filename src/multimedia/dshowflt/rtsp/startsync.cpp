@@ -138,6 +138,10 @@ void CStartSync::SynchronizeLocked(CPushPin* pVideo, const RTPHEADERRECORD& firs
           pVideo->Letter(), sync.m_qwTimestamp, FormatTime(sync.m_tTime), FormatTime(tSyncTime),
           BoolName(bResetTimestamps));
     pVideo->SetFirstKeyFrameTime(sync.m_tTime);
+    // Video that came before the sync point cannot be decoded after it,
+    // whatever its time: a server that restarts its timeline on PLAY may
+    // send the old one's last frames after the new one began.
+    pVideo->DiscardSamplesBeforeFirstSyncPoint();
     if (bResetTimestamps || HasLargeGapLocked(pVideo, tFirstVideoTime, sync)) {
         ResetBaseTimesLocked(sync);
         return;

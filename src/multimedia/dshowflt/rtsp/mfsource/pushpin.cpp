@@ -439,6 +439,21 @@ void CPushPin::ClearBufferedSamples() {
     }
 }
 
+void CPushPin::DiscardSamplesBeforeFirstSyncPoint() {
+    RTPHEADERRECORD sync;
+    if (!BufferedRecord(BUFFERED_FIRST_SYNC_POINT, &sync)) {
+        return;
+    }
+    CAutoLock lock(m_SampleBuffers.LockObject());
+    for (CBuffer* p = m_SampleBuffers.PeekHead(); p; p = m_SampleBuffers.PeekHead()) {
+        RTPHEADERRECORD record = {};
+        if (ReadRecord(p, &record) && (record.m_dwFlags & RTPFLAG_SYNCPOINT)) {
+            return;
+        }
+        m_SamplePool.PushHead(m_SampleBuffers.PopHead());
+    }
+}
+
 void CPushPin::DiscardPrerollSamples(int64_t tStartTime) {
     CAutoLock lock(m_SampleBuffers.LockObject());
     for (CBuffer* p = m_SampleBuffers.PeekHead(); p; p = m_SampleBuffers.PeekHead()) {

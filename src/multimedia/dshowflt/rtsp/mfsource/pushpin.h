@@ -114,6 +114,9 @@ public:
     // All but the first frame leave the list.
     void DropBufferedSamplesAfterFirst();
     void ClearBufferedSamples();
+    // The frames ahead of the first sync point leave the list (none when it
+    // holds no sync point).
+    void DiscardSamplesBeforeFirstSyncPoint();
     void DiscardPrerollSamples(int64_t tStartTime);
     HRESULT DiscardPreviousSamplesAndSetBaseTime(DWORD dwArrivalTick, int64_t tExpectedStart);
     void SignalDataAvailable() { SetDataReceived(); }
