@@ -78,17 +78,18 @@ def run_once(build, name, log_dir, attempt):
 def repeat(build, tests, serial, runs, jobs, log_dir):
     """Runs each of `tests` `runs` times, `jobs` at a time: never two runs of
     one test at once (a test's output folder is its own, not its run's), and a
-    test of `serial` beside no other. Yields (name, failed log or None, the
-    names that failed, seconds) as runs end."""
-    pending = [(name, attempt) for attempt in range(runs) for name in tests]
+    test of `serial` beside no other: all its runs come first, so that the
+    others never wait for the running ones to drain. Yields (name, failed log
+    or None, the names that failed, seconds) as runs end."""
+    pending = sorted(((name, attempt) for attempt in range(runs) for name in tests),
+                     key=lambda item: item[0] not in serial)
     running = set()
     ended = queue.Queue()
     condition = threading.Condition()
 
     def next_run():
         """The first pending run that may start now; None while the runs in
-        flight must end first (a serial test is due: the others wait for it,
-        or it would only come at the end)."""
+        flight must end first (a serial test is due)."""
         for item in pending:
             if running & tests[item[0]]:
                 continue
