@@ -12,8 +12,6 @@ namespace {
 
 const DWORD POLL_MS = 200;
 const int PACKET_INTERVAL_MS = 20;
-// Packets of a play that a new PLAY replaces still go out for this long.
-const int RESTART_OVERLAP_MS = 10 * PACKET_INTERVAL_MS;
 const int PCMU_PAYLOAD = 160;
 const uint32_t SSRC_BASE = 0x5EED0000;
 const uint32_t TIMESTAMP_BASE = 90000;
@@ -492,20 +490,20 @@ bool CPlayingServer::ServeRequests(RequestSource* pSource, SOCKET s, int nConnec
         if (request.method == "SETUP") {
             RecordTrack(request, answer);
         }
+        // A refused PAUSE leaves the media flowing. An accepted PLAY restarts
+        // it from the beginning: the old play ends before the answer, so that
+        // what follows the answer is the new one's.
+        const bool bAccepted = answer.compare(0, 12, "RTSP/1.0 200") == 0;
+        if (request.method == "PLAY" && bAccepted) {
+            StopSending();
+        }
         if (action == ANSWER_AND_CLOSE && pSource->s != s) {
             shutdown(pSource->s, SD_BOTH); // a tunnel's POST ends before its answer comes
         }
         if (!SendOnConnection(s, answer) || action == ANSWER_AND_CLOSE) {
             return false;
         }
-        // A refused PAUSE leaves the media flowing. A PLAY restarts it from
-        // the beginning, and the old play's packets go on for a moment after
-        // the answer, as a server's media thread runs beside its answers.
-        const bool bAccepted = answer.compare(0, 12, "RTSP/1.0 200") == 0;
         if (request.method == "PLAY" && bAccepted) {
-            if (m_bSending) {
-                Sleep(RESTART_OVERLAP_MS);
-            }
             StartSending(s);
         } else if ((request.method == "PAUSE" || request.method == "TEARDOWN") && bAccepted) {
             StopSending();
